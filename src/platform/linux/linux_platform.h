@@ -1,0 +1,123 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace kv::platform::linux_backend {
+
+// The SDL2 window: borderless, centred, with a draggable top band answered by
+// the handler, and worker reports carried as SDL user events.
+class SdlWindow : public Window {
+ public:
+  SdlWindow();
+  ~SdlWindow() override;
+  bool create(const WindowSpec& spec, WindowHandler& handler) override;
+  void show() override;
+  void minimize() override;
+  void invalidate() override;
+  void invalidateRect(Rect rect) override;
+  void setCursor(Cursor cursor) override;
+  void captureMouse() override;
+  void releaseMouse() override;
+  void run() override;
+  void quit() override;
+  Rect frame() const override;
+  bool post(Report report) override;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// SDL message boxes and zenity file dialogs.
+class LinuxDialogs : public Dialogs {
+ public:
+  explicit LinuxDialogs(SdlWindow& window) : window_(window) {}
+  MessageAnswer messageBox(MessageOwner owner, const std::string& text, const std::string& title,
+                           MessageButtons buttons, MessageIcon icon) override;
+  ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
+                            const std::string& pattern) override;
+  ChosenPath chooseOpenFile(const std::string& typeName, const std::string& pattern) override;
+
+ private:
+  SdlWindow& window_;
+};
+
+// xdg-open for pages, posix_spawn for programs.
+class LinuxShell : public Shell {
+ public:
+  void openUrl(const std::string& url) override;
+  bool startProcess(const std::string& executable, const std::string& workingDirectory) override;
+};
+
+class LinuxMachine : public Machine {
+ public:
+  // identityFiles: where the machine identity is read, first readable wins.
+  explicit LinuxMachine(std::string identityFiles = "/etc/machine-id:/var/lib/dbus/machine-id");
+  ~LinuxMachine() override;
+  std::string executablePath() override;
+  std::string profileFolder() override;
+  std::string machineIdentity() override;
+  bool runtimeInstalled() override;
+  bool is64Bit() override;
+  bool claimSingleInstance(const std::string& className) override;
+  std::optional<std::string> probeOpenGLVersion() override;
+  bool libraryExports(const std::string& path, const std::string& symbol) override;
+
+ private:
+  std::string identityFiles_;
+  int lockFd_ = -1;
+};
+
+// SDL2_mixer audio.
+class MixerAudio : public Audio {
+ public:
+  MixerAudio();
+  ~MixerAudio() override;
+  bool openDevice() override;
+  bool hasDevice() const override;
+  std::unique_ptr<Sound> openSound(const std::string& path, SoundMode mode) override;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// Cairo + FreeType pictures and fonts.
+class CairoGraphics : public Graphics {
+ public:
+  CairoGraphics();
+  ~CairoGraphics() override;
+  std::unique_ptr<Image> loadImage(const std::string& path) override;
+  std::unique_ptr<Font> loadFont(const std::string& path, float points) override;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// The whole Linux backend.
+class LinuxPlatform {
+ public:
+  LinuxPlatform();
+  Platform& platform() { return platform_; }
+  SdlWindow& window() { return window_; }
+  LinuxMachine& machine() { return machine_; }
+
+ private:
+  SdlWindow window_;
+  LinuxDialogs dialogs_{window_};
+  LinuxShell shell_;
+  LinuxMachine machine_;
+  MixerAudio audio_;
+  CairoGraphics graphics_;
+  Platform platform_{window_, dialogs_, shell_, machine_, audio_, graphics_};
+};
+
+}  // namespace kv::platform::linux_backend

@@ -1,0 +1,213 @@
+#include "settings/settings_store.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kv::settings {
+namespace {
+
+bool isAsciiSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string withoutSpaces(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (!isAsciiSpace(c)) out.push_back(c);
+  }
+  return out;
+}
+
+bool isRegularOrOther(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::out | std::ios::trunc);
+  if (!out) return false;
+  out << text;
+  out.close();
+  return !out.fail();
+}
+
+}  // namespace
+
+bool parseSettingsLine(const std::string& line, std::string& key, std::string& value) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string::npos) return false;
+  key = withoutSpaces(line.substr(0, colon));
+  value = withoutSpaces(line.substr(colon + 1));
+  return true;
+}
+
+std::int32_t parseIntOr(const std::string& text, std::int32_t fallback) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(begin, &end, 10);
+  if (end == begin) return fallback;
+  if (errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) return fallback;
+  return static_cast<std::int32_t>(parsed);
+}
+
+std::string formatSettings(const std::map<std::string, std::string>& entries, bool includeLogin) {
+  std::string out;
+  for (const auto& [key, value] : entries) {
+    if (!includeLogin && (key == "account" || key == "password")) continue;
+    out += key;
+    out += ": ";
+    out += value;
+    out += '\n';
+  }
+  return out;
+}
+
+SettingsStore::SettingsStore(SettingsLocations locations) : locations_(std::move(locations)) {}
+
+SettingsTable& SettingsStore::tableOf(SettingsFile file) {
+  return file == SettingsFile::Config ? config_ : system_;
+}
+
+const SettingsTable& SettingsStore::table(SettingsFile file) const {
+  return file == SettingsFile::Config ? config_ : system_;
+}
+
+std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnly) {
+  const std::string& exeDir = locations_.executableDirectory;
+  if (file == SettingsFile::System) return exeDir + "/" + kSystemFileName;
+
+  const std::string server =
+      locations_.currentServerFolder ? locations_.currentServerFolder() : std::string();
+  const std::string localFolder = exeDir + "/" + server + "/config";
+  const std::string localFile = localFolder + "/" + kConfigFileName;
+  if (isRegularOrOther(localFile)) return folderOnly ? localFolder : localFile;
+
+  const std::string sharedFolder = locations_.profileFolder + "/" + kSharedFolderName;
+  ::mkdir(sharedFolder.c_str(), 0755);  // exists already, or cannot be made: carry on
+  const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
+  {
+    std::ifstream probe(sharedFile);
+    if (!probe) writeText(sharedFile, kDefaultConfigContent);
+  }
+  return folderOnly ? sharedFolder : sharedFile;
+}
+
+std::string SettingsStore::readWholeFile(const std::string& path, bool& opened) const {
+  std::ifstream in(path, std::ios::in | std::ios::binary);
+  opened = static_cast<bool>(in);
+  if (!opened) return {};
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void SettingsStore::loadSettings(SettingsFile file) {
+  SettingsTable& t = tableOf(file);
+  if (t.loaded) return;
+  t.path = resolveSettingsPath(file, false);
+  bool opened = false;
+  const std::string text = readWholeFile(t.path, opened);
+  if (opened) {
+    forEachSettingsLine(text, [&](const std::string& key, const std::string& value) {
+      t.entries[key] = value;
+    });
+  }
+  t.loaded = true;
+}
+
+void SettingsStore::reloadConfigKeepingMemory() {
+  SettingsTable& t = config_;
+  if (t.loaded) return;
+  t.path = resolveSettingsPath(SettingsFile::Config, false);
+  bool opened = false;
+  const std::string text = readWholeFile(t.path, opened);
+  if (opened) {
+    forEachSettingsLine(text, [&](const std::string& key, const std::string& value) {
+      t.entries.try_emplace(key, value);
+    });
+  }
+  t.loaded = true;
+}
+
+void SettingsStore::saveSettings(SettingsFile file) {
+  SettingsTable& t = tableOf(file);
+  if (!t.dirty || !t.loaded) return;
+  writeText(t.path, formatSettings(t.entries));
+  t.dirty = false;
+}
+
+void SettingsStore::saveAllSettings() {
+  saveSettings(SettingsFile::Config);
+  saveSettings(SettingsFile::System);
+}
+
+bool SettingsStore::writeConfigCopy(const std::string& targetPath, bool includeLogin) {
+  if (!config_.loaded) return false;
+  return writeText(targetPath, formatSettings(config_.entries, includeLogin));
+}
+
+std::int32_t SettingsStore::getInt(SettingsFile file, const std::string& key,
+                                   std::int32_t defaultValue) {
+  loadSettings(file);
+  const SettingsTable& t = tableOf(file);
+  const auto it = t.entries.find(key);
+  if (it == t.entries.end()) return defaultValue;
+  return parseIntOr(it->second, defaultValue);
+}
+
+void SettingsStore::setInt(SettingsFile file, const std::string& key, std::int32_t value) {
+  loadSettings(file);
+  SettingsTable& t = tableOf(file);
+  t.entries[key] = std::to_string(value);
+  t.dirty = true;
+}
+
+bool SettingsStore::getBool(const std::string& key) {
+  loadSettings(SettingsFile::Config);
+  const auto it = config_.entries.find(key);
+  if (it == config_.entries.end()) return true;
+  return it->second == "true";
+}
+
+void SettingsStore::setBool(const std::string& key, bool value) {
+  loadSettings(SettingsFile::Config);
+  config_.entries[key] = value ? "true" : "false";
+  config_.dirty = true;
+}
+
+std::string SettingsStore::getString(SettingsFile file, const std::string& key) {
+  loadSettings(file);
+  const SettingsTable& t = tableOf(file);
+  const auto it = t.entries.find(key);
+  return it == t.entries.end() ? std::string() : it->second;
+}
+
+void SettingsStore::setString(SettingsFile file, const std::string& key,
+                              const std::string& value) {
+  loadSettings(file);
+  SettingsTable& t = tableOf(file);
+  t.entries[key] = value;
+  t.dirty = true;
+}
+
+bool SettingsStore::isLocalConfig() {
+  const std::string path = resolveSettingsPath(SettingsFile::Config, false);
+  const std::string server =
+      locations_.currentServerFolder ? locations_.currentServerFolder() : std::string();
+  return path.find(server + "/config/") != std::string::npos;
+}
+
+void SettingsStore::unload(SettingsFile file, bool clearTable) {
+  SettingsTable& t = tableOf(file);
+  if (clearTable) t.entries.clear();
+  t.loaded = false;
+}
+
+}  // namespace kv::settings
