@@ -6,6 +6,8 @@
 
 #include "platform/platform.h"
 
+struct SDL_Window;
+
 namespace kv::platform::linux_backend {
 
 // The SDL2 window: borderless, centred, with a draggable top band answered by
@@ -26,6 +28,10 @@ class SdlWindow : public Window {
   void quit() override;
   Rect frame() const override;
   bool post(Report report) override;
+
+  // The SDL window (an SDL_Window*), or null before create(). For parenting
+  // message boxes.
+  ::SDL_Window* sdlWindow() const;
 
   struct State;
 
