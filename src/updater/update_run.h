@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,7 +10,13 @@
 #include "updater/server_runtime.h"
 #include "updater/site_config.h"
 
+namespace kv::platform {
+class Window;
+}
+
 namespace kv::updater {
+
+class HttpTransport;
 
 // Everything one update run needs. The run reads the worker's cancel flag,
 // posts to reports, may show message boxes through dialogs, and reads and
@@ -21,9 +29,23 @@ struct UpdateContext {
   SiteConfig site;
   std::string clientBuild;  // e.g. "vdclient_gl_x64"; chosen before any worker starts
   std::string baseFolder = ".";  // the installation folder that holds the server folders
+  // Asked to repaint while archives are unpacked; may be null.
+  platform::Window* window = nullptr;
+  // The run's HTTP client; null makes the run use its own libcurl transport
+  // (trusting site.caFile), kept for the whole run.
+  HttpTransport* transport = nullptr;
+  // The pause before a failed download is tried again. Tests shorten it.
+  std::chrono::milliseconds retryPause{2000};
+  // Called at every cancellation check, just before the flag is read. Tests
+  // use it to raise the flag at a chosen check; empty in the launcher.
+  std::function<void()> beforeCheck;
 };
 
-// The body of a server's worker thread: one update run. Never throws.
+// The body of a server's worker thread: one update run of the worker's
+// server. Expects runtime's storedLastModified to hold the value recorded in
+// the server's "manifest.meta" (see readManifestMeta). Posts the status,
+// progress, ready and error reports of the run; posts nothing after the
+// cancel flag was seen. Never throws.
 void runUpdate(const UpdateContext& context);
 
 }  // namespace kv::updater

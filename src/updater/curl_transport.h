@@ -1,0 +1,22 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "updater/http_transport.h"
+
+namespace kv::updater {
+
+// Settings of the libcurl transport.
+struct CurlTransportOptions {
+  std::string caFile;             // CA certificates to trust instead of the system's; "" = system
+  long connectTimeoutSeconds = 30;  // giving up on a connection that does not open
+  long stallSeconds = 60;           // giving up on a transfer that receives nothing for this long
+};
+
+// The HttpTransport over libcurl: one easy handle per object, reused (with
+// its open connections and TLS sessions) by every request of the object.
+// Only https redirects are followed. Never throws.
+std::unique_ptr<HttpTransport> makeCurlTransport(const CurlTransportOptions& options);
+
+}  // namespace kv::updater

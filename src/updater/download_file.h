@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/dialogs.h"
+#include "updater/http_transport.h"
+
+namespace kv::updater {
+
+// What downloadFile needs besides the request: the run's transport, where to
+// show failures, the log, and the run's cancel flag.
+struct DownloadEnvironment {
+  HttpTransport* transport = nullptr;
+  platform::Dialogs* dialogs = nullptr;       // null: failures are only logged
+  std::string logPath;                        // the "curl_download.log" to append to
+  const std::atomic<bool>* cancel = nullptr;  // set: the transfer stops early
+};
+
+// Told the bytes received so far in the current transfer.
+using DownloadProgressFn = std::function<void(std::int64_t received)>;
+
+// Streams url into the file at localPath (truncated; its folders created
+// when missing). True only when the transfer completed with status 200 and,
+// when expectedSize > 0, exactly expectedSize bytes arrived (a longer body is
+// cut off as soon as it exceeds it). Every failure is logged and shown in a
+// message box owned by the main window (which blocks this thread until it is
+// closed), except a transfer stopped because the run was cancelled: that one
+// answers false quietly. What was written stays in the file. Worker thread.
+[[nodiscard]] bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
+                                const std::string& localPath, std::int64_t expectedSize,
+                                const DownloadProgressFn& progress);
+
+// Creates every missing folder of the folder part of path (the part before
+// its last "/"); errors are ignored.
+void createFoldersOf(const std::string& path);
+
+}  // namespace kv::updater

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "updater/site_config.h"
+
+namespace kv::updater {
+
+// Every name the updater sends to the game web site or keeps on disk, and
+// every text it shows. Paths on disk are relative to the launcher's working
+// folder; URLs are built from the site configuration.
+
+// Files and folders.
+inline constexpr std::string_view kLocalManifestName = "manifest.json";   // in the server folder
+inline constexpr std::string_view kManifestMetaName = "manifest.meta";    // in the server folder
+inline constexpr std::string_view kQuickReferencePath = "data/manifest.json";  // in the working folder
+inline constexpr std::string_view kDownloadLogName = "curl_download.log";  // in the working folder
+inline constexpr std::string_view kOldLibsArchive = "oldlibs.zip";  // never unpacked
+inline constexpr std::string_view kArchiveExtension = ".zip";      // unpacked on arrival
+inline constexpr std::string_view kConfigFolderName = "config";
+inline constexpr std::string_view kConfigBackupFolderName = "config_backup";
+inline constexpr std::string_view kMetaKey = "Last-Modified:";
+
+// The four client build archives; a manifest keeps only the chosen one.
+inline constexpr std::string_view kClientBuildArchives[] = {
+    "vdclient_gl_x64.zip", "vdclient_dx_x64.zip", "vdclient_gl_x86.zip", "vdclient_dx_x86.zip"};
+
+// Request names under the download folder of the site.
+inline constexpr std::string_view kVersionEndpoint = "updater.php";
+inline constexpr std::string_view kQuickManifestEndpoint = "manifest.php";
+inline constexpr std::string_view kFullManifestEndpoint = "manifest.json";
+
+// Agent strings: the manifest text requests, and everything else.
+inline constexpr std::string_view kTextAgent = "KVLauncher";
+inline constexpr std::string_view kHttpAgent = "KVLauncher/1.0";
+
+// The launcher's own version, compared byte for byte with the site's answer.
+inline constexpr std::string_view kLauncherVersionText = "KVLauncher Version 0.29";
+
+// Limits of the small requests: an answer above them is a failed request.
+inline constexpr std::size_t kManifestBodyLimit = std::size_t{64} * 1024 * 1024;
+inline constexpr std::size_t kVersionBodyLimit = 4096;
+// Redirects followed by any request.
+inline constexpr long kMaxRedirects = 10;
+// The largest file size a manifest may announce (1 TiB).
+inline constexpr std::int64_t kMaxManifestFileSize = std::int64_t{1} << 40;
+
+// The update run's rhythm.
+inline constexpr int kDownloadAttempts = 3;
+inline constexpr int kRetryPauseMs = 2000;
+inline constexpr std::int64_t kCheckpointBytes = 10485760;
+inline constexpr double kProgressIntervalSeconds = 0.5;
+// Longest status or error text, in characters.
+inline constexpr std::size_t kMaxReportChars = 255;
+
+// Texts of the update run's reports.
+inline constexpr std::string_view kTextNewLauncher = "Download the new version of KVLauncher";
+inline constexpr std::string_view kTextUpdaterPreparing = "The updater is being prepared for download";
+inline constexpr std::string_view kTextManifestFailed = "Failed to download manifest";
+inline constexpr std::string_view kTextCheckingUpdates = "Checking updates...";
+inline constexpr std::string_view kTextInvalidRemote = "Invalid remote manifest format";
+inline constexpr std::string_view kTextInvalidLocal = "Invalid local manifest format";
+inline constexpr std::string_view kTextRemoveFailedPrefix = "Failed to remove existing file: ";
+inline constexpr std::string_view kTextExtractFailedPrefix = "Failed to extract: ";
+inline constexpr std::string_view kTextExtractFailedSuffix = ". Make sure the file is not in use.";
+
+// Texts of the download engine: log lines, message boxes and their titles.
+inline constexpr std::string_view kLogInitFailed = "Failed to initialize CURL.";
+inline constexpr std::string_view kBoxInitFailed = "Failed to initialize CUR.";
+inline constexpr std::string_view kLogCannotOpenPrefix = "Cannot open file for writing: ";
+inline constexpr std::string_view kBoxCannotOpen = "Cannot open file for writing.";
+inline constexpr std::string_view kLogPerformErrorPrefix = "curl_easy_perform error: ";
+inline constexpr std::string_view kLogHttpStatusPrefix = "HTTP status code: ";
+inline constexpr std::string_view kBoxHttpStatusPrefix = "Download failed.\nHTTP response code: ";
+inline constexpr std::string_view kTitleError = "Error";
+inline constexpr std::string_view kTitleCurlError = "CURL Error";
+inline constexpr std::string_view kTitleHttpError = "HTTP Error";
+// Reasons the engine gives itself when the bytes on disk cannot be trusted
+// (the transport's own wording for the same faults).
+inline constexpr std::string_view kReasonWriteFailed = "Failed writing received data to disk/application";
+inline constexpr std::string_view kReasonPartialFile = "Transferred a partial file";
+
+// "https://" + siteHost + "/download/".
+std::string downloadBaseUrl(const SiteConfig& site);
+// The launcher version text: downloadBaseUrl + "updater.php".
+std::string versionUrl(const SiteConfig& site);
+// The server's quick-form manifest (also the Last-Modified source):
+// downloadBaseUrl + folder + "/manifest.php".
+std::string quickManifestUrl(const SiteConfig& site, std::string_view serverFolder);
+// The server's full manifest: downloadBaseUrl + folder + "/manifest.json".
+std::string fullManifestUrl(const SiteConfig& site, std::string_view serverFolder);
+// A game file: downloadBaseUrl + folder + "/" + the manifest path with every
+// segment percent-encoded (the "/" between segments stay).
+std::string fileUrl(const SiteConfig& site, std::string_view serverFolder, std::string_view manifestPath);
+
+// Percent-encodes one path segment: ASCII letters, digits and "-._~" stay,
+// every other byte becomes "%" and two upper-case hex digits.
+std::string percentEncodeSegment(std::string_view segment);
+// Percent-encodes every "/"-separated segment of path; the "/" stay.
+std::string percentEncodePath(std::string_view path);
+
+// base + "/" + relative; a base of "" or "." gives relative alone.
+std::string joinPath(std::string_view base, std::string_view relative);
+// The part of path after its last "/" (all of it when there is none).
+std::string fileNamePart(std::string_view path);
+
+}  // namespace kv::updater

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kv::updater {
+
+// How a streamed transfer ended at the transport level.
+enum class TransferOutcome {
+  Completed,   // the response arrived whole; status tells what it was
+  Failed,      // resolve, connect, TLS, read or write failure; errorText says which
+  InitFailed,  // the transport could not set itself up
+  Aborted,     // the progress callable asked to stop
+};
+
+struct TransferResult {
+  TransferOutcome outcome = TransferOutcome::Failed;
+  long status = 0;        // final HTTP status after redirects; 0 when none arrived
+  std::string errorText;  // Failed: the transport's reason
+};
+
+// Receives the body of a transfer piece by piece; false stops the transfer
+// (it then fails with a write error).
+using ByteSink = std::function<bool(const char* data, std::size_t size)>;
+// Told the bytes received so far in the current transfer; false aborts it.
+using TransferProgress = std::function<bool(std::int64_t received)>;
+
+// The HTTP client of one update run. One object serves one thread; it keeps
+// its connections alive from one request to the next. Every request follows
+// up to kMaxRedirects redirects, verifies the server's certificate and host
+// name, and never examines the status code except where said.
+class HttpTransport {
+ public:
+  virtual ~HttpTransport() = default;
+
+  // GET with agent "KVLauncher", always answered by the server (no cache).
+  // True when a whole response arrived, whatever its status; body then holds
+  // it. False when there was no response, the transfer broke off, or the body
+  // exceeds maxBytes; body is then left untouched.
+  [[nodiscard]] virtual bool getText(const std::string& url, std::size_t maxBytes, std::string& body) = 0;
+
+  // GET with agent "KVLauncher/1.0". Same answers as getText.
+  [[nodiscard]] virtual bool getBody(const std::string& url, std::size_t maxBytes, std::string& body) = 0;
+
+  // GET with agent "KVLauncher/1.0" that reads the headers of the final
+  // response and not its body. True when a response arrived; lastModified
+  // then holds its first Last-Modified value without surrounding blanks, or
+  // "" when it has none. False when no response arrived (lastModified
+  // untouched).
+  [[nodiscard]] virtual bool getLastModified(const std::string& url, std::string& lastModified) = 0;
+
+  // GET with agent "KVLauncher/1.0" and TLS 1.2 or newer, streaming the final
+  // response's body into sink. progress (may be empty) hears the running byte
+  // count. maxBytes > 0 fails a body larger than that many bytes.
+  virtual TransferResult download(const std::string& url, const ByteSink& sink,
+                                  const TransferProgress& progress, std::int64_t maxBytes) = 0;
+};
+
+}  // namespace kv::updater

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::updater {
+
+// One file of a client installation as a manifest lists it.
+struct ManifestEntry {
+  std::string path;       // relative to the server folder, "/"-separated
+  std::string hash;       // opaque content identifier, compared as text
+  std::int64_t size = 0;  // bytes; 0 when the manifest leaves it out
+};
+
+// A manifest keyed by path, in byte-wise path order.
+using ManifestMap = std::map<std::string, ManifestEntry>;
+
+// What a comparison asks to fetch.
+struct FetchPlan {
+  std::vector<std::string> paths;  // in path order
+  std::int64_t totalBytes = 0;     // sum of their remote sizes
+};
+
+// Whether the quick-check reference file at referencePath lists every path of
+// remoteText with the same hash. A missing or unreadable reference, or either
+// document not being a well-formed manifest, answers false. Never throws.
+[[nodiscard]] bool quickManifestCheck(std::string_view remoteText, const std::string& referencePath);
+
+// Parses a remote manifest, keeping of the four client build archives only
+// chosenBuild + ".zip". False when the text is not a JSON array of objects
+// with string "path" and "hash" and an optional integer "size" between 0 and
+// kMaxManifestFileSize, or when any path fails validateManifestPath; remote
+// is then left empty and reason (when given) says why. A path listed twice
+// keeps its later entry. Never throws.
+[[nodiscard]] bool readRemoteManifest(std::string_view text, std::string_view chosenBuild,
+                                      ManifestMap& remote, std::string* reason = nullptr);
+
+// Reads serverDir + "/manifest.json" into local. A missing file is a first
+// installation: true with an empty map. False when the file exists but is
+// not a well-formed manifest (same rules as the remote one, no build
+// filter). Never throws.
+[[nodiscard]] bool readLocalManifest(const std::string& serverDir, ManifestMap& local);
+
+// The remote entries whose path is missing from local or whose hash or size
+// differ, and the sum of their remote sizes (saturating, never overflows).
+FetchPlan compareManifests(const ManifestMap& remote, const ManifestMap& local);
+
+// The manifest document of local: a JSON array in path order, keys "hash",
+// "path", "size", indented by 4, no final newline; "[]" when empty.
+std::string serializeManifest(const ManifestMap& local);
+
+// Replaces serverDir + "/manifest.json" with local, creating serverDir when
+// needed. The file is written beside the old one, flushed to disk and
+// renamed over it, so a reader always finds the old or the new complete
+// document. False when it could not be written (the old file stays).
+[[nodiscard]] bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local);
+
+}  // namespace kv::updater
