@@ -1,0 +1,189 @@
+#include "settings/config_import.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "archive/zip_archive.h"
+#include "settings/config_files.h"
+#include "settings/config_placement.h"
+#include "settings/config_texts.h"
+
+namespace kv::settings {
+namespace {
+
+using platform::MessageAnswer;
+using platform::MessageButtons;
+using platform::MessageIcon;
+using platform::MessageOwner;
+
+void tell(ConfigActionContext& context, const std::string& text, const char* title,
+          MessageIcon icon) {
+  (void)context.dialogs.messageBox(MessageOwner::None, text, title, MessageButtons::Ok, icon);
+}
+
+MessageAnswer ask(ConfigActionContext& context, const char* text, const char* title,
+                  MessageButtons buttons) {
+  return context.dialogs.messageBox(MessageOwner::None, text, title, buttons,
+                                    MessageIcon::Question);
+}
+
+// Whether the extracted content is within what a configuration can be.
+bool withinImportLimits(const std::string& folder) {
+  const TreeSize size = measureTree(folder);
+  return size.entries <= kImportMaxEntries && size.bytes <= kImportMaxExtractedBytes;
+}
+
+void mergeInto(const std::string& configFolder, const std::string& temporary, bool override) {
+  const ExistingFile existing = override ? ExistingFile::Overwrite : ExistingFile::Keep;
+  for (const std::string& relative : listRegularFiles(temporary)) {
+    // A file that cannot be copied is passed over.
+    (void)copyFileBelow(temporary + "/" + relative, configFolder, relative, existing);
+  }
+}
+
+void offerMinimap(ConfigActionContext& context, const std::string& temporary) {
+  for (const std::string& relative : listRegularFiles(temporary)) {
+    const std::size_t slash = relative.rfind('/');
+    const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+    if (name != kMinimapFileName) continue;
+    if (ask(context, kMinimapText, kMinimapTitle, MessageButtons::YesNo) == MessageAnswer::Yes) {
+      // A failed copy leaves the working folder's minimap as it was.
+      (void)replaceFileWithCopy(temporary + "/" + relative,
+                                joinPath(context.workingFolder, kMinimapFileName));
+    }
+    return;
+  }
+}
+
+std::pair<std::string, std::string> splitLast(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return {".", trimmed};
+  return {slash == 0 ? std::string("/") : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
+}
+
+}  // namespace
+
+bool replaceConfigFolder(const std::string& configFolder, const std::string& source,
+                         std::string& reason) {
+  if (!isConfigFolderPath(configFolder)) {
+    reason = std::strerror(EINVAL);
+    return false;
+  }
+  const auto [parent, name] = splitLast(configFolder);
+  if (!makeFolders(parent)) {
+    reason = std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  const std::optional<std::string> staging =
+      createNumberedFolder(parent, name + kReplaceStagingSuffix);
+  if (!staging) {
+    reason = std::strerror(errno != 0 ? errno : EEXIST);
+    return false;
+  }
+  if (!copyFolderContent(source, *staging, reason)) {
+    removeTree(*staging);
+    return false;
+  }
+
+  std::optional<std::string> old;
+  if (pathExists(configFolder)) {
+    old = freeNumberedName(parent, name + kReplacedOldSuffix);
+    if (!old || !renameNoReplace(configFolder, *old)) {
+      reason = std::strerror(old ? errno : EEXIST);
+      removeTree(*staging);
+      return false;
+    }
+  }
+  if (!renameNoReplace(*staging, configFolder)) {
+    reason = std::strerror(errno);
+    if (old) (void)renameNoReplace(*old, configFolder);
+    removeTree(*staging);
+    return false;
+  }
+  // The new configuration is in force; a part of the old one that cannot be
+  // removed stays beside it.
+  if (old) removeTree(*old);
+  return true;
+}
+
+void importConfiguration(ConfigActionContext& context) {
+  SettingsStore& store = context.store;
+  const platform::ChosenPath chosen = context.dialogs.chooseOpenFile(kImportFileType, kZipPattern);
+  if (!chosen || chosen->empty()) return;
+  const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
+  if (!archiveSize) return;  // nothing to open: as a cancelled dialog
+  if (*archiveSize > kImportMaxArchiveBytes) {
+    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    return;
+  }
+
+  const std::optional<std::string> temporary =
+      createNumberedFolder(context.workingFolder, kImportTempStem);
+  if (!temporary) {
+    tell(context, kImportTempFailedText, kTitleImportError, MessageIcon::Error);
+    return;
+  }
+  // Extraction creates no folders; entries inside "characters" need it.
+  const std::string characters = *temporary + "/" + kCharactersFolderName;
+  if (::mkdir(characters.c_str(), 0755) != 0) {
+    tell(context, kImportCharactersFailedText, kTitleImportError, MessageIcon::Error);
+    return;
+  }
+  // After a failed extraction the temporary folder stays with what was
+  // written, for the player to look at.
+  if (!archive::extractZipArchive(*chosen, *temporary, context.window)) {
+    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    return;
+  }
+  if (!withinImportLimits(*temporary)) {
+    removeTree(*temporary);
+    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    return;
+  }
+
+  const MessageAnswer mode = ask(context, kImportModeText, kImportModeTitle,
+                                 MessageButtons::YesNoCancel);
+  if (mode != MessageAnswer::Yes && mode != MessageAnswer::No) {
+    removeTree(*temporary);
+    return;
+  }
+  const bool replace = mode == MessageAnswer::Yes;
+  const bool override =
+      !replace && ask(context, kMergeOverrideText, kMergeOverrideTitle, MessageButtons::YesNo) ==
+                      MessageAnswer::Yes;
+
+  const std::string configFolder = store.resolveSettingsPath(SettingsFile::Config, true);
+  if (replace) {
+    std::string reason;
+    if (!replaceConfigFolder(configFolder, *temporary, reason)) {
+      removeTree(*temporary);
+      tell(context, kImportReplaceFailedText + reason, kTitleImportError, MessageIcon::Error);
+      return;
+    }
+  } else {
+    mergeInto(configFolder, *temporary, override);
+  }
+
+  offerMinimap(context, *temporary);
+  removeTree(*temporary);
+  tell(context, kImportDoneText, kTitleSuccess, MessageIcon::Information);
+
+  if (replace || override) {
+    store.unload(SettingsFile::Config, true);
+    store.loadSettings(SettingsFile::Config);
+  } else {
+    // Values in memory win; keys only the file has are added; pending
+    // changes are written to the file in force.
+    store.unload(SettingsFile::Config, false);
+    store.reloadConfigKeepingMemory();
+    store.saveSettings(SettingsFile::Config);
+  }
+  if (context.loadServerSettings) context.loadServerSettings();
+  if (context.refreshUiAfterImport) context.refreshUiAfterImport();
+}
+
+}  // namespace kv::settings
