@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+
+namespace kv::platform::linux_backend {
+
+// Which file dialog to show.
+enum class FileDialogKind { Save, Open };
+
+// The program's arguments for a file dialog: "--file-selection", "--save"
+// and "--filename=" + defaultName for saving, and one filter
+// "--file-filter=" + typeName + " | " + pattern.
+std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::string& defaultName,
+                                             const std::string& typeName,
+                                             const std::string& pattern);
+
+// Runs the dialog program (found through PATH unless it contains a '/')
+// with arguments, its standard output read through a pipe, with
+// NO_AT_BRIDGE=1 and GSETTINGS_BACKEND=memory in its environment, and waits
+// for it. Answers its output without the trailing newline; nothing when it
+// could not start, exits with a status other than 0, answers nothing, or,
+// for Open, answers a path that does not exist. Main thread (it blocks).
+ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
+                         const std::vector<std::string>& arguments);
+
+}  // namespace kv::platform::linux_backend
