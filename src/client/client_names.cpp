@@ -1,0 +1,11 @@
+#include "client/client_names.h"
+
+namespace kv::client {
+
+std::string clientExecutableName(const std::string& buildName) {
+  return buildName + kExecutableSuffix;
+}
+
+std::string clientArchiveName(const std::string& buildName) { return buildName + kArchiveSuffix; }
+
+}  // namespace kv::client
