@@ -53,7 +53,8 @@ class HttpTransport {
 
   // GET with agent "KVLauncher/1.0" and TLS 1.2 or newer, streaming the final
   // response's body into sink. progress (may be empty) hears the running byte
-  // count. maxBytes > 0 fails a body larger than that many bytes.
+  // count. maxBytes > 0 fails a status-200 body larger than that many bytes
+  // as soon as it exceeds them (other statuses are not limited).
   virtual TransferResult download(const std::string& url, const ByteSink& sink,
                                   const TransferProgress& progress, std::int64_t maxBytes) = 0;
 };

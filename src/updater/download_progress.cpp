@@ -1,0 +1,61 @@
+#include "updater/download_progress.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "updater/endpoints.h"
+#include "updater/report_texts.h"
+
+namespace kv::updater {
+namespace {
+
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  if (b > 0 && a > kMax - b) return kMax;
+  return a + b;
+}
+
+void post(DownloadProgress& progress, platform::Report report) {
+  if (progress.reports == nullptr) return;
+  report.server = progress.server;
+  (void)progress.reports->post(std::move(report));
+}
+
+}  // namespace
+
+void reportDownloadProgress(DownloadProgress& progress, std::int64_t received) {
+  if (progress.cancel != nullptr && progress.cancel->load()) return;
+  received = std::max<std::int64_t>(received, 0);
+  progress.runBytes = saturatingAdd(progress.attemptBase, received);
+  // The running count of this transfer, as the checkpoint rule counts it.
+  progress.checkpointBytes = saturatingAdd(progress.checkpointBytes, received);
+
+  const SteadyTime now = progress.now();
+  const std::chrono::duration<double> sinceReport = now - progress.lastReport;
+  if (sinceReport.count() < kProgressIntervalSeconds) return;
+
+  const std::chrono::duration<double> elapsed = now - progress.phaseStart;
+  const double speed =
+      elapsed.count() > 0 ? static_cast<double>(progress.runBytes) / 1024.0 / elapsed.count() : 0.0;
+  float fraction = 1.0f;
+  if (progress.totalBytes > 0) {
+    fraction = static_cast<float>(progress.runBytes) / static_cast<float>(progress.totalBytes);
+    // Bytes of failed attempts count again, so the run may exceed its total.
+    fraction = std::clamp(fraction, 0.0f, 1.0f);
+  }
+  const int percent = static_cast<int>(fraction * 100.0f);
+
+  platform::Report status;
+  status.kind = platform::ReportKind::Status;
+  status.text = downloadingText(fileNamePart(progress.currentPath), percent, speed);
+  post(progress, std::move(status));
+
+  platform::Report bar;
+  bar.kind = platform::ReportKind::Progress;
+  bar.progress = fraction;
+  post(progress, std::move(bar));
+
+  progress.lastReport = now;
+}
+
+}  // namespace kv::updater

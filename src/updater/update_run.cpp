@@ -1,0 +1,255 @@
+#include "updater/update_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "archive/zip_archive.h"
+#include "updater/curl_transport.h"
+#include "updater/download_file.h"
+#include "updater/download_progress.h"
+#include "updater/endpoints.h"
+#include "updater/last_modified.h"
+#include "updater/manifest.h"
+#include "updater/manifest_meta.h"
+#include "updater/report_texts.h"
+#include "updater/server_profiles.h"
+#include "updater/version_check.h"
+
+namespace kv::updater {
+namespace {
+
+using platform::Report;
+using platform::ReportKind;
+
+// Removes an old copy of a file about to be fetched. A missing file is fine;
+// a folder in its place is never removed.
+bool removeExistingFile(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
+  if (S_ISDIR(info.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The folder part of path (before its last "/"), or "." when there is none.
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// One update run of one server, on its worker's thread.
+class UpdateRunner {
+ public:
+  UpdateRunner(const UpdateContext& context, HttpTransport& transport)
+      : context_(context),
+        transport_(transport),
+        worker_(*context.worker),
+        runtime_(*context.runtime),
+        folder_(serverFolder(context.worker->server)),
+        serverDir_(joinPath(context.baseFolder, folder_)) {}
+
+  void run() {
+    if (cancelled()) return;
+    if (checkLauncherVersion(transport_, context_.site)) {
+      postError(std::string(kTextNewLauncher));  // posted whatever the cancel flag says
+      return;
+    }
+    if (!fetchLastModified(transport_, context_.site, folder_, runtime_)) {
+      if (cancelled()) return;
+      postError(std::string(kTextUpdaterPreparing));
+      return;
+    }
+    const std::string remoteStamp = runtime_.remoteLastModified();
+    const std::string storedStamp = runtime_.storedLastModified();
+    if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp) {
+      if (cancelled()) return;
+      postReady();
+      return;
+    }
+    std::string quickText;
+    if (!transport_.getText(quickManifestUrl(context_.site, folder_), kManifestBodyLimit, quickText)) {
+      if (cancelled()) return;
+      postError(std::string(kTextManifestFailed));
+      return;
+    }
+    if (cancelled()) return;
+    // The shared reference only vouches for a server folder that holds an
+    // installation: without a local manifest nothing is installed yet.
+    if (isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
+        quickManifestCheck(quickText, joinPath(context_.baseFolder, kQuickReferencePath))) {
+      if (cancelled()) return;
+      postReady();
+      recordStamp();
+      return;
+    }
+    if (cancelled()) return;
+    postStatus(std::string(kTextCheckingUpdates));
+    if (cancelled()) return;
+    runFullUpdate();
+  }
+
+ private:
+  void runFullUpdate() {
+    std::string text;
+    if (!transport_.getText(fullManifestUrl(context_.site, folder_), kManifestBodyLimit, text)) {
+      if (cancelled()) return;
+      postError(std::string(kTextManifestFailed));
+      return;
+    }
+    if (cancelled()) return;
+    ManifestMap remote;
+    if (!readRemoteManifest(text, context_.clientBuild, remote)) {
+      if (cancelled()) return;
+      postError(std::string(kTextInvalidRemote));
+      return;
+    }
+    if (cancelled()) return;
+    ManifestMap local;
+    if (!readLocalManifest(serverDir_, local)) {
+      if (cancelled()) return;
+      postError(std::string(kTextInvalidLocal));
+      return;
+    }
+    if (cancelled()) return;
+    const FetchPlan plan = compareManifests(remote, local);
+    if (cancelled()) return;
+    if (plan.paths.empty()) {
+      postReady();
+      if (!runtime_.remoteLastModified().empty()) recordStamp();
+      return;
+    }
+
+    DownloadProgress progress;
+    progress.cancel = &worker_.cancel;
+    progress.reports = context_.reports;
+    progress.server = worker_.server;
+    progress.totalBytes = plan.totalBytes;
+    progress.phaseStart = progress.now();
+
+    DownloadEnvironment environment;
+    environment.transport = &transport_;
+    environment.dialogs = context_.dialogs;
+    environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
+    environment.cancel = &worker_.cancel;
+    const DownloadProgressFn onProgress = [&progress](std::int64_t received) {
+      reportDownloadProgress(progress, received);
+    };
+
+    for (const std::string& path : plan.paths) {
+      if (cancelled()) return;
+      const ManifestEntry& entry = remote.at(path);
+      const std::string localPath = joinPath(serverDir_, path);
+      if (!removeExistingFile(localPath)) {
+        if (cancelled()) return;
+        postError(removeFailedText(fileNamePart(localPath)));
+        return;
+      }
+      for (int attempt = 1;; ++attempt) {
+        if (cancelled()) return;
+        progress.currentPath = path;
+        progress.attemptBase = progress.runBytes;
+        progress.lastReport = progress.now();
+        if (downloadFile(environment, fileUrl(context_.site, folder_, path), localPath, entry.size, onProgress)) {
+          break;
+        }
+        if (cancelled()) return;
+        if (attempt >= kDownloadAttempts) {
+          postError(attemptsFailedText(path, kDownloadAttempts));
+          return;
+        }
+        postStatus(retryText(path, attempt, kDownloadAttempts));
+        if (context_.retryPause.count() > 0) std::this_thread::sleep_for(context_.retryPause);
+      }
+      if (path != kOldLibsArchive && endsWith(localPath, kArchiveExtension)) {
+        if (!archive::extractZipArchive(localPath, folderOf(localPath), context_.window)) {
+          if (cancelled()) return;
+          postError(extractFailedText(fileNamePart(localPath)));
+          return;
+        }
+        // An archive that cannot be deleted only costs disk space: it is
+        // recorded all the same and not fetched again.
+        (void)::unlink(localPath.c_str());
+      }
+      if (progress.checkpointBytes >= kCheckpointBytes) {
+        // A checkpoint that cannot be written only means more to fetch
+        // after an interruption.
+        (void)writeLocalManifest(serverDir_, local);
+        progress.checkpointBytes = 0;
+      }
+      local[path] = entry;
+    }
+    if (cancelled()) return;
+    // The stamp is recorded only with the manifest it belongs to, so an
+    // unwritable manifest makes the next run compare again instead of
+    // trusting a record that does not match the disk.
+    const bool saved = writeLocalManifest(serverDir_, local);
+    if (saved && !runtime_.remoteLastModified().empty()) recordStamp();
+    postReady();
+  }
+
+  // A cancellation check: true when the run must end at once, silently.
+  bool cancelled() {
+    if (context_.beforeCheck) context_.beforeCheck();
+    return worker_.cancel.load();
+  }
+
+  // storedLastModified = remoteLastModified, recorded in "manifest.meta".
+  void recordStamp() {
+    const std::string stamp = runtime_.remoteLastModified();
+    runtime_.setStoredLastModified(stamp);
+    (void)writeManifestMeta(serverDir_, stamp);
+  }
+
+  void post(ReportKind kind, std::string text) {
+    Report report;
+    report.kind = kind;
+    report.server = worker_.server;
+    report.text = std::move(text);
+    (void)context_.reports->post(std::move(report));
+  }
+  void postStatus(std::string text) { post(ReportKind::Status, std::move(text)); }
+  void postError(std::string text) { post(ReportKind::Error, std::move(text)); }
+  void postReady() { post(ReportKind::Ready, std::string()); }
+
+  const UpdateContext& context_;
+  HttpTransport& transport_;
+  UpdaterWorker& worker_;
+  ServerRuntime& runtime_;
+  const std::string folder_;
+  const std::string serverDir_;
+};
+
+}  // namespace
+
+void runUpdate(const UpdateContext& context) {
+  if (context.worker == nullptr || context.runtime == nullptr || context.reports == nullptr) return;
+  if (!isValidServer(context.worker->server)) return;
+  try {
+    std::unique_ptr<HttpTransport> ownTransport;
+    HttpTransport* transport = context.transport;
+    if (transport == nullptr) {
+      CurlTransportOptions options;
+      options.caFile = context.site.caFile;
+      ownTransport = makeCurlTransport(options);
+      transport = ownTransport.get();
+    }
+    UpdateRunner(context, *transport).run();
+  } catch (...) {
+    // Every part of the run reports its failures itself; whatever still
+    // escapes (memory exhaustion) ends the run without taking the launcher
+    // down.
+  }
+}
+
+}  // namespace kv::updater
