@@ -82,7 +82,8 @@ struct AudioSettings {
   int uiSoundVolume = 100;
 };
 
-// Which list a dragged slider belongs to, and where in it.
+// Which list a dragged slider belongs to, and where in it; index -1 when no
+// slider is being dragged.
 struct SliderRef {
   bool system = false;
   int index = -1;
@@ -100,6 +101,9 @@ struct UiState {
   bool localConfigFlag = false;
   bool localConfigFlagComputed = false;  // the System tab was built once in this process
 
+  // The server folder the resources were loaded from ("<base>/eu"); the
+  // alternative pictures of the options and sound widgets come from it too.
+  std::string resourceFolder;
   std::unique_ptr<platform::Image> background;
   std::array<std::unique_ptr<platform::Font>, 4> fonts;  // 10, 11, 12, 14 pt
 

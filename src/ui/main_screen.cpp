@@ -1,0 +1,62 @@
+#include "ui/main_screen.h"
+
+#include <cmath>
+
+#include "ui/options_panel.h"
+#include "ui/ui_names.h"
+#include "ui/widget_table.h"
+#include "ui/widgets.h"
+
+namespace kv::ui {
+
+int progressFillWidth(float progress) {
+  if (!(progress > 0.0f)) return 0;  // also NaN
+  if (progress >= 1.0f) return kProgressTrack.width;
+  return static_cast<int>(std::trunc(static_cast<float>(kProgressTrack.width) * progress));
+}
+
+void paintMainScreen(const UiState& ui, const StatusView& status, platform::Canvas& canvas) {
+  if (ui.background && ui.background->ok()) {
+    canvas.drawImage(*ui.background, {0, 0, ui.background->width(), ui.background->height()},
+                     kClientRect);
+  }
+  const auto& table = widgetTable();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (isVisibleOn(table[i], ui.page)) drawWidget(ui.widgets[i], canvas);
+  }
+
+  canvas.fillRect(kProgressTrack, kTrackColour);
+  const platform::Font* text = ui.fonts[kTextFontSlot].get();
+  if (status.currentServer == 1 || status.currentServer == 2) {
+    canvas.fillRect({kProgressTrack.x, kProgressTrack.y, progressFillWidth(status.progress),
+                     kProgressTrack.height},
+                    kFillColour);
+    if (text != nullptr) {
+      canvas.drawText(status.text, *text, kStatusColour, kStatusTextBox, platform::HAlign::Centre,
+                      platform::VAlign::Top);
+    }
+  }
+  if (text != nullptr) {
+    canvas.drawText(kCreditLine, *text, kBottomLineColour, kBottomLineBox,
+                    platform::HAlign::Centre, platform::VAlign::Top);
+    canvas.drawText(kVersionLine, *text, kBottomLineColour, kBottomLineBox,
+                    platform::HAlign::Right, platform::VAlign::Top);
+    canvas.drawText(ui.rendererName, *text, kBottomLineColour, kBottomLineBox,
+                    platform::HAlign::Left, platform::VAlign::Top);
+  }
+
+  if (ui.page != ScreenPage::MainScreen) paintOptionsPanel(ui, canvas, status.currentServer);
+}
+
+std::string webPageUrl(const std::string& serverFolder, const std::string& siteHost,
+                       WebPage page) {
+  return std::string(kWebScheme) + serverFolder + "." + siteHost +
+         (page == WebPage::SignUp ? kSignUpPage : kIndexPage);
+}
+
+void openWebPage(platform::Shell& shell, const std::string& serverFolder,
+                 const std::string& siteHost, WebPage page) {
+  shell.openUrl(webPageUrl(serverFolder, siteHost, page));
+}
+
+}  // namespace kv::ui

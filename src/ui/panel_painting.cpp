@@ -1,0 +1,117 @@
+// Painting of the options panel over the main screen.
+#include <cmath>
+#include <string>
+
+#include "ui/options_panel.h"
+#include "ui/ui_names.h"
+#include "ui/widget_table.h"
+#include "ui/widgets.h"
+
+namespace kv::ui {
+namespace {
+
+constexpr platform::Argb kBlack = 0xFF000000;
+constexpr platform::Argb kTabColumnColour = 0xFF000000;
+constexpr platform::Argb kSeparatorColour = 0xFFFF9800;
+constexpr platform::Argb kContentColour = 0xFFFFFFFF;
+constexpr platform::Argb kSelectedFill = 0xFFFFE5B4;
+constexpr platform::Argb kSelectedBorder = 0xFFFFA500;
+constexpr platform::Argb kSelectedText = 0xFF000000;
+constexpr platform::Argb kButtonFill = 0xFFF2F2F2;
+constexpr platform::Argb kButtonBorder = 0xFF888888;
+constexpr platform::Argb kButtonText = 0xFF444444;
+constexpr int kSliderLength = 245;
+constexpr int kKnobSize = 8;
+constexpr int kCheckboxSize = 20;
+
+const char* titleOf(ScreenPage page) {
+  switch (page) {
+    case ScreenPage::AudioTab:
+      return kAudioTitle;
+    case ScreenPage::ControlSettingsTab:
+      return kControlSettingsTitle;
+    default:
+      return kSystemTitle;
+  }
+}
+
+bool isSelected(const OptionControl& c, int currentServer) {
+  return (c.label == kUsLabel && currentServer == 2) || (c.label == kEuLabel && currentServer == 1);
+}
+
+}  // namespace
+
+void drawControl(const OptionControl& c, const platform::Font* font, platform::Canvas& canvas,
+                 int currentServer) {
+  switch (c.kind) {
+    case ControlKind::Checkbox: {
+      canvas.strokeRect({c.left, c.top, kCheckboxSize, kCheckboxSize}, kBlack);
+      bool* const* bound = std::get_if<bool*>(&c.value);
+      if (bound != nullptr && *bound != nullptr && **bound) {
+        canvas.fillRect({c.left + 4, c.top + 4, 12, 12}, kBlack);
+      }
+      if (font != nullptr) canvas.drawTextAt(c.label, *font, kBlack, c.left + 28, c.top + 2);
+      break;
+    }
+    case ControlKind::Slider: {
+      const int x = c.left;
+      const int y = c.top - 20;
+      int v = 0;
+      if (auto* p = std::get_if<int*>(&c.value); p != nullptr && *p != nullptr) v = **p;
+      if (font != nullptr) {
+        canvas.drawTextAt(c.label + ": " + std::to_string(v), *font, kBlack, x, y);
+      }
+      canvas.drawLine(x, y + 20, x + kSliderLength, y + 20, 2.0f, kBlack);
+      const float offset = static_cast<float>(v) / 100.0f * static_cast<float>(kSliderLength);
+      const int knobX = x + static_cast<int>(std::trunc(offset)) - kKnobSize / 2;
+      canvas.fillEllipse({knobX, y + 16, kKnobSize, kKnobSize}, kBlack);
+      break;
+    }
+    case ControlKind::ChoiceButton: {
+      const platform::Rect r{c.left, c.top, c.right - c.left, c.bottom - c.top};
+      const bool selected = isSelected(c, currentServer);
+      canvas.fillRect(r, selected ? kSelectedFill : kButtonFill);
+      canvas.strokeRect(r, selected ? kSelectedBorder : kButtonBorder);
+      if (font != nullptr) {
+        canvas.drawText(c.label, *font, selected ? kSelectedText : kButtonText, r,
+                        platform::HAlign::Centre, platform::VAlign::Centre);
+      }
+      break;
+    }
+    case ControlKind::TextLine: {
+      const std::string* text = std::get_if<std::string>(&c.value);
+      if (font != nullptr && text != nullptr) canvas.drawTextAt(*text, *font, kBlack, c.left, c.top);
+      break;
+    }
+  }
+}
+
+void paintOptionsPanel(const UiState& ui, platform::Canvas& canvas, int currentServer) {
+  canvas.fillRect({48, 48, 124, 228}, kTabColumnColour);
+  canvas.fillRect({172, 48, 3, 228}, kSeparatorColour);
+  canvas.fillRect({175, 48, 295, 228}, kContentColour);
+
+  const auto& table = widgetTable();
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    if (isVisibleOn(table[i], ui.page)) drawWidget(ui.widgets[i], canvas);
+  }
+
+  if (const platform::Font* title = ui.fonts[kTitleFontSlot].get()) {
+    canvas.drawTextAt(titleOf(ui.page), *title, kBlack, 180, 58);
+  }
+
+  const platform::Font* font = ui.fonts[kTextFontSlot].get();
+  if (ui.page == ScreenPage::AudioTab) {
+    for (const OptionControl& c : ui.audioControls) {
+      if (c.kind == ControlKind::Checkbox || c.kind == ControlKind::Slider) {
+        drawControl(c, font, canvas, currentServer);
+      }
+    }
+  } else if (ui.page == ScreenPage::SystemTab) {
+    for (const OptionControl& c : ui.systemControls) {
+      if (c.kind != ControlKind::Slider) drawControl(c, font, canvas, currentServer);
+    }
+  }
+}
+
+}  // namespace kv::ui

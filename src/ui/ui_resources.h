@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "platform/audio.h"
+#include "platform/canvas.h"
+#include "platform/window.h"
+#include "ui/ui_state.h"
+
+namespace kv::ui {
+
+// Loads every interface resource from a server folder ("<base>/eu"): the
+// background, the four fonts of "RavidIzuz.ttf", the ten widgets with their
+// pictures and labels, the sound widget's off picture when the master switch
+// is off (and the options widget's open picture while the panel is open), and
+// the sounds. The Play widget is disabled; only a ready report or a server
+// switch enables it again. Missing files are not errors: what is missing is
+// simply not drawn or played. Main thread.
+void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
+                       platform::Window& window, const std::string& folder);
+
+// Frees everything createUiResources made (pictures, fonts, sounds). Labels,
+// paths and rectangles stay. Main thread.
+void releaseUiResources(UiState& ui);
+
+// Disposes of the widget's picture, loads the one at path and remembers the
+// path. A picture that fails to load draws nothing.
+void replaceWidgetImage(Widget& widget, platform::Graphics& graphics, const std::string& path);
+
+// After a configuration import: the sound widget shows sound_off.png when the
+// master switch is off, Play is disabled, and the sound settings are applied
+// again.
+void refreshUiAfterImport(UiState& ui, platform::Graphics& graphics, platform::Window& window);
+
+// Sets a widget's look, repainting its rectangle when the look changes.
+void setWidgetState(Widget& widget, WidgetState state, platform::Window& window);
+
+}  // namespace kv::ui
