@@ -1,0 +1,228 @@
+#include "publish.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "archive_check.h"
+#include "file_hash.h"
+#include "updater/atomic_file.h"
+#include "updater/endpoints.h"
+#include "updater/manifest.h"
+#include "updater/manifest_path.h"
+
+namespace fs = std::filesystem;
+
+namespace kv::tools {
+namespace {
+
+struct ClientFile {
+  std::string path;      // manifest path
+  std::string fullPath;  // where it is in the client folder
+};
+
+// Whether text is valid UTF-8 (the manifest is JSON, which carries only that).
+bool isUtf8(const std::string& text) {
+  try {
+    (void)nlohmann::json(text).dump();
+    return true;
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+}
+
+// Lists the client's regular files; anything that cannot be published goes
+// to problems.
+std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std::string>& problems) {
+  std::vector<ClientFile> files;
+  std::error_code ec;
+  if (!fs::is_directory(clientDir, ec)) {
+    problems.push_back("client folder \"" + clientDir + "\" is not a folder");
+    return files;
+  }
+  fs::recursive_directory_iterator it(clientDir, fs::directory_options::none, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path& full = it->path();
+    const std::string rel = full.lexically_relative(clientDir).generic_string();
+    const auto status = it->symlink_status(ec);
+    if (ec) break;
+    if (fs::is_symlink(status)) {
+      problems.push_back("\"" + rel + "\" is a symbolic link");
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (fs::is_directory(status)) continue;
+    if (!fs::is_regular_file(status)) {
+      problems.push_back("\"" + rel + "\" is not a regular file");
+      continue;
+    }
+    if (!isUtf8(rel)) {
+      problems.push_back("\"" + rel + "\" is not a UTF-8 name");
+      continue;
+    }
+    if (!updater::validateManifestPath(rel)) {
+      problems.push_back("\"" + rel + "\" is a path the launcher refuses");
+      continue;
+    }
+    files.push_back({rel, full.string()});
+  }
+  if (ec) problems.push_back("cannot list \"" + clientDir + "\": " + ec.message());
+  std::sort(files.begin(), files.end(), [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
+  return files;
+}
+
+bool sameFile(const std::string& path, const updater::ManifestEntry& entry) {
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != entry.size) return false;
+  std::string digest, error;
+  std::int64_t size = 0;
+  return hashFile(path, digest, size, error) && digest == entry.hash && size == entry.size;
+}
+
+// Copies source to target through a temporary file in target's folder.
+bool copyFileAtomically(const std::string& source, const std::string& target, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(fs::path(target).parent_path(), ec);
+  if (ec) {
+    error = "cannot create the folder of \"" + target + "\": " + ec.message();
+    return false;
+  }
+  const std::string temp = target + ".kvpublish-tmp";
+  fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+  if (!ec) {
+    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      (void)::fsync(fd);
+      ::close(fd);
+    }
+    fs::rename(temp, target, ec);
+  }
+  if (ec) {
+    error = "cannot write \"" + target + "\": " + ec.message();
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+std::string readWhole(const std::string& path, bool& exists) {
+  std::ifstream in(path, std::ios::binary);
+  exists = static_cast<bool>(in);
+  std::ostringstream text;
+  if (exists) text << in.rdbuf();
+  return text.str();
+}
+
+// Replaces path with content unless it already holds exactly that. A file
+// that was replaced gets a modification time later than the old one, so its
+// Last-Modified stamp changes even within the same second. Sets changed.
+bool writeIfChanged(const std::string& path, const std::string& content, bool& changed, std::string& error) {
+  bool exists = false;
+  const std::string old = readWhole(path, exists);
+  changed = !exists || old != content;
+  if (!changed) return true;
+  struct stat before{};
+  const bool hadOld = exists && ::stat(path.c_str(), &before) == 0;
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  std::string reason;
+  if (!updater::replaceFileAtomically(path, content, &reason)) {
+    error = "cannot write \"" + path + "\": " + reason;
+    return false;
+  }
+  struct stat after{};
+  if (hadOld && ::stat(path.c_str(), &after) == 0 && after.st_mtim.tv_sec <= before.st_mtim.tv_sec) {
+    timespec times[2];
+    times[0].tv_sec = before.st_mtim.tv_sec + 1;
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+      error = "cannot set the time of \"" + path + "\": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool publishClient(const PublishRequest& request, PublishReport& report) {
+  report = PublishReport{};
+  if (request.serverFolder != "eu" && request.serverFolder != "us") {
+    report.problems.push_back("unknown server \"" + request.serverFolder + "\"");
+    return false;
+  }
+  const std::vector<ClientFile> files = listClient(request.clientDir, report.problems);
+  if (!report.problems.empty()) return false;
+
+  updater::ManifestMap manifest;
+  std::vector<std::string> paths;
+  for (const auto& file : files) {
+    updater::ManifestEntry entry;
+    entry.path = file.path;
+    std::string error;
+    if (!hashFile(file.fullPath, entry.hash, entry.size, error)) {
+      report.problems.push_back("cannot read \"" + file.path + "\": " + error);
+      continue;
+    }
+    manifest[file.path] = entry;
+    paths.push_back(file.path);
+  }
+  if (!report.problems.empty()) return false;
+  report.fileCount = manifest.size();
+
+  for (const auto& file : files) {
+    if (!isUnpackedArchive(file.path)) continue;
+    for (const auto& problem : checkArchive(file.fullPath, file.path, foldersAtArrival(paths, file.path))) {
+      report.warnings.push_back(file.path + ": " + problem);
+    }
+  }
+
+  const std::string document = updater::serializeManifest(manifest);
+  // The launcher must accept what we publish, whatever build it chose.
+  updater::ManifestMap check;
+  std::string reason;
+  if (!updater::readRemoteManifest(document, "vdclient_gl_x64", check, &reason)) {
+    report.problems.push_back("the manifest would not be accepted: " + reason);
+    return false;
+  }
+
+  const std::string downloadDir = updater::joinPath(request.siteDir, "download");
+  const std::string serverDir = updater::joinPath(downloadDir, request.serverFolder);
+  for (const auto& file : files) {
+    const std::string target = updater::joinPath(serverDir, file.path);
+    if (sameFile(target, manifest.at(file.path))) continue;
+    std::string error;
+    if (!copyFileAtomically(file.fullPath, target, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+    ++report.filesCopied;
+  }
+
+  bool fullChanged = false;
+  bool quickChanged = false;
+  bool versionChanged = false;
+  std::string error;
+  // The quick form carries the stamp the launcher checks first, so it goes last.
+  if (!writeIfChanged(updater::joinPath(serverDir, updater::kFullManifestEndpoint), document, fullChanged, error) ||
+      !writeIfChanged(updater::joinPath(serverDir, updater::kQuickManifestEndpoint), document, quickChanged,
+                      error) ||
+      !writeIfChanged(updater::joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
+                      versionChanged, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
+  report.manifestChanged = fullChanged || quickChanged;
+  return true;
+}
+
+}  // namespace kv::tools

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv::tools {
+
+// The command line of the publishing tool:
+//   kvpublish --server eu|us [--version-text TEXT] CLIENT_DIR SITE_DIR
+struct PublishArguments {
+  std::string serverFolder;  // "eu" or "us"
+  std::string versionText;   // the launcher version the site announces
+  std::string clientDir;
+  std::string siteDir;
+};
+
+enum class ParseOutcome { Run, Help, Misuse };
+
+// Reads the arguments after the program name. Misuse leaves the reason in
+// error. Without --version-text the launcher's own version text is used.
+ParseOutcome parsePublishArguments(const std::vector<std::string>& args, PublishArguments& out,
+                                   std::string& error);
+
+// The usage text printed for --help and after misuse.
+const char* publishUsage();
+
+}  // namespace kv::tools

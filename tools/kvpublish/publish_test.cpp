@@ -1,0 +1,257 @@
+#include "publish.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "archive_check.h"
+#include "file_hash.h"
+#include "support/temp_dir.h"
+#include "updater/manifest.h"
+
+namespace kv::tools {
+namespace {
+
+using kv::test::exists;
+using kv::test::readFile;
+using kv::test::snapshotTree;
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+// Writes a ZIP file whose entries are the given names ("x/" is a folder
+// entry) with small contents.
+void writeZip(const std::string& path, const std::vector<std::string>& names) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  ASSERT_NE(archive, nullptr);
+  for (const auto& name : names) {
+    if (!name.empty() && name.back() == '/') {
+      ASSERT_GE(zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8), 0);
+    } else {
+      static const char content[] = "entry";
+      zip_source_t* source = zip_source_buffer(archive, content, sizeof content - 1, 0);
+      ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << name;
+    }
+  }
+  ASSERT_EQ(zip_close(archive), 0);
+}
+
+time_t mtimeOf(const std::string& path) {
+  struct stat st{};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mtim.tv_sec;
+}
+
+void setMtime(const std::string& path, time_t seconds) {
+  timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(FileHash, Sha256OfKnownTexts) {
+  EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  TempDir dir;
+  const std::string big(3 * 1024 * 1024 + 17, 'q');  // more than one read buffer
+  writeFile(dir / "big", big);
+  std::string digest, error;
+  std::int64_t size = 0;
+  ASSERT_TRUE(hashFile(dir / "big", digest, size, error)) << error;
+  EXPECT_EQ(digest, sha256Hex(big));
+  EXPECT_EQ(size, static_cast<std::int64_t>(big.size()));
+  EXPECT_FALSE(hashFile(dir / "missing", digest, size, error));
+}
+
+TEST(ArchiveCheck, FoldersExistOnlyForFilesFetchedBefore) {
+  const std::vector<std::string> paths = {"a.zip", "data/b.zip", "data/x/y.pak", "models/m.zip", "z/q.pak"};
+  EXPECT_EQ(foldersAtArrival(paths, "a.zip"), (std::set<std::string>{""}));
+  EXPECT_EQ(foldersAtArrival(paths, "data/b.zip"), (std::set<std::string>{"", "data"}));
+  EXPECT_EQ(foldersAtArrival(paths, "models/m.zip"), (std::set<std::string>{"", "data", "data/x", "models"}));
+  EXPECT_TRUE(isUnpackedArchive("data/b.zip"));
+  EXPECT_FALSE(isUnpackedArchive("oldlibs.zip"));
+  EXPECT_TRUE(isUnpackedArchive("sub/oldlibs.zip"));
+  EXPECT_FALSE(isUnpackedArchive("data/b.ZIP"));
+}
+
+TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
+  TempDir dir;
+  const std::set<std::string> folders = {"", "data", "data/x"};
+  const struct {
+    std::string archivePath;
+    std::vector<std::string> entries;
+    std::vector<std::string> expectedFragments;  // one per problem, in order
+  } cases[] = {
+      {"data/ok.zip", {"a.txt", "x/b.txt"}, {}},
+      {"data/dir.zip", {"sub/", "sub/y.txt"}, {"folder entry \"sub/\"", "folder \"data/sub\""}},
+      {"data/deep.zip", {"x/y/z.txt"}, {"folder \"data/x/y\""}},
+      {"top.zip", {"manifest.json", "config/config.kvml", "ok.txt"},
+       {"\"manifest.json\" has a name", "\"config/config.kvml\" has a name"}},
+      {"data/slip.zip", {"../escape.txt", "a\\b.txt"}, {"\"../escape.txt\" has a name", "\"a\\b.txt\" has a name"}},
+  };
+  for (const auto& c : cases) {
+    const std::string file = dir / ("site/" + c.archivePath);
+    writeZip(file, c.entries);
+    const auto problems = checkArchive(file, c.archivePath, folders);
+    ASSERT_EQ(problems.size(), c.expectedFragments.size()) << c.archivePath << ": " << ::testing::PrintToString(problems);
+    for (std::size_t i = 0; i < problems.size(); ++i) {
+      EXPECT_NE(problems[i].find(c.expectedFragments[i]), std::string::npos) << problems[i];
+    }
+  }
+  writeFile(dir / "fake.zip", "<html>not a zip</html>");
+  const auto problems = checkArchive(dir / "fake.zip", "fake.zip", folders);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("not a readable ZIP archive"), std::string::npos);
+}
+
+class PublishTest : public ::testing::Test {
+ protected:
+  PublishRequest request(const std::string& server = "eu") {
+    return {server, "KVLauncher Version 0.29", client_.path(), site_.path()};
+  }
+  TempDir client_;
+  TempDir site_;
+};
+
+TEST_F(PublishTest, WritesFilesManifestsAndVersion) {
+  writeFile(client_ / "vdclient_gl_x64.exe", "exe bytes");
+  writeFile(client_ / "data/sounds/click.ogg", std::string(70000, '\x01'));
+  writeFile(client_ / "da ta/x#y.pak", "odd name");
+  writeFile(client_ / "empty.txt", "");
+  PublishReport report;
+  ASSERT_TRUE(publishClient(request(), report)) << ::testing::PrintToString(report.problems);
+  EXPECT_TRUE(report.warnings.empty());
+  EXPECT_EQ(report.fileCount, 4u);
+  EXPECT_EQ(report.filesCopied, 4u);
+  EXPECT_TRUE(report.manifestChanged);
+
+  const std::string base = site_ / "download/eu/";
+  EXPECT_EQ(readFile(base + "vdclient_gl_x64.exe"), "exe bytes");
+  EXPECT_EQ(readFile(base + "data/sounds/click.ogg"), std::string(70000, '\x01'));
+  EXPECT_EQ(readFile(base + "da ta/x#y.pak"), "odd name");
+  EXPECT_EQ(readFile(base + "empty.txt"), "");
+  EXPECT_EQ(readFile(site_ / "download/updater.php"), "KVLauncher Version 0.29");
+
+  const std::string full = readFile(base + "manifest.json");
+  EXPECT_EQ(readFile(base + "manifest.php"), full);
+  const auto json = nlohmann::json::parse(full);
+  ASSERT_TRUE(json.is_array());
+  ASSERT_EQ(json.size(), 4u);
+  EXPECT_EQ(json[0]["path"], "da ta/x#y.pak");
+  EXPECT_EQ(json[0]["hash"], sha256Hex("odd name"));
+  EXPECT_EQ(json[0]["size"], 8);
+  EXPECT_EQ(json[1]["path"], "data/sounds/click.ogg");
+  EXPECT_EQ(json[1]["size"], 70000);
+  EXPECT_EQ(json[2]["hash"], sha256Hex(""));
+  EXPECT_EQ(full.find("{\n        \"hash\""), 6u) << full;  // indent 4, keys hash, path, size
+
+  updater::ManifestMap remote;
+  EXPECT_TRUE(updater::readRemoteManifest(full, "vdclient_gl_x64", remote));
+  EXPECT_EQ(remote.size(), 4u);
+  EXPECT_FALSE(exists(site_ / "download/us"));
+}
+
+TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> make;
+  } cases[] = {
+      {"own manifest", [](const std::string& c) { writeFile(c + "/manifest.json", "[]"); }},
+      {"own meta", [](const std::string& c) { writeFile(c + "/manifest.meta", "x"); }},
+      {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); }},
+      {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); }},
+      {"backslash", [](const std::string& c) { writeFile(c + "/a\\b.pak", "a"); }},
+      {"colon", [](const std::string& c) { writeFile(c + "/x.pak:stream", "a"); }},
+      {"control", [](const std::string& c) { writeFile(c + "/x\x07.pak", "a"); }},
+      {"device name", [](const std::string& c) { writeFile(c + "/data/CON.pak", "a"); }},
+      {"trailing dot", [](const std::string& c) { writeFile(c + "/x.pak.", "a"); }},
+      {"not utf-8", [](const std::string& c) { writeFile(c + "/caf\xe9.pak", "a"); }},
+      {"symlink", [](const std::string& c) {
+         writeFile(c + "/real.pak", "a");
+         ASSERT_EQ(::symlink("/etc/passwd", (c + "/link.pak").c_str()), 0);
+       }},
+      {"fifo", [](const std::string& c) { ASSERT_EQ(::mkfifo((c + "/pipe").c_str(), 0600), 0); }},
+  };
+  for (const auto& c : cases) {
+    TempDir client;
+    TempDir site;
+    writeFile(client / "good.pak", "good");
+    c.make(client.path());
+    PublishReport report;
+    EXPECT_FALSE(publishClient({"eu", "KVLauncher Version 0.29", client.path(), site.path()}, report)) << c.name;
+    EXPECT_FALSE(report.problems.empty()) << c.name;
+    EXPECT_TRUE(snapshotTree(site.path()).empty()) << c.name;
+  }
+  PublishReport report;
+  EXPECT_FALSE(publishClient({"eu", "v", client_ / "missing", site_.path()}, report));
+  EXPECT_FALSE(publishClient({"asia", "v", client_.path(), site_.path()}, report));
+}
+
+TEST_F(PublishTest, WarnsAboutArchivesTheLauncherCannotUnpack) {
+  writeZip(client_ / "data/pack.zip", {"sub/", "sub/a.txt", "b.txt"});
+  writeZip(client_ / "oldlibs.zip", {"libs/"});  // never unpacked: no warning
+  writeFile(client_ / "data/zz/later.pak", "x");
+  writeZip(client_ / "data/early.zip", {"zz/a.txt"});  // data/zz arrives only after it
+  PublishReport report;
+  ASSERT_TRUE(publishClient(request(), report));
+  ASSERT_EQ(report.warnings.size(), 3u) << ::testing::PrintToString(report.warnings);
+  EXPECT_EQ(report.warnings[0].rfind("data/early.zip: ", 0), 0u);
+  EXPECT_NE(report.warnings[0].find("\"data/zz\""), std::string::npos);
+  EXPECT_NE(report.warnings[1].find("folder entry \"sub/\""), std::string::npos);
+  EXPECT_NE(report.warnings[2].find("\"data/sub\""), std::string::npos);
+  EXPECT_TRUE(exists(site_ / "download/eu/data/pack.zip"));
+}
+
+TEST_F(PublishTest, KeepsTheStampWhenUnchangedAndAdvancesItWhenChanged) {
+  writeFile(client_ / "a.pak", "one");
+  PublishReport report;
+  ASSERT_TRUE(publishClient(request(), report));
+  const std::string quick = site_ / "download/eu/manifest.php";
+  const std::string file = site_ / "download/eu/a.pak";
+  const time_t future = std::time(nullptr) + 1000;
+  setMtime(quick, future);
+  setMtime(file, future);
+
+  ASSERT_TRUE(publishClient(request(), report));
+  EXPECT_FALSE(report.manifestChanged);
+  EXPECT_EQ(report.filesCopied, 0u);
+  EXPECT_EQ(mtimeOf(quick), future);
+  EXPECT_EQ(mtimeOf(file), future);
+
+  // A change published within the same second as the old manifest (here: an
+  // old stamp in the future) still gets a newer stamp.
+  writeFile(client_ / "a.pak", "two");
+  ASSERT_TRUE(publishClient(request(), report));
+  EXPECT_TRUE(report.manifestChanged);
+  EXPECT_EQ(report.filesCopied, 1u);
+  EXPECT_EQ(mtimeOf(quick), future + 1);
+  EXPECT_EQ(readFile(file), "two");
+  EXPECT_NE(readFile(quick).find(sha256Hex("two")), std::string::npos);
+
+  // A new version text alone leaves the manifests alone.
+  PublishRequest newer = request();
+  newer.versionText = "KVLauncher Version 0.30";
+  ASSERT_TRUE(publishClient(newer, report));
+  EXPECT_FALSE(report.manifestChanged);
+  EXPECT_EQ(readFile(site_ / "download/updater.php"), "KVLauncher Version 0.30");
+  EXPECT_EQ(mtimeOf(quick), future + 1);
+}
+
+TEST_F(PublishTest, BothServersShareOneSite) {
+  writeFile(client_ / "a.pak", "eu client");
+  PublishReport report;
+  ASSERT_TRUE(publishClient(request("eu"), report));
+  TempDir us;
+  writeFile(us / "a.pak", "us client");
+  ASSERT_TRUE(publishClient({"us", "KVLauncher Version 0.29", us.path(), site_.path()}, report));
+  EXPECT_EQ(readFile(site_ / "download/eu/a.pak"), "eu client");
+  EXPECT_EQ(readFile(site_ / "download/us/a.pak"), "us client");
+}
+
+}  // namespace
+}  // namespace kv::tools

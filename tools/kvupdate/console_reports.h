@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/report.h"
+
+namespace kv::tools {
+
+// How an update run ended, as its reports told.
+enum class RunEnd { None, Ready, Error };
+
+// Prints an update run's reports. On a terminal one line is redrawn in
+// place: a progress bar, its percentage and the status text; otherwise each
+// status text is printed on a line of its own and progress is not shown.
+// The ready report prints "Client is ready to play", an error its text. Any
+// thread; post never fails.
+class ConsoleReports : public platform::ReportSink {
+ public:
+  ConsoleReports(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}
+
+  [[nodiscard]] bool post(platform::Report report) override;
+
+  // Ends a line left open on a terminal.
+  void finish();
+
+  // The last ready or error report seen.
+  RunEnd end() const;
+  const std::string& errorText() const { return errorText_; }
+
+ private:
+  void drawBar();
+  void printLine(const std::string& text);
+
+  std::FILE* stream_;
+  const bool terminal_;
+  mutable std::mutex mutex_;  // guards everything below and the stream
+  float progress_ = 0.0f;
+  std::string status_;
+  bool lineOpen_ = false;
+  RunEnd end_ = RunEnd::None;
+  std::string errorText_;
+};
+
+// The bar drawn on a terminal for a fraction of 0..1 (clamped): width cells
+// between brackets, '#' for the done part, '-' for the rest, then the
+// percentage.
+std::string progressBar(float fraction, int width);
+
+// The text shown when a server's client is ready.
+inline constexpr const char* kReadyText = "Client is ready to play";
+
+}  // namespace kv::tools

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "updater/site_config.h"
+
+namespace kv::tools {
+
+// What the headless updater takes from the launcher settings.
+struct ToolSettings {
+  updater::SiteConfig site;  // "siteHost" (else the built-in host) and "caFile"
+  int server = 2;            // "server", made selectable (anything but 1 or 2 is 2)
+};
+
+// Reads "system.kvml" in folder the way the launcher does. A missing file
+// gives the defaults.
+ToolSettings readToolSettings(const std::string& folder);
+
+// The client build the launcher chooses on a machine where it cannot probe
+// OpenGL (no display): the DirectX build of the machine's width.
+std::string headlessClientBuild(bool is64Bit);
+
+// Whether the operating system is 64-bit.
+bool machineIs64Bit();
+
+// The whole headless updater: parses args, runs one update run of the
+// server in the current folder, prints reports to out (a progress bar when
+// terminal) and message boxes to err. Answers the exit status: 0 when the
+// client is ready, 1 on an error, 2 on misuse.
+int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal);
+
+}  // namespace kv::tools

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "console_dialogs.h"
+#include "console_reports.h"
+#include "support/temp_dir.h"
+#include "update_arguments.h"
+#include "update_tool.h"
+
+namespace kv::tools {
+namespace {
+
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+// Collects what a FILE* receives.
+class Capture {
+ public:
+  Capture() : file_(std::tmpfile()) {}
+  ~Capture() { std::fclose(file_); }
+  std::FILE* file() { return file_; }
+  std::string text() {
+    std::fflush(file_);
+    std::string out;
+    std::rewind(file_);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
+    return out;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+platform::Report report(platform::ReportKind kind, std::string text = {}, float progress = 0.0f) {
+  return platform::Report{kind, 1, std::move(text), progress};
+}
+
+TEST(UpdateArguments, ServerChoiceAndMisuse) {
+  const struct {
+    std::vector<std::string> args;
+    UpdateParse outcome;
+    int server;
+  } cases[] = {
+      {{}, UpdateParse::Run, 0},
+      {{"--server", "eu"}, UpdateParse::Run, 1},
+      {{"--server", "us"}, UpdateParse::Run, 2},
+      {{"--help"}, UpdateParse::Help, 0},
+      {{"--server"}, UpdateParse::Misuse, 0},
+      {{"--server", "EU"}, UpdateParse::Misuse, 0},
+      {{"--server", "1"}, UpdateParse::Misuse, 0},
+      {{"--server", "eu", "--server", "us"}, UpdateParse::Misuse, 0},
+      {{"eu"}, UpdateParse::Misuse, 0},
+      {{"--verbose"}, UpdateParse::Misuse, 0},
+  };
+  for (const auto& c : cases) {
+    UpdateArguments out;
+    std::string error;
+    EXPECT_EQ(parseUpdateArguments(c.args, out, error), c.outcome) << ::testing::PrintToString(c.args);
+    if (c.outcome == UpdateParse::Run) {
+      EXPECT_EQ(out.server, c.server);
+    }
+    if (c.outcome == UpdateParse::Misuse) {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST(UpdateTool, MisuseExitsWithTwoBeforeTouchingAnything) {
+  Capture out, err;
+  EXPECT_EQ(runUpdateTool({"--server", "asia"}, out.file(), err.file(), false), 2);
+  EXPECT_NE(err.text().find("usage: kvupdate"), std::string::npos);
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(runUpdateTool({"--help"}, out.file(), err.file(), false), 0);
+  EXPECT_NE(out.text().find("usage: kvupdate"), std::string::npos);
+}
+
+TEST(UpdateTool, ReadsTheLauncherSettings) {
+  const struct {
+    std::string content;
+    std::string host, ca;
+    int server;
+  } cases[] = {
+      {"", updater::defaultSiteHost(), "", 2},
+      {"server: 1\nsiteHost: 127.0.0.1:8443\ncaFile: /tmp/ca.pem\n", "127.0.0.1:8443", "/tmp/ca.pem", 1},
+      {"server: 7\r\nsiteHost: localhost:9\r\n", "localhost:9", "", 2},
+      {"server: -3\n", updater::defaultSiteHost(), "", 2},
+      {"server: abc\nsiteHost:\n", updater::defaultSiteHost(), "", 2},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    if (!c.content.empty()) writeFile(dir / "system.kvml", c.content);
+    const ToolSettings settings = readToolSettings(dir.path());
+    EXPECT_EQ(settings.site.siteHost, c.host) << c.content;
+    EXPECT_EQ(settings.site.caFile, c.ca) << c.content;
+    EXPECT_EQ(settings.server, c.server) << c.content;
+  }
+}
+
+TEST(UpdateTool, HeadlessBuildIsTheDirectXBuildOfTheMachineWidth) {
+  EXPECT_EQ(headlessClientBuild(true), "vdclient_dx_x64");
+  EXPECT_EQ(headlessClientBuild(false), "vdclient_dx_x86");
+}
+
+TEST(ConsoleReports, PlainOutputHasOneLinePerStatusAndNoProgress) {
+  Capture out;
+  ConsoleReports reports(out.file(), false);
+  EXPECT_EQ(reports.end(), RunEnd::None);
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Status, "Checking updates...")));
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Progress, {}, 0.5f)));
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Status, "Downloading: a.pak (50%, 10 KB/s)")));
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Ready)));
+  reports.finish();
+  EXPECT_EQ(out.text(), "Checking updates...\nDownloading: a.pak (50%, 10 KB/s)\nClient is ready to play\n");
+  EXPECT_EQ(reports.end(), RunEnd::Ready);
+
+  Capture failed;
+  ConsoleReports errorReports(failed.file(), false);
+  EXPECT_TRUE(errorReports.post(report(platform::ReportKind::Error, "Failed to download manifest")));
+  EXPECT_EQ(failed.text(), "Failed to download manifest\n");
+  EXPECT_EQ(errorReports.end(), RunEnd::Error);
+  EXPECT_EQ(errorReports.errorText(), "Failed to download manifest");
+}
+
+TEST(ConsoleReports, TerminalRedrawsOneLineWithABar) {
+  Capture out;
+  ConsoleReports reports(out.file(), true);
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Status, "Checking updates...")));
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Progress, {}, 0.5f)));
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Error, "Connection failed (a.pak) after 3 attempts")));
+  reports.finish();
+  const std::string bar0 = "\r" + progressBar(0.0f, 30) + " Checking updates...\x1b[K";
+  const std::string bar50 = "\r" + progressBar(0.5f, 30) + " Checking updates...\x1b[K";
+  EXPECT_EQ(out.text(), bar0 + bar50 + "\nConnection failed (a.pak) after 3 attempts\n");
+}
+
+TEST(ConsoleReports, ProgressBarClampsAndFills) {
+  EXPECT_EQ(progressBar(0.0f, 10), "[----------]   0%");
+  EXPECT_EQ(progressBar(0.25f, 4), "[#---]  25%");
+  EXPECT_EQ(progressBar(1.0f, 4), "[####] 100%");
+  EXPECT_EQ(progressBar(7.0f, 4), "[####] 100%");
+  EXPECT_EQ(progressBar(-1.0f, 4), "[----]   0%");
+  EXPECT_EQ(progressBar(std::numeric_limits<float>::quiet_NaN(), 4), "[----]   0%");
+}
+
+TEST(ConsoleDialogs, BoxesBecomeLinesAndGetTheSafeAnswer) {
+  Capture err;
+  ConsoleDialogs dialogs(err.file());
+  EXPECT_EQ(dialogs.messageBox(platform::MessageOwner::MainWindow, "Download failed.\nHTTP response code: 404",
+                               "HTTP Error", platform::MessageButtons::Ok, platform::MessageIcon::Error),
+            platform::MessageAnswer::Ok);
+  EXPECT_EQ(dialogs.messageBox(platform::MessageOwner::None, "Replace?", "Import", platform::MessageButtons::YesNo,
+                               platform::MessageIcon::Question),
+            platform::MessageAnswer::No);
+  EXPECT_EQ(dialogs.messageBox(platform::MessageOwner::None, "Save?", "Q", platform::MessageButtons::YesNoCancel,
+                               platform::MessageIcon::Question),
+            platform::MessageAnswer::Cancel);
+  EXPECT_EQ(err.text(), "HTTP Error: Download failed. HTTP response code: 404\nImport: Replace?\nQ: Save?\n");
+  EXPECT_FALSE(dialogs.chooseOpenFile("ZIP File", "*.zip").has_value());
+  EXPECT_FALSE(dialogs.chooseSaveFile("a.zip", "ZIP File", "*.zip").has_value());
+}
+
+}  // namespace
+}  // namespace kv::tools
