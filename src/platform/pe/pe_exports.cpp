@@ -115,6 +115,9 @@ class PeImage {
       section.virtualAddress = *reader_.u32(header + 12);
       section.rawSize = *reader_.u32(header + 16);
       section.rawOffset = *reader_.u32(header + 20);
+      // A section whose data runs past the end of the file belongs to a
+      // cut or damaged image, which the system loader refuses as well.
+      if (section.rawSize != 0 && !reader_.fits(section.rawOffset, section.rawSize)) return false;
       // The system loader wants the sections in ascending address order
       // without overlap; an image that breaks this is damaged. The order
       // also lets mapRange search the table in logarithmic time.
@@ -127,6 +130,18 @@ class PeImage {
     return true;
   }
 
+  // The section whose memory range holds rva, if any.
+  const Section* sectionAt(std::uint64_t rva) const {
+    // The last section that starts at or below rva is the only candidate.
+    const auto after = std::upper_bound(
+        sections_.begin(), sections_.end(), rva,
+        [](std::uint64_t value, const Section& section) { return value < section.virtualAddress; });
+    if (after == sections_.begin()) return nullptr;
+    const Section& section = *(after - 1);
+    if (rva - section.virtualAddress >= extentOf(section)) return nullptr;
+    return &section;
+  }
+
   // The file offset of length bytes starting at rva, when the whole range is
   // stored in the file within one section (or within the headers).
   std::optional<std::uint64_t> mapRange(std::uint64_t rva, std::uint64_t length) const {
@@ -134,14 +149,10 @@ class PeImage {
       if (length > headersSize_ - rva || !reader_.fits(rva, length)) return std::nullopt;
       return rva;
     }
-    // The last section that starts at or below rva is the only candidate.
-    const auto after = std::upper_bound(
-        sections_.begin(), sections_.end(), rva,
-        [](std::uint64_t value, const Section& section) { return value < section.virtualAddress; });
-    if (after == sections_.begin()) return std::nullopt;
-    const Section& section = *(after - 1);
+    const Section* found = sectionAt(rva);
+    if (found == nullptr) return std::nullopt;
+    const Section& section = *found;
     const std::uint64_t delta = rva - section.virtualAddress;
-    if (delta >= extentOf(section)) return std::nullopt;
     // Bytes past the raw data are zero-filled in memory but absent from the
     // file; nothing we read may lie there.
     if (delta > section.rawSize || length > section.rawSize - delta) return std::nullopt;
@@ -150,14 +161,23 @@ class PeImage {
     return offset;
   }
 
+  // The byte at rva as the image holds it in memory: bytes of a section
+  // past its stored data are zero. Nothing for addresses outside the image.
+  std::optional<std::uint8_t> memoryByte(std::uint64_t rva) const {
+    if (const auto offset = mapRange(rva, 1)) return reader_.byte(*offset);
+    if (sectionAt(rva) != nullptr) return static_cast<std::uint8_t>(0);
+    return std::nullopt;
+  }
+
   // Whether the NUL-terminated string at rva equals symbol.
   bool nameAt(std::uint64_t rva, std::string_view symbol) const {
-    const auto offset = mapRange(rva, symbol.size() + 1);
+    const auto offset = mapRange(rva, symbol.size());
     if (!offset) return false;
     for (std::size_t i = 0; i < symbol.size(); ++i) {
       if (reader_.byte(*offset + i) != static_cast<std::uint8_t>(symbol[i])) return false;
     }
-    return reader_.byte(*offset + symbol.size()) == 0;
+    const auto terminator = memoryByte(rva + symbol.size());
+    return terminator.has_value() && *terminator == 0;
   }
 
   bool exports(std::string_view symbol) const {
