@@ -1,0 +1,113 @@
+#include "updater/download_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace kv::updater {
+namespace {
+
+using platform::Report;
+using platform::ReportKind;
+using namespace std::chrono_literals;
+
+class RecordingSink : public platform::ReportSink {
+ public:
+  bool post(Report report) override {
+    reports.push_back(std::move(report));
+    return true;
+  }
+  std::vector<Report> reports;
+};
+
+// A progress record on a hand-driven clock that starts at phase start.
+struct Fixture {
+  RecordingSink sink;
+  std::atomic<bool> cancel{false};
+  SteadyTime clock{};
+  DownloadProgress progress;
+
+  Fixture() {
+    progress.cancel = &cancel;
+    progress.reports = &sink;
+    progress.server = 1;
+    progress.now = [this] { return clock; };
+    progress.phaseStart = clock;
+    progress.lastReport = clock;
+    progress.currentPath = "data/sub/x y.pak";
+  }
+};
+
+TEST(DownloadProgress, NothingIsPostedWithinHalfASecond) {
+  Fixture f;
+  f.progress.totalBytes = 1000;
+  f.clock += 499ms;
+  reportDownloadProgress(f.progress, 100);
+  reportDownloadProgress(f.progress, 200);
+  EXPECT_TRUE(f.sink.reports.empty());
+  EXPECT_EQ(f.progress.runBytes, 200);
+  EXPECT_EQ(f.progress.checkpointBytes, 300) << "each call adds the running count";
+}
+
+TEST(DownloadProgress, PostsStatusThenFractionForTheServer) {
+  Fixture f;
+  f.progress.totalBytes = 4096;
+  f.progress.attemptBase = 1024;
+  f.clock += 1s;
+  reportDownloadProgress(f.progress, 1024);
+  ASSERT_EQ(f.sink.reports.size(), 2u);
+  EXPECT_EQ(f.sink.reports[0].kind, ReportKind::Status);
+  EXPECT_EQ(f.sink.reports[0].server, 1);
+  EXPECT_EQ(f.sink.reports[0].text, "Downloading: x y.pak (50%, 2 KB/s)");
+  EXPECT_EQ(f.sink.reports[1].kind, ReportKind::Progress);
+  EXPECT_FLOAT_EQ(f.sink.reports[1].progress, 0.5f);
+  EXPECT_EQ(f.progress.lastReport, f.clock);
+
+  // The next report waits for another half second.
+  f.clock += 300ms;
+  reportDownloadProgress(f.progress, 2048);
+  EXPECT_EQ(f.sink.reports.size(), 2u);
+  f.clock += 200ms;
+  reportDownloadProgress(f.progress, 2048);
+  EXPECT_EQ(f.sink.reports.size(), 4u);
+  EXPECT_EQ(f.sink.reports[2].text, "Downloading: x y.pak (75%, 2 KB/s)");
+}
+
+TEST(DownloadProgress, FractionAndPercentStayInRange) {
+  struct Case {
+    std::int64_t total;
+    std::int64_t base;
+    std::int64_t received;
+    float fraction;
+    const char* percent;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 1.0f, "100%"},            // nothing announced: done
+      {0, 0, 5000, 1.0f, "100%"},
+      {100, 0, 100, 1.0f, "100%"},
+      {100, 150, 100, 1.0f, "100%"},      // retries count their bytes again
+      {300, 0, 1, 1.0f / 300.0f, "0%"},
+      {INT64_MAX, INT64_MAX, INT64_MAX, 1.0f, "100%"},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.progress.totalBytes = c.total;
+    f.progress.attemptBase = c.base;
+    f.clock += 1s;
+    reportDownloadProgress(f.progress, c.received);
+    ASSERT_EQ(f.sink.reports.size(), 2u);
+    EXPECT_FLOAT_EQ(f.sink.reports[1].progress, c.fraction) << c.total << " " << c.received;
+    EXPECT_NE(f.sink.reports[0].text.find(c.percent), std::string::npos) << f.sink.reports[0].text;
+  }
+}
+
+TEST(DownloadProgress, ACancelledRunPostsNothing) {
+  Fixture f;
+  f.cancel = true;
+  f.clock += 5s;
+  reportDownloadProgress(f.progress, 100);
+  EXPECT_TRUE(f.sink.reports.empty());
+}
+
+}  // namespace
+}  // namespace kv::updater

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "updater/http_transport.h"
+
+namespace kv::updater::testing {
+
+// One scripted answer of the fake transport.
+struct FakeAnswer {
+  bool arrived = true;        // small requests: whether a response arrived at all
+  long status = 200;          // downloads: the final status
+  std::string body;           // the response body
+  std::string lastModified;   // header requests: the Last-Modified value ("" = none)
+  TransferOutcome outcome = TransferOutcome::Completed;  // downloads
+  std::string errorText;      // downloads that fail
+  std::vector<std::int64_t> progressSteps;  // downloads: byte counts told to progress first
+};
+
+enum class FakeRequestKind { Text, Body, LastModified, Download };
+
+struct FakeRequest {
+  FakeRequestKind kind;
+  std::string url;
+};
+
+// A transport that answers from a script per URL (each URL's answers are
+// used in order, the last one repeats) and records every request. A URL
+// without a script gets no response. Single thread only.
+class FakeHttpTransport : public HttpTransport {
+ public:
+  void script(const std::string& url, FakeAnswer answer) { answers_[url].push_back(std::move(answer)); }
+
+  bool getText(const std::string& url, std::size_t maxBytes, std::string& body) override {
+    return small(FakeRequestKind::Text, url, maxBytes, body);
+  }
+  bool getBody(const std::string& url, std::size_t maxBytes, std::string& body) override {
+    return small(FakeRequestKind::Body, url, maxBytes, body);
+  }
+  bool getLastModified(const std::string& url, std::string& lastModified) override {
+    const FakeAnswer* answer = next(FakeRequestKind::LastModified, url);
+    if (answer == nullptr || !answer->arrived) return false;
+    lastModified = answer->lastModified;
+    return true;
+  }
+  TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
+                          std::int64_t maxBytes) override {
+    TransferResult result;
+    const FakeAnswer* answer = next(FakeRequestKind::Download, url);
+    if (answer == nullptr) {
+      result.outcome = TransferOutcome::Failed;
+      result.errorText = "Couldn't connect to server";
+      return result;
+    }
+    for (const std::int64_t step : answer->progressSteps) {
+      if (progress && !progress(step)) {
+        result.outcome = TransferOutcome::Aborted;
+        return result;
+      }
+    }
+    result.status = answer->status;
+    if (answer->outcome == TransferOutcome::Completed || answer->outcome == TransferOutcome::Failed) {
+      const std::string& body = answer->body;
+      const bool limited = maxBytes > 0 && answer->status == 200;
+      const std::size_t allowed =
+          limited ? std::min<std::size_t>(body.size(), static_cast<std::size_t>(maxBytes) + 1) : body.size();
+      if (allowed > 0 && !sink(body.data(), allowed)) {
+        result.outcome = TransferOutcome::Failed;
+        result.errorText = "Failed writing received data to disk/application";
+        return result;
+      }
+      if (limited && body.size() > static_cast<std::size_t>(maxBytes)) {
+        result.outcome = TransferOutcome::Failed;
+        result.errorText = "Maximum file size exceeded";
+        return result;
+      }
+    }
+    result.outcome = answer->outcome;
+    result.errorText = answer->errorText;
+    return result;
+  }
+
+  // Every request so far, in order.
+  std::vector<FakeRequest> requests;
+  // Called at the start of every request (after it was recorded).
+  std::function<void(const FakeRequest&)> onRequest;
+
+  // How many requests went to url.
+  int count(const std::string& url) const {
+    int n = 0;
+    for (const FakeRequest& request : requests) n += request.url == url ? 1 : 0;
+    return n;
+  }
+
+ private:
+  const FakeAnswer* next(FakeRequestKind kind, const std::string& url) {
+    requests.push_back({kind, url});
+    if (onRequest) onRequest(requests.back());
+    auto it = answers_.find(url);
+    if (it == answers_.end() || it->second.empty()) return nullptr;
+    std::size_t& used = used_[url];
+    const FakeAnswer* answer = &it->second[std::min(used, it->second.size() - 1)];
+    ++used;
+    return answer;
+  }
+
+  bool small(FakeRequestKind kind, const std::string& url, std::size_t maxBytes, std::string& body) {
+    const FakeAnswer* answer = next(kind, url);
+    if (answer == nullptr || !answer->arrived) return false;
+    if (maxBytes > 0 && answer->body.size() > maxBytes) return false;
+    body = answer->body;
+    return true;
+  }
+
+  std::map<std::string, std::deque<FakeAnswer>> answers_;
+  std::map<std::string, std::size_t> used_;
+};
+
+}  // namespace kv::updater::testing

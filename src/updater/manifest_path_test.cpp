@@ -1,0 +1,77 @@
+#include "updater/manifest_path.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kv::updater {
+namespace {
+
+TEST(ManifestPath, AcceptsOrdinaryRelativePaths) {
+  const char* valid[] = {
+      "a.pak",
+      "data/x.pak",
+      "vdclient_gl_x64.zip",
+      "da ta/x y.pak",
+      "musique/\xC3\xA9t\xC3\xA9.ogg",
+      "a#b/c.pak",
+      "100%/c.pak",
+      ".hidden/file",
+      "data/..x/y",
+      "configs/x.kvml",       // only the exact launcher folders are refused
+      "data/config/x.kvml",   // deeper "config" folders belong to the client
+      "data/manifest.json",
+      "CONSOLE.pak",
+      "com0.pak",
+      "lpt10.pak",
+  };
+  for (const char* path : valid) EXPECT_TRUE(validateManifestPath(path)) << path;
+}
+
+TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
+  const std::string refused[] = {
+      "",
+      ".",
+      "..",
+      "/etc/x",
+      "//srv/share/x",
+      "C:/x",
+      "C:x",
+      "x.pak:stream",
+      "\\\\srv\\share\\x",
+      "a\\b.pak",
+      std::string("data/x.dll\0.txt", 15),
+      "data/x\x07.pak",
+      "data/x\x7F.pak",
+      "data/x\n.pak",
+      "data/",
+      "data//x",
+      "data/./x",
+      "data/..",
+      "../us/manifest.json",
+      "a/../../x",
+      "x.pak.",
+      "x.pak ",
+      "data./x",
+      "data/CON.pak",
+      "con",
+      "NUL.txt",
+      "Aux",
+      "prn.x.y",
+      "COM1",
+      "lpt9.dll",
+      "manifest.json",
+      "manifest.meta",
+      "MANIFEST.JSON",
+      "Manifest.Meta",
+      "config/config.kvml",
+      "CONFIG/x",
+      "config",
+      "config_backup/x",
+      "Config_Backup/y/z",
+  };
+  for (const std::string& path : refused) EXPECT_FALSE(validateManifestPath(path)) << path;
+}
+
+}  // namespace
+}  // namespace kv::updater
