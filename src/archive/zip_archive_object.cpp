@@ -100,6 +100,10 @@ void markNamesWithNul(int fd, std::uint64_t fileSize, zip* archive, std::vector<
 
 }  // namespace
 
+bool hasSafeName(const ZipEntryInfo& entry) {
+  return !entry.nameHasNul && isSafeEntryName(entry.name) && isSafeEntryName(entry.storedName);
+}
+
 ZipArchive::ZipArchive() = default;
 
 ZipArchive::~ZipArchive() { close(); }
@@ -166,6 +170,9 @@ std::vector<ZipEntryInfo> ZipArchive::listEntries() {
     ZipEntryInfo info;
     info.index = i;
     info.name = stat.name;
+    const char* stored = zip_get_name(archive_, i, ZIP_FL_ENC_RAW);
+    if (stored == nullptr) fail(kBadZip);
+    info.storedName = stored;
     info.nameHasNul = nulNames_[i];
     info.compressedSize = (stat.valid & ZIP_STAT_COMP_SIZE) != 0 ? stat.comp_size : 0;
     info.uncompressedSize = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
@@ -234,7 +241,7 @@ std::string ZipArchive::readEntry(const ZipEntryInfo& entry) {
 
 void ZipArchive::extractEntry(const ZipEntryInfo& entry, const std::string& folder) {
   const std::string path = joinArchivePath({folder, entry.name});
-  if (entry.nameHasNul || !isSafeEntryName(entry.name)) fail(kOpenForWritingFailed, path);
+  if (!hasSafeName(entry)) fail(kOpenForWritingFailed, path);
   if (mode_ != ZipMode::Reading) fail(kEntryUnreadable);
   OutputFile output;
   if (!output.open(folder, entry.name)) fail(kOpenForWritingFailed, path);
@@ -282,11 +289,15 @@ void ZipArchive::addSource(const std::string& name, zip_source* source) {
 void ZipArchive::addEntry(const std::string& name, std::string bytes) {
   if (!isSafeEntryName(name) || !isUtf8(name)) fail(kWriteError);
   if (mode_ != ZipMode::Writing) startWriting();
-  // The library frees the copy once the archive is built.
-  void* copy = std::malloc(bytes.empty() ? 1 : bytes.size());
-  if (copy == nullptr) fail(kWriteError);
-  std::memcpy(copy, bytes.data(), bytes.size());
-  zip_source* source = zip_source_buffer(archive_, copy, bytes.size(), 1);
+  // The library frees the copy once the archive is built; an empty entry
+  // needs no buffer at all.
+  void* copy = nullptr;
+  if (!bytes.empty()) {
+    copy = std::malloc(bytes.size());
+    if (copy == nullptr) fail(kWriteError);
+    std::memcpy(copy, bytes.data(), bytes.size());
+  }
+  zip_source* source = zip_source_buffer(archive_, copy, bytes.size(), copy != nullptr ? 1 : 0);
   if (source == nullptr) {
     std::free(copy);
     fail(kWriteError);

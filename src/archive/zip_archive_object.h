@@ -31,8 +31,10 @@ struct ZipEntryInfo {
   // Stored name as UTF-8: kept as stored when it is flagged UTF-8 or is valid
   // UTF-8, read as code page 437 otherwise.
   std::string name;
-  // Whether the stored name holds a NUL byte (the name above then ends
-  // there). Such an entry is never extracted.
+  // The stored name byte for byte, up to a NUL byte if it holds one.
+  std::string storedName;
+  // Whether the stored name holds a NUL byte (both names above then end
+  // there).
   bool nameHasNul = false;
   std::uint64_t compressedSize = 0;
   std::uint64_t uncompressedSize = 0;
@@ -43,6 +45,10 @@ struct ZipEntryInfo {
   // Unix-like system, otherwise nothing.
   std::optional<std::uint32_t> unixMode;
 };
+
+// Whether entry may be written below a folder: its stored name and its
+// UTF-8 name are both safe (see isSafeEntryName) and hold no NUL byte.
+[[nodiscard]] bool hasSafeName(const ZipEntryInfo& entry);
 
 // One ZIP archive, read from a file or written to one. Reading takes data
 // from the file as entries are extracted (the file is never held in memory
