@@ -40,6 +40,9 @@ class Window : public ReportSink {
   // false when no window could be made (the launcher carries on without).
   virtual bool create(const WindowSpec& spec, WindowHandler& handler) = 0;
   virtual void show() = 0;
+  // Paints at once when anything is marked for repainting (before the event
+  // loop runs, e.g. while a start-up message box is open). Main thread.
+  virtual void update() = 0;
   virtual void minimize() = 0;
   // Marks the rectangle (or all) for repainting; painting happens once per
   // loop turn. Safe to call from any thread.

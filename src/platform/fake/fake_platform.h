@@ -186,6 +186,7 @@ class FakeWindow : public Window {
  public:
   bool create(const WindowSpec& spec, WindowHandler& handler) override;
   void show() override { shown = true; }
+  void update() override { ++updates; }
   void minimize() override { minimized = true; }
   void invalidate() override;
   void invalidateRect(Rect rect) override;
@@ -209,7 +210,8 @@ class FakeWindow : public Window {
   bool minimized = false;
   bool captured = false;
   bool quitRequested = false;
-  bool refusePosts = false;  // post() answers false (queue full)
+  bool refusePosts = false;
+  int updates = 0;  // post() answers false (queue full)
   Cursor cursor_ = Cursor::Arrow;
   WindowHandler* handler = nullptr;
 

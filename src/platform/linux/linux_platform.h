@@ -18,6 +18,7 @@ class SdlWindow : public Window {
   ~SdlWindow() override;
   bool create(const WindowSpec& spec, WindowHandler& handler) override;
   void show() override;
+  void update() override;
   void minimize() override;
   void invalidate() override;
   void invalidateRect(Rect rect) override;

@@ -40,6 +40,8 @@ SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* area, void* data) {
   return SDL_HITTEST_NORMAL;
 }
 
+void paintFrame(SdlWindow::State& s);
+
 }  // namespace
 
 SdlWindow::SdlWindow() : state_(std::make_unique<State>()) {}
@@ -92,6 +94,14 @@ void SdlWindow::show() {
   SDL_ShowWindow(state_->window);
   SDL_RaiseWindow(state_->window);
   invalidate();
+}
+
+void SdlWindow::update() {
+  State& s = *state_;
+  if (s.handler == nullptr) return;
+  // Let the window system map the window first, then draw the frame.
+  SDL_PumpEvents();
+  paintFrame(s);
 }
 
 void SdlWindow::minimize() {
