@@ -36,6 +36,8 @@ struct FakeRequest {
 class FakeHttpTransport : public HttpTransport {
  public:
   void script(const std::string& url, FakeAnswer answer) { answers_[url].push_back(std::move(answer)); }
+  // Whether url has at least one scripted answer.
+  bool hasScript(const std::string& url) const { return answers_.count(url) != 0; }
 
   bool getText(const std::string& url, std::size_t maxBytes, std::string& body) override {
     return small(FakeRequestKind::Text, url, maxBytes, body);

@@ -1,0 +1,532 @@
+#include "updater/update_run.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "archive/zip_archive.h"
+#include "platform/fake/fake_platform.h"
+#include "support/temp_dir.h"
+#include "updater/endpoints.h"
+#include "updater/fake_http_transport.h"
+#include "updater/manifest.h"
+
+namespace kv::updater {
+namespace {
+
+using kv::test::exists;
+using kv::test::readFile;
+using kv::test::snapshotTree;
+using kv::test::TempDir;
+using kv::test::writeFile;
+using platform::Report;
+using platform::ReportKind;
+using testing::FakeAnswer;
+using testing::FakeHttpTransport;
+using testing::FakeRequestKind;
+
+const std::string kBase = "https://site.test/download/";
+const std::string kVersionUrl = kBase + "updater.php";
+const std::string kStamp1 = "Mon, 07 Dec 2026 10:00:00 GMT";
+const std::string kStamp2 = "Tue, 08 Dec 2026 10:00:00 GMT";
+
+class RecordingSink : public platform::ReportSink {
+ public:
+  bool post(Report report) override {
+    reports.push_back(std::move(report));
+    return true;
+  }
+  std::vector<Report> reports;
+};
+
+// A file the fake site serves.
+struct SiteFile {
+  std::string path;
+  std::string content;
+  std::string hash;
+};
+
+std::string manifestOf(const std::vector<SiteFile>& files) {
+  std::string text = "[";
+  for (const SiteFile& file : files) {
+    if (text.size() > 1) text += ",";
+    text += R"({"path":")" + file.path + R"(","hash":")" + file.hash + R"(","size":)" +
+            std::to_string(file.content.size()) + "}";
+  }
+  return text + "]";
+}
+
+// A ZIP archive holding the given root-level files.
+std::string zipOf(const std::vector<std::pair<std::string, std::string>>& entries) {
+  TempDir dir;
+  for (const auto& [name, content] : entries) writeFile(dir / ("in/" + name), content);
+  EXPECT_TRUE(archive::createZipArchive(dir / "in", dir / "out.zip"));
+  return readFile(dir / "out.zip");
+}
+
+// One update run of a server against a scripted site, in a fresh folder.
+class RunFixture {
+ public:
+  explicit RunFixture(int server = 1) : worker(server), folder(server == 1 ? "eu" : "us") {
+    context.worker = &worker;
+    context.runtime = &runtime;
+    context.reports = &sink;
+    context.dialogs = &dialogs;
+    context.site = SiteConfig{"site.test", ""};
+    context.clientBuild = "vdclient_gl_x64";
+    context.baseFolder = root.path();
+    context.transport = &transport;
+    context.retryPause = std::chrono::milliseconds(0);
+  }
+
+  std::string url(const std::string& path) const { return kBase + folder + "/" + path; }
+  std::string local(const std::string& path) const { return root / (folder + "/" + path); }
+
+  // Scripts a site with the current launcher, stamp and these files.
+  void publish(const std::vector<SiteFile>& files, const std::string& stamp = kStamp1) {
+    FakeAnswer version;
+    version.body = "KVLauncher Version 0.29";
+    transport.script(kVersionUrl, version);
+    FakeAnswer head;
+    head.lastModified = stamp;
+    FakeAnswer manifest;
+    manifest.body = manifestOf(files);
+    manifest.lastModified = stamp;
+    transport.script(url("manifest.php"), head);
+    transport.script(url("manifest.php"), manifest);
+    transport.script(url("manifest.json"), manifest);
+    for (const SiteFile& file : files) {
+      if (transport.hasScript(url(percentEncodePath(file.path)))) continue;  // scripted by the test
+      FakeAnswer body;
+      body.body = file.content;
+      body.progressSteps = {static_cast<std::int64_t>(file.content.size())};
+      transport.script(url(percentEncodePath(file.path)), body);
+    }
+  }
+
+  void run() { runUpdate(context); }
+
+  // The reports as "KIND text", without the timing-dependent download
+  // status and progress reports.
+  std::vector<std::string> messages() const {
+    std::vector<std::string> out;
+    for (const Report& report : sink.reports) {
+      EXPECT_EQ(report.server, worker.server);
+      switch (report.kind) {
+        case ReportKind::Status:
+          if (report.text.rfind("Downloading: ", 0) != 0) out.push_back("STATUS " + report.text);
+          break;
+        case ReportKind::Error: out.push_back("ERROR " + report.text); break;
+        case ReportKind::Ready: out.push_back("READY"); break;
+        case ReportKind::Progress: break;
+      }
+    }
+    return out;
+  }
+
+  std::vector<std::string> requestedUrls() const {
+    std::vector<std::string> out;
+    for (const auto& request : transport.requests) out.push_back(request.url);
+    return out;
+  }
+
+  TempDir root;
+  UpdaterWorker worker;
+  ServerRuntime runtime;
+  RecordingSink sink;
+  platform::fake::FakeDialogs dialogs;
+  FakeHttpTransport transport;
+  UpdateContext context;
+  std::string folder;
+};
+
+ino_t inodeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+const std::vector<SiteFile>& clientFiles() {
+  static const std::vector<SiteFile> files = {
+      {"a.pak", "alpha", "ha"},
+      {"data/b y.pak", "bravo", "hb"},
+      {"oldlibs.zip", "not unpacked", "ho"},
+      {"sub/pack.zip", zipOf({{"packed.txt", "from the pack"}}), "hp"},
+      {"vdclient_dx_x64.zip", "the other build", "hd"},
+      {"vdclient_gl_x64.zip", zipOf({{"vdclient_gl_x64.exe", "exe"}, {"gl.dll", "lib"}}), "hg"},
+  };
+  return files;
+}
+
+TEST(UpdateRun, FirstInstallFetchesUnpacksAndRecordsEverything) {
+  RunFixture f;
+  f.publish(clientFiles());
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(f.requestedUrls(),
+            (std::vector<std::string>{kVersionUrl, f.url("manifest.php"), f.url("manifest.php"),
+                                      f.url("manifest.json"), f.url("a.pak"), f.url("data/b%20y.pak"),
+                                      f.url("oldlibs.zip"), f.url("sub/pack.zip"), f.url("vdclient_gl_x64.zip")}));
+  EXPECT_EQ(f.transport.requests[1].kind, FakeRequestKind::LastModified);
+  EXPECT_EQ(f.transport.requests[2].kind, FakeRequestKind::Text);
+  EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
+  EXPECT_EQ(readFile(f.local("data/b y.pak")), "bravo");
+  EXPECT_EQ(readFile(f.local("oldlibs.zip")), "not unpacked");
+  EXPECT_EQ(readFile(f.local("sub/packed.txt")), "from the pack");
+  EXPECT_FALSE(exists(f.local("sub/pack.zip")));
+  EXPECT_EQ(readFile(f.local("vdclient_gl_x64.exe")), "exe");
+  EXPECT_EQ(readFile(f.local("gl.dll")), "lib");
+  EXPECT_FALSE(exists(f.local("vdclient_gl_x64.zip")));
+  EXPECT_FALSE(exists(f.local("vdclient_dx_x64.zip")));
+
+  ManifestMap local;
+  ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+  EXPECT_EQ(local.size(), 5u);
+  EXPECT_EQ(local.at("sub/pack.zip").hash, "hp");
+  EXPECT_EQ(local.count("vdclient_dx_x64.zip"), 0u);
+  EXPECT_EQ(readFile(f.local("manifest.meta")), "Last-Modified: " + kStamp1 + "\n");
+  EXPECT_EQ(f.runtime.storedLastModified(), kStamp1);
+  EXPECT_TRUE(f.dialogs.boxes().empty());
+  EXPECT_FALSE(exists(f.root / "curl_download.log"));
+}
+
+TEST(UpdateRun, AnUnchangedStampIsReadyAfterTwoRequests) {
+  RunFixture f;
+  f.publish(clientFiles());
+  f.run();
+  const ino_t metaBefore = inodeOf(f.local("manifest.meta"));
+  const auto treeBefore = snapshotTree(f.root.path());
+
+  f.transport.requests.clear();
+  f.sink.reports.clear();
+  f.run();
+  EXPECT_EQ(f.messages(), std::vector<std::string>{"READY"});
+  EXPECT_EQ(f.requestedUrls(), (std::vector<std::string>{kVersionUrl, f.url("manifest.php")}));
+  EXPECT_EQ(inodeOf(f.local("manifest.meta")), metaBefore) << "the record was rewritten";
+  EXPECT_EQ(snapshotTree(f.root.path()), treeBefore);
+}
+
+TEST(UpdateRun, AChangedStampWithTheSameManifestOnlyRecordsTheStamp) {
+  RunFixture f;
+  f.publish(clientFiles());
+  f.run();
+  const ino_t manifestBefore = inodeOf(f.local("manifest.json"));
+
+  RunFixture g;
+  g.context.baseFolder = f.root.path();
+  g.runtime.setStoredLastModified(kStamp1);
+  g.publish(clientFiles(), kStamp2);
+  g.run();
+  EXPECT_EQ(g.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  for (const auto& request : g.transport.requests) EXPECT_NE(request.kind, FakeRequestKind::Download);
+  EXPECT_EQ(readFile(f.local("manifest.meta")), "Last-Modified: " + kStamp2 + "\n");
+  EXPECT_EQ(g.runtime.storedLastModified(), kStamp2);
+  EXPECT_EQ(inodeOf(f.local("manifest.json")), manifestBefore) << "the local manifest was rewritten";
+}
+
+TEST(UpdateRun, TwoFailuresThenSuccessShowTwoRetries) {
+  RunFixture f;
+  const std::vector<SiteFile> files = {{"x y.pak", "xy", "h"}};
+  FakeAnswer failure;
+  failure.status = 503;
+  f.transport.script(f.url("x%20y.pak"), failure);
+  f.transport.script(f.url("x%20y.pak"), failure);
+  f.transport.script(f.url("x%20y.pak"), FakeAnswer{.body = "xy"});
+  f.publish(files);
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                    "STATUS Connection failed (x y.pak), retrying... (1/3)",
+                                                    "STATUS Connection failed (x y.pak), retrying... (2/3)",
+                                                    "READY"}));
+  EXPECT_EQ(f.transport.count(f.url("x%20y.pak")), 3);
+  ASSERT_EQ(f.dialogs.boxes().size(), 2u);
+  EXPECT_EQ(f.dialogs.boxes()[1].text, "Download failed.\nHTTP response code: 503");
+  EXPECT_EQ(readFile(f.local("x y.pak")), "xy");
+  const std::string log = readFile(f.root / "curl_download.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+  EXPECT_NE(log.find("] HTTP status code: 503\n"), std::string::npos);
+}
+
+TEST(UpdateRun, ThreeFailuresEndTheRunWithoutRecordingAnything) {
+  RunFixture f;
+  FakeAnswer endless;  // far longer than the manifest says
+  endless.body = std::string(100000, 'z');
+  f.transport.script(f.url("data/x.pak"), endless);
+  f.publish({{"a.pak", "alpha", "ha"}, {"data/x.pak", "short", "hx"}});
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                    "STATUS Connection failed (data/x.pak), retrying... (1/3)",
+                                                    "STATUS Connection failed (data/x.pak), retrying... (2/3)",
+                                                    "ERROR Connection failed (data/x.pak) after 3 attempts"}));
+  EXPECT_LE(readFile(f.local("data/x.pak")).size(), 6u);
+  EXPECT_FALSE(exists(f.local("manifest.json")));
+  EXPECT_FALSE(exists(f.local("manifest.meta")));
+  EXPECT_EQ(f.runtime.storedLastModified(), "");
+}
+
+TEST(UpdateRun, EarlyEndsOfTheRun) {
+  struct Case {
+    const char* name;
+    std::function<void(RunFixture&)> script;
+    std::vector<std::string> messages;
+    int requests;
+  };
+  const Case cases[] = {
+      {"outdated launcher",
+       [](RunFixture& f) {
+         FakeAnswer version;
+         version.body = "KVLauncher Version 0.30";
+         f.transport.script(kVersionUrl, version);
+       },
+       {"ERROR Download the new version of KVLauncher"}, 1},
+      {"no stamp header",
+       [](RunFixture& f) {
+         f.publish(clientFiles(), "");
+       },
+       {"ERROR The updater is being prepared for download"}, 2},
+      {"site unreachable",
+       [](RunFixture&) {},
+       {"ERROR The updater is being prepared for download"}, 2},
+      {"quick manifest fails",
+       [](RunFixture& f) {
+         FakeAnswer gone;
+         gone.arrived = false;
+         f.transport.script(f.url("manifest.php"), FakeAnswer{.lastModified = kStamp1});
+         f.transport.script(f.url("manifest.php"), gone);
+       },
+       {"ERROR Failed to download manifest"}, 3},
+      {"full manifest fails",
+       [](RunFixture& f) {
+         FakeAnswer gone;
+         gone.arrived = false;
+         f.transport.script(f.url("manifest.json"), gone);
+         f.publish(clientFiles());
+       },
+       {"STATUS Checking updates...", "ERROR Failed to download manifest"}, 4},
+  };
+  for (const Case& c : cases) {
+    RunFixture f;
+    c.script(f);
+    f.run();
+    EXPECT_EQ(f.messages(), c.messages) << c.name;
+    EXPECT_EQ(static_cast<int>(f.transport.requests.size()), c.requests) << c.name;
+    EXPECT_FALSE(exists(f.root / "eu")) << c.name;
+  }
+}
+
+TEST(UpdateRun, HostileRemoteManifestsTouchNothing) {
+  const char* bodies[] = {
+      "<html>404</html>",
+      "[1,]",
+      R"([{"path":"a"})",
+      R"({"path":"a","hash":"h"})",
+      R"([{"path":"a.pak","hash":"h","size":"10"}])",
+      R"([{"path":"a.pak","hash":"h","size":1e30}])",
+      R"([{"path":"ok.pak","hash":"h","size":2},{"path":"../outside/canary.bin","hash":"h"}])",
+      R"([{"path":"ok.pak","hash":"h","size":2},{"path":"data/..","hash":"h"}])",
+      R"([{"path":"manifest.json","hash":"h"}])",
+      R"([{"path":"config/config.kvml","hash":"h"}])",
+      R"([{"path":"data","hash":"h"},{"path":"/etc/x","hash":"h"}])",
+  };
+  for (const char* body : bodies) {
+    RunFixture f;
+    writeFile(f.root / "outside/canary.bin", "canary");
+    writeFile(f.local("data/keep.pak"), "kept");
+    writeFile(f.local("config/config.kvml"), "volume: 3\n");
+    writeFile(f.local("manifest.json"), "[]");
+    const auto before = snapshotTree(f.root.path());
+    FakeAnswer manifest;
+    manifest.body = body;
+    f.transport.script(f.url("manifest.json"), manifest);
+    f.publish({{"ok.pak", "ok", "h"}});
+    f.run();
+    EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                      "ERROR Invalid remote manifest format"}))
+        << body;
+    EXPECT_EQ(snapshotTree(f.root.path()), before) << body;
+  }
+}
+
+TEST(UpdateRun, AnInvalidLocalManifestStopsTheRun) {
+  RunFixture f;
+  writeFile(f.local("manifest.json"), R"([{"path":1}])");
+  f.publish(clientFiles());
+  const auto before = snapshotTree(f.root.path());
+  f.run();
+  EXPECT_EQ(f.messages(),
+            (std::vector<std::string>{"STATUS Checking updates...", "ERROR Invalid local manifest format"}));
+  EXPECT_EQ(snapshotTree(f.root.path()), before);
+}
+
+TEST(UpdateRun, TheQuickCheckVouchesOnlyForAnInstalledFolder) {
+  const std::vector<SiteFile> files = {{"a.pak", "alpha", "ha"}};
+  // Nothing installed: the matching reference must not stop the first install.
+  RunFixture fresh;
+  writeFile(fresh.root / "data/manifest.json", manifestOf(files));
+  fresh.publish(files);
+  fresh.run();
+  EXPECT_EQ(fresh.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(readFile(fresh.local("a.pak")), "alpha");
+
+  // Installed: the matching reference answers at once and records the stamp.
+  RunFixture installed;
+  writeFile(installed.root / "data/manifest.json", manifestOf(files));
+  writeFile(installed.local("manifest.json"), "[]");
+  installed.publish(files);
+  installed.run();
+  EXPECT_EQ(installed.messages(), std::vector<std::string>{"READY"});
+  EXPECT_EQ(installed.transport.count(installed.url("manifest.json")), 0);
+  EXPECT_EQ(readFile(installed.local("manifest.meta")), "Last-Modified: " + kStamp1 + "\n");
+  EXPECT_EQ(readFile(installed.local("manifest.json")), "[]");
+}
+
+TEST(UpdateRun, AFolderInTheWayCannotBeRemoved) {
+  RunFixture f;
+  writeFile(f.local("data/inner/x"), "x");
+  f.publish({{"data/inner", "file", "h"}});
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                    "ERROR Failed to remove existing file: inner"}));
+  EXPECT_EQ(readFile(f.local("data/inner/x")), "x");
+}
+
+TEST(UpdateRun, ABrokenArchiveIsReportedAndNotRecorded) {
+  RunFixture f;
+  f.publish({{"a.pak", "alpha", "ha"}, {"data/broken.zip", "<html>not a zip</html>", "hz"}});
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{
+                              "STATUS Checking updates...",
+                              "ERROR Failed to extract: broken.zip. Make sure the file is not in use."}));
+  EXPECT_FALSE(exists(f.local("manifest.json")));
+  EXPECT_FALSE(exists(f.local("manifest.meta")));
+}
+
+TEST(UpdateRun, ADuplicatePathIsFetchedOnceWithItsLaterEntry) {
+  RunFixture f;
+  f.publish({{"a.pak", "one", "1"}, {"a.pak", "two", "2"}});
+  f.run();
+  EXPECT_EQ(f.transport.count(f.url("a.pak")), 1);
+  ManifestMap local;
+  ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+  EXPECT_EQ(local.at("a.pak").hash, "2");
+}
+
+TEST(UpdateRun, CheckpointsKeepWhatWasRecordedBeforeAnInterruption) {
+  RunFixture f;
+  FakeAnswer big1;
+  big1.body = "1";
+  big1.progressSteps = {11 * 1024 * 1024};  // counted towards the checkpoint only
+  FakeAnswer big2 = big1;
+  big2.body = "2";
+  FakeAnswer broken;
+  broken.status = 500;
+  f.transport.script(f.url("f1"), big1);
+  f.transport.script(f.url("f2"), big2);
+  f.transport.script(f.url("f3"), broken);
+  f.publish({{"f1", "1", "h1"}, {"f2", "2", "h2"}, {"f3", "3", "h3"}});
+  f.run();
+  ASSERT_EQ(f.messages().back(), "ERROR Connection failed (f3) after 3 attempts");
+  ManifestMap local;
+  ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+  ASSERT_EQ(local.size(), 1u) << "the checkpoint before f2 was recorded lists f1 alone";
+  EXPECT_EQ(local.count("f1"), 1u);
+  EXPECT_FALSE(exists(f.local("manifest.meta")));
+}
+
+TEST(UpdateRun, ReportsCarryTheServerOfTheWorker) {
+  RunFixture f(2);
+  f.publish({{"a.pak", "alpha", "ha"}});
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(readFile(f.root / "us/a.pak"), "alpha");
+  EXPECT_EQ(f.transport.requests[1].url, kBase + "us/manifest.php");
+}
+
+// The run with every kind of check: three files, one retry.
+void scriptRunWithRetry(RunFixture& f) {
+  FakeAnswer failure;
+  failure.status = 500;
+  f.transport.script(f.url("b.pak"), failure);
+  f.transport.script(f.url("b.pak"), FakeAnswer{.body = "bravo"});
+  f.publish({{"a.pak", "alpha", "ha"}, {"b.pak", "bravo", "hb"}, {"c/p.zip", zipOf({{"x", "y"}}), "hp"}});
+}
+
+TEST(UpdateRun, ACancelAtAnyCheckEndsTheRunSilently) {
+  int checks = 0;
+  {
+    RunFixture f;
+    scriptRunWithRetry(f);
+    f.context.beforeCheck = [&checks] { ++checks; };
+    f.run();
+    ASSERT_EQ(f.messages().back(), "READY");
+  }
+  ASSERT_GT(checks, 15);
+  for (int k = 1; k <= checks; ++k) {
+    RunFixture f;
+    scriptRunWithRetry(f);
+    int seen = 0;
+    std::size_t postedBeforeCancel = 0;
+    f.context.beforeCheck = [&] {
+      if (++seen == k) {
+        f.worker.cancel = true;
+        postedBeforeCancel = f.sink.reports.size();
+      }
+    };
+    f.run();
+    EXPECT_EQ(f.sink.reports.size(), postedBeforeCancel) << "posted after the cancel at check " << k;
+    EXPECT_FALSE(exists(f.local("manifest.json"))) << k;
+    EXPECT_FALSE(exists(f.local("manifest.meta"))) << k;
+
+    // A later run finishes the work.
+    RunFixture again;
+    again.context.baseFolder = f.root.path();
+    scriptRunWithRetry(again);
+    again.run();
+    EXPECT_EQ(again.messages().back(), "READY") << k;
+    EXPECT_EQ(readFile(f.local("c/x")), "y") << k;
+  }
+}
+
+TEST(UpdateRun, ACancelDuringATransferStopsItQuietly) {
+  RunFixture f;
+  f.publish({{"a.pak", "alpha", "ha"}, {"b.pak", "bravo", "hb"}});
+  f.transport.onRequest = [&f](const testing::FakeRequest& request) {
+    if (request.url == f.url("a.pak")) f.worker.cancel = true;
+  };
+  f.run();
+  EXPECT_EQ(f.messages(), std::vector<std::string>{"STATUS Checking updates..."});
+  EXPECT_TRUE(f.dialogs.boxes().empty());
+  EXPECT_EQ(f.transport.count(f.url("b.pak")), 0);
+  EXPECT_FALSE(exists(f.local("manifest.json")));
+}
+
+TEST(UpdateRun, TheOutdatedLauncherIsReportedEvenWhenCancelled) {
+  RunFixture f;
+  FakeAnswer version;
+  version.body = "KVLauncher Version 1.0";
+  f.transport.script(kVersionUrl, version);
+  f.transport.onRequest = [&f](const testing::FakeRequest&) { f.worker.cancel = true; };
+  f.run();
+  EXPECT_EQ(f.messages(), std::vector<std::string>{"ERROR Download the new version of KVLauncher"});
+}
+
+class ThrowingTransport : public FakeHttpTransport {
+ public:
+  bool getText(const std::string&, std::size_t, std::string&) override { throw std::runtime_error("boom"); }
+};
+
+TEST(UpdateRun, NoExceptionLeavesTheRun) {
+  RunFixture f;
+  ThrowingTransport throwing;
+  FakeAnswer version;
+  version.body = "KVLauncher Version 0.29";
+  throwing.script(kVersionUrl, version);
+  throwing.script(f.url("manifest.php"), FakeAnswer{.lastModified = kStamp1});
+  f.context.transport = &throwing;
+  EXPECT_NO_THROW(f.run());
+  EXPECT_TRUE(f.messages().empty());
+}
+
+}  // namespace
+}  // namespace kv::updater
