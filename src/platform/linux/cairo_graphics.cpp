@@ -1,0 +1,359 @@
+// Pictures, fonts and the off-screen frame of the Linux backend: Cairo image
+// surfaces and FreeType faces.
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cmath>
+#include <mutex>
+#include <string>
+
+#include "platform/linux/cairo_canvas.h"
+#include "platform/linux/linux_platform.h"
+
+namespace kv::platform::linux_backend {
+namespace {
+
+// Screen resolution the launcher's point sizes are laid out for.
+constexpr double kDotsPerInch = 96.0;
+
+// One FreeType library for the process. It is never closed: Cairo may keep
+// font faces in its caches until the process ends.
+FT_Library freetypeLibrary() {
+  static FT_Library library = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (FT_Init_FreeType(&library) != 0) library = nullptr;
+  });
+  return library;
+}
+
+const cairo_user_data_key_t kFaceKey{};
+
+class CairoImage : public Image {
+ public:
+  explicit CairoImage(cairo_surface_t* surface) : surface_(surface) {}
+  ~CairoImage() override {
+    if (surface_ != nullptr) cairo_surface_destroy(surface_);
+  }
+  CairoImage(const CairoImage&) = delete;
+  CairoImage& operator=(const CairoImage&) = delete;
+  bool ok() const override {
+    return surface_ != nullptr && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS;
+  }
+  int width() const override { return ok() ? cairo_image_surface_get_width(surface_) : 0; }
+  int height() const override { return ok() ? cairo_image_surface_get_height(surface_) : 0; }
+  cairo_surface_t* surface() const { return surface_; }
+
+ private:
+  cairo_surface_t* surface_;
+};
+
+class CairoFont : public Font {
+ public:
+  CairoFont(cairo_font_face_t* face, float points) : face_(face), points_(points) {}
+  ~CairoFont() override { cairo_font_face_destroy(face_); }
+  CairoFont(const CairoFont&) = delete;
+  CairoFont& operator=(const CairoFont&) = delete;
+  bool ok() const override { return cairo_font_face_status(face_) == CAIRO_STATUS_SUCCESS; }
+  float pointSize() const override { return points_; }
+  cairo_font_face_t* face() const { return face_; }
+  double pixelSize() const { return static_cast<double>(points_) * kDotsPerInch / 72.0; }
+
+ private:
+  cairo_font_face_t* face_;
+  float points_;
+};
+
+void setColour(cairo_t* cr, Argb c) {
+  cairo_set_source_rgba(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
+                        (c & 0xFF) / 255.0, ((c >> 24) & 0xFF) / 255.0);
+}
+
+// Replaces every byte sequence that is not valid UTF-8 by '?': Cairo refuses
+// invalid text and would put the whole frame in error.
+std::string validUtf8(const std::string& in) {
+  std::string out;
+  out.reserve(in.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+  const std::size_t n = in.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char c = s[i];
+    std::size_t len = 0;
+    unsigned int cp = 0;
+    if (c < 0x80) {
+      len = 1;
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1Fu;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0Fu;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07u;
+    }
+    bool valid = len > 0 && i + len <= n;
+    for (std::size_t k = 1; valid && k < len; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (s[i + k] & 0x3Fu);
+    }
+    if (valid) {
+      static constexpr unsigned int kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+      valid = cp >= kMin[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0;
+    }
+    if (valid) {
+      out.append(in, i, len);
+      i += len;
+    } else {
+      out.push_back('?');
+      ++i;
+    }
+  }
+  return out;
+}
+
+// The Canvas over one Cairo image surface. A call that puts the context in
+// error never spoils later calls: the context is made anew before each call.
+class CairoCanvas : public Canvas {
+ public:
+  explicit CairoCanvas(cairo_surface_t* surface) : surface_(surface) {}
+  ~CairoCanvas() override {
+    if (cr_ != nullptr) cairo_destroy(cr_);
+  }
+  CairoCanvas(const CairoCanvas&) = delete;
+  CairoCanvas& operator=(const CairoCanvas&) = delete;
+
+  // Starts a frame: opaque black everywhere.
+  void begin() {
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, 0, 0, 0, 1);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+
+  void finish() {
+    if (cr_ != nullptr) {
+      cairo_destroy(cr_);
+      cr_ = nullptr;
+    }
+    if (surface_ != nullptr) cairo_surface_flush(surface_);
+  }
+
+  void drawImage(const Image& image, Rect source, Rect destination) override {
+    const auto* picture = dynamic_cast<const CairoImage*>(&image);
+    if (picture == nullptr || !picture->ok()) return;
+    if (source.width <= 0 || source.height <= 0 || destination.width <= 0 ||
+        destination.height <= 0) {
+      return;
+    }
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    const bool scaled = source.width != destination.width || source.height != destination.height;
+    cairo_save(cr);
+    // Only the destination is painted, so neighbouring frames of a strip
+    // never show.
+    cairo_rectangle(cr, destination.x, destination.y, destination.width, destination.height);
+    cairo_clip(cr);
+    cairo_translate(cr, destination.x, destination.y);
+    cairo_scale(cr, static_cast<double>(destination.width) / source.width,
+                static_cast<double>(destination.height) / source.height);
+    cairo_set_source_surface(cr, picture->surface(), -source.x, -source.y);
+    cairo_pattern_t* pattern = cairo_get_source(cr);
+    cairo_pattern_set_filter(pattern, scaled ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+    cairo_pattern_set_extend(pattern, scaled ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+
+  void fillRect(Rect rect, Argb colour) override {
+    if (rect.width <= 0 || rect.height <= 0) return;
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    setColour(cr, colour);
+    cairo_rectangle(cr, rect.x, rect.y, rect.width, rect.height);
+    cairo_fill(cr);
+  }
+
+  void strokeRect(Rect rect, Argb colour) override {
+    if (rect.width <= 0 || rect.height <= 0) return;
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    setColour(cr, colour);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, rect.x + 0.5, rect.y + 0.5, rect.width - 1.0, rect.height - 1.0);
+    cairo_stroke(cr);
+  }
+
+  void drawLine(int x1, int y1, int x2, int y2, float width, Argb colour) override {
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    setColour(cr, colour);
+    cairo_set_line_width(cr, width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    cairo_move_to(cr, x1, y1);
+    cairo_line_to(cr, x2, y2);
+    cairo_stroke(cr);
+  }
+
+  void fillEllipse(Rect box, Argb colour) override {
+    if (box.width <= 0 || box.height <= 0) return;
+    cairo_t* cr = context();
+    if (cr == nullptr) return;
+    setColour(cr, colour);
+    cairo_save(cr);
+    cairo_translate(cr, box.x + box.width / 2.0, box.y + box.height / 2.0);
+    cairo_scale(cr, box.width / 2.0, box.height / 2.0);
+    cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
+    cairo_restore(cr);
+    cairo_fill(cr);
+  }
+
+  void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box, HAlign h,
+                VAlign v) override {
+    cairo_t* cr = prepareText(font, colour);
+    if (cr == nullptr) return;
+    const std::string text = validUtf8(utf8);
+    cairo_text_extents_t te{};
+    cairo_font_extents_t fe{};
+    cairo_text_extents(cr, text.c_str(), &te);
+    cairo_font_extents(cr, &fe);
+    double x = box.x;
+    if (h == HAlign::Centre) x = box.x + (box.width - te.x_advance) / 2.0;
+    if (h == HAlign::Right) x = box.x + box.width - te.x_advance;
+    double baseline = box.y + fe.ascent;
+    if (v == VAlign::Centre) baseline = box.y + (box.height - (fe.ascent + fe.descent)) / 2.0 + fe.ascent;
+    cairo_move_to(cr, std::round(x), std::round(baseline));
+    cairo_show_text(cr, text.c_str());
+    cairo_new_path(cr);
+  }
+
+  void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) override {
+    cairo_t* cr = prepareText(font, colour);
+    if (cr == nullptr) return;
+    const std::string text = validUtf8(utf8);
+    cairo_font_extents_t fe{};
+    cairo_font_extents(cr, &fe);
+    cairo_move_to(cr, x, std::round(y + fe.ascent));
+    cairo_show_text(cr, text.c_str());
+    cairo_new_path(cr);
+  }
+
+ private:
+  // A drawing context in a clean state, or null when the surface is broken.
+  cairo_t* context() {
+    if (surface_ == nullptr || cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return nullptr;
+    if (cr_ != nullptr && cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+      cairo_destroy(cr_);
+      cr_ = nullptr;
+    }
+    if (cr_ == nullptr) {
+      cr_ = cairo_create(surface_);
+      cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+    }
+    return cairo_status(cr_) == CAIRO_STATUS_SUCCESS ? cr_ : nullptr;
+  }
+
+  cairo_t* prepareText(const Font& font, Argb colour) {
+    const auto* f = dynamic_cast<const CairoFont*>(&font);
+    if (f == nullptr || !f->ok()) return nullptr;
+    cairo_t* cr = context();
+    if (cr == nullptr) return nullptr;
+    cairo_set_font_face(cr, f->face());
+    cairo_set_font_size(cr, f->pixelSize());
+    setColour(cr, colour);
+    return cr;
+  }
+
+  cairo_surface_t* surface_;
+  cairo_t* cr_ = nullptr;
+};
+
+}  // namespace
+
+struct CairoGraphics::State {};
+
+CairoGraphics::CairoGraphics() : state_(std::make_unique<State>()) {}
+CairoGraphics::~CairoGraphics() = default;
+
+std::unique_ptr<Image> CairoGraphics::loadImage(const std::string& path) {
+  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    surface = nullptr;
+  }
+  return std::make_unique<CairoImage>(surface);
+}
+
+std::unique_ptr<Font> CairoGraphics::loadFont(const std::string& path, float points) {
+  FT_Library library = freetypeLibrary();
+  if (library == nullptr) return nullptr;
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, path.c_str(), 0, &face) != 0 || face == nullptr) return nullptr;
+  cairo_font_face_t* cairoFace = cairo_ft_font_face_create_for_ft_face(face, 0);
+  if (cairo_font_face_status(cairoFace) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(cairoFace);
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  // The FreeType face lives as long as Cairo holds the font face.
+  if (cairo_font_face_set_user_data(cairoFace, &kFaceKey, face,
+                                    [](void* p) { FT_Done_Face(static_cast<FT_Face>(p)); }) !=
+      CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(cairoFace);
+    FT_Done_Face(face);
+    return nullptr;
+  }
+  return std::make_unique<CairoFont>(cairoFace, points);
+}
+
+struct CairoFrame::State {
+  int width = 0;
+  int height = 0;
+  cairo_surface_t* surface = nullptr;
+  std::unique_ptr<CairoCanvas> canvas;
+};
+
+CairoFrame::CairoFrame(int width, int height) : state_(std::make_unique<State>()) {
+  state_->width = width;
+  state_->height = height;
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    surface = nullptr;
+  }
+  state_->surface = surface;
+  state_->canvas = std::make_unique<CairoCanvas>(surface);
+}
+
+CairoFrame::~CairoFrame() {
+  state_->canvas.reset();
+  if (state_->surface != nullptr) cairo_surface_destroy(state_->surface);
+}
+
+Canvas& CairoFrame::canvas() {
+  state_->canvas->finish();
+  state_->canvas->begin();
+  return *state_->canvas;
+}
+
+const unsigned char* CairoFrame::pixels() {
+  if (state_->surface == nullptr) return nullptr;
+  state_->canvas->finish();
+  return cairo_image_surface_get_data(state_->surface);
+}
+
+int CairoFrame::stride() const {
+  return state_->surface != nullptr ? cairo_image_surface_get_stride(state_->surface) : 0;
+}
+
+int CairoFrame::width() const { return state_->width; }
+int CairoFrame::height() const { return state_->height; }
+
+}  // namespace kv::platform::linux_backend

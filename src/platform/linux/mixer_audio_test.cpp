@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_platform.h"
+#include "support/temp_dir.h"
+
+namespace kv::platform::linux_backend {
+namespace {
+
+// A mono 16-bit PCM WAV file with a sine tone.
+void writeTone(const std::string& path, double seconds) {
+  const int rate = 22050;
+  const auto frames = static_cast<std::uint32_t>(rate * seconds);
+  std::vector<std::int16_t> samples(frames);
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * i / rate));
+  }
+  auto put32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<char*>(&v), 4); };
+  auto put16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<char*>(&v), 2); };
+  std::ofstream o(path, std::ios::binary);
+  o.write("RIFF", 4);
+  put32(o, 36 + frames * 2);
+  o.write("WAVEfmt ", 8);
+  put32(o, 16);
+  put16(o, 1);
+  put16(o, 1);
+  put32(o, rate);
+  put32(o, rate * 2);
+  put16(o, 2);
+  put16(o, 16);
+  o.write("data", 4);
+  put32(o, frames * 2);
+  o.write(reinterpret_cast<char*>(samples.data()), frames * 2);
+}
+
+TEST(MixerAudio, WithoutDeviceNothingOpens) {
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  kv::test::TempDir dir;
+  writeTone(dir / "tone.wav", 0.2);
+  MixerAudio audio;
+  EXPECT_FALSE(audio.openDevice());
+  EXPECT_FALSE(audio.hasDevice());
+  EXPECT_EQ(audio.openSound(dir / "tone.wav", SoundMode::Loaded), nullptr);
+  EXPECT_EQ(audio.openSound(dir / "tone.wav", SoundMode::Streamed), nullptr);
+}
+
+class MixerDummyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    writeTone(dir / "tone.wav", 5.0);
+    ASSERT_TRUE(audio.openDevice());
+  }
+  kv::test::TempDir dir;
+  MixerAudio audio;
+};
+
+TEST_F(MixerDummyTest, MissingOrBrokenFilesGiveNoSound) {
+  kv::test::writeFile(dir / "junk.mp3", "definitely not audio");
+  EXPECT_EQ(audio.openSound(dir / "missing.mp3", SoundMode::Streamed), nullptr);
+  EXPECT_EQ(audio.openSound(dir / "missing.wav", SoundMode::Loaded), nullptr);
+  EXPECT_EQ(audio.openSound(dir / "junk.mp3", SoundMode::Loaded), nullptr);
+}
+
+TEST_F(MixerDummyTest, MusicStopKeepsPositionAndNewObjectTakesOver) {
+  auto music = audio.openSound(dir / "tone.wav", SoundMode::Streamed);
+  ASSERT_NE(music, nullptr);
+  music->setRepeat(true);
+  music->setVolume(0.5f);
+  EXPECT_FALSE(music->isPlaying());
+  music->play();
+  EXPECT_TRUE(music->isPlaying());
+  music->stop();
+  EXPECT_FALSE(music->isPlaying());
+  music->play();  // resumes
+  EXPECT_TRUE(music->isPlaying());
+  auto second = audio.openSound(dir / "tone.wav", SoundMode::Streamed);
+  ASSERT_NE(second, nullptr);
+  second->play();
+  EXPECT_TRUE(second->isPlaying());
+  EXPECT_FALSE(music->isPlaying());
+  music.reset();  // dropping the old object leaves the new one playing
+  EXPECT_TRUE(second->isPlaying());
+  second->setVolume(-1.0f);
+  second->setVolume(3.0f);
+  EXPECT_TRUE(second->isPlaying());
+}
+
+TEST_F(MixerDummyTest, EffectPlaysStopsAndOutlivesNothing) {
+  auto click = audio.openSound(dir / "tone.wav", SoundMode::Loaded);
+  ASSERT_NE(click, nullptr);
+  click->setVolume(1.0f);
+  click->play();
+  EXPECT_TRUE(click->isPlaying());
+  click->stop();
+  EXPECT_FALSE(click->isPlaying());
+  click->play();
+  EXPECT_TRUE(click->isPlaying());
+}
+
+TEST(MixerAudioLifetime, SoundsMayOutliveTheAudioObject) {
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  kv::test::TempDir dir;
+  writeTone(dir / "tone.wav", 1.0);
+  std::unique_ptr<Sound> music;
+  {
+    MixerAudio audio;
+    ASSERT_TRUE(audio.openDevice());
+    music = audio.openSound(dir / "tone.wav", SoundMode::Streamed);
+    ASSERT_NE(music, nullptr);
+    music->play();
+  }
+  EXPECT_TRUE(music->isPlaying());
+  music.reset();
+}
+
+}  // namespace
+}  // namespace kv::platform::linux_backend
