@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,20 @@ bool readPrefix(int fd, std::uint8_t* buffer, std::size_t size, std::size_t& got
   return true;
 }
 
+// Whether the symbol is defined by the library of handle itself; a lookup
+// through a handle also finds the symbols of the libraries it depends on.
+bool definedByLibrary(void* handle, const std::string& symbol) {
+  ::dlerror();
+  void* address = ::dlsym(handle, symbol.c_str());
+  if (address == nullptr) return false;
+  link_map* library = nullptr;
+  if (::dlinfo(handle, RTLD_DI_LINKMAP, &library) != 0 || library == nullptr) return false;
+  Dl_info info{};
+  void* owner = nullptr;
+  if (::dladdr1(address, &info, &owner, RTLD_DL_LINKMAP) == 0 || owner == nullptr) return false;
+  return static_cast<link_map*>(owner) == library;
+}
+
 // Loads the ELF shared object into this process, looks the symbol up and
 // unloads it again; its start-up code runs, as with any library load.
 bool elfLibraryExports(const std::string& path, const std::string& symbol) {
@@ -55,8 +70,7 @@ bool elfLibraryExports(const std::string& path, const std::string& symbol) {
   const std::string loadPath = path.find('/') == std::string::npos ? "./" + path : path;
   void* handle = ::dlopen(loadPath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return false;
-  ::dlerror();
-  const bool found = ::dlsym(handle, symbol.c_str()) != nullptr;
+  const bool found = definedByLibrary(handle, symbol);
   ::dlclose(handle);
   return found;
 }
