@@ -16,9 +16,11 @@
 namespace kv::settings {
 namespace {
 
-// Folders nested deeper than this are not entered; a configuration folder
-// is a handful of levels deep.
+// Folders nested deeper than this are not copied or listed; a configuration
+// folder is a handful of levels deep.
 constexpr int kMaxDepth = 64;
+// Removal goes deeper, so that whatever a failed copy created can go again.
+constexpr int kMaxRemovalDepth = 1024;
 // Candidates tried for a numbered temporary folder.
 constexpr int kMaxNumberedCandidates = 10000;
 
@@ -193,7 +195,7 @@ bool copyFolderFd(int from, int to, int depth, std::string& reason) {
 
 // Removes everything inside the open folder. True when it is empty after.
 bool removeContentFd(int folder, int depth) {
-  if (depth > kMaxDepth) return false;
+  if (depth > kMaxRemovalDepth) return false;
   std::vector<std::string> names;
   bool complete = listNames(folder, names);
   for (const std::string& name : names) {
