@@ -1,0 +1,253 @@
+// Whole update runs against a published site over real HTTPS: nginx for the
+// plain site, the scripted server where answers must fail on purpose.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "update_harness.h"
+
+namespace kv::test {
+namespace {
+
+const std::string kModel = "characters/model.bin";
+
+// A client with sub-folders, odd names, the four build archives, an archive
+// in a sub-folder, the never-unpacked "oldlibs.zip" and an empty file.
+void makeClient(const Sandbox& sandbox, int server, const std::string& flavour = "eu") {
+  const std::string c = sandbox.client(server);
+  writeFile(c + "/data/font.ttf", std::string(3000, 'f') + flavour);
+  writeFile(c + "/da ta/x y#1.pak", "odd " + flavour);
+  writeFile(c + "/empty.txt", "");
+  std::string model(200 * 1024, '\0');
+  for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>((i * 7 + flavour.size()) & 0xFF);
+  writeFile(c + "/" + kModel, model + flavour);
+  writeZip(c + "/vdclient_gl_x64.zip", {{"vdclient_gl_x64.exe", "gl64 " + flavour}, {"libEGL.dll", "egl"}});
+  writeZip(c + "/vdclient_dx_x64.zip", {{"vdclient_dx_x64.exe", "dx64 " + flavour}});
+  writeZip(c + "/vdclient_gl_x86.zip", {{"vdclient_gl_x86.exe", "gl86"}});
+  writeZip(c + "/vdclient_dx_x86.zip", {{"vdclient_dx_x86.exe", "dx86"}});
+  writeZip(c + "/oldlibs.zip", {{"libEGL.dll", "old egl"}});
+  writeZip(c + "/data/pack.zip", {{"packed.txt", "packed " + flavour}});
+}
+
+bool isFileRequest(const SeenRequest& r) {
+  return r.path != "/download/updater.php" && r.path.find("/manifest.") == std::string::npos;
+}
+
+std::vector<std::string> fileRequests(const std::vector<SeenRequest>& requests) {
+  std::vector<std::string> out;
+  for (const auto& r : requests) {
+    if (isFileRequest(r)) out.push_back(r.path);
+  }
+  return out;
+}
+
+class SiteRuns : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    makeClient(sandbox_, 1);
+    sandbox_.publish(1);
+  }
+  void startNginx() {
+    std::string error;
+    ASSERT_TRUE(nginx_.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  }
+  void startScripted() {
+    std::string error;
+    ASSERT_TRUE(scripted_.start(sandbox_.site(), sandbox_.state("scripted"), testCertificates(), error)) << error;
+  }
+  RecordedRun run(const std::string& host, const RunOptions& options = {}, std::string base = {}) {
+    return runUpdateOnce(host, testCertificates().caFile, base.empty() ? sandbox_.install() : base, options);
+  }
+
+  Sandbox sandbox_;
+  NginxServer nginx_;
+  ScriptedServer scripted_;
+};
+
+TEST_F(SiteRuns, FirstInstallFetchesEverythingThenStaysQuiet) {
+  startNginx();
+  const auto outsideBefore = sandbox_.snapshotOutside();
+  const RecordedRun first = run(nginx_.hostPort());
+  EXPECT_EQ(first.events(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_TRUE(first.boxes.empty());
+  expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+
+  const std::string eu = sandbox_.serverDir(1);
+  EXPECT_EQ(readFile(eu + "/vdclient_gl_x64.exe"), "gl64 eu");
+  EXPECT_EQ(readFile(eu + "/libEGL.dll"), "egl");
+  EXPECT_EQ(readFile(eu + "/data/packed.txt"), "packed eu");
+  EXPECT_EQ(readFile(eu + "/oldlibs.zip"), readFile(sandbox_.client(1) + "/oldlibs.zip"));
+  EXPECT_FALSE(exists(eu + "/vdclient_dx_x64.exe"));
+  EXPECT_EQ(sandbox_.snapshotOutside(), outsideBefore);
+
+  const auto requests = nginx_.requests();
+  ASSERT_GE(requests.size(), 4u);
+  const std::vector<std::string> head = {"/download/updater.php", "/download/eu/manifest.php",
+                                         "/download/eu/manifest.php", "/download/eu/manifest.json"};
+  const auto paths = requestPaths(requests);
+  EXPECT_EQ(std::vector<std::string>(paths.begin(), paths.begin() + 4), head);
+  EXPECT_EQ(requests[0].agent, "KVLauncher/1.0");
+  EXPECT_EQ(requests[1].agent, "KVLauncher/1.0");
+  EXPECT_EQ(requests[2].agent, "KVLauncher");
+  EXPECT_EQ(requests[3].agent, "KVLauncher");
+  // Files in path order, each once, names percent-encoded, only the chosen
+  // build's archive.
+  EXPECT_EQ(fileRequests(requests),
+            (std::vector<std::string>{"/download/eu/" + std::string("characters/model.bin"),
+                                      "/download/eu/da%20ta/x%20y%231.pak", "/download/eu/data/font.ttf",
+                                      "/download/eu/data/pack.zip", "/download/eu/empty.txt",
+                                      "/download/eu/oldlibs.zip", "/download/eu/vdclient_gl_x64.zip"}));
+  for (const auto& r : requests) {
+    if (isFileRequest(r)) {
+      EXPECT_EQ(r.agent, "KVLauncher/1.0") << r.path;
+    }
+  }
+
+  // Unchanged stamp: exactly two requests, then ready; the record stays.
+  nginx_.clearRequests();
+  const std::string meta = eu + "/manifest.meta";
+  setMtime(meta, 1000000000);
+  const auto installed = sandbox_.snapshotInstall();
+  const RecordedRun second = run(nginx_.hostPort());
+  EXPECT_EQ(second.events(), (std::vector<std::string>{"READY"}));
+  EXPECT_EQ(requestPaths(nginx_.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+  EXPECT_EQ(mtimeOf(meta), 1000000000);
+  EXPECT_EQ(sandbox_.snapshotInstall(), installed);
+}
+
+TEST_F(SiteRuns, ChangedStampWithIdenticalManifestOnlyRecordsTheStamp) {
+  startNginx();
+  ASSERT_TRUE(run(nginx_.hostPort()).ready());
+  const std::string quick = sandbox_.site() + "/download/eu/manifest.php";
+  setMtime(quick, mtimeOf(quick) + 100);
+  const std::string localManifest = sandbox_.serverDir(1) + "/manifest.json";
+  setMtime(localManifest, 1000000000);
+  const std::string manifestText = readFile(localManifest);
+  nginx_.clearRequests();
+
+  const RecordedRun again = run(nginx_.hostPort());
+  EXPECT_EQ(again.events(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(requestPaths(nginx_.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php",
+                                      "/download/eu/manifest.php", "/download/eu/manifest.json"}));
+  EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/manifest.meta"), "Last-Modified: " + sandbox_.quickStamp(1) + "\n");
+  EXPECT_EQ(mtimeOf(localManifest), 1000000000);
+  EXPECT_EQ(readFile(localManifest), manifestText);
+}
+
+TEST_F(SiteRuns, ChangedFileIsTheOnlyOneFetched) {
+  startNginx();
+  ASSERT_TRUE(run(nginx_.hostPort()).ready());
+  writeFile(sandbox_.client(1) + "/data/font.ttf", "new font");
+  writeFile(sandbox_.client(1) + "/data/new/extra.pak", "extra");
+  sandbox_.publish(1);
+  nginx_.clearRequests();
+  const RecordedRun again = run(nginx_.hostPort());
+  EXPECT_EQ(again.events(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(fileRequests(nginx_.requests()),
+            (std::vector<std::string>{"/download/eu/data/font.ttf", "/download/eu/data/new/extra.pak"}));
+  expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+}
+
+TEST_F(SiteRuns, TwoFailuresThenSuccessShowTwoRetries) {
+  startScripted();
+  scripted_.setRules(R"({"/download/eu/characters/model.bin": [
+      {"status": 500, "body": "<h1>Internal Server Error</h1>"},
+      {"status": 503, "body": "<h1>Unavailable</h1>"},
+      {}]})");
+  const RecordedRun r = run(scripted_.hostPort());
+  EXPECT_EQ(r.events(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                  "STATUS Connection failed (characters/model.bin), retrying... (1/3)",
+                                                  "STATUS Connection failed (characters/model.bin), retrying... (2/3)",
+                                                  "READY"}));
+  EXPECT_EQ(r.boxes, (std::vector<std::pair<std::string, std::string>>{
+                         {"HTTP Error", "Download failed.\nHTTP response code: 500"},
+                         {"HTTP Error", "Download failed.\nHTTP response code: 503"}}));
+  const std::string log = readFile(sandbox_.install() + "/curl_download.log");
+  EXPECT_NE(log.find("] HTTP status code: 500\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] HTTP status code: 503\n"), std::string::npos) << log;
+  expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+}
+
+TEST_F(SiteRuns, ThreeFailuresEndTheRunWithoutRecordingTheFile) {
+  startScripted();
+  scripted_.setRules(R"({"/download/eu/data/font.ttf": {"status": 404, "body": "<h1>Not Found</h1>"}})");
+  const RecordedRun r = run(scripted_.hostPort());
+  EXPECT_EQ(r.events(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                  "STATUS Connection failed (data/font.ttf), retrying... (1/3)",
+                                                  "STATUS Connection failed (data/font.ttf), retrying... (2/3)",
+                                                  "ERROR Connection failed (data/font.ttf) after 3 attempts"}));
+  EXPECT_EQ(r.boxes.size(), 3u);
+  EXPECT_FALSE(exists(sandbox_.serverDir(1) + "/manifest.meta"));
+  // Files after the failed one were never asked for.
+  for (const auto& path : requestPaths(scripted_.requests())) {
+    EXPECT_EQ(path.find("empty.txt"), std::string::npos);
+  }
+  // Once the site is mended, the next run completes.
+  scripted_.setRules("{}");
+  EXPECT_TRUE(run(scripted_.hostPort()).ready());
+  expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+}
+
+// The cancel flag raised at the k-th check, for every k of a run that
+// downloads files with one retry: nothing is posted after it, neither
+// manifest file is written after it, and a later run completes.
+TEST_F(SiteRuns, CancelAtEveryCheckEndsSilently) {
+  startScripted();
+  const std::string rules = R"({"/download/eu/data/font.ttf": [{"status": 500}, {}]})";
+  scripted_.setRules(rules);
+  const RecordedRun full = run(scripted_.hostPort(), {}, sandbox_.install() + "/count");
+  ASSERT_TRUE(full.ready());
+  ASSERT_GT(full.checks, 10);
+  for (int k = 1; k <= full.checks; ++k) {
+    SCOPED_TRACE("cancel at check " + std::to_string(k));
+    scripted_.setRules(rules);
+    const std::string base = sandbox_.install() + "/cancel-" + std::to_string(k);
+    const std::string manifest = base + "/eu/manifest.json";
+    const std::string meta = base + "/eu/manifest.meta";
+    std::string manifestAtCancel, metaAtCancel;
+    RunOptions options;
+    options.cancelAtCheck = k;
+    options.onCancel = [&] {
+      manifestAtCancel = readFile(manifest);
+      metaAtCancel = readFile(meta);
+    };
+    const RecordedRun cancelled = run(scripted_.hostPort(), options, base);
+    EXPECT_EQ(cancelled.reports.size(), cancelled.reportsAtCancel);
+    EXPECT_EQ(readFile(manifest), manifestAtCancel);
+    EXPECT_EQ(readFile(meta), metaAtCancel);
+    const RecordedRun after = run(scripted_.hostPort(), {}, base);
+    EXPECT_TRUE(after.ready());
+    expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+  }
+}
+
+TEST_F(SiteRuns, BothServersUpdateAtOnce) {
+  makeClient(sandbox_, 2, "us client");
+  sandbox_.publish(2);
+  startScripted();
+  scripted_.setRules(R"({"/download/eu/characters/model.bin": [{"status": 500}, {}],
+                         "/download/us/characters/model.bin": [{"status": 502}, {}]})");
+  RecordedRun eu, us;
+  std::thread euThread([&] { eu = run(scripted_.hostPort(), {1}); });
+  std::thread usThread([&] { us = run(scripted_.hostPort(), {2}); });
+  euThread.join();
+  usThread.join();
+  const std::vector<std::string> expected = {"STATUS Checking updates...",
+                                             "STATUS Connection failed (characters/model.bin), retrying... (1/3)",
+                                             "READY"};
+  EXPECT_EQ(eu.events(), expected);
+  EXPECT_EQ(us.events(), expected);
+  for (const auto& r : eu.reports) EXPECT_EQ(r.server, 1);
+  for (const auto& r : us.reports) EXPECT_EQ(r.server, 2);
+  expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+  expectConverged(sandbox_, sandbox_.install(), 2, "vdclient_gl_x64", sandbox_.quickStamp(2));
+  EXPECT_EQ(readFile(sandbox_.serverDir(2) + "/vdclient_gl_x64.exe"), "gl64 us client");
+  const std::string log = readFile(sandbox_.install() + "/curl_download.log");
+  EXPECT_NE(log.find("HTTP status code: 500\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("HTTP status code: 502\n"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace kv::test
