@@ -1,0 +1,418 @@
+// Update runs against a server that answers badly on purpose: broken or
+// hostile manifests, huge and endless bodies, redirects, TLS failures, error
+// statuses, odd Last-Modified and version texts, awkward file names.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "update_harness.h"
+#include "updater/manifest.h"
+
+namespace kv::test {
+namespace {
+
+using Events = std::vector<std::string>;
+
+const Events kInvalidRemote = {"STATUS Checking updates...", "ERROR Invalid remote manifest format"};
+const Events kManifestFailed = {"STATUS Checking updates...", "ERROR Failed to download manifest"};
+const Events kPreparing = {"ERROR The updater is being prepared for download"};
+const Events kNewLauncher = {"ERROR Download the new version of KVLauncher"};
+const Events kInstalled = {"STATUS Checking updates...", "READY"};
+
+std::string jsonString(const std::string& text) { return nlohmann::json(text).dump(); }
+
+// A rule body given as hexadecimal bytes, for bodies that are not UTF-8.
+std::string hexBody(const std::string& bytes) {
+  std::string hex;
+  char buffer[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(buffer, sizeof buffer, "%02x", c);
+    hex += buffer;
+  }
+  return R"("bodyHex": ")" + hex + "\"";
+}
+
+std::size_t utf8Length(const std::string& text) {
+  std::size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+class HostileAnswers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFile(sandbox_.client(1) + "/a.pak", "hello");
+    writeFile(sandbox_.client(1) + "/data/b.pak", "world!");
+    sandbox_.publish(1);
+    std::string error;
+    ASSERT_TRUE(server_.start(sandbox_.site(), sandbox_.state("scripted"), testCertificates(), error)) << error;
+  }
+
+  // A fresh installation folder whose server folder already holds files
+  // the run must not lose.
+  std::string seededInstall(const std::string& name) {
+    const std::string base = sandbox_.install() + "/" + name;
+    writeFile(base + "/eu/data/keep.pak", "keep");
+    writeFile(base + "/eu/config/config.kvml", "enableAudio: true\n");
+    return base;
+  }
+
+  RecordedRun run(const std::string& base, const std::string& host = {}) {
+    return runUpdateOnce(host.empty() ? server_.hostPort() : host, testCertificates().caFile, base);
+  }
+
+  std::vector<std::string> fileRequests() const {
+    std::vector<std::string> out;
+    for (const auto& path : requestPaths(server_.requests())) {
+      if (path != "/download/updater.php" && path.find("/manifest.") == std::string::npos) out.push_back(path);
+    }
+    return out;
+  }
+
+  // Serves body as the full manifest and expects the run to refuse it
+  // without touching anything.
+  void expectRefusedManifest(const std::string& name, const std::string& rule, const Events& expected) {
+    SCOPED_TRACE(name);
+    const std::string base = seededInstall(name);
+    server_.setRules(R"({"/download/eu/manifest.json": )" + rule + "}");
+    server_.clearRequests();
+    const auto before = snapshotTree(base);
+    const auto outside = sandbox_.snapshotOutside();
+    const RecordedRun r = run(base);
+    EXPECT_EQ(r.events(), expected);
+    EXPECT_EQ(snapshotTree(base), before);
+    EXPECT_EQ(sandbox_.snapshotOutside(), outside);
+    EXPECT_TRUE(fileRequests().empty());
+  }
+
+  Sandbox sandbox_;
+  ScriptedServer server_;
+};
+
+// Bodies that are not JSON, or JSON of the wrong shape: the whole manifest
+// is refused and nothing is fetched, deleted or written.
+TEST_F(HostileAnswers, BrokenRemoteManifestsAreRefused) {
+  const std::vector<std::pair<std::string, std::string>> bodies = {
+      {"404 page", "<html><body>404 Not Found</body></html>"},
+      {"trailing comma", "[1,]"},
+      {"comment", "/*c*/[]"},
+      {"truncated json", "[{\"path\":\"a.pak\""},
+      {"object", "{\"path\":\"a.pak\",\"hash\":\"h\"}"},
+      {"numbers", "[1,2]"},
+      {"null element", "[null]"},
+      {"numeric path", "[{\"path\":5,\"hash\":\"h\"}]"},
+      {"null hash", "[{\"path\":\"a.pak\",\"hash\":null}]"},
+      {"missing hash", "[{\"path\":\"a.pak\"}]"},
+      {"text size", "[{\"path\":\"a.pak\",\"hash\":\"h\",\"size\":\"10\"}]"},
+      {"negative size", "[{\"path\":\"a.pak\",\"hash\":\"h\",\"size\":-1}]"},
+      {"huge float size", "[{\"path\":\"a.pak\",\"hash\":\"h\",\"size\":1e30}]"},
+      {"fraction size", "[{\"path\":\"a.pak\",\"hash\":\"h\",\"size\":1.5}]"},
+      {"sizes that overflow", "[{\"path\":\"a.pak\",\"hash\":\"h\",\"size\":9223372036854775807},"
+                              "{\"path\":\"b.pak\",\"hash\":\"h\",\"size\":9223372036854775807}]"},
+      {"invalid utf-8", "[{\"path\":\"\xff\xfe.pak\",\"hash\":\"h\",\"size\":1}]"},
+  };
+  for (const auto& [name, body] : bodies) {
+    expectRefusedManifest(name, R"({"status": 200, )" + hexBody(body) + "}", kInvalidRemote);
+  }
+  expectRefusedManifest("server error page", R"({"status": 500, "body": "<h1>500</h1>"})", kInvalidRemote);
+}
+
+// Paths that would act outside the server folder, on the launcher's own
+// files, or that Windows cannot represent: the whole manifest is refused.
+TEST_F(HostileAnswers, UnsafeManifestPathsAreRefused) {
+  const std::vector<std::string> paths = {
+      "/etc/x", "C:/x", "C:x", "\\\\srv\\share\\x", "a\\b.pak", std::string("data/x.dll\0.txt", 15),
+      "data/x\x07.pak", "data/CON.pak", "x.pak:stream", "x.pak.", "", ".", "data/", "data/..", "../outside/canary.bin",
+      "data//b.pak", "manifest.json", "manifest.meta", "config/config.kvml", "config_backup/x", "CONFIG/x",
+      "Manifest.JSON"};
+  for (const auto& path : paths) {
+    const std::string body = R"([{"path":"a.pak","hash":"h","size":5},{"path":)" + nlohmann::json(path).dump() +
+                             R"(,"hash":"h","size":1}])";
+    expectRefusedManifest("path " + nlohmann::json(path).dump(),
+                          R"({"body": )" + jsonString(body) + "}", kInvalidRemote);
+  }
+}
+
+// A manifest entry that names an existing folder is never deleted.
+TEST_F(HostileAnswers, EntryNamingAFolderStopsBeforeDeletingIt) {
+  const std::string base = seededInstall("folder");
+  server_.setRules(R"({"/download/eu/manifest.json": {"body": "[{\"path\":\"data\",\"hash\":\"h\",\"size\":1}]"}})");
+  const RecordedRun r = run(base);
+  EXPECT_EQ(r.events(), (Events{"STATUS Checking updates...", "ERROR Failed to remove existing file: data"}));
+  EXPECT_EQ(readFile(base + "/eu/data/keep.pak"), "keep");
+}
+
+TEST_F(HostileAnswers, CutAndEndlessManifestsFail) {
+  const std::string published = readFile(sandbox_.site() + "/download/eu/manifest.json");
+  expectRefusedManifest("cut", R"({"body": )" + jsonString(published) + R"(, "cutAt": 10})", kManifestFailed);
+  expectRefusedManifest("endless", R"({"endless": true, "endlessByte": " "})", kManifestFailed);
+
+  // An endless quick-form manifest (whose headers carry a stamp).
+  const std::string base = seededInstall("endless-quick");
+  server_.setRules(R"({"/download/eu/manifest.php": {"endless": true, "lastModified": "stamp-1"}})");
+  EXPECT_EQ(run(base).events(), (Events{"ERROR Failed to download manifest"}));
+  EXPECT_FALSE(exists(base + "/eu/manifest.meta"));
+}
+
+TEST_F(HostileAnswers, DuplicatePathsKeepTheLaterEntry) {
+  const std::string base = sandbox_.install() + "/dup";
+  writeFile(sandbox_.site() + "/download/eu/Data/x.pak", "upper");
+  writeFile(sandbox_.site() + "/download/eu/data/x.pak", "lower");
+  const std::string body =
+      R"([{"path":"a.pak","hash":"1","size":5},{"path":"a.pak","hash":"2","size":5},)"
+      R"({"path":"Data/x.pak","hash":"u","size":5},{"path":"data/x.pak","hash":"l","size":5}])";
+  server_.setRules(R"({"/download/eu/manifest.json": {"body": )" + jsonString(body) + "}}");
+  EXPECT_EQ(run(base).events(), kInstalled);
+  EXPECT_EQ(fileRequests(), (std::vector<std::string>{"/download/eu/Data/x.pak", "/download/eu/a.pak",
+                                                      "/download/eu/data/x.pak"}));
+  updater::ManifestMap local;
+  ASSERT_TRUE(updater::readLocalManifest(base + "/eu", local));
+  EXPECT_EQ(local.at("a.pak").hash, "2");
+  EXPECT_EQ(readFile(base + "/eu/Data/x.pak"), "upper");
+  EXPECT_EQ(readFile(base + "/eu/data/x.pak"), "lower");
+}
+
+// A body longer than the manifest says, with or without a length: every
+// attempt fails and no more than the announced size (plus one buffer) lands
+// on disk.
+TEST_F(HostileAnswers, BodiesLongerThanTheManifestSizeFail) {
+  const std::string manifest = R"([{"path":"big.pak","hash":"h","size":1000}])";
+  const std::vector<std::pair<std::string, std::string>> rules = {
+      {"no length", R"({"endless": true, "endlessCap": 52428800})"},
+      {"long length", R"({"endless": true, "endlessCap": 50000000, "contentLength": 50000000})"},
+  };
+  for (const auto& [name, rule] : rules) {
+    SCOPED_TRACE(name);
+    const std::string base = sandbox_.install() + "/big-" + std::to_string(name.size());
+    server_.setRules(R"({"/download/eu/manifest.json": {"body": )" + jsonString(manifest) +
+                     R"(}, "/download/eu/big.pak": )" + rule + "}");
+    server_.clearRequests();
+    const RecordedRun r = run(base);
+    EXPECT_EQ(r.events(), (Events{"STATUS Checking updates...", "STATUS Connection failed (big.pak), retrying... (1/3)",
+                                  "STATUS Connection failed (big.pak), retrying... (2/3)",
+                                  "ERROR Connection failed (big.pak) after 3 attempts"}));
+    EXPECT_EQ(fileRequests().size(), 3u);
+    EXPECT_LE(readFile(base + "/eu/big.pak").size(), 1000u + 1024u * 1024u);
+    EXPECT_FALSE(exists(base + "/eu/manifest.meta"));
+  }
+}
+
+TEST_F(HostileAnswers, RedirectsAreLimitedAndVerified) {
+  NginxServer other;
+  std::string error;
+  ASSERT_TRUE(other.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  ScriptedServer wrongName;
+  ASSERT_TRUE(wrongName.start(sandbox_.site(), sandbox_.state("wrong"), testCertificates(), error,
+                              ServerCertificate::WrongName))
+      << error;
+
+  // To another valid host: fetched from there.
+  server_.setRules(R"({"/download/eu/a.pak": {"redirect": "https://localhost:)" + std::to_string(other.port()) +
+                   R"(/download/eu/a.pak"}})");
+  const std::string good = sandbox_.install() + "/redirect-good";
+  EXPECT_EQ(run(good).events(), kInstalled);
+  EXPECT_EQ(readFile(good + "/eu/a.pak"), "hello");
+  EXPECT_EQ(requestPaths(other.requests()), (std::vector<std::string>{"/download/eu/a.pak"}));
+
+  const Events failedA = {"STATUS Checking updates...", "STATUS Connection failed (a.pak), retrying... (1/3)",
+                          "STATUS Connection failed (a.pak), retrying... (2/3)",
+                          "ERROR Connection failed (a.pak) after 3 attempts"};
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"loop", R"({"redirect": "{base}/loop/0"})"},
+      {"wrong certificate", R"({"redirect": "https://127.0.0.1:)" + std::to_string(wrongName.port()) +
+                                R"(/download/eu/a.pak"})"},
+      {"plain http", R"({"redirect": "http://127.0.0.1:)" + std::to_string(other.port()) + R"(/download/eu/a.pak"})"},
+  };
+  for (const auto& [name, rule] : bad) {
+    SCOPED_TRACE(name);
+    server_.setRules(R"({"/download/eu/a.pak": )" + rule + "}");
+    server_.clearRequests();
+    const std::string base = sandbox_.install() + "/redirect-" + std::to_string(name.size());
+    const RecordedRun r = run(base);
+    EXPECT_EQ(r.events(), failedA);
+    EXPECT_EQ(r.boxes.size(), 3u);
+    EXPECT_FALSE(exists(base + "/eu/manifest.meta"));
+    std::size_t hops = 0;
+    for (const auto& path : requestPaths(server_.requests())) hops += path.rfind("/loop/", 0) == 0;
+    EXPECT_LE(hops, 3u * 11u);
+  }
+  EXPECT_TRUE(wrongName.requests().empty()) << "no request may pass a failed handshake";
+
+  // Manifest requests stop at the same limit.
+  server_.setRules(R"({"/download/eu/manifest.json": {"redirect": "{base}/loop/0"}})");
+  EXPECT_EQ(run(sandbox_.install() + "/redirect-manifest").events(), kManifestFailed);
+}
+
+// A server that cannot prove who it is gets no request at all.
+TEST_F(HostileAnswers, TlsFailuresStopBeforeAnyRequest) {
+  const struct {
+    const char* name;
+    ServerCertificate certificate;
+    bool oldTls;
+  } cases[] = {
+      {"wrong name", ServerCertificate::WrongName, false},
+      {"expired", ServerCertificate::Expired, false},
+      {"unknown authority", ServerCertificate::Foreign, false},
+      {"only TLS 1.1", ServerCertificate::Valid, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer bad;
+    std::string error;
+    ASSERT_TRUE(bad.start(sandbox_.site(), sandbox_.state(std::string("tls-") + c.name), testCertificates(), error,
+                          c.certificate, c.oldTls))
+        << error;
+    const std::string base = sandbox_.install() + "/tls-" + std::to_string(static_cast<int>(c.certificate)) +
+                             (c.oldTls ? "-old" : "");
+    const RecordedRun r = run(base, bad.hostPort());
+    EXPECT_EQ(r.events(), kPreparing);
+    EXPECT_TRUE(snapshotTree(base).empty());
+    EXPECT_TRUE(bad.requests().empty());
+  }
+  // The certificate also names localhost, so that host name works too.
+  const std::string base = sandbox_.install() + "/localhost";
+  EXPECT_EQ(run(base, "localhost:" + std::to_string(server_.port())).events(), kInstalled);
+}
+
+TEST_F(HostileAnswers, ErrorStatusesOfTheSmallRequests) {
+  // An error page instead of the version text reads as a newer launcher.
+  server_.setRules(R"({"/download/updater.php": {"status": 404, "body": "<h1>Not Found</h1>"}})");
+  server_.clearRequests();
+  const std::string outdated = sandbox_.install() + "/outdated";
+  EXPECT_EQ(run(outdated).events(), kNewLauncher);
+  EXPECT_EQ(requestPaths(server_.requests()), (std::vector<std::string>{"/download/updater.php"}));
+
+  // A 404 answer that carries a stamp is taken as the stamp.
+  server_.setRules(R"({"/download/eu/manifest.php": {"status": 404, "body": "<h1>x</h1>", "lastModified": "s-404"}})");
+  const std::string stamped = sandbox_.install() + "/stamped";
+  EXPECT_EQ(run(stamped).events(), kInstalled);
+  EXPECT_EQ(readFile(stamped + "/eu/manifest.meta"), "Last-Modified: s-404\n");
+
+  // Without a stamp no manifest is asked for.
+  server_.setRules(R"({"/download/eu/manifest.php": {"status": 404, "body": "<h1>x</h1>", "lastModified": null}})");
+  server_.clearRequests();
+  const std::string unstamped = sandbox_.install() + "/unstamped";
+  EXPECT_EQ(run(unstamped).events(), kPreparing);
+  EXPECT_EQ(requestPaths(server_.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+  EXPECT_TRUE(snapshotTree(unstamped).empty());
+}
+
+// Every stamp that is accepted survives the round trip: after one run the
+// next one makes exactly two requests and is ready.
+TEST_F(HostileAnswers, LastModifiedValuesRoundTrip) {
+  const struct {
+    std::string name;
+    std::string rule;    // the manifest.php rule's stamp part
+    std::string stored;  // what manifest.meta must then hold
+  } accepted[] = {
+      {"date", R"("lastModified": "Tue, 14 Nov 2023 22:13:20 GMT")", "Tue, 14 Nov 2023 22:13:20 GMT"},
+      {"long", R"("lastModified": ")" + std::string(300, 'x') + "\"", std::string(300, 'x')},
+      {"not a date", R"("lastModified": "build-42")", "build-42"},
+      {"inner blanks", R"("lastModified": "a  b")", "a  b"},
+      {"outer blanks", R"("lastModified": "  padded  ")", "padded"},
+      {"high bytes", R"("lastModified": "caf\u00e9")", "caf\xe9"},
+      {"two headers", R"("lastModifiedList": ["first", "second"])", "first"},
+  };
+  for (const auto& c : accepted) {
+    SCOPED_TRACE(c.name);
+    server_.setRules(R"({"/download/eu/manifest.php": {)" + c.rule + "}}");
+    const std::string base = sandbox_.install() + "/lm-" + c.name;
+    EXPECT_EQ(run(base).events(), kInstalled);
+    EXPECT_EQ(readFile(base + "/eu/manifest.meta"), "Last-Modified: " + c.stored + "\n");
+    server_.clearRequests();
+    EXPECT_EQ(run(base).events(), (Events{"READY"}));
+    EXPECT_EQ(requestPaths(server_.requests()),
+              (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+  }
+  for (const std::string rule : {R"("lastModified": null)", R"("lastModified": "")", R"("lastModified": "   ")"}) {
+    SCOPED_TRACE(rule);
+    server_.setRules(R"({"/download/eu/manifest.php": {)" + rule + "}}");
+    server_.clearRequests();
+    const std::string base = sandbox_.install() + "/lm-rejected";
+    EXPECT_EQ(run(base).events(), kPreparing);
+    EXPECT_EQ(requestPaths(server_.requests()).size(), 2u);
+  }
+}
+
+TEST_F(HostileAnswers, VersionTextsAreComparedByteForByte) {
+  const struct {
+    std::string name;
+    std::string rule;
+    bool newer;
+  } cases[] = {
+      {"exact", R"({"body": "KVLauncher Version 0.29"})", false},
+      {"empty", R"({"body": ""})", false},
+      {"line feed", R"({"body": "KVLauncher Version 0.29\n"})", true},
+      {"crlf", R"({"body": "KVLauncher Version 0.29\r\n"})", true},
+      {"bom", R"({"bodyHex": "efbbbf4b564c61756e636865722056657273696f6e20302e3239"})", true},
+      {"trailing blank", R"({"body": "KVLauncher Version 0.29 "})", true},
+      {"binary", R"({"bodyHex": "fffe"})", true},
+      {"older", R"({"body": "KVLauncher Version 0.28"})", true},
+      {"endless", R"({"endless": true, "endlessCap": 104857600})", false},
+      {"cut", R"({"body": "KVLauncher Version 0.29", "cutAt": 5})", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_.setRules(R"({"/download/updater.php": )" + c.rule + "}");
+    const RecordedRun r = run(sandbox_.install() + "/version-" + c.name);
+    EXPECT_EQ(r.events(), c.newer ? kNewLauncher : kInstalled);
+  }
+}
+
+TEST_F(HostileAnswers, StatusTextsAreSafeForAnyPath) {
+  const std::string accented = "musique/\xc3\xa9t\xc3\xa9%s%n.ogg";
+  std::string longPath;
+  for (int i = 0; i < 6; ++i) longPath += std::string(99, static_cast<char>('a' + i)) + (i < 5 ? "/" : ".pak");
+  writeFile(sandbox_.client(1) + "/" + accented, "sound");
+  writeFile(sandbox_.client(1) + "/" + longPath, "long");
+  sandbox_.publish(1);
+  const auto encode = [](const std::string& path) {
+    std::string out;
+    for (unsigned char c : path) {
+      if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+        out.push_back(static_cast<char>(c));
+      } else {
+        char buffer[4];
+        std::snprintf(buffer, sizeof buffer, "%%%02X", c);
+        out += buffer;
+      }
+    }
+    return out;
+  };
+  server_.setRules(R"({"/download/eu/)" + encode(accented) + R"(": [{"status": 500}, {}], "/download/eu/)" +
+                   encode(longPath) + R"(": [{"status": 500}, {}]})");
+  const RecordedRun r = run(sandbox_.install() + "/texts");
+  ASSERT_TRUE(r.ready());
+  const std::string longText = "Connection failed (" + longPath + "), retrying... (1/3)";
+  const Events expected = {"STATUS Checking updates...", "STATUS " + longText.substr(0, 255),
+                           "STATUS Connection failed (" + accented + "), retrying... (1/3)", "READY"};
+  EXPECT_EQ(r.events(), expected);
+  for (const auto& report : r.reports) EXPECT_LE(utf8Length(report.text), 255u) << report.text;
+  EXPECT_EQ(readFile(sandbox_.install() + "/texts/eu/" + accented), "sound");
+}
+
+// Names with blanks, "#", "?", "%" and non-ASCII letters are fetched from
+// where they really are.
+TEST_F(HostileAnswers, OddNamesAreRequestedEncoded) {
+  Sandbox sandbox;
+  const std::vector<std::string> names = {"da ta/x y.pak", "a#b/c.pak", "a?b/c.pak", "100%/c.pak",
+                                          "\xc3\xb6/\xc3\xbc.pak"};
+  for (const auto& name : names) writeFile(sandbox.client(1) + "/" + name, "content of " + name);
+  sandbox.publish(1);
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox.site(), sandbox.state("nginx"), testCertificates(), error)) << error;
+  const RecordedRun r = runUpdateOnce(nginx.hostPort(), testCertificates().caFile, sandbox.install());
+  EXPECT_EQ(r.events(), kInstalled);
+  expectConverged(sandbox, sandbox.install(), 1, "vdclient_gl_x64", sandbox.quickStamp(1));
+  const auto paths = requestPaths(nginx.requests());
+  for (const std::string expected : {"/download/eu/da%20ta/x%20y.pak", "/download/eu/a%23b/c.pak",
+                                     "/download/eu/a%3Fb/c.pak", "/download/eu/100%25/c.pak",
+                                     "/download/eu/%C3%B6/%C3%BC.pak"}) {
+    EXPECT_NE(std::find(paths.begin(), paths.end(), expected), paths.end()) << expected;
+  }
+}
+
+}  // namespace
+}  // namespace kv::test
