@@ -1,0 +1,256 @@
+// The updater's HTTP client over real HTTPS: agents, success rules, limits,
+// header handling, redirects and certificate checks.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fixtures/https_servers.h"
+#include "fixtures/test_certificates.h"
+#include "support/temp_dir.h"
+#include "updater/curl_transport.h"
+#include "updater/endpoints.h"
+
+namespace kv::updater {
+namespace {
+
+using kv::test::ScriptedServer;
+using kv::test::ServerCertificate;
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+class CurlTransportTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    std::string error;
+    ASSERT_TRUE(kv::test::makeTestCertificates(dir_->path(), certs_, error)) << error;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    writeFile(site_ / "download/updater.php", "KVLauncher Version 0.29");
+    writeFile(site_ / "download/eu/manifest.php", "[]");
+    writeFile(site_ / "download/eu/da ta/x y.pak", "spaced");
+  }
+  // Starts the scripted server with rules; false stops the test.
+  void start(const std::string& rules, ServerCertificate certificate = ServerCertificate::Valid,
+             bool onlyOldTls = false) {
+    std::string error;
+    ASSERT_TRUE(server_.start(site_.path(), state_ / "server", certs_, error, certificate, onlyOldTls)) << error;
+    server_.setRules(rules);
+    base_ = "https://" + server_.hostPort();
+  }
+  std::unique_ptr<HttpTransport> transport(bool trustTestCa = true) {
+    CurlTransportOptions options;
+    if (trustTestCa) options.caFile = certs_.caFile;
+    options.stallSeconds = 5;
+    return makeCurlTransport(options);
+  }
+  // Downloads url into a string; the result and the body.
+  std::pair<TransferResult, std::string> fetch(HttpTransport& http, const std::string& url,
+                                               std::int64_t maxBytes = 0,
+                                               const TransferProgress& progress = {}) {
+    std::string body;
+    const ByteSink sink = [&body](const char* data, std::size_t size) {
+      body.append(data, size);
+      return true;
+    };
+    const TransferResult result = http.download(url, sink, progress, maxBytes);
+    return {result, body};
+  }
+
+  static TempDir* dir_;
+  static kv::test::TestCertificates certs_;
+  TempDir site_;
+  TempDir state_;
+  ScriptedServer server_;
+  std::string base_;
+};
+TempDir* CurlTransportTest::dir_ = nullptr;
+kv::test::TestCertificates CurlTransportTest::certs_;
+
+TEST_F(CurlTransportTest, SmallRequestsTakeAnyStatusAndCarryTheirAgents) {
+  start(R"({"/missing.php": {"status": 404, "body": "<html>gone</html>"}})");
+  auto http = transport();
+  std::string text = "untouched";
+  ASSERT_TRUE(http->getText(base_ + "/download/eu/manifest.php", kManifestBodyLimit, text));
+  EXPECT_EQ(text, "[]");
+  ASSERT_TRUE(http->getText(base_ + "/missing.php", kManifestBodyLimit, text));
+  EXPECT_EQ(text, "<html>gone</html>");
+  std::string body;
+  ASSERT_TRUE(http->getBody(base_ + "/download/updater.php", kVersionBodyLimit, body));
+  EXPECT_EQ(body, "KVLauncher Version 0.29");
+
+  const auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].agent, "KVLauncher");
+  EXPECT_EQ(seen[1].agent, "KVLauncher");
+  EXPECT_EQ(seen[2].agent, "KVLauncher/1.0");
+  for (const auto& request : seen) EXPECT_EQ(request.method, "GET");
+}
+
+TEST_F(CurlTransportTest, BrokenOrOversizedSmallAnswersAreFailures) {
+  start(R"({
+    "/cut": {"body": "[{\"path\":\"a\",\"hash\":\"h\"}]", "cutAt": 5},
+    "/big": {"endless": true, "endlessCap": 104857600},
+    "/reset": {"reset": true}
+  })");
+  auto http = transport();
+  const char* paths[] = {"/cut", "/big", "/reset", "/nowhere-host"};
+  for (const char* path : paths) {
+    std::string body = "untouched";
+    const std::string url = std::string(path) == "/nowhere-host" ? "https://nowhere.invalid/x" : base_ + path;
+    EXPECT_FALSE(http->getText(url, 4096, body)) << path;
+    EXPECT_EQ(body, "untouched") << path;
+  }
+  // The transport is still usable afterwards.
+  std::string body;
+  EXPECT_TRUE(http->getBody(base_ + "/download/updater.php", kVersionBodyLimit, body));
+}
+
+TEST_F(CurlTransportTest, LastModifiedIsTakenFromTheFinalResponseOnly) {
+  start(R"({
+    "/lm/29": {"body": "x", "lastModified": "Mon, 07 Dec 2026 10:00:00 GMT"},
+    "/lm/odd": {"body": "x", "lastModified": "build-42  with  blanks"},
+    "/lm/none": {"body": "x", "lastModified": null},
+    "/lm/two": {"body": "x", "lastModifiedList": ["first", "second"]},
+    "/lm/404": {"status": 404, "body": "gone", "lastModified": "on the error page"},
+    "/lm/moved": {"redirect": "{base}/lm/29", "lastModified": "of the redirect"},
+    "/lm/endless": {"endless": true, "lastModified": "streaming"}
+  })");
+  auto http = transport();
+  struct Case {
+    const char* path;
+    std::string value;
+  };
+  const Case cases[] = {
+      {"/lm/29", "Mon, 07 Dec 2026 10:00:00 GMT"},
+      {"/lm/odd", "build-42  with  blanks"},
+      {"/lm/none", ""},
+      {"/lm/two", "first"},
+      {"/lm/404", "on the error page"},
+      {"/lm/moved", "Mon, 07 Dec 2026 10:00:00 GMT"},
+      {"/lm/endless", "streaming"},
+  };
+  for (const Case& c : cases) {
+    std::string value = "untouched";
+    ASSERT_TRUE(http->getLastModified(base_ + c.path, value)) << c.path;
+    EXPECT_EQ(value, c.value) << c.path;
+  }
+  std::string value = "untouched";
+  EXPECT_FALSE(http->getLastModified("https://nowhere.invalid/x", value));
+  EXPECT_EQ(value, "untouched");
+}
+
+TEST_F(CurlTransportTest, DownloadsReportStatusBytesAndProgress) {
+  start(R"({"/download/eu/gone.pak": {"status": 404, "body": "<html>404</html>"}})");
+  auto http = transport();
+  std::int64_t lastProgress = -1;
+  auto [ok, body] = fetch(*http, base_ + "/download/eu/da%20ta/x%20y.pak", 6, [&](std::int64_t received) {
+    lastProgress = received;
+    return true;
+  });
+  EXPECT_EQ(ok.outcome, TransferOutcome::Completed);
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(body, "spaced");
+  EXPECT_EQ(lastProgress, 6);
+
+  // An error page is not limited by the file's size and is handed over.
+  auto [gone, page] = fetch(*http, base_ + "/download/eu/gone.pak", 3);
+  EXPECT_EQ(gone.outcome, TransferOutcome::Completed);
+  EXPECT_EQ(gone.status, 404);
+  EXPECT_EQ(page, "<html>404</html>");
+  EXPECT_EQ(server_.requests().back().agent, "KVLauncher/1.0");
+}
+
+TEST_F(CurlTransportTest, DownloadFailuresAndLimits) {
+  start(R"({
+    "/endless": {"endless": true},
+    "/long": {"body": "0123456789", "contentLength": 50000000, "cutAt": 10},
+    "/cut": {"body": "0123456789", "cutAt": 4},
+    "/stall": {"body": "late", "stallMs": 60000}
+  })");
+  auto http = transport();
+  {
+    auto [result, body] = fetch(*http, base_ + "/endless", 1000);
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_EQ(result.errorText, "Maximum file size exceeded");
+    EXPECT_LE(body.size(), 1000u);
+  }
+  {
+    auto [result, body] = fetch(*http, base_ + "/cut");
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_EQ(result.errorText, "Transferred a partial file");
+  }
+  {
+    auto [result, body] = fetch(*http, base_ + "/stall");
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed) << "a stalled transfer must give up";
+  }
+  {
+    server_.clearRequests();
+    auto [result, body] = fetch(*http, base_ + "/loop/0");
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_EQ(result.errorText, "Number of redirects hit maximum amount");
+    EXPECT_EQ(server_.requests().size(), 11u);
+  }
+  {
+    auto [result, body] = fetch(*http, base_ + "/endless", 0, [](std::int64_t received) {
+      return received < 100000;
+    });
+    EXPECT_EQ(result.outcome, TransferOutcome::Aborted);
+  }
+}
+
+TEST_F(CurlTransportTest, RedirectsToOtherHttpsUrlsAreFollowedButNeverToPlainHttp) {
+  start(R"({
+    "/moved": {"redirect": "{base}/download/updater.php"},
+    "/downgrade": {"redirect": "http://127.0.0.1:9/x"}
+  })");
+  auto http = transport();
+  auto [moved, body] = fetch(*http, base_ + "/moved");
+  EXPECT_EQ(moved.outcome, TransferOutcome::Completed);
+  EXPECT_EQ(body, "KVLauncher Version 0.29");
+  auto [downgrade, nothing] = fetch(*http, base_ + "/downgrade");
+  EXPECT_EQ(downgrade.outcome, TransferOutcome::Failed);
+}
+
+TEST_F(CurlTransportTest, CertificatesAreAlwaysVerified) {
+  struct Case {
+    ServerCertificate certificate;
+    bool onlyOldTls;
+    bool trustTestCa;
+    bool works;
+  };
+  const Case cases[] = {
+      {ServerCertificate::Valid, false, true, true},
+      {ServerCertificate::Valid, false, false, false},  // the test CA is not trusted by default
+      {ServerCertificate::WrongName, false, true, false},
+      {ServerCertificate::Expired, false, true, false},
+      {ServerCertificate::Foreign, false, true, false},
+      {ServerCertificate::Valid, true, true, false},  // TLS 1.1 only
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    ScriptedServer server;
+    std::string error;
+    const std::string stateFolder = state_ / ("tls" + std::to_string(++n));
+    ASSERT_TRUE(server.start(site_.path(), stateFolder, certs_, error, c.certificate, c.onlyOldTls)) << error;
+    const std::string base = "https://" + server.hostPort();
+    auto http = transport(c.trustTestCa);
+    std::string body;
+    std::string stamp;
+    EXPECT_EQ(http->getText(base + "/download/updater.php", 4096, body), c.works);
+    EXPECT_EQ(http->getBody(base + "/download/updater.php", 4096, body), c.works);
+    EXPECT_EQ(http->getLastModified(base + "/download/eu/manifest.php", stamp), c.works);
+    auto [result, content] = fetch(*http, base + "/download/updater.php");
+    EXPECT_EQ(result.outcome == TransferOutcome::Completed, c.works);
+    if (!c.works) {
+      EXPECT_TRUE(server.requests().empty()) << "a request got past the handshake";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kv::updater
