@@ -1,0 +1,21 @@
+# Installation: the launcher in its own installation folder (it reads
+# "system.kvml" next to itself and keeps the game's server folders in its
+# working directory, so that folder must be writable by the player), the
+# tools in bin/, a desktop entry that starts the launcher there, and an icon.
+include(GNUInstallDirs)
+set(KV_INSTALL_SUBDIR "${CMAKE_INSTALL_LIBDIR}/kvlauncher" CACHE STRING
+    "Installation folder of the launcher, relative to the prefix")
+set(KV_INSTALL_FOLDER "${CMAKE_INSTALL_PREFIX}/${KV_INSTALL_SUBDIR}")
+
+install(TARGETS kvlauncher RUNTIME DESTINATION ${KV_INSTALL_SUBDIR})
+foreach(tool kvpublish kvupdate)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/data/kvlauncher.desktop.in
+               ${CMAKE_BINARY_DIR}/kvlauncher.desktop @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/kvlauncher.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/kvlauncher.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
