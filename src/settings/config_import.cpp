@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/zip_archive.h"
+#include "settings/config_archive_limits.h"
 #include "settings/config_files.h"
 #include "settings/config_placement.h"
 #include "settings/config_texts.h"
@@ -29,7 +30,16 @@ MessageAnswer ask(ConfigActionContext& context, const char* text, const char* ti
                                     MessageIcon::Question);
 }
 
-// Whether the extracted content is within what a configuration can be.
+// Whether the archive declares no more than a configuration can hold. An
+// archive the reader cannot list passes: its extraction fails.
+bool declaredWithinImportLimits(const std::string& archivePath, std::uint64_t archiveSize) {
+  if (archiveSize > kImportMaxArchiveBytes) return false;
+  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(archivePath);
+  return !totals || (totals->entries <= kImportMaxEntries && totals->bytes <= kImportMaxExtractedBytes);
+}
+
+// Whether the extracted content is within what a configuration can hold
+// (an archive may declare less than it inflates to).
 bool withinImportLimits(const std::string& folder) {
   const TreeSize size = measureTree(folder);
   return size.entries <= kImportMaxEntries && size.bytes <= kImportMaxExtractedBytes;
@@ -116,7 +126,7 @@ void importConfiguration(ConfigActionContext& context) {
   if (!chosen || chosen->empty()) return;
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog
-  if (*archiveSize > kImportMaxArchiveBytes) {
+  if (!declaredWithinImportLimits(*chosen, *archiveSize)) {
     tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
