@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "archive/zip_archive.h"
+#include "updater/archive_guard.h"
 #include "updater/curl_transport.h"
 #include "updater/download_file.h"
 #include "updater/download_progress.h"
@@ -172,7 +173,12 @@ class UpdateRunner {
         if (context_.retryPause.count() > 0) std::this_thread::sleep_for(context_.retryPause);
       }
       if (path != kOldLibsArchive && endsWith(localPath, kArchiveExtension)) {
-        if (!archive::extractZipArchive(localPath, folderOf(localPath), context_.window)) {
+        const std::size_t slash = path.rfind('/');
+        const std::string archiveFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        // An archive that would overwrite the launcher's own files is refused
+        // like a damaged one.
+        if (!archiveEntriesAreSafe(localPath, archiveFolder) ||
+            !archive::extractZipArchive(localPath, folderOf(localPath), context_.window)) {
           if (cancelled()) return;
           postError(extractFailedText(fileNamePart(localPath)));
           return;

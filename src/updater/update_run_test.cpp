@@ -402,6 +402,41 @@ TEST(UpdateRun, ABrokenArchiveIsReportedAndNotRecorded) {
   EXPECT_FALSE(exists(f.local("manifest.meta")));
 }
 
+TEST(UpdateRun, AnArchiveMayNotOverwriteTheLaunchersOwnFiles) {
+  struct Case {
+    const char* archivePath;
+    std::vector<std::pair<std::string, std::string>> entries;
+  };
+  const Case cases[] = {
+      {"vdclient_gl_x64.zip", {{"game.exe", "exe"}, {"manifest.json", "[]"}}},
+      {"pack.zip", {{"manifest.meta", "Last-Modified: forged\n"}}},
+      {"pack.zip", {{"config/config.kvml", "volume: 0\n"}}},
+      {"pack.zip", {{"CONFIG_BACKUP/x", "x"}}},
+  };
+  for (const Case& c : cases) {
+    RunFixture f;
+    writeFile(f.local("config/config.kvml"), "volume: 3\n");
+    writeFile(f.local("config_backup/x"), "backup");
+    writeFile(f.local("manifest.meta"), "Last-Modified: old\n");
+    f.publish({{c.archivePath, zipOf(c.entries), "hz"}});
+    f.run();
+    EXPECT_EQ(f.messages().back(),
+              "ERROR Failed to extract: " + std::string(c.archivePath) + ". Make sure the file is not in use.")
+        << c.entries.back().first;
+    EXPECT_EQ(readFile(f.local("config/config.kvml")), "volume: 3\n");
+    EXPECT_EQ(readFile(f.local("config_backup/x")), "backup");
+    EXPECT_EQ(readFile(f.local("manifest.meta")), "Last-Modified: old\n");
+    EXPECT_FALSE(exists(f.local("manifest.json")));
+    EXPECT_FALSE(exists(f.local("game.exe"))) << "nothing of a refused archive is unpacked";
+  }
+  // The same names one folder down belong to the client.
+  RunFixture f;
+  f.publish({{"sub/pack.zip", zipOf({{"manifest.json", "[]"}}), "hz"}});
+  f.run();
+  EXPECT_EQ(f.messages().back(), "READY");
+  EXPECT_EQ(readFile(f.local("sub/manifest.json")), "[]");
+}
+
 TEST(UpdateRun, ADuplicatePathIsFetchedOnceWithItsLaterEntry) {
   RunFixture f;
   f.publish({{"a.pak", "one", "1"}, {"a.pak", "two", "2"}});
