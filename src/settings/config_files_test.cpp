@@ -64,13 +64,6 @@ TEST(CreateNumberedFolder, FailsWhenTheBaseCannotHoldFolders) {
   EXPECT_FALSE(createNumberedFolder(dir / "missing", "tmp"));
 }
 
-TEST(JoinPath, WorkingFolderSpellings) {
-  EXPECT_EQ(joinPath(".", "a"), "a");
-  EXPECT_EQ(joinPath("", "a"), "a");
-  EXPECT_EQ(joinPath("/w", "a"), "/w/a");
-  EXPECT_EQ(joinPath("/w/", "a"), "/w/a");
-}
-
 // A folder with real files, and links that lead out of it or in circles.
 struct LinkedFolder {
   TempDir dir;
@@ -121,30 +114,12 @@ TEST(CopyFolderContent, ReportsTheSystemReason) {
   EXPECT_FALSE(reason.empty());
 }
 
-TEST(RemoveTree, RemovesLinksAsLinksAndNothingBehindThem) {
-  LinkedFolder f;
-  const Tree outsideBefore = snapshotTree(f.outside);
-  EXPECT_TRUE(removeTree(f.config));
-  EXPECT_FALSE(exists(f.config));
-  EXPECT_EQ(snapshotTree(f.outside), outsideBefore);
-  EXPECT_TRUE(removeTree(f.config)) << "nothing there is nothing left";
-}
-
 TEST(RemoveTree, ALinkGivenAsTheFolderIsRemovedItself) {
   LinkedFolder f;
   link(f.outside, f.dir / "to-outside");
   EXPECT_TRUE(removeTree(f.dir / "to-outside"));
   EXPECT_FALSE(exists(f.dir / "to-outside"));
   EXPECT_EQ(readFile(f.outside + "/secret.txt"), "secret");
-}
-
-TEST(RemoveFolderContent, EmptiesTheFolderAndKeepsIt) {
-  LinkedFolder f;
-  const Tree outsideBefore = snapshotTree(f.outside);
-  EXPECT_TRUE(removeFolderContent(f.config));
-  EXPECT_TRUE(isRealFolder(f.config));
-  EXPECT_EQ(snapshotTree(f.config), Tree{});
-  EXPECT_EQ(snapshotTree(f.outside), outsideBefore);
 }
 
 TEST(CopyFileBelow, CreatesFoldersKeepsOrOverwritesAndNeverLeavesTheRoot) {
@@ -185,60 +160,6 @@ TEST(CopyFileBelow, CreatesFoldersKeepsOrOverwritesAndNeverLeavesTheRoot) {
     EXPECT_EQ(snapshotTree(dir / "outside"), outsideBefore) << c.name;
     EXPECT_FALSE(exists(dir / "escape.txt")) << c.name;
   }
-}
-
-TEST(ReplaceFileWithCopy, ReplacesALinkInsteadOfWritingThroughIt) {
-  TempDir dir;
-  writeFile(dir / "outside/map", "outside map");
-  writeFile(dir / "import/minimap.kvmm", "imported map");
-  makeFolder(dir / "work");
-  link(dir / "outside/map", dir / "work/minimap.kvmm");
-  ASSERT_TRUE(replaceFileWithCopy(dir / "import/minimap.kvmm", dir / "work/minimap.kvmm"));
-  EXPECT_EQ(snapshotTree(dir / "work"), (Tree{{"minimap.kvmm", "imported map"}}));
-  EXPECT_EQ(readFile(dir / "outside/map"), "outside map");
-  // A source that is not a regular file changes nothing.
-  EXPECT_FALSE(replaceFileWithCopy(dir / "import", dir / "work/minimap.kvmm"));
-  EXPECT_FALSE(replaceFileWithCopy(dir / "missing", dir / "work/minimap.kvmm"));
-  EXPECT_EQ(snapshotTree(dir / "work"), (Tree{{"minimap.kvmm", "imported map"}}));
-}
-
-TEST(RenameNoReplace, NeverReplacesWhatExists) {
-  struct Case {
-    const char* name;
-    std::string existingTarget;  // "" none, "dir" empty folder, "file"
-    bool expected;
-  };
-  const Case cases[] = {{"free target", "", true},
-                        {"empty folder at target", "dir", false},
-                        {"file at target", "file", false}};
-  for (const Case& c : cases) {
-    TempDir dir;
-    writeFile(dir / "from/config.kvml", "x");
-    if (c.existingTarget == "dir") makeFolder(dir / "to");
-    if (c.existingTarget == "file") writeFile(dir / "to", "file");
-    EXPECT_EQ(renameNoReplace(dir / "from", dir / "to"), c.expected) << c.name;
-    EXPECT_EQ(exists(dir / "from"), !c.expected) << c.name;
-  }
-}
-
-TEST(WriteFileNoFollow, WritesFilesButNotThroughLinks) {
-  TempDir dir;
-  writeFile(dir / "outside", "outside");
-  link(dir / "outside", dir / "link");
-  EXPECT_FALSE(writeFileNoFollow(dir / "link", "enableAudio: true\n"));
-  EXPECT_EQ(readFile(dir / "outside"), "outside");
-  writeFile(dir / "file", "a long old content");
-  EXPECT_TRUE(writeFileNoFollow(dir / "file", "new"));
-  EXPECT_EQ(readFile(dir / "file"), "new");
-}
-
-TEST(ListRegularFiles, BreadthFirstInNameOrderWithoutLinks) {
-  LinkedFolder f;
-  writeFile(f.config + "/minimap.kvmm", "root map");
-  writeFile(f.config + "/characters/minimap.kvmm", "character map");
-  EXPECT_EQ(listRegularFiles(f.config),
-            (std::vector<std::string>{"config.kvml", "minimap.kvmm", "characters/hero.kvml",
-                                      "characters/minimap.kvmm", "characters/deep/a.txt"}));
 }
 
 TEST(MeasureTree, CountsEntriesAndFileBytes) {
