@@ -11,97 +11,23 @@ namespace kv::archive {
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-  void replace(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
+// At most this many folders stay open at once.
+constexpr std::size_t kMaxOpenFolders = 64;
 
- private:
-  int fd_;
-};
-
-constexpr int kWriteFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-constexpr mode_t kFileMode = 0666;  // narrowed by the process's umask
-
-// Opens leaf in dirFd for writing without following a link there and
-// without blocking on a FIFO. Replaces a link or a multiply linked file by a
-// new file. Answers the descriptor or -1.
-int openLeaf(int dirFd, const std::string& leaf) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = ::openat(dirFd, leaf.c_str(), kWriteFlags | O_CREAT, kFileMode);
-    if (fd < 0) {
-      struct stat linkStat {};
-      if (errno != ELOOP || ::fstatat(dirFd, leaf.c_str(), &linkStat, AT_SYMLINK_NOFOLLOW) != 0 ||
-          !S_ISLNK(linkStat.st_mode) || ::unlinkat(dirFd, leaf.c_str(), 0) != 0) {
-        return -1;
-      }
-      continue;  // the link is gone: create the file in its place
-    }
-    struct stat fileStat {};
-    if (::fstat(fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode)) {
-      ::close(fd);
-      return -1;
-    }
-    if (fileStat.st_nlink > 1) {
-      // Writing would change the other names of this file too.
-      ::close(fd);
-      if (::unlinkat(dirFd, leaf.c_str(), 0) != 0) return -1;
-      continue;
-    }
-    const int statusFlags = ::fcntl(fd, F_GETFL);
-    if ((fileStat.st_size > 0 && ::ftruncate(fd, 0) != 0) || statusFlags < 0 ||
-        ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
-      ::close(fd);
-      return -1;
-    }
-    return fd;
-  }
-  return -1;
-}
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+constexpr mode_t kPlainMode = 0666;       // narrowed by the process's umask
+constexpr mode_t kExecutableMode = 0777;  // likewise
 
 }  // namespace
 
-OutputFile::~OutputFile() { reset(); }
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
+bool isExecutableMode(std::optional<std::uint32_t> unixMode) {
+  if (!unixMode) return false;
+  const std::uint32_t type = *unixMode & S_IFMT;
+  return (type == 0 || type == S_IFREG) && (*unixMode & S_IXUSR) != 0;
 }
 
-void OutputFile::reset() {
+OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
-bool OutputFile::open(const std::string& folder, const std::string& relativeName) {
-  reset();
-  ScopedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return false;
-  std::size_t start = 0;
-  for (std::size_t slash = relativeName.find('/'); slash != std::string::npos;
-       slash = relativeName.find('/', start)) {
-    const std::string segment = relativeName.substr(start, slash - start);
-    dir.replace(::openat(dir.get(), segment.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.get() < 0) return false;
-    start = slash + 1;
-  }
-  fd_ = openLeaf(dir.get(), relativeName.substr(start));
-  return fd_ >= 0;
 }
 
 bool OutputFile::write(const char* data, std::size_t size) {
@@ -117,21 +43,59 @@ bool OutputFile::write(const char* data, std::size_t size) {
   return true;
 }
 
-bool OutputFile::finish(std::optional<std::uint32_t> unixMode) {
-  bool ok = fd_ >= 0;
-  struct stat fileStat {};
-  if (ok && ::fstat(fd_, &fileStat) == 0) {
-    mode_t mode = fileStat.st_mode & 0777;
-    if (unixMode) {
-      const auto type = *unixMode & S_IFMT;
-      const bool executable = (type == 0 || type == S_IFREG) && (*unixMode & S_IXUSR) != 0;
-      mode = (mode & 0666) | (executable ? (mode & 0444) >> 2 : 0);
-    }
-    if (mode != (fileStat.st_mode & 07777) && ::fchmod(fd_, mode) != 0) ok = false;
-  }
-  if (fd_ >= 0 && ::close(fd_) != 0) ok = false;
+bool OutputFile::finish() {
+  const bool ok = fd_ >= 0 && ::close(fd_) == 0;
   fd_ = -1;
   return ok;
+}
+
+DestinationFolder::DestinationFolder(std::string path) : path_(std::move(path)) {}
+
+DestinationFolder::~DestinationFolder() { closeFolders(); }
+
+void DestinationFolder::closeFolders() {
+  for (const auto& [name, fd] : folders_) ::close(fd);
+  folders_.clear();
+}
+
+int DestinationFolder::folderFd(const std::string& relativeFolder) {
+  if (const auto found = folders_.find(relativeFolder); found != folders_.end()) return found->second;
+  if (folders_.size() >= kMaxOpenFolders) closeFolders();
+  int fd = -1;
+  if (relativeFolder.empty()) {
+    fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } else {
+    const std::size_t slash = relativeFolder.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string() : relativeFolder.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? relativeFolder : relativeFolder.substr(slash + 1);
+    const int parentFd = folderFd(parent);
+    if (parentFd < 0) return -1;
+    fd = ::openat(parentFd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd >= 0) folders_.emplace(relativeFolder, fd);
+  return fd;
+}
+
+bool DestinationFolder::create(const std::string& relativeName, bool executable, OutputFile& file) {
+  if (file.fd_ >= 0) ::close(file.fd_);
+  file.fd_ = -1;
+  const std::size_t slash = relativeName.rfind('/');
+  const int dirFd = folderFd(slash == std::string::npos ? std::string() : relativeName.substr(0, slash));
+  if (dirFd < 0) return false;
+  const std::string leaf = slash == std::string::npos ? relativeName : relativeName.substr(slash + 1);
+  const mode_t mode = executable ? kExecutableMode : kPlainMode;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    file.fd_ = ::openat(dirFd, leaf.c_str(), kCreateFlags, mode);
+    if (file.fd_ >= 0) return true;
+    if (errno != EEXIST) return false;
+    // Something stands there: replace a file or a link, never a folder or
+    // a special file.
+    struct stat existing {};
+    if (::fstatat(dirFd, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) return false;
+    if (::unlinkat(dirFd, leaf.c_str(), 0) != 0 && errno != ENOENT) return false;
+  }
+  return false;
 }
 
 }  // namespace kv::archive

@@ -2,43 +2,66 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace kv::archive {
 
-// A regular file inside a destination folder, opened for writing an entry's
-// data. Opening never creates a folder and never follows a symbolic link: a
-// link (or a second hard link) already standing at the file's place is
-// replaced by a new regular file, so nothing is written through it; a link
-// on the way to the file, a missing folder, a folder or any other special
-// file at the file's place make opening fail. Owned by one thread.
+// Whether an entry with this Unix mode (none for entries made elsewhere) is
+// written as an executable file: a regular file whose owner may execute it.
+// Links and other types never are; setuid, setgid and sticky bits are never
+// set on extracted files.
+[[nodiscard]] bool isExecutableMode(std::optional<std::uint32_t> unixMode);
+
+// A new regular file being written. Owned by one thread.
 class OutputFile {
  public:
   OutputFile() = default;
   ~OutputFile();
-  OutputFile(OutputFile&& other) noexcept;
-  OutputFile& operator=(OutputFile&& other) noexcept;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-
-  // Opens folder + "/" + relativeName (segments joined by "/", already
-  // checked with isSafeEntryName), created or emptied. Answers false when the
-  // file cannot be opened as described above.
-  [[nodiscard]] bool open(const std::string& folder, const std::string& relativeName);
 
   // Writes all size bytes. Answers false on a write failure (disk full, I/O).
   [[nodiscard]] bool write(const char* data, std::size_t size);
 
-  // Sets the permission bits from the entry's Unix mode when it has one
-  // (an executable regular file becomes executable wherever it is readable;
-  // setuid, setgid and sticky bits are always cleared) and closes the file.
-  // Answers false when closing reports a write failure.
-  [[nodiscard]] bool finish(std::optional<std::uint32_t> unixMode);
+  // Closes the file. Answers false when closing reports a write failure.
+  [[nodiscard]] bool finish();
 
  private:
-  void reset();
+  friend class DestinationFolder;
   int fd_ = -1;
+};
+
+// The folder that an archive is extracted into. Files are created below it
+// without creating any folder and without following any symbolic link: a
+// file, link or second hard link already standing at a file's place is
+// removed and a new regular file made (so nothing is ever written through
+// it); a link on the way to the file, a missing folder, or a folder or
+// special file at the file's place make creation fail. Keeps the folders it
+// opened, so an archive with many entries per folder opens each folder once.
+// Owned by one thread.
+class DestinationFolder {
+ public:
+  explicit DestinationFolder(std::string path);
+  ~DestinationFolder();
+  DestinationFolder(const DestinationFolder&) = delete;
+  DestinationFolder& operator=(const DestinationFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // Creates path() + "/" + relativeName (segments joined by "/", already
+  // checked with isSafeEntryName) as a new, empty regular file with the
+  // usual permissions, executable ones when asked. Answers false when the
+  // file cannot be created as described above.
+  [[nodiscard]] bool create(const std::string& relativeName, bool executable, OutputFile& file);
+
+ private:
+  int folderFd(const std::string& relativeFolder);
+  void closeFolders();
+
+  std::string path_;
+  std::map<std::string, int> folders_;  // relative folder ("" = the root) -> open descriptor
 };
 
 }  // namespace kv::archive

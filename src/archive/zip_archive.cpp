@@ -39,6 +39,12 @@ void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string&
   std::error_code error;
   const fs::space_info space = fs::space(destination, error);
   if (error) return;  // unknown: the writes themselves will tell
+  const auto addCapped = [](std::uintmax_t total, std::uintmax_t more) {
+    return more > UINTMAX_MAX - total ? UINTMAX_MAX : total + more;
+  };
+  std::uintmax_t declared = 0;
+  for (const ZipEntryInfo& entry : entries) declared = addCapped(declared, entry.uncompressedSize);
+  if (declared <= space.available) return;
   std::uintmax_t needed = 0;
   for (const ZipEntryInfo& entry : entries) {
     std::uintmax_t replaced = 0;
@@ -48,7 +54,7 @@ void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string&
       if (error) replaced = 0;
     }
     const std::uintmax_t added = entry.uncompressedSize > replaced ? entry.uncompressedSize - replaced : 0;
-    needed = added > UINTMAX_MAX - needed ? UINTMAX_MAX : needed + added;
+    needed = addCapped(needed, added);
   }
   if (needed > space.available) throw ZipError(std::string(kNotEnoughSpace) + destination);
 }

@@ -12,6 +12,7 @@
 #include "archive/archive_path.h"
 #include "archive/archive_texts.h"
 #include "archive/central_directory.h"
+#include "archive/file_source.h"
 #include "archive/output_file.h"
 
 namespace kv::archive {
@@ -56,17 +57,6 @@ bool isUtf8(std::string_view text) {
   }
   return true;
 }
-
-// Opens path for reading; the descriptor is closed unless released.
-struct InputFd {
-  explicit InputFd(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~InputFd() {
-    if (fd >= 0) ::close(fd);
-  }
-  InputFd(const InputFd&) = delete;
-  InputFd& operator=(const InputFd&) = delete;
-  int fd;
-};
 
 // Marks, for every entry, whether its stored name holds a NUL byte. The
 // library cuts names at a NUL, so the names are compared with the raw
@@ -115,38 +105,36 @@ void ZipArchive::close() {
   image_ = nullptr;
   mode_ = ZipMode::None;
   nulNames_.clear();
+  destination_.reset();
 }
 
 void ZipArchive::load(const std::string& path) {
   close();
   comment_.clear();
   fileName_ = path;
-  InputFd input(path);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat fileStat {};
-  if (input.fd < 0 || ::fstat(input.fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode) || fileStat.st_size == 0) {
+  if (fd < 0) fail(kBadZip);
+  if (::fstat(fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode) || fileStat.st_size == 0) {
+    ::close(fd);
     fail(kBadZip);
   }
   const auto fileSize = static_cast<std::uint64_t>(fileStat.st_size);
-  int error = 0;
-  zip* opened = zip_fdopen(input.fd, 0, &error);
-  if (opened == nullptr) {
-    const DirectoryScan scan = scanCentralDirectories(input.fd, fileSize);
+  // The source owns fd from here on; it stays open as long as the archive.
+  zip_source* source = makeFileSource(fd, fileSize);
+  if (source == nullptr) fail(kBadZip);
+  zip_error_t error;
+  zip_error_init(&error);
+  archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+  zip_error_fini(&error);
+  if (archive_ == nullptr) {
+    const DirectoryScan scan = scanCentralDirectories(fd, fileSize);
+    zip_source_free(source);
     fail(scan.endRecordFound ? kBadZip : kNoEndRecord);
   }
-  // On success the library has closed the descriptor and reads the file
-  // through its own duplicate; a fresh one serves the name check.
-  input.fd = -1;
-  archive_ = opened;
   mode_ = ZipMode::Reading;
-  InputFd check(path);
-  struct stat checkStat {};
-  if (check.fd < 0 || ::fstat(check.fd, &checkStat) != 0 || checkStat.st_ino != fileStat.st_ino ||
-      checkStat.st_dev != fileStat.st_dev) {
-    close();
-    fail(kBadZip);
-  }
   try {
-    markNamesWithNul(check.fd, fileSize, archive_, nulNames_);
+    markNamesWithNul(fd, fileSize, archive_, nulNames_);
   } catch (...) {
     close();
     throw;
@@ -243,15 +231,18 @@ void ZipArchive::extractEntry(const ZipEntryInfo& entry, const std::string& fold
   const std::string path = joinArchivePath({folder, entry.name});
   if (!hasSafeName(entry)) fail(kOpenForWritingFailed, path);
   if (mode_ != ZipMode::Reading) fail(kEntryUnreadable);
+  if (!destination_ || destination_->path() != folder) destination_ = std::make_unique<DestinationFolder>(folder);
   OutputFile output;
-  if (!output.open(folder, entry.name)) fail(kOpenForWritingFailed, path);
+  if (!destination_->create(entry.name, isExecutableMode(entry.unixMode), output)) {
+    fail(kOpenForWritingFailed, path);
+  }
   EntryReader reader(archive_, entry);
   buffer_.resize(kPieceSize);
   while (const std::size_t got = reader.read(buffer_.data(), buffer_.size())) {
     if (!output.write(buffer_.data(), got)) fail(kWriteToFileFailed, path);
   }
   reader.finish();
-  if (!output.finish(entry.unixMode)) fail(kWriteToFileFailed, path);
+  if (!output.finish()) fail(kWriteToFileFailed, path);
 }
 
 void ZipArchive::startWriting() {

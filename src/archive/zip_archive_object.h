@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,8 @@ struct zip;
 struct zip_source;
 
 namespace kv::archive {
+
+class DestinationFolder;
 
 // A failure inside the archive code; what() is one of the texts of
 // archive_texts.h (some followed by a path). Never leaves the two launcher
@@ -79,7 +82,8 @@ class ZipArchive {
   [[nodiscard]] std::string readEntry(const ZipEntryInfo& entry);
 
   // Writes an entry of the loaded archive to folder + "/" + its name in
-  // pieces of bounded size, replacing an existing file; creates no folder.
+  // pieces of bounded size, as a new file that replaces an existing file or
+  // link (see DestinationFolder); creates no folder.
   // Fails with "Failed to open file for writing: " + path (unsafe name,
   // folder entry, missing folder, link on the way, folder or special file in
   // the way), "file couldn't be read" (corrupt data, CRC mismatch, more data
@@ -123,6 +127,7 @@ class ZipArchive {
   zip* archive_ = nullptr;
   zip_source* image_ = nullptr;  // the in-memory image while writing
   std::vector<char> buffer_;     // the piece buffer of extraction
+  std::unique_ptr<DestinationFolder> destination_;  // the folder of the last extractEntry
   std::vector<bool> nulNames_;   // per entry of the loaded archive: stored name holds a NUL
 };
 
