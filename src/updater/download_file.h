@@ -22,7 +22,8 @@ struct DownloadEnvironment {
 // Told the bytes received so far in the current transfer.
 using DownloadProgressFn = std::function<void(std::int64_t received)>;
 
-// Streams url into the file at localPath (truncated; its folders created
+// Streams url (used as given: build it with fileUrl, which percent-encodes
+// the path) into the file at localPath (truncated; its folders created
 // when missing). True only when the transfer completed with status 200 and,
 // when expectedSize > 0, exactly expectedSize bytes arrived (a longer body is
 // cut off as soon as it exceeds it). Every failure is logged and shown in a

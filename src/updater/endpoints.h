@@ -66,6 +66,15 @@ inline constexpr std::string_view kTextInvalidLocal = "Invalid local manifest fo
 inline constexpr std::string_view kTextRemoveFailedPrefix = "Failed to remove existing file: ";
 inline constexpr std::string_view kTextExtractFailedPrefix = "Failed to extract: ";
 inline constexpr std::string_view kTextExtractFailedSuffix = ". Make sure the file is not in use.";
+// Pieces of "Connection failed (PATH), retrying... (N/3)",
+// "Connection failed (PATH) after 3 attempts" and
+// "Downloading: NAME (P%, S KB/s)".
+inline constexpr std::string_view kTextConnectionFailedPrefix = "Connection failed (";
+inline constexpr std::string_view kTextRetryingInfix = "), retrying... (";
+inline constexpr std::string_view kTextAfterInfix = ") after ";
+inline constexpr std::string_view kTextAttemptsSuffix = " attempts";
+inline constexpr std::string_view kTextDownloadingPrefix = "Downloading: ";
+inline constexpr std::string_view kTextSpeedSuffix = " KB/s)";
 
 // Texts of the download engine: log lines, message boxes and their titles.
 inline constexpr std::string_view kLogInitFailed = "Failed to initialize CURL.";

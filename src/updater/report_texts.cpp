@@ -62,13 +62,13 @@ std::string displayText(std::string_view text, std::size_t maxChars) {
 }
 
 std::string retryText(std::string_view manifestPath, int attempt, int attempts) {
-  return cut("Connection failed (" + std::string(manifestPath) + "), retrying... (" +
-             std::to_string(attempt) + "/" + std::to_string(attempts) + ")");
+  return cut(std::string(kTextConnectionFailedPrefix) + std::string(manifestPath) +
+             std::string(kTextRetryingInfix) + std::to_string(attempt) + "/" + std::to_string(attempts) + ")");
 }
 
 std::string attemptsFailedText(std::string_view manifestPath, int attempts) {
-  return cut("Connection failed (" + std::string(manifestPath) + ") after " + std::to_string(attempts) +
-             " attempts");
+  return cut(std::string(kTextConnectionFailedPrefix) + std::string(manifestPath) + std::string(kTextAfterInfix) +
+             std::to_string(attempts) + std::string(kTextAttemptsSuffix));
 }
 
 std::string removeFailedText(std::string_view fileName) {
@@ -84,8 +84,8 @@ std::string downloadingText(std::string_view fileName, int percent, double kilob
   char speed[64];
   const int written = std::snprintf(speed, sizeof speed, "%.0f", kilobytesPerSecond);
   const std::string speedText = written > 0 && static_cast<std::size_t>(written) < sizeof speed ? speed : "0";
-  return cut("Downloading: " + std::string(fileName) + " (" + std::to_string(percent) + "%, " + speedText +
-             " KB/s)");
+  return cut(std::string(kTextDownloadingPrefix) + std::string(fileName) + " (" + std::to_string(percent) + "%, " +
+             speedText + std::string(kTextSpeedSuffix));
 }
 
 }  // namespace kv::updater
