@@ -1,0 +1,254 @@
+// The two command-line tools end to end: kvpublish builds the site, nginx or
+// the scripted server serves it, kvupdate brings an installation up to date
+// in its current folder; also runs killed with SIGKILL at chosen moments.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "update_harness.h"
+#include "updater/manifest.h"
+
+namespace kv::test {
+namespace {
+
+constexpr int kToolTimeoutMs = 120000;
+
+std::string binary(const std::string& name) {
+  const char* dir = std::getenv("KV_BIN_DIR");
+  if (dir != nullptr && *dir != '\0') return std::string(dir) + "/" + name;
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/" + name;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+// The status lines without the timing-dependent download texts.
+std::vector<std::string> statusLines(const std::string& output) {
+  std::vector<std::string> out;
+  for (const auto& line : lines(output)) {
+    if (line.rfind("Downloading: ", 0) != 0) out.push_back(line);
+  }
+  return out;
+}
+
+std::string headlessBuild() { return sizeof(void*) == 8 ? "vdclient_dx_x64" : "vdclient_dx_x86"; }
+
+class Tools : public ::testing::Test {
+ protected:
+  ProcessResult publish(const std::vector<std::string>& args) {
+    ChildOptions options;
+    options.argv = {binary("kvpublish")};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    return runProcess(options, kToolTimeoutMs);
+  }
+  ProcessResult update(const std::string& folder, const std::vector<std::string>& args = {}) {
+    ChildOptions options;
+    options.argv = {binary("kvupdate")};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.workingDirectory = folder;
+    return runProcess(options, kToolTimeoutMs);
+  }
+  void writeSettings(const std::string& folder, const std::string& host, const std::string& extra = "server: 1\n") {
+    writeFile(folder + "/system.kvml", extra + "siteHost: " + host + "\ncaFile: " + testCertificates().caFile + "\n");
+  }
+  void makeClient(int server, const std::string& flavour) {
+    writeFile(sandbox_.client(server) + "/a.pak", "a " + flavour);
+    writeFile(sandbox_.client(server) + "/data/b.pak", "b " + flavour);
+    writeZip(sandbox_.client(server) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe " + flavour}});
+  }
+
+  Sandbox sandbox_;
+};
+
+TEST_F(Tools, PublishThenUpdateEndToEnd) {
+  makeClient(1, "eu");
+  const ProcessResult published = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
+  ASSERT_EQ(published.exitCode, 0) << published.errors;
+  EXPECT_EQ(published.output, "eu: 3 files, 3 copied, manifest updated\n");
+  EXPECT_EQ(readFile(sandbox_.site() + "/download/updater.php"), "KVLauncher Version 0.29");
+
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  writeSettings(sandbox_.install(), nginx.hostPort());
+
+  const ProcessResult first = update(sandbox_.install());
+  EXPECT_EQ(first.exitCode, 0) << first.output << first.errors;
+  EXPECT_EQ(statusLines(first.output), (std::vector<std::string>{"Checking updates...", "Client is ready to play"}));
+  EXPECT_EQ(first.errors, "");
+  expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+  EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/" + headlessBuild() + ".exe"), "exe eu");
+
+  nginx.clearRequests();
+  const ProcessResult second = update(sandbox_.install());
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.output, "Client is ready to play\n");
+  EXPECT_EQ(requestPaths(nginx.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+
+  // Nothing published for the other server: no stamp, an error, exit 1.
+  const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
+  EXPECT_EQ(us.exitCode, 1);
+  EXPECT_EQ(us.output, "The updater is being prepared for download\n");
+
+  // A newer launcher on the site.
+  ASSERT_EQ(publish({"--server", "eu", "--version-text", "KVLauncher Version 0.30", sandbox_.client(1),
+                     sandbox_.site()})
+                .exitCode,
+            0);
+  const ProcessResult outdated = update(sandbox_.install());
+  EXPECT_EQ(outdated.exitCode, 1);
+  EXPECT_EQ(outdated.output, "Download the new version of KVLauncher\n");
+}
+
+TEST_F(Tools, MisuseExitsWithTwo) {
+  EXPECT_EQ(update(sandbox_.install(), {"--server", "asia"}).exitCode, 2);
+  EXPECT_EQ(update(sandbox_.install(), {"extra"}).exitCode, 2);
+  EXPECT_EQ(publish({"--server", "eu", sandbox_.client(1)}).exitCode, 2);
+  EXPECT_EQ(publish({sandbox_.client(1), sandbox_.site()}).exitCode, 2);
+  EXPECT_TRUE(snapshotTree(sandbox_.install()).empty());
+  EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
+}
+
+TEST_F(Tools, PublishRefusesAndWarns) {
+  writeFile(sandbox_.client(1) + "/a.pak", "a");
+  writeFile(sandbox_.client(1) + "/config/config.kvml", "account: me\n");
+  const ProcessResult refused = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.errors.find("kvpublish: error: \"config/config.kvml\""), std::string::npos) << refused.errors;
+  EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
+
+  std::filesystem::remove_all(sandbox_.client(1) + "/config");
+  writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}});
+  const ProcessResult warned = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
+  EXPECT_EQ(warned.exitCode, 0);
+  EXPECT_NE(warned.errors.find("kvpublish: warning: data/pack.zip: folder entry \"sub/\""), std::string::npos)
+      << warned.errors;
+}
+
+// Message boxes become lines on standard error; the failed run exits 1.
+TEST_F(Tools, FailedDownloadsReportOnStandardError) {
+  makeClient(1, "eu");
+  sandbox_.publish(1);
+  ScriptedServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(sandbox_.site(), sandbox_.state("scripted"), testCertificates(), error)) << error;
+  server.setRules(R"({"/download/eu/a.pak": {"status": 404, "body": "<h1>Not Found</h1>"}})");
+  writeSettings(sandbox_.install(), server.hostPort());
+  const ProcessResult r = update(sandbox_.install());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(statusLines(r.output), (std::vector<std::string>{"Checking updates...",
+                                                             "Connection failed (a.pak), retrying... (1/3)",
+                                                             "Connection failed (a.pak), retrying... (2/3)",
+                                                             "Connection failed (a.pak) after 3 attempts"}));
+  EXPECT_EQ(r.errors,
+            "HTTP Error: Download failed. HTTP response code: 404\n"
+            "HTTP Error: Download failed. HTTP response code: 404\n"
+            "HTTP Error: Download failed. HTTP response code: 404\n");
+}
+
+// Which server a settings file selects.
+TEST_F(Tools, ServerChoiceFromTheSettings) {
+  makeClient(1, "eu");
+  makeClient(2, "us");
+  sandbox_.publish(1);
+  sandbox_.publish(2);
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  const struct {
+    std::string name;
+    std::string serverLine;
+    std::vector<std::string> args;
+    std::string updated;
+  } cases[] = {
+      {"eu", "server: 1\n", {}, "eu"},
+      {"crlf", "server: 1\r\n", {}, "eu"},
+      {"missing", "", {}, "us"},
+      {"out of range", "server: 7\n", {}, "us"},
+      {"negative", "server: -3\n", {}, "us"},
+      {"not a number", "server: abc\n", {}, "us"},
+      {"bom", "\xef\xbb\xbfserver: 1\n", {}, "us"},
+      {"option wins", "server: 1\n", {"--server", "us"}, "us"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = sandbox_.install() + "/" + c.name;
+    std::filesystem::create_directories(folder);
+    writeSettings(folder, nginx.hostPort(), c.serverLine);
+    const ProcessResult r = update(folder, c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
+    EXPECT_TRUE(exists(folder + "/" + c.updated + "/manifest.json"));
+    EXPECT_FALSE(exists(folder + "/" + std::string(c.updated == "eu" ? "us" : "eu")));
+  }
+}
+
+// kvupdate killed while a file streams, again and again; after every kill
+// the installation is consistent, and a final run completes it.
+TEST_F(Tools, KilledRunsLeaveAConsistentInstallation) {
+  constexpr int kFiles = 40;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "files/f%02d.pak", i);
+    std::string content(256 * 1024, static_cast<char>('a' + i % 26));
+    writeFile(sandbox_.client(1) + "/" + name, content);
+  }
+  writeZip(sandbox_.client(1) + "/files/pack.zip", {{"packed.txt", "packed"}});
+  sandbox_.publish(1);
+  ScriptedServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(sandbox_.site(), sandbox_.state("scripted"), testCertificates(), error)) << error;
+  writeSettings(sandbox_.install(), server.hostPort());
+  const std::string eu = sandbox_.serverDir(1);
+  std::size_t mostRecorded = 0;  // entries of the fullest checkpoint seen
+
+  for (const int k : {3, 12, 21, 30, 39}) {
+    SCOPED_TRACE("killed while fetching file " + std::to_string(k));
+    char path[48];
+    std::snprintf(path, sizeof path, "/download/eu/files/f%02d.pak", k);
+    server.setRules(std::string(R"({")") + path + R"(": {"stallMs": 30000, "announce": true}})");
+    ChildProcess child;
+    ChildOptions options;
+    options.argv = {binary("kvupdate")};
+    options.workingDirectory = sandbox_.install();
+    ASSERT_TRUE(child.start(options, error)) << error;
+    ASSERT_TRUE(server.waitForRequest(path, kToolTimeoutMs));
+    child.signalGroup(SIGKILL);
+    EXPECT_EQ(child.wait(kToolTimeoutMs), 128 + SIGKILL);
+
+    EXPECT_FALSE(exists(eu + "/manifest.meta"));
+    updater::ManifestMap local;
+    ASSERT_TRUE(updater::readLocalManifest(eu, local)) << readFile(eu + "/manifest.json");
+    mostRecorded = std::max(mostRecorded, local.size());
+    for (const auto& [p, entry] : local) {
+      if (p == "files/pack.zip") {
+        EXPECT_FALSE(exists(eu + "/" + p));
+        EXPECT_EQ(readFile(eu + "/files/packed.txt"), "packed");
+      } else {
+        EXPECT_EQ(static_cast<std::int64_t>(readFile(eu + "/" + p).size()), entry.size) << p;
+      }
+    }
+  }
+  // Checkpoints were written along the way, so the kills above tested them.
+  EXPECT_GT(mostRecorded, 0u);
+  server.setRules("{}");
+  const ProcessResult last = update(sandbox_.install());
+  EXPECT_EQ(last.exitCode, 0) << last.output;
+  expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+  EXPECT_EQ(sandbox_.snapshotOutside().size(), 1u);
+}
+
+}  // namespace
+}  // namespace kv::test
