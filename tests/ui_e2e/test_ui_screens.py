@@ -1,0 +1,168 @@
+"""The launcher window on screen: progress bar, widget frames, options panel,
+server switch and slider drag, read back from screenshots."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+from ui_harness import (DISABLED, HOVER, NORMAL, OPTIONS_ON_COLOURS, PRESSED, STATE_COLOURS,
+                        Launcher, TestSite, X11Session, is_orange, wait_until)
+
+BAR_Y = 268  # a row through the progress track (261..275)
+PLAY_PIXEL = (320, 229)
+SIGN_UP_PIXEL = (49, 229)
+
+
+class UiScreensTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.session = X11Session().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def setUp(self):
+        self.launchers = []
+        self.cleanups = []
+
+    def tearDown(self):
+        for launcher in self.launchers:
+            launcher.stop()
+        for cleanup in self.cleanups:
+            cleanup()
+
+    def start(self, **kwargs):
+        launcher = Launcher(self.session, **kwargs)
+        self.launchers.append(launcher)
+        return launcher.wait_window()
+
+    def site(self, files, rules=None):
+        root = tempfile.mkdtemp(prefix="kvsite-")
+        site = TestSite(root, files, rules)
+        self.cleanups.append(lambda: (site.stop(), shutil.rmtree(root, ignore_errors=True)))
+        return site
+
+    def fill_width(self, launcher):
+        """Columns of the progress track that show the orange fill."""
+        image = launcher.screenshot()
+        return sum(1 for x in range(0, 330) if is_orange(launcher.pixel(x, BAR_Y, image)))
+
+    def test_failed_update_shows_empty_bar_and_disabled_play(self):
+        launcher = self.start()
+        colour = launcher.wait_pixel(*PLAY_PIXEL, lambda c: c == STATE_COLOURS[DISABLED])
+        self.assertEqual(colour, STATE_COLOURS[DISABLED], "Play is disabled after the error")
+        self.assertEqual(self.fill_width(launcher), 0)
+        # A disabled Play cannot be pressed: it keeps its look.
+        launcher.click(*PLAY_PIXEL)
+        launcher.move(400, 260)
+        self.assertEqual(launcher.pixel(*PLAY_PIXEL), STATE_COLOURS[DISABLED])
+
+    def test_ready_fills_all_294_pixels_and_enables_play(self):
+        site = self.site({})
+        launcher = self.start(system_settings=site.settings())
+        colour = launcher.wait_pixel(*PLAY_PIXEL, lambda c: c == STATE_COLOURS[NORMAL], timeout=60)
+        self.assertEqual(colour, STATE_COLOURS[NORMAL], "Play is enabled once ready: " + launcher.log_text())
+        image = launcher.screenshot()
+        self.assertTrue(is_orange(launcher.pixel(15, BAR_Y, image)))
+        self.assertTrue(is_orange(launcher.pixel(308, BAR_Y, image)))
+        self.assertFalse(is_orange(launcher.pixel(309, BAR_Y, image)))
+        self.assertFalse(is_orange(launcher.pixel(14, BAR_Y, image)))
+        self.assertEqual(self.fill_width(launcher), 294)
+
+    def test_half_done_download_fills_147_pixels(self):
+        # Two files of equal size; the second stalls after its headers, so the
+        # run sits at exactly half of its bytes.
+        size = 200_000
+        site = self.site({"a.pak": b"a" * size, "b.pak": b"b" * size},
+                         rules={"/download/eu/b.pak": {"stallMs": 60000}})
+        launcher = self.start(system_settings=site.settings())
+        wait_until(lambda: self.fill_width(launcher) == 147, 60, 0.2)
+        image = launcher.screenshot()
+        self.assertTrue(is_orange(launcher.pixel(15 + 146, BAR_Y, image)), launcher.log_text())
+        self.assertFalse(is_orange(launcher.pixel(15 + 147, BAR_Y, image)))
+        self.assertEqual(self.fill_width(launcher), 147)
+
+    def test_hover_and_pressed_frames_and_release_outside(self):
+        launcher = self.start()
+        launcher.move(*SIGN_UP_PIXEL)
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[HOVER]),
+                         STATE_COLOURS[HOVER])
+        launcher.down()
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[PRESSED]),
+                         STATE_COLOURS[PRESSED])
+        # Leaving while pressed shows the Normal frame; releasing outside does nothing.
+        launcher.move(250, 150)
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[NORMAL]),
+                         STATE_COLOURS[NORMAL])
+        launcher.up()
+        # Coming back and clicking opens the page of the current server.
+        launcher.click(*SIGN_UP_PIXEL)
+        opened = wait_until(lambda: os.path.exists(launcher.browser_log), 20)
+        self.assertTrue(opened, "the browser was started")
+        with open(launcher.browser_log) as f:
+            self.assertEqual(f.read().split(), ["https://eu.127.0.0.1:1/sign_up.php"])
+
+    def test_options_panel_shows_its_three_bands(self):
+        launcher = self.start()
+        launcher.click(20, 20)
+        launcher.move(250, 300)
+        white = launcher.wait_pixel(300, 250, lambda c: c == (255, 255, 255))
+        self.assertEqual(white, (255, 255, 255), "content area")
+        image = launcher.screenshot()
+        self.assertEqual(launcher.pixel(60, 250, image), (0, 0, 0), "tab column")
+        self.assertEqual(launcher.pixel(173, 250, image), (0xFF, 0x98, 0x00), "separator")
+        self.assertEqual(launcher.pixel(15, 15, image), OPTIONS_ON_COLOURS[NORMAL], "options_on.png")
+        self.assertEqual(launcher.pixel(56, 58, image), STATE_COLOURS[NORMAL], "System tab button")
+        # Closing the panel brings Play back and the plain options picture.
+        launcher.click(20, 20)
+        launcher.move(250, 150)
+        self.assertEqual(launcher.wait_pixel(15, 15, lambda c: c == STATE_COLOURS[NORMAL]),
+                         STATE_COLOURS[NORMAL])
+        self.assertNotEqual(launcher.pixel(300, 250), (255, 255, 255))
+
+    def test_switch_to_us_selects_us(self):
+        launcher = self.start()
+        eu_background = launcher.pixel(250, 3)
+        launcher.click(20, 20)
+        launcher.move(250, 300)
+        launcher.wait_pixel(300, 250, lambda c: c == (255, 255, 255))
+        image = launcher.screenshot()
+        self.assertEqual(launcher.pixel(271, 106, image), (0xFF, 0xE5, 0xB4), "EU selected first")
+        self.assertEqual(launcher.pixel(201, 106, image), (0xF2, 0xF2, 0xF2))
+        launcher.click(210, 110)
+        launcher.move(250, 300)
+        us = launcher.wait_pixel(201, 106, lambda c: c == (0xFF, 0xE5, 0xB4))
+        self.assertEqual(us, (0xFF, 0xE5, 0xB4), "US selected after the switch")
+        image = launcher.screenshot()
+        self.assertEqual(launcher.pixel(271, 106, image), (0xF2, 0xF2, 0xF2))
+        self.assertNotEqual(launcher.pixel(250, 3, image), eu_background, "the US art is shown")
+        self.assertEqual(launcher.pixel(15, 15, image), OPTIONS_ON_COLOURS[NORMAL])
+
+    def test_slider_dragged_beyond_the_left_edge_gives_its_minimum(self):
+        launcher = self.start()
+        launcher.click(20, 20)
+        launcher.click(60, 90)  # Audio tab
+        launcher.move(300, 300)
+        # Music volume 100: the knob sits at the right end of its track.
+        knob_right = launcher.wait_pixel(444, 185, lambda c: c == (0, 0, 0))
+        self.assertEqual(knob_right, (0, 0, 0))
+        launcher.move(300, 190)
+        launcher.down()
+        launcher.move(-60, 190)
+        launcher.move(-80, 400)
+        launcher.up()
+        launcher.move(300, 300)
+        self.assertEqual(launcher.wait_pixel(201, 185, lambda c: c == (0, 0, 0)), (0, 0, 0),
+                         "the knob at minimum")
+        self.assertEqual(launcher.pixel(444, 185), (255, 255, 255))
+        # Closing the launcher saves the value.
+        launcher.click(480, 20)
+        launcher.proc.wait(timeout=30)
+        with open(os.path.join(launcher.home, "vandrel", "config.kvml")) as f:
+            self.assertIn("musicSoundVolume: 1\n", f.read())
+
+
+if __name__ == "__main__":
+    unittest.main()
