@@ -345,6 +345,9 @@ TEST(ImportConfiguration, HostileEntriesWriteNothingOutside) {
        {{"characters", "../outside", true}, {"characters/evil.txt", "evil"}}},
       {"link to a file then data for it",
        {{"minimap.kvmm", "../../outside/canary.bin", true}}},
+      {"code page 437 names",
+       {{"config.kvml", "a: 1\n"}, {"characters/\x92r\x9B.kvml", "x", false, true},
+        {"\x2E\x2E\x2F\xE1.kvml", "y", false, true}}},
   };
   for (const Case& c : cases) {
     ConfigSandbox s;

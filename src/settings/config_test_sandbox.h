@@ -42,6 +42,7 @@ struct ZipItem {
   std::string name;
   std::string data;
   bool symlink = false;  // stored with Unix link attributes
+  bool cp437 = false;    // name stored as code page 437 (no UTF-8 flag)
 };
 
 // Writes a ZIP file with the items in order (deflated).
@@ -51,7 +52,8 @@ inline void writeZip(const std::string& path, const std::vector<ZipItem>& items)
   if (archive == nullptr) throw std::runtime_error("zip_open " + path);
   for (const ZipItem& item : items) {
     zip_source_t* source = zip_source_buffer(archive, item.data.data(), item.data.size(), 0);
-    const zip_int64_t index = zip_file_add(archive, item.name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    const zip_int64_t index = zip_file_add(archive, item.name.c_str(), source,
+                                              item.cp437 ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_UTF_8);
     if (index < 0) {
       zip_source_free(source);
       zip_discard(archive);
