@@ -36,7 +36,8 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason) {
+bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason,
+                           FileSync sync) {
   std::string pattern = path + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -52,7 +53,7 @@ bool replaceFileAtomically(const std::string& path, std::string_view content, st
     ok = false;
     setReason(reason, "cannot set the mode of " + temporary);
   }
-  if (ok && ::fsync(fd) != 0) {
+  if (ok && sync == FileSync::Flush && ::fsync(fd) != 0) {
     ok = false;
     setReason(reason, "cannot flush " + temporary);
   }
@@ -68,6 +69,7 @@ bool replaceFileAtomically(const std::string& path, std::string_view content, st
     ::unlink(temporary.c_str());
     return false;
   }
+  if (sync == FileSync::NoFlush) return true;
   // Make the rename itself durable; a folder that cannot be flushed changes
   // nothing about the answer.
   const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

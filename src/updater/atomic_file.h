@@ -5,12 +5,20 @@
 
 namespace kv::updater {
 
+// Whether a replaced file is flushed to the disk before it takes the old
+// one's place.
+enum class FileSync {
+  Flush,    // survives a power loss as the old or the new file
+  NoFlush,  // survives the process being killed; cheaper for frequent writes
+};
+
 // Replaces the file at path with content: writes a temporary file in the
-// same folder, flushes it to disk, renames it over path and flushes the
-// folder. A reader finds the old or the new complete file, never a torn one.
-// False when any step failed; the temporary file is then removed and the old
-// file stays. reason (when given) receives the system's text. Any thread.
+// same folder, flushes it to disk (unless told not to), renames it over path
+// and flushes the folder. A reader finds the old or the new complete file,
+// never a torn one. False when any step failed; the temporary file is then
+// removed and the old file stays. reason (when given) receives the system's
+// text. Any thread.
 [[nodiscard]] bool replaceFileAtomically(const std::string& path, std::string_view content,
-                                         std::string* reason = nullptr);
+                                         std::string* reason = nullptr, FileSync sync = FileSync::Flush);
 
 }  // namespace kv::updater

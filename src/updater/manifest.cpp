@@ -196,10 +196,10 @@ std::string serializeManifest(const ManifestMap& local) {
   return document.dump(4, ' ', false, json::error_handler_t::replace);
 }
 
-bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local) {
+bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local, FileSync sync) {
   std::error_code error;
   if (!serverDir.empty()) std::filesystem::create_directories(serverDir, error);
-  return replaceFileAtomically(joinPath(serverDir, kLocalManifestName), serializeManifest(local));
+  return replaceFileAtomically(joinPath(serverDir, kLocalManifestName), serializeManifest(local), nullptr, sync);
 }
 
 }  // namespace kv::updater

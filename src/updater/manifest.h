@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "updater/atomic_file.h"
+
 namespace kv::updater {
 
 // One file of a client installation as a manifest lists it.
@@ -53,9 +55,11 @@ FetchPlan compareManifests(const ManifestMap& remote, const ManifestMap& local);
 std::string serializeManifest(const ManifestMap& local);
 
 // Replaces serverDir + "/manifest.json" with local, creating serverDir when
-// needed. The file is written beside the old one, flushed to disk and
-// renamed over it, so a reader always finds the old or the new complete
-// document. False when it could not be written (the old file stays).
-[[nodiscard]] bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local);
+// needed. The file is written beside the old one, flushed to disk (unless
+// sync says otherwise) and renamed over it, so a reader always finds the old
+// or the new complete document. False when it could not be written (the old
+// file stays).
+[[nodiscard]] bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local,
+                                      FileSync sync = FileSync::Flush);
 
 }  // namespace kv::updater

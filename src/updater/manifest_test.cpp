@@ -171,6 +171,14 @@ TEST(WriteLocalManifest, ExactDocumentAndRoundTrip) {
   ASSERT_EQ(back.size(), 2u);
   EXPECT_EQ(back.at("b/\xC3\xA9.pak").hash, "h2");
   EXPECT_EQ(kv::test::snapshotTree(dir / "eu").size(), 1u) << "a temporary file was left behind";
+
+  // The unflushed checkpoint form writes the same document.
+  const std::string flushed = readFile(dir / "eu/manifest.json");
+  ASSERT_TRUE(writeLocalManifest(dir / "eu", {}, FileSync::NoFlush));
+  EXPECT_EQ(readFile(dir / "eu/manifest.json"), "[]");
+  ASSERT_TRUE(writeLocalManifest(dir / "eu", local, FileSync::NoFlush));
+  EXPECT_EQ(readFile(dir / "eu/manifest.json"), flushed);
+  EXPECT_EQ(kv::test::snapshotTree(dir / "eu").size(), 1u) << "a temporary file was left behind";
 }
 
 TEST(WriteLocalManifest, AFailedWriteKeepsTheOldDocument) {

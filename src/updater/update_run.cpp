@@ -189,8 +189,10 @@ class UpdateRunner {
       }
       if (progress.checkpointBytes >= kCheckpointBytes) {
         // A checkpoint that cannot be written only means more to fetch
-        // after an interruption.
-        (void)writeLocalManifest(serverDir_, local);
+        // after an interruption. Checkpoints come often, so they are not
+        // flushed to the disk one by one: the rename alone keeps them whole
+        // when the launcher is closed or killed.
+        (void)writeLocalManifest(serverDir_, local, FileSync::NoFlush);
         progress.checkpointBytes = 0;
       }
       local[path] = entry;
