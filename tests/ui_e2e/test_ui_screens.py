@@ -163,6 +163,31 @@ class UiScreensTest(unittest.TestCase):
         with open(os.path.join(launcher.home, "vandrel", "config.kvml")) as f:
             self.assertIn("musicSoundVolume: 1\n", f.read())
 
+    def test_top_band_moves_the_window_and_icons_do_not(self):
+        launcher = self.start()
+        window = self.session.find_windows("Vandrel")[0]
+        start = self.session.geometry(window)
+        # A press on an icon of the band does not move the window.
+        launcher.move(20, 20)
+        launcher.down()
+        for step in range(1, 6):
+            launcher.xdotool("mousemove", start[0] + 20 + step * 20, start[1] + 20 + step * 10)
+        launcher.up()
+        self.assertEqual(self.session.geometry(window)[:2], start[:2])
+        self.assertNotEqual(launcher.pixel(300, 250), (255, 255, 255), "no panel opened")
+        # A press on the band outside the icons drags the window.
+        launcher.move(250, 20)
+        launcher.down()
+        for step in range(1, 6):
+            launcher.xdotool("mousemove", start[0] + 250 + step * 20, start[1] + 20 + step * 10)
+        launcher.up()
+        def offset():
+            x, y = self.session.geometry(window)[:2]
+            return (x - start[0], y - start[1])
+
+        wait_until(lambda: offset() == (100, 50), 10)
+        self.assertEqual(offset(), (100, 50), "the window follows the pointer")
+
 
 if __name__ == "__main__":
     unittest.main()
