@@ -10,6 +10,8 @@
 namespace kv::updater {
 namespace {
 
+constexpr long kDownloadBufferBytes = 100 * 1024;
+
 void initializeCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { (void)curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -161,6 +163,8 @@ class CurlTransport final : public HttpTransport {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(handle, CURLOPT_USERAGENT, std::string(kHttpAgent).c_str());
+    // Large files stream in the same piece size as the curl tool uses.
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     setLimits(handle);
 
     const CURLcode code = curl_easy_perform(handle);
