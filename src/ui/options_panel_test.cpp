@@ -349,6 +349,26 @@ TEST_F(PanelTest, PaintsCheckboxAndSliderGeometry) {
                                              "Enable sound"}));
 }
 
+TEST_F(PanelTest, KnobOfAnOutOfRangeVolumeStaysComputable) {
+  ui.page = ScreenPage::AudioTab;
+  struct Case {
+    int value;
+    int knobX;
+  };
+  const Case cases[] = {{50, 199 + 122 - 4}, {150, 199 + 367 - 4}, {-20, 199 - 49 - 4},
+                        {2147483647, 199 + 100000 - 4}, {-2147483647 - 1, 199 - 100000 - 4}};
+  for (const Case& c : cases) {
+    ui.audioControls.clear();
+    ui.audio.uiSoundVolume = c.value;
+    buildAudioTab(ui, bindings.audio);
+    FakeCanvas canvas;
+    paintOptionsPanel(ui, canvas, 1);
+    const auto ellipses = callsOfKind(canvas, DrawCall::Kind::Ellipse);
+    ASSERT_EQ(ellipses.size(), 2u);
+    EXPECT_EQ(ellipses[0].rect.x, c.knobX) << c.value;
+  }
+}
+
 TEST_F(PanelTest, ControlSettingsTabShowsOnlyItsTitle) {
   ui.page = ScreenPage::ControlSettingsTab;
   FakeCanvas canvas;

@@ -1,4 +1,5 @@
 // Painting of the options panel over the main screen.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -62,7 +63,10 @@ void drawControl(const OptionControl& c, const platform::Font* font, platform::C
         canvas.drawTextAt(c.label + ": " + std::to_string(v), *font, kBlack, x, y);
       }
       canvas.drawLine(x, y + 20, x + kSliderLength, y + 20, 2.0f, kBlack);
-      const float offset = static_cast<float>(v) / 100.0f * static_cast<float>(kSliderLength);
+      // A value read from the file may lie far outside 0..100; the knob then
+      // lies outside the panel, but its position never overflows.
+      const float offset = std::clamp(static_cast<float>(v) / 100.0f * static_cast<float>(kSliderLength),
+                                      -100000.0f, 100000.0f);
       const int knobX = x + static_cast<int>(std::trunc(offset)) - kKnobSize / 2;
       canvas.fillEllipse({knobX, y + 16, kKnobSize, kKnobSize}, kBlack);
       break;
