@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <vector>
 
 #include "archive_check.h"
 #include "file_hash.h"
@@ -95,7 +96,17 @@ bool copyFileAtomically(const std::string& source, const std::string& target, st
     error = "cannot create the folder of \"" + target + "\": " + ec.message();
     return false;
   }
-  const std::string temp = target + ".kvpublish-tmp";
+  // A fresh name that no file of the client can already have.
+  std::string pattern = (fs::path(target).parent_path() / ".kvpublish-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int reserved = ::mkostemp(name.data(), O_CLOEXEC);
+  if (reserved < 0) {
+    error = "cannot write beside \"" + target + "\": " + std::strerror(errno);
+    return false;
+  }
+  ::close(reserved);
+  const std::string temp(name.data());
   fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
   if (!ec) {
     const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
@@ -152,12 +163,33 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool& c
   return true;
 }
 
+// Whether one folder is the other or lies inside it (publishing would then
+// copy the site into itself).
+bool nested(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const fs::path x = fs::weakly_canonical(fs::absolute(a), ec);
+  const fs::path y = fs::weakly_canonical(fs::absolute(b), ec);
+  const auto inside = [](const fs::path& outer, const fs::path& inner) {
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end() && !o->empty(); ++o, ++i) {
+      if (i == inner.end() || *o != *i) return false;
+    }
+    return true;
+  };
+  return inside(x, y) || inside(y, x);
+}
+
 }  // namespace
 
 bool publishClient(const PublishRequest& request, PublishReport& report) {
   report = PublishReport{};
   if (request.serverFolder != "eu" && request.serverFolder != "us") {
     report.problems.push_back("unknown server \"" + request.serverFolder + "\"");
+    return false;
+  }
+  if (nested(request.clientDir, request.siteDir)) {
+    report.problems.push_back("the client folder and the site folder must not lie inside each other");
     return false;
   }
   const std::vector<ClientFile> files = listClient(request.clientDir, report.problems);

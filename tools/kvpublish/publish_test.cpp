@@ -189,6 +189,17 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
   }
   PublishReport report;
   EXPECT_FALSE(publishClient({"eu", "v", client_ / "missing", site_.path()}, report));
+  // A site inside the client (or the reverse) would publish itself.
+  writeFile(client_ / "a.pak", "a");
+  EXPECT_FALSE(publishClient({"eu", "v", client_.path(), client_ / "site"}, report));
+  EXPECT_FALSE(publishClient({"eu", "v", client_.path(), client_.path() + "/"}, report));
+  EXPECT_FALSE(publishClient({"eu", "v", site_ / "client", site_.path()}, report));
+  EXPECT_EQ(snapshotTree(client_.path()).size(), 1u);
+  // A sibling whose name merely starts like the client's is fine.
+  TempDir both;
+  writeFile(both / "c/a.pak", "a");
+  EXPECT_TRUE(publishClient({"eu", "v", both / "c", both / "c-site"}, report))
+      << ::testing::PrintToString(report.problems);
   EXPECT_FALSE(publishClient({"asia", "v", client_.path(), site_.path()}, report));
 }
 
