@@ -30,6 +30,7 @@ struct RequestState {
   bool limitDecided = false;
   bool limitActive = false;
   bool overLimit = false;
+  bool callbackFailed = false;  // a callback could not do its work
   // Header requests: stop at the first body byte.
   bool headersOnly = false;
   bool stoppedAtBody = false;
@@ -64,7 +65,11 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     state->lastModified.clear();
     state->lastModifiedSeen = false;
   } else if (!state->lastModifiedSeen && startsWithNoCase(line, "last-modified:")) {
-    state->lastModified = std::string(trimBlanks(line.substr(14)));
+    try {
+      state->lastModified = std::string(trimBlanks(line.substr(14)));
+    } catch (...) {
+      return 0;  // nothing may be thrown through libcurl
+    }
     state->lastModifiedSeen = true;
   }
   return size * count;
@@ -88,20 +93,32 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     state->overLimit = true;
     return 0;
   }
-  if (state->buffer != nullptr) {
-    state->buffer->append(data, bytes);
-    return bytes;
+  // Nothing may be thrown through libcurl.
+  try {
+    if (state->buffer != nullptr) {
+      state->buffer->append(data, bytes);
+      return bytes;
+    }
+    if (state->sink != nullptr && !(*state->sink)(data, bytes)) return 0;
+  } catch (...) {
+    state->callbackFailed = true;
+    return 0;
   }
-  if (state->sink != nullptr && !(*state->sink)(data, bytes)) return 0;
   return bytes;
 }
 
 int onProgress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downloaded, curl_off_t /*uploadTotal*/,
                curl_off_t /*uploaded*/) {
   auto* state = static_cast<RequestState*>(user);
-  if (state->progress != nullptr && *state->progress &&
-      !(*state->progress)(static_cast<std::int64_t>(downloaded))) {
-    return 1;  // the run was cancelled
+  // Nothing may be thrown through libcurl.
+  try {
+    if (state->progress != nullptr && *state->progress &&
+        !(*state->progress)(static_cast<std::int64_t>(downloaded))) {
+      return 1;  // the run was cancelled
+    }
+  } catch (...) {
+    state->callbackFailed = true;
+    return 1;
   }
   return 0;
 }
@@ -173,7 +190,7 @@ class CurlTransport final : public HttpTransport {
     result.status = status;
     if (code == CURLE_OK) {
       result.outcome = TransferOutcome::Completed;
-    } else if (code == CURLE_ABORTED_BY_CALLBACK) {
+    } else if (code == CURLE_ABORTED_BY_CALLBACK && !state.callbackFailed) {
       result.outcome = TransferOutcome::Aborted;
     } else {
       result.outcome = TransferOutcome::Failed;
