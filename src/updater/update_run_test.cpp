@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "archive/zip_archive.h"
 #include "platform/fake/fake_platform.h"
@@ -476,6 +477,36 @@ TEST(UpdateRun, ReportsCarryTheServerOfTheWorker) {
   EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
   EXPECT_EQ(readFile(f.root / "us/a.pak"), "alpha");
   EXPECT_EQ(f.transport.requests[1].url, kBase + "us/manifest.php");
+}
+
+TEST(UpdateRun, BothServersRunAtOnceSharingOnlyTheLog) {
+  RunFixture eu(1);
+  RunFixture us(2);
+  us.context.baseFolder = eu.root.path();
+  std::vector<SiteFile> files;
+  for (int i = 0; i < 20; ++i) files.push_back({"f" + std::to_string(i) + ".pak", std::string(100 + i, 'x'), "h"});
+  FakeAnswer failure;
+  failure.status = 500;
+  for (RunFixture* f : {&eu, &us}) {
+    for (const SiteFile& file : files) {
+      f->transport.script(f->url(file.path), failure);
+      f->transport.script(f->url(file.path), FakeAnswer{.body = file.content});
+    }
+    f->publish(files);
+  }
+  std::thread euThread([&eu] { eu.run(); });
+  std::thread usThread([&us] { us.run(); });
+  euThread.join();
+  usThread.join();
+  for (RunFixture* f : {&eu, &us}) {
+    EXPECT_EQ(f->messages().back(), "READY") << f->folder;
+    EXPECT_EQ(f->messages().size(), 2u + files.size()) << f->folder;
+    ManifestMap local;
+    ASSERT_TRUE(readLocalManifest(eu.root / f->folder, local));
+    EXPECT_EQ(local.size(), files.size());
+  }
+  const std::string log = readFile(eu.root / "curl_download.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2 * static_cast<long>(files.size()));
 }
 
 // The run with every kind of check: three files, one retry.
