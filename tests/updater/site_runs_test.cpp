@@ -223,30 +223,64 @@ TEST_F(SiteRuns, CancelAtEveryCheckEndsSilently) {
   }
 }
 
+// Both servers' runs at once, every file of both failing once: each run
+// sees only its own retries, each folder gets only its own files, and the
+// shared log holds every failure on a line of its own.
 TEST_F(SiteRuns, BothServersUpdateAtOnce) {
+  constexpr int kMany = 40;
+  std::string rules = "{";
+  for (int server : {1, 2}) {
+    const std::string folder = server == 1 ? "eu" : "us";
+    for (int i = 0; i < kMany; ++i) {
+      const std::string name = "many/f" + std::to_string(100 + i) + ".pak";
+      writeFile(sandbox_.client(server) + "/" + name, folder + " file " + std::to_string(i));
+      rules += "\"/download/" + folder + "/" + name + "\": [{\"status\": " + (server == 1 ? "500" : "502") +
+               ", \"body\": \"" + std::string(300, 'x') + "\"}, {}],";
+    }
+  }
+  rules += "\"/unused\": {}}";
   makeClient(sandbox_, 2, "us client");
+  sandbox_.publish(1);
   sandbox_.publish(2);
   startScripted();
-  scripted_.setRules(R"({"/download/eu/characters/model.bin": [{"status": 500}, {}],
-                         "/download/us/characters/model.bin": [{"status": 502}, {}]})");
+  scripted_.setRules(rules);
   RecordedRun eu, us;
   std::thread euThread([&] { eu = run(scripted_.hostPort(), {1}); });
   std::thread usThread([&] { us = run(scripted_.hostPort(), {2}); });
   euThread.join();
   usThread.join();
-  const std::vector<std::string> expected = {"STATUS Checking updates...",
-                                             "STATUS Connection failed (characters/model.bin), retrying... (1/3)",
-                                             "READY"};
+  std::vector<std::string> expected = {"STATUS Checking updates..."};
+  for (int i = 0; i < kMany; ++i) {
+    expected.push_back("STATUS Connection failed (many/f" + std::to_string(100 + i) + ".pak), retrying... (1/3)");
+  }
+  expected.push_back("READY");
   EXPECT_EQ(eu.events(), expected);
   EXPECT_EQ(us.events(), expected);
   for (const auto& r : eu.reports) EXPECT_EQ(r.server, 1);
   for (const auto& r : us.reports) EXPECT_EQ(r.server, 2);
   expectConverged(sandbox_, sandbox_.install(), 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
   expectConverged(sandbox_, sandbox_.install(), 2, "vdclient_gl_x64", sandbox_.quickStamp(2));
+  EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/many/f100.pak"), "eu file 0");
+  EXPECT_EQ(readFile(sandbox_.serverDir(2) + "/many/f100.pak"), "us file 0");
   EXPECT_EQ(readFile(sandbox_.serverDir(2) + "/vdclient_gl_x64.exe"), "gl64 us client");
+
   const std::string log = readFile(sandbox_.install() + "/curl_download.log");
-  EXPECT_NE(log.find("HTTP status code: 500\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("HTTP status code: 502\n"), std::string::npos) << log;
+  int failures500 = 0, failures502 = 0;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    const std::size_t end = log.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "the log must end with a complete line";
+    const std::string line = log.substr(start, end - start);
+    // "[YYYY-MM-DD HH:MM:SS] HTTP status code: 50x"
+    ASSERT_EQ(line.size(), 43u) << line;
+    EXPECT_EQ(line[0], '[');
+    EXPECT_EQ(line.substr(20, 2), "] ");
+    failures500 += line.substr(22) == "HTTP status code: 500";
+    failures502 += line.substr(22) == "HTTP status code: 502";
+    start = end + 1;
+  }
+  EXPECT_EQ(failures500, kMany);
+  EXPECT_EQ(failures502, kMany);
 }
 
 }  // namespace
