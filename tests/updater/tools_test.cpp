@@ -2,7 +2,9 @@
 // the scripted server serves it, kvupdate brings an installation up to date
 // in its current folder; also runs killed with SIGKILL at chosen moments.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -248,6 +250,64 @@ TEST_F(Tools, KilledRunsLeaveAConsistentInstallation) {
   EXPECT_EQ(last.exitCode, 0) << last.output;
   expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
   EXPECT_EQ(sandbox_.snapshotOutside().size(), 1u);
+}
+
+// kvupdate killed while it unpacks an archive (seen through the files
+// appearing in its folder): the archive is not recorded, and the next run
+// fetches and unpacks it again.
+TEST_F(Tools, KilledWhileUnpackingAnArchive) {
+  constexpr int kEntries = 2000;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < kEntries; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "e%04d.dat", i);
+    entries.emplace_back(name, std::string(8192, static_cast<char>('A' + i % 26)) + name);
+  }
+  writeFile(sandbox_.client(1) + "/a.pak", "a");
+  writeZip(sandbox_.client(1) + "/big/pack.zip", entries);
+  sandbox_.publish(1);
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  writeSettings(sandbox_.install(), nginx.hostPort());
+  const std::string big = sandbox_.serverDir(1) + "/big";
+  std::filesystem::create_directories(big);
+
+  const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, big.c_str(), IN_CREATE), 0);
+  ChildProcess child;
+  ChildOptions options;
+  options.argv = {binary("kvupdate")};
+  options.workingDirectory = sandbox_.install();
+  ASSERT_TRUE(child.start(options, error)) << error;
+  int created = 0;
+  while (created < kEntries / 2) {
+    pollfd p{watch, POLLIN, 0};
+    ASSERT_GT(::poll(&p, 1, kToolTimeoutMs), 0) << "unpacking did not start";
+    alignas(inotify_event) char buffer[65536];
+    const ssize_t n = ::read(watch, buffer, sizeof buffer);
+    for (ssize_t offset = 0; n > 0 && offset < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      if (event->len > 0 && event->name[0] == 'e') ++created;
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  child.signalGroup(SIGKILL);
+  EXPECT_EQ(child.wait(kToolTimeoutMs), 128 + SIGKILL);
+  ::close(watch);
+
+  updater::ManifestMap local;
+  ASSERT_TRUE(updater::readLocalManifest(sandbox_.serverDir(1), local));
+  if (local.count("big/pack.zip") != 0) {
+    // Only possible when the kill came after the whole archive was unpacked.
+    EXPECT_FALSE(exists(big + "/pack.zip"));
+    EXPECT_TRUE(exists(big + "/e1999.dat"));
+  }
+  const ProcessResult last = update(sandbox_.install());
+  EXPECT_EQ(last.exitCode, 0) << last.output;
+  expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+  for (const auto& [name, content] : entries) EXPECT_EQ(readFile(big + "/" + name), content) << name;
 }
 
 }  // namespace
