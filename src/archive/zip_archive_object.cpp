@@ -346,6 +346,7 @@ std::string readImage(zip_source* image) {
 }  // namespace
 
 void ZipArchive::save(const std::string& path) {
+  if (mode_ == ZipMode::Reading) fail(kWriteError);
   fileName_ = path;
   std::string image = kEmptyArchiveImage;
   if (mode_ == ZipMode::Writing) {

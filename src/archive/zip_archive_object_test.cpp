@@ -164,6 +164,22 @@ TEST(ZipArchiveWrite, ASecondAddOfTheSameNameIsRefused) {
   EXPECT_EQ(errorOf([&] { archive.addEntry("x.txt", "2"); }), kWriteError);
 }
 
+TEST(ZipArchiveWrite, ALoadedArchiveIsNotSavedAgain) {
+  TempDir dir;
+  writeFile(dir / "in.zip", sampleArchive());
+  ZipArchive archive;
+  archive.load(dir / "in.zip");
+  EXPECT_EQ(errorOf([&] { archive.save(dir / "copy.zip"); }), kWriteError);
+  EXPECT_FALSE(test::exists(dir / "copy.zip"));
+  // Adding starts a new archive that holds only the new entries.
+  archive.addEntry("new.txt", "n");
+  archive.save(dir / "new.zip");
+  ZipArchive reader;
+  reader.load(dir / "new.zip");
+  ASSERT_EQ(reader.listEntries().size(), 1u);
+  EXPECT_EQ(reader.listEntries()[0].name, "new.txt");
+}
+
 TEST(ZipArchiveWrite, ListingWhileWritingFails) {
   ZipArchive archive;
   archive.addEntry("x.txt", "1");

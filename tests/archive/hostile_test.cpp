@@ -11,6 +11,7 @@
 #include "archive/raw_zip.h"
 #include "archive/sandbox.h"
 #include "archive/zip_archive.h"
+#include "archive/zip_archive_object.h"
 
 namespace kv::test {
 namespace {
@@ -114,6 +115,12 @@ TEST(HostileArchive, DeclaredSizeBeyondTheDiskIsRefusedBeforeWriting) {
                                         {.name = "huge.bin", .data = std::string(1000, '\0'), .deflate = true,
                                          .size = std::uint64_t{1} << 60}})));
   EXPECT_TRUE(box.inside().empty());
+  // The archive itself opens: it is the size check that refused it.
+  archive::ZipArchive zip;
+  zip.load(box.dir / "archives/a.zip");
+  const auto entries = zip.listEntries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1].uncompressedSize, std::uint64_t{1} << 60);
   EXPECT_EQ(box.outside(), before);
 }
 
