@@ -136,7 +136,7 @@ TEST_F(Tools, PublishRefusesAndWarns) {
   writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}});
   const ProcessResult warned = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   EXPECT_EQ(warned.exitCode, 0);
-  EXPECT_NE(warned.errors.find("kvpublish: warning: data/pack.zip: folder entry \"sub/\""), std::string::npos)
+  EXPECT_NE(warned.errors.find("kvpublish: warning: \"data/pack.zip\": folder entry \"sub/\""), std::string::npos)
       << warned.errors;
 }
 

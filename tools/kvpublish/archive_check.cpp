@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include "quoted_name.h"
 #include "updater/endpoints.h"
 #include "updater/manifest_path.h"
 
@@ -63,18 +64,18 @@ std::vector<std::string> checkArchive(const std::string& archiveFile, const std:
     }
     const std::string name = rawName;
     if (!name.empty() && name.back() == '/') {
-      problems.push_back("folder entry \"" + name + "\": the launcher cannot unpack folder entries");
+      problems.push_back("folder entry " + quotedName(name) + ": the launcher cannot unpack folder entries");
       continue;
     }
     const std::string full = base.empty() ? name : base + "/" + name;
     if (!updater::validateManifestPath(full)) {
-      problems.push_back("entry \"" + name + "\" has a name the launcher refuses to unpack");
+      problems.push_back("entry " + quotedName(name) + " has a name the launcher refuses to unpack");
       continue;
     }
     const std::string folder = folderOf(full);
     if (existingFolders.count(folder) == 0) {
-      problems.push_back("entry \"" + name + "\" lies in folder \"" + folder +
-                         "\" that a new installation does not have when the archive arrives");
+      problems.push_back("entry " + quotedName(name) + " lies in folder " + quotedName(folder) +
+                         " that a new installation does not have when the archive arrives");
     }
   }
   zip_discard(archive);

@@ -15,6 +15,7 @@
 
 #include "archive_check.h"
 #include "file_hash.h"
+#include "quoted_name.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 #include "updater/manifest.h"
@@ -46,7 +47,7 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
   std::vector<ClientFile> files;
   std::error_code ec;
   if (!fs::is_directory(clientDir, ec)) {
-    problems.push_back("client folder \"" + clientDir + "\" is not a folder");
+    problems.push_back("client folder " + quotedName(clientDir) + " is not a folder");
     return files;
   }
   fs::recursive_directory_iterator it(clientDir, fs::directory_options::none, ec);
@@ -56,26 +57,26 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
     const auto status = it->symlink_status(ec);
     if (ec) break;
     if (fs::is_symlink(status)) {
-      problems.push_back("\"" + rel + "\" is a symbolic link");
+      problems.push_back(quotedName(rel) + " is a symbolic link");
       it.disable_recursion_pending();
       continue;
     }
     if (fs::is_directory(status)) continue;
     if (!fs::is_regular_file(status)) {
-      problems.push_back("\"" + rel + "\" is not a regular file");
+      problems.push_back(quotedName(rel) + " is not a regular file");
       continue;
     }
     if (!isUtf8(rel)) {
-      problems.push_back("\"" + rel + "\" is not a UTF-8 name");
+      problems.push_back(quotedName(rel) + " is not a UTF-8 name");
       continue;
     }
     if (!updater::validateManifestPath(rel)) {
-      problems.push_back("\"" + rel + "\" is a path the launcher refuses");
+      problems.push_back(quotedName(rel) + " is a path the launcher refuses");
       continue;
     }
     files.push_back({rel, full.string()});
   }
-  if (ec) problems.push_back("cannot list \"" + clientDir + "\": " + ec.message());
+  if (ec) problems.push_back("cannot list " + quotedName(clientDir) + ": " + ec.message());
   std::sort(files.begin(), files.end(), [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
   return files;
 }
@@ -93,7 +94,7 @@ bool copyFileAtomically(const std::string& source, const std::string& target, st
   std::error_code ec;
   fs::create_directories(fs::path(target).parent_path(), ec);
   if (ec) {
-    error = "cannot create the folder of \"" + target + "\": " + ec.message();
+    error = "cannot create the folder of " + quotedName(target) + ": " + ec.message();
     return false;
   }
   // A fresh name that no file of the client can already have.
@@ -102,7 +103,7 @@ bool copyFileAtomically(const std::string& source, const std::string& target, st
   name.push_back('\0');
   const int reserved = ::mkostemp(name.data(), O_CLOEXEC);
   if (reserved < 0) {
-    error = "cannot write beside \"" + target + "\": " + std::strerror(errno);
+    error = "cannot write beside " + quotedName(target) + ": " + std::strerror(errno);
     return false;
   }
   ::close(reserved);
@@ -117,7 +118,7 @@ bool copyFileAtomically(const std::string& source, const std::string& target, st
     fs::rename(temp, target, ec);
   }
   if (ec) {
-    error = "cannot write \"" + target + "\": " + ec.message();
+    error = "cannot write " + quotedName(target) + ": " + ec.message();
     fs::remove(temp, ec);
     return false;
   }
@@ -146,7 +147,7 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool& c
   fs::create_directories(fs::path(path).parent_path(), ec);
   std::string reason;
   if (!updater::replaceFileAtomically(path, content, &reason)) {
-    error = "cannot write \"" + path + "\": " + reason;
+    error = "cannot write " + quotedName(path) + ": " + reason;
     return false;
   }
   struct stat after{};
@@ -156,7 +157,7 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool& c
     times[0].tv_nsec = 0;
     times[1] = times[0];
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-      error = "cannot set the time of \"" + path + "\": " + std::strerror(errno);
+      error = "cannot set the time of " + quotedName(path) + ": " + std::strerror(errno);
       return false;
     }
   }
@@ -185,7 +186,7 @@ bool nested(const std::string& a, const std::string& b) {
 bool publishClient(const PublishRequest& request, PublishReport& report) {
   report = PublishReport{};
   if (request.serverFolder != "eu" && request.serverFolder != "us") {
-    report.problems.push_back("unknown server \"" + request.serverFolder + "\"");
+    report.problems.push_back("unknown server " + quotedName(request.serverFolder));
     return false;
   }
   if (nested(request.clientDir, request.siteDir)) {
@@ -202,7 +203,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     entry.path = file.path;
     std::string error;
     if (!hashFile(file.fullPath, entry.hash, entry.size, error)) {
-      report.problems.push_back("cannot read \"" + file.path + "\": " + error);
+      report.problems.push_back("cannot read " + quotedName(file.path) + ": " + error);
       continue;
     }
     manifest[file.path] = entry;
@@ -214,7 +215,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   for (const auto& file : files) {
     if (!isUnpackedArchive(file.path)) continue;
     for (const auto& problem : checkArchive(file.fullPath, file.path, foldersAtArrival(paths, file.path))) {
-      report.warnings.push_back(file.path + ": " + problem);
+      report.warnings.push_back(quotedName(file.path) + ": " + problem);
     }
   }
 

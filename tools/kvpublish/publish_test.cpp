@@ -12,6 +12,7 @@
 
 #include "archive_check.h"
 #include "file_hash.h"
+#include "quoted_name.h"
 #include "support/temp_dir.h"
 #include "updater/manifest.h"
 
@@ -37,7 +38,7 @@ void writeZip(const std::string& path, const std::vector<std::string>& names) {
     } else {
       static const char content[] = "entry";
       zip_source_t* source = zip_source_buffer(archive, content, sizeof content - 1, 0);
-      ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << name;
+      ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_GUESS), 0) << name;
     }
   }
   ASSERT_EQ(zip_close(archive), 0);
@@ -68,6 +69,23 @@ TEST(FileHash, Sha256OfKnownTexts) {
   EXPECT_FALSE(hashFile(dir / "missing", digest, size, error));
 }
 
+TEST(QuotedName, EscapesWhatATerminalWouldObey) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"data/a.pak", "\"data/a.pak\""},
+      {"say \"hi\"\\", "\"say \\\"hi\\\"\\\\\""},
+      {"bell\x07\x1b[2J\x7f", "\"bell\\x07\\x1B[2J\\x7F\""},
+      {"\xc3\xa9t\xc3\xa9/\xe6\x97\xa5", "\"\xc3\xa9t\xc3\xa9/\xe6\x97\xa5\""},
+      {"csi\xc2\x9b", "\"csi\\xC2\\x9B\""},
+      {"latin1 caf\xe9", "\"latin1 caf\\xE9\""},
+      {"overlong \xc0\xaf", "\"overlong \\xC0\\xAF\""},
+      {"surrogate \xed\xa0\x80", "\"surrogate \\xED\\xA0\\x80\""},
+      {"cut \xe6\x97", "\"cut \\xE6\\x97\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(quotedName(c.in), c.out) << c.in;
+}
+
 TEST(ArchiveCheck, FoldersExistOnlyForFilesFetchedBefore) {
   const std::vector<std::string> paths = {"a.zip", "data/b.zip", "data/x/y.pak", "models/m.zip", "z/q.pak"};
   EXPECT_EQ(foldersAtArrival(paths, "a.zip"), (std::set<std::string>{""}));
@@ -92,7 +110,8 @@ TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
       {"data/deep.zip", {"x/y/z.txt"}, {"folder \"data/x/y\""}},
       {"top.zip", {"manifest.json", "config/config.kvml", "ok.txt"},
        {"\"manifest.json\" has a name", "\"config/config.kvml\" has a name"}},
-      {"data/slip.zip", {"../escape.txt", "a\\b.txt"}, {"\"../escape.txt\" has a name", "\"a\\b.txt\" has a name"}},
+      {"data/slip.zip", {"../escape.txt", "a\\b.txt", "c\x1b[2J.txt"},
+       {"\"../escape.txt\" has a name", "\"a\\\\b.txt\" has a name", "\"c\\x1B[2J.txt\" has a name"}},
   };
   for (const auto& c : cases) {
     const std::string file = dir / ("site/" + c.archivePath);
@@ -211,7 +230,7 @@ TEST_F(PublishTest, WarnsAboutArchivesTheLauncherCannotUnpack) {
   PublishReport report;
   ASSERT_TRUE(publishClient(request(), report));
   ASSERT_EQ(report.warnings.size(), 3u) << ::testing::PrintToString(report.warnings);
-  EXPECT_EQ(report.warnings[0].rfind("data/early.zip: ", 0), 0u);
+  EXPECT_EQ(report.warnings[0].rfind("\"data/early.zip\": ", 0), 0u);
   EXPECT_NE(report.warnings[0].find("\"data/zz\""), std::string::npos);
   EXPECT_NE(report.warnings[1].find("folder entry \"sub/\""), std::string::npos);
   EXPECT_NE(report.warnings[2].find("\"data/sub\""), std::string::npos);

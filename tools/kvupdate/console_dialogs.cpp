@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "printable_text.h"
+
 namespace kv::tools {
 
 platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const std::string& text,
@@ -11,7 +13,7 @@ platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  line += '\n';
+  line = printableText(line) + '\n';
   {
     std::lock_guard<std::mutex> lock(mutex_);
     std::fwrite(line.data(), 1, line.size(), stream_);

@@ -8,7 +8,8 @@
 namespace kv::tools {
 
 // Message boxes for a program without a display: each box becomes one line
-// "title: text" (line ends inside the text become spaces) on the given
+// "title: text" (line ends inside the text become spaces, other control
+// characters '?') on the given
 // stream, and is answered at once as if the user pressed the safe button:
 // Ok for an Ok box, No for Yes/No, Cancel for Yes/No/Cancel. File dialogs
 // answer as cancelled. Any thread.

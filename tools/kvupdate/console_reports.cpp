@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "printable_text.h"
+
 namespace kv::tools {
 
 std::string progressBar(float fraction, int width) {
@@ -75,13 +77,14 @@ RunEnd ConsoleReports::end() const {
 }
 
 void ConsoleReports::drawBar() {
-  const std::string line = "\r" + progressBar(progress_, 30) + " " + status_ + "\x1b[K";
+  const std::string line = "\r" + progressBar(progress_, 30) + " " + printableText(status_) + "\x1b[K";
   std::fwrite(line.data(), 1, line.size(), stream_);
   lineOpen_ = true;
 }
 
 void ConsoleReports::printLine(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream_);
+  const std::string printable = printableText(text);
+  std::fwrite(printable.data(), 1, printable.size(), stream_);
   std::fputc('\n', stream_);
 }
 

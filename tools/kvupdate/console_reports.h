@@ -14,8 +14,9 @@ enum class RunEnd { None, Ready, Error };
 // Prints an update run's reports. On a terminal one line is redrawn in
 // place: a progress bar, its percentage and the status text; otherwise each
 // status text is printed on a line of its own and progress is not shown.
-// The ready report prints "Client is ready to play", an error its text. Any
-// thread; post never fails.
+// The ready report prints "Client is ready to play", an error its text.
+// Control characters in texts are printed as '?'. Any thread; post never
+// fails.
 class ConsoleReports : public platform::ReportSink {
  public:
   ConsoleReports(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}

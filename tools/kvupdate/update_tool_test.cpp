@@ -6,6 +6,7 @@
 
 #include "console_dialogs.h"
 #include "console_reports.h"
+#include "printable_text.h"
 #include "support/temp_dir.h"
 #include "update_arguments.h"
 #include "update_tool.h"
@@ -145,6 +146,24 @@ TEST(ConsoleReports, ProgressBarClampsAndFills) {
   EXPECT_EQ(progressBar(7.0f, 4), "[####] 100%");
   EXPECT_EQ(progressBar(-1.0f, 4), "[----]   0%");
   EXPECT_EQ(progressBar(std::numeric_limits<float>::quiet_NaN(), 4), "[----]   0%");
+}
+
+TEST(PrintableText, ControlCharactersBecomeQuestionMarks) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"plain text", "plain text"},
+      {"bell\x07 esc\x1b[2J del\x7f", "bell? esc?[2J del?"},
+      {"csi \xc2\x9b" "31m nel \xc2\x85", "csi ?31m nel ?"},
+      {"\xc3\xa9t\xc3\xa9 \xc2\xa0nbsp", "\xc3\xa9t\xc3\xa9 \xc2\xa0nbsp"},
+      {"cut \xc2", "cut \xc2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(printableText(c.in), c.out) << c.in;
+
+  Capture out;
+  ConsoleReports reports(out.file(), false);
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Error, "Failed to extract: a\x1b]0;x\x07.zip")));
+  EXPECT_EQ(out.text(), "Failed to extract: a?]0;x?.zip\n");
 }
 
 TEST(ConsoleDialogs, BoxesBecomeLinesAndGetTheSafeAnswer) {
