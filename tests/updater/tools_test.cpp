@@ -252,6 +252,44 @@ TEST_F(Tools, KilledRunsLeaveAConsistentInstallation) {
   EXPECT_EQ(sandbox_.snapshotOutside().size(), 1u);
 }
 
+// A server folder the player may not write into (kvupdate run as another
+// user; root may write anywhere): every attempt fails with a message, the
+// run ends with an error, and a log that cannot be created is no problem.
+TEST_F(Tools, UnwritableServerFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run kvupdate as another user";
+  makeClient(1, "eu");
+  sandbox_.publish(1);
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  const std::string folder = sandbox_.install() + "/readonly";
+  writeSettings(folder, nginx.hostPort());
+  std::filesystem::create_directories(folder + "/eu");
+  std::filesystem::copy_file(binary("kvupdate"), folder + "/kvupdate");
+  namespace fs = std::filesystem;
+  const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec;
+  for (const std::string& dir : {fs::path(sandbox_.install()).parent_path().string(), sandbox_.install(), folder,
+                                 folder + "/eu", fs::path(testCertificates().caFile).parent_path().string()}) {
+    fs::permissions(dir, readable);  // owned by root: others may read and enter, not write
+  }
+
+  ChildOptions options;
+  options.argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", folder + "/kvupdate"};
+  options.workingDirectory = folder;
+  const ProcessResult r = runProcess(options, kToolTimeoutMs);
+  EXPECT_EQ(r.exitCode, 1) << r.output << r.errors;
+  EXPECT_EQ(statusLines(r.output), (std::vector<std::string>{"Checking updates...",
+                                                             "Connection failed (a.pak), retrying... (1/3)",
+                                                             "Connection failed (a.pak), retrying... (2/3)",
+                                                             "Connection failed (a.pak) after 3 attempts"}));
+  EXPECT_EQ(r.errors, "Error: Cannot open file for writing.\n"
+                      "Error: Cannot open file for writing.\n"
+                      "Error: Cannot open file for writing.\n");
+  EXPECT_FALSE(exists(folder + "/curl_download.log"));
+  EXPECT_TRUE(snapshotTree(folder + "/eu").empty());
+}
+
 // kvupdate killed while it unpacks an archive (seen through the files
 // appearing in its folder): the archive is not recorded, and the next run
 // fetches and unpacks it again.
