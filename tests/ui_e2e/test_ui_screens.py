@@ -175,16 +175,21 @@ class UiScreensTest(unittest.TestCase):
         launcher.up()
         self.assertEqual(self.session.geometry(window)[:2], start[:2])
         self.assertNotEqual(launcher.pixel(300, 250), (255, 255, 255), "no panel opened")
-        # A press on the band outside the icons drags the window.
-        launcher.move(250, 20)
-        launcher.down()
-        for step in range(1, 6):
-            launcher.xdotool("mousemove", start[0] + 250 + step * 20, start[1] + 20 + step * 10)
-        launcher.up()
+        # A press on the band outside the icons drags the window. The window
+        # manager takes the drag over asynchronously, so the pointer keeps
+        # moving to the target until the window has followed.
         def offset():
             x, y = self.session.geometry(window)[:2]
             return (x - start[0], y - start[1])
 
+        launcher.move(250, 20)
+        launcher.down()
+        for attempt in range(30):
+            launcher.xdotool("mousemove", start[0] + 350 + attempt % 2, start[1] + 70)
+            launcher.xdotool("mousemove", start[0] + 350, start[1] + 70)
+            if offset() == (100, 50):
+                break
+        launcher.up()
         wait_until(lambda: offset() == (100, 50), 10)
         self.assertEqual(offset(), (100, 50), "the window follows the pointer")
 
