@@ -115,6 +115,19 @@ class UiAudioTest(unittest.TestCase):
         self.assertEqual(peak(samples(launcher.audio, 0, 2 * BYTES_PER_SECOND)), 0)
         self.assertEqual(launcher.pixel(47, 12), SOUND_OFF_COLOURS[NORMAL])
 
+    def test_without_audio_device_the_switches_still_work(self):
+        launcher = Launcher(self.session, env={"SDL_AUDIODRIVER": "no-such-driver"})
+        self.launchers.append(launcher)
+        launcher.wait_window()
+        launcher.click(50, 20)
+        launcher.move(250, 150)
+        colour = launcher.wait_pixel(47, 12, lambda c: c == SOUND_OFF_COLOURS[NORMAL])
+        self.assertEqual(colour, SOUND_OFF_COLOURS[NORMAL], "sound_off.png is shown")
+        launcher.click(480, 20)
+        self.assertEqual(launcher.proc.wait(timeout=30), 0)
+        with open(os.path.join(launcher.home, "vandrel", "config.kvml")) as f:
+            self.assertIn("enableAudio: false\n", f.read())
+
 
 if __name__ == "__main__":
     unittest.main()
