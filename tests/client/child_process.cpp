@@ -97,32 +97,34 @@ ChildResult runProgram(const std::vector<std::string>& argv, const std::vector<s
 
 bool makeFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
 
-std::optional<std::string> readFifo(const std::string& path, int timeoutSeconds) {
-  // Non-blocking, so that opening does not wait for a writer that may never
-  // come; until a writer has connected, poll reports nothing.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+FifoReader::FifoReader(const std::string& path)
+    // Non-blocking, so that opening does not wait for a writer; until a
+    // writer has connected, poll reports nothing.
+    : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
+
+FifoReader::~FifoReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<std::string> FifoReader::readAll(int timeoutSeconds) {
+  if (fd_ < 0) return std::nullopt;
   const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
   std::string content;
-  bool closedByWriter = false;
-  while (!closedByWriter) {
-    pollfd p{fd, POLLIN, 0};
+  while (true) {
+    pollfd p{fd_, POLLIN, 0};
     const int ready = ::poll(&p, 1, remainingMs(deadline));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+    if (ready <= 0) return std::nullopt;
     char buffer[4096];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
     if (n > 0) {
       content.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0) {
-      closedByWriter = true;
+      return content;  // the writer closed its end
     } else if (errno != EINTR && errno != EAGAIN) {
-      break;
+      return std::nullopt;
     }
   }
-  ::close(fd);
-  if (!closedByWriter) return std::nullopt;
-  return content;
 }
 
 XvfbServer::~XvfbServer() {

@@ -26,10 +26,23 @@ std::vector<std::string> environmentWithout(const std::vector<std::string>& name
 // Creates a named pipe at path.
 bool makeFifo(const std::string& path);
 
-// Everything written into the named pipe at path by the first writer, read
-// until that writer closes it; nothing when no writer finished within
-// timeoutSeconds.
-std::optional<std::string> readFifo(const std::string& path, int timeoutSeconds);
+// The reading end of a named pipe, opened at once, so that a writer never
+// waits for a reader (also when a test stops before it reads).
+class FifoReader {
+ public:
+  explicit FifoReader(const std::string& path);
+  ~FifoReader();
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  // Everything the first writer wrote, read until it closed the pipe;
+  // nothing when no writer finished within timeoutSeconds.
+  std::optional<std::string> readAll(int timeoutSeconds);
+
+ private:
+  int fd_ = -1;
+};
 
 // A virtual X server on a free display, for as long as the object lives.
 class XvfbServer {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "child_process.h"
@@ -33,6 +34,8 @@ class PlayFlowTest : public ::testing::Test {
     fs::create_directories(server);
     fifo = root / "started.fifo";
     ASSERT_TRUE(test::makeFifo(fifo));
+    reader = std::make_unique<test::FifoReader>(fifo);
+    ASSERT_TRUE(reader->isOpen());
     client = server + "/vdclient_gl_x64.exe";
     writeFile(client, "#!/bin/sh\npwd > '" + fifo + "'\n");
     ASSERT_EQ(::chmod(client.c_str(), 0755), 0);
@@ -62,6 +65,7 @@ class PlayFlowTest : public ::testing::Test {
   TempDir scratch;
   std::string server;
   std::string fifo;
+  std::unique_ptr<test::FifoReader> reader;
   std::string client;
   platform::linux_backend::LinuxMachine machine{"/nonexistent"};
   platform::linux_backend::LinuxShell shell;
@@ -76,7 +80,7 @@ TEST_F(PlayFlowTest, WorkingLibrariesStayAndTheClientStarts) {
   const std::string eglBefore = readFile(server + "/libEGL.dll");
   ASSERT_TRUE(play());
   EXPECT_EQ(shutdowns, 1);
-  const auto startedIn = test::readFifo(fifo, kWaitSeconds);
+  const auto startedIn = reader->readAll(kWaitSeconds);
   ASSERT_TRUE(startedIn.has_value());
   EXPECT_EQ(*startedIn, fs::canonical(server).string() + "\n");
   EXPECT_FALSE(exists(server + "/oldlibs.zip"));
@@ -109,7 +113,7 @@ TEST_F(PlayFlowTest, BrokenLibrariesAreRestoredBeforeTheClientStarts) {
     EXPECT_TRUE(machine.libraryExports(server + "/libGLESv2.dll", "glGetString"));
   }
   ASSERT_TRUE(launchClient(server, "vdclient_gl_x64", shell, fake.dialogs, [this] { ++shutdowns; }));
-  EXPECT_TRUE(test::readFifo(fifo, kWaitSeconds).has_value());
+  EXPECT_TRUE(reader->readAll(kWaitSeconds).has_value());
   EXPECT_EQ(shutdowns, 1);
   EXPECT_TRUE(fake.dialogs.boxes().empty());
 }
@@ -126,20 +130,20 @@ TEST_F(PlayFlowTest, DamagedArchiveIsReportedAndTheClientStartsAnyway) {
   EXPECT_FALSE(exists(server + "/libEGL.dll"));
   EXPECT_FALSE(exists(server + "/libGLESv2.dll"));
   EXPECT_TRUE(exists(server + "/oldlibs.zip"));
-  EXPECT_TRUE(test::readFifo(fifo, kWaitSeconds).has_value());
+  EXPECT_TRUE(reader->readAll(kWaitSeconds).has_value());
   EXPECT_EQ(shutdowns, 1);
 }
 
 TEST_F(PlayFlowTest, MissingClientShowsTheBoxAndTheLauncherStays) {
   fs::remove(client);
-  const auto before = test::snapshotTree(root.path());
+  const auto before = test::snapshotTree(server);
   EXPECT_FALSE(play());
   EXPECT_EQ(shutdowns, 0);
   const auto boxes = fake.dialogs.boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Failed to launch the game client executable.");
   EXPECT_EQ(boxes[0].title, "Launch Error");
-  EXPECT_EQ(test::snapshotTree(root.path()), before);
+  EXPECT_EQ(test::snapshotTree(server), before);
 }
 
 TEST_F(PlayFlowTest, LauncherStartedElsewhereCannotFindTheClient) {
@@ -155,7 +159,7 @@ TEST_F(PlayFlowTest, LauncherStartedElsewhereCannotFindTheClient) {
   EXPECT_TRUE(launchedHere);
   EXPECT_EQ(shutdowns, 1);
   EXPECT_EQ(fake.dialogs.boxes().size(), 1u);
-  EXPECT_TRUE(test::readFifo(fifo, kWaitSeconds).has_value());
+  EXPECT_TRUE(reader->readAll(kWaitSeconds).has_value());
 }
 
 }  // namespace

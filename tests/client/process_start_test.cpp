@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -70,11 +71,14 @@ class ProcessStartTest : public ::testing::Test {
     fs::create_directories(server);
     fifo = root / "report.fifo";
     ASSERT_TRUE(test::makeFifo(fifo));
+    reader = std::make_unique<test::FifoReader>(fifo);
+    ASSERT_TRUE(reader->isOpen());
   }
 
   TempDir root;
   std::string server;
   std::string fifo;
+  std::unique_ptr<test::FifoReader> reader;
   LinuxShell shell;
 };
 
@@ -92,7 +96,7 @@ TEST_F(ProcessStartTest, ClientStartsDetachedInItsFolderWithNothingInherited) {
   const bool started = shell.startProcess(client, server);
   ::close(leaked);
   ASSERT_TRUE(started);
-  const auto report = test::readFifo(fifo, kWaitSeconds);
+  const auto report = reader->readAll(kWaitSeconds);
   ASSERT_TRUE(report.has_value());
   const auto f = fields(*report);
   EXPECT_EQ(f.at("cwd"), fs::canonical(server).string());
@@ -113,7 +117,7 @@ TEST_F(ProcessStartTest, RelativePathsMeanTheLaunchersWorkingDirectory) {
   const bool started = shell.startProcess("us/vdclient_gl_x64.exe", "us");
   fs::current_path(previous);
   ASSERT_TRUE(started);
-  const auto report = test::readFifo(fifo, kWaitSeconds);
+  const auto report = reader->readAll(kWaitSeconds);
   ASSERT_TRUE(report.has_value());
   EXPECT_EQ(fields(*report).at("cwd"), fs::canonical(server).string());
 }
@@ -175,7 +179,7 @@ TEST_F(WindowsClientTest, RunsThroughWineWhenItIsOnThePath) {
   writeExecutable(tools + "/wine", reportingScript(fifo));
   ::setenv("PATH", ("/nonexistent-folder::" + tools + ":" + savedPath).c_str(), 1);
   ASSERT_TRUE(shell.startProcess(client, server));
-  const auto report = test::readFifo(fifo, kWaitSeconds);
+  const auto report = reader->readAll(kWaitSeconds);
   ASSERT_TRUE(report.has_value());
   const auto f = fields(*report);
   EXPECT_EQ(f.at("cwd"), fs::canonical(server).string());
