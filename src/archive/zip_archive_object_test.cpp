@@ -218,6 +218,8 @@ TEST(ZipArchiveRead, DamagedEntryDataIsUnreadable) {
       {"stored crc mismatch", {.name = "x", .data = data, .crc = 12345u}},
       {"more data than declared", {.name = "x", .data = data, .deflate = true, .size = 100}},
       {"less data than declared", {.name = "x", .data = data, .deflate = true, .size = 9000}},
+      {"unknown method", {.name = "x", .data = data, .method = 77}},
+      {"encrypted", {.name = "x", .data = data, .flags = 1}},
   };
   for (const Case& c : cases) {
     writeFile(dir / "d.zip", buildRawZip({c.entry}));
@@ -233,6 +235,25 @@ TEST(ZipArchiveRead, DamagedEntryDataIsUnreadable) {
     EXPECT_EQ(errorOf([&] { archive.extractEntry(entries[0], dir / "out"); }), kEntryUnreadable) << c.label;
     std::filesystem::remove_all(dir / "out");
   }
+}
+
+TEST(ZipArchiveLoad, NamesAreUtf8WhateverTheirStoredForm) {
+  TempDir dir;
+  writeFile(dir / "n.zip", buildRawZip({{.name = "caf\x82.txt", .data = "cp437"},
+                                        {.name = "\xC3\x86r\xC3\xB8.kvml", .data = "utf8, no flag"},
+                                        {.name = "\xE6\x97\xA5.kvml", .data = "utf8, flag", .flags = 0x800}}));
+  ZipArchive archive;
+  archive.load(dir / "n.zip");
+  const auto entries = archive.listEntries();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].name, "caf\xC3\xA9.txt");  // code page 437 read as such
+  EXPECT_EQ(entries[0].storedName, "caf\x82.txt");
+  EXPECT_EQ(entries[1].name, "\xC3\x86r\xC3\xB8.kvml");
+  EXPECT_EQ(entries[2].name, "\xE6\x97\xA5.kvml");
+  std::filesystem::create_directory(dir / "out");
+  for (const auto& entry : entries) archive.extractEntry(entry, dir / "out");
+  EXPECT_EQ(readFile(dir / "out/caf\xC3\xA9.txt"), "cp437");
+  EXPECT_EQ(readFile(dir / "out/\xE6\x97\xA5.kvml"), "utf8, flag");
 }
 
 TEST(ZipArchiveExtract, FailureTextsNameThePath) {

@@ -50,10 +50,10 @@ std::string buildRawZip(const std::vector<RawEntry>& entries, const RawLayout& l
       put(extra, stored.size(), 8);
     }
     const std::uint64_t offset = body.size();
-    const std::uint16_t method = entry.deflate ? 8 : 0;
+    const std::uint16_t method = entry.method.value_or(entry.deflate ? 8 : 0);
     put(body, 0x04034b50, 4);
     put(body, big ? 45 : 20, 2);
-    put(body, 0, 2);  // flags
+    put(body, entry.flags, 2);
     put(body, method, 2);
     put(body, 0, 2);       // time
     put(body, 0x5021, 2);  // date 2020-01-01
@@ -69,7 +69,7 @@ std::string buildRawZip(const std::vector<RawEntry>& entries, const RawLayout& l
     put(directory, 0x02014b50, 4);
     put(directory, (static_cast<std::uint32_t>(entry.system) << 8) | 20, 2);
     put(directory, big ? 45 : 20, 2);
-    put(directory, 0, 2);
+    put(directory, entry.flags, 2);
     put(directory, method, 2);
     put(directory, 0, 2);
     put(directory, 0x5021, 2);

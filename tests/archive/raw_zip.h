@@ -17,6 +17,8 @@ struct RawEntry {
   std::uint32_t unixMode = 0100644;     // upper half of the external attributes
   std::optional<std::uint32_t> crc;     // the CRC-32 to store (default: the real one)
   std::optional<std::uint64_t> size;    // the uncompressed size to store (default: the real one)
+  std::optional<std::uint16_t> method;  // the method to store (default: 8 when deflated, else 0)
+  std::uint16_t flags = 0;              // general purpose bits (1: encrypted, 0x800: UTF-8 name)
 };
 
 // Layout choices for the end of a hand-built archive.
