@@ -197,5 +197,24 @@ TEST_F(WindowsClientTest, FailsWithoutWine) {
   EXPECT_FALSE(shell.startProcess(client, server));
 }
 
+TEST_F(ProcessStartTest, WebPagesOpenInTheBrowserOfTheSession) {
+  // The page opener hands the address to the browser named in BROWSER.
+  const std::string browser = root / "browser";
+  writeExecutable(browser, "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" + fifo + "'\n");
+  const char* saved = std::getenv("BROWSER");
+  const std::string savedBrowser = saved != nullptr ? saved : "";
+  ::setenv("BROWSER", browser.c_str(), 1);
+  const std::string url = "https://eu.vandrel.example.com/index.php?a=1&b=two words";
+  shell.openUrl(url);
+  if (saved != nullptr) {
+    ::setenv("BROWSER", savedBrowser.c_str(), 1);
+  } else {
+    ::unsetenv("BROWSER");
+  }
+  const auto opened = reader->readAll(kWaitSeconds);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(*opened, "1|" + url);
+}
+
 }  // namespace
 }  // namespace kv::platform::linux_backend
