@@ -200,5 +200,28 @@ TEST_F(LibraryFallbackTest, ALibraryThatCannotBeDeletedDoesNotStopTheRestore) {
   EXPECT_FALSE(exists(server + "/oldlibs.zip"));
 }
 
+TEST_F(LibraryFallbackTest, ArchiveCannotWriteOutsideTheServerFolder) {
+  // oldlibs.zip arrives from the download server: entries that climb out of
+  // the server folder must not land anywhere else.
+  writeFile(root / "outside.txt", "untouched");
+  const std::string archive = server + "/oldlibs.zip";
+  const std::string script =
+      "import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+      "    z.writestr('libEGL.dll', 'egl')\n"
+      "    z.writestr('../outside.txt', 'overwritten')\n"
+      "    z.writestr('../escaped.txt', 'escaped')\n"
+      "    z.writestr('libGLESv2.dll', 'gles')\n";
+  writeFile(scratch / "make.py", script);
+  ASSERT_EQ(std::system(("python3 '" + scratch / "make.py" + "' '" + archive + "'").c_str()), 0);
+  const bool replaced = restore();
+  EXPECT_EQ(readFile(root / "outside.txt"), "untouched");
+  EXPECT_FALSE(exists(root / "escaped.txt"));
+  // Either the archive was refused (box, archive kept) or the climbing
+  // entries were skipped (no box, archive gone).
+  EXPECT_EQ(fake.dialogs.boxes().size(), replaced ? 0u : 1u);
+  EXPECT_EQ(exists(archive), !replaced);
+}
+
 }  // namespace
 }  // namespace kv::client
