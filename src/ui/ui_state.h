@@ -45,19 +45,21 @@ struct WidgetDef {
   int firstPage, lastPage;
 };
 
-// The runtime record of one widget.
+// The runtime record of one widget, built from its definition when the
+// resources are loaded.
 struct Widget {
-  std::unique_ptr<platform::Image> image;
-  std::unique_ptr<platform::Image> iconImage;
-  std::string imagePath;
-  std::string iconPath;
-  std::string label;
-  const platform::Font* font = nullptr;
+  std::unique_ptr<platform::Image> image;      // picture strip; null after release
+  std::unique_ptr<platform::Image> iconImage;  // icon strip, or null
+  std::string imagePath;                       // where image was loaded from
+  std::string iconPath;                        // where iconImage was loaded from, or ""
+  std::string label;                           // "" without a label or without its font
+  const platform::Font* font = nullptr;        // one of UiState::fonts, or null
   platform::Rect rect;
   WidgetState state = WidgetState::Normal;
-  platform::Argb colour = 0xFF000000;
+  platform::Argb colour = 0xFF000000;  // label colour in the Normal state
 };
 
+// What an options-panel control is.
 enum class ControlKind { Checkbox = 0, Slider = 1, ChoiceButton = 2, TextLine = 3 };
 
 // One control of the options panel. value is nothing, a bound bool, a bound
@@ -91,14 +93,15 @@ struct SliderRef {
 
 // Everything the interface owns. Main thread only.
 struct UiState {
-  std::array<Widget, kWidgetCount> widgets;
+  std::array<Widget, kWidgetCount> widgets;  // in table order
   ScreenPage page = ScreenPage::MainScreen;
-  int pressedWidget = -1;
+  int pressedWidget = -1;  // the widget held down (mouse captured), or -1
   bool sliderDragging = false;
   SliderRef activeSlider;
+  // The controls of the shown tab; only one list is filled at a time.
   std::vector<OptionControl> systemControls;
   std::vector<OptionControl> audioControls;
-  bool localConfigFlag = false;
+  bool localConfigFlag = false;  // the configuration in force is the server's own
   bool localConfigFlagComputed = false;  // the System tab was built once in this process
 
   // The server folder the resources were loaded from ("<base>/eu"); the
@@ -111,7 +114,7 @@ struct UiState {
   std::unique_ptr<platform::Sound> music;
   std::unique_ptr<platform::Sound> click;
 
-  std::string rendererName = "DirectX";
+  std::string rendererName = "DirectX";  // left on the bottom line
 };
 
 }  // namespace kv::ui
