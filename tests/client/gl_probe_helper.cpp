@@ -4,8 +4,9 @@
 //   renderer:<name shown on screen>
 //   build:<client build>
 //   repaints:<number of full repaints asked for>
-// With --video-up the video subsystem is started first, as the main window
-// does, and "video-still-up:<0|1>" tells whether the probe left it running.
+// With --video-up the video subsystem is started first and a plain window is
+// made, as the launcher's main window does; "video-still-up:<0|1>" and
+// "window-still-there:<0|1>" tell whether the probe left both alone.
 #include <SDL.h>
 
 #include <cstdio>
@@ -22,6 +23,11 @@ int main(int argc, char** argv) {
     std::printf("video-init-failed:%s\n", SDL_GetError());
     return 2;
   }
+  SDL_Window* mainWindow =
+      videoUp ? SDL_CreateWindow("Vandrel", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 518, 324,
+                                 SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN)
+              : nullptr;
+  const Uint32 mainWindowId = mainWindow != nullptr ? SDL_GetWindowID(mainWindow) : 0;
   kv::platform::linux_backend::LinuxMachine machine("/nonexistent");
   const auto version = machine.probeOpenGLVersion();
   std::printf("version:%s\n", version ? version->c_str() : "none");
@@ -34,6 +40,9 @@ int main(int argc, char** argv) {
   std::printf("repaints:%d\n", window.fullInvalidations());
   if (videoUp) {
     std::printf("video-still-up:%d\n", SDL_WasInit(SDL_INIT_VIDEO) != 0 ? 1 : 0);
+    std::printf("window-still-there:%d\n",
+                mainWindowId != 0 && SDL_GetWindowFromID(mainWindowId) == mainWindow ? 1 : 0);
+    if (mainWindow != nullptr) SDL_DestroyWindow(mainWindow);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
   }
   return 0;

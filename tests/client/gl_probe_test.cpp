@@ -72,6 +72,7 @@ TEST_F(GlProbeTest, DriverOnTheDisplayAnswersAndOpenGLIsChosen) {
 TEST_F(GlProbeTest, ProbeLeavesARunningVideoSubsystemRunning) {
   auto out = probe({"DISPLAY=" + server->display()}, {"--video-up"});
   EXPECT_EQ(out["video-still-up"], "1");
+  EXPECT_EQ(out["window-still-there"], "1");
   EXPECT_EQ(out["version"].rfind("4.5", 0), 0u) << out["version"];
   EXPECT_EQ(out["renderer"], "OpenGL " + out["version"]);
 }
