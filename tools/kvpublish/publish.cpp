@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
@@ -181,6 +183,23 @@ bool nested(const std::string& a, const std::string& b) {
   return inside(x, y) || inside(y, x);
 }
 
+// Paths that differ only in ASCII case are two files here but one on a
+// system that ignores case; each such group gets one warning.
+void warnCaseVariants(const std::vector<std::string>& paths, std::vector<std::string>& warnings) {
+  std::map<std::string, std::vector<std::string>> groups;
+  for (const auto& path : paths) {
+    std::string folded = path;
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    groups[folded].push_back(path);
+  }
+  for (const auto& [folded, group] : groups) {
+    if (group.size() < 2) continue;
+    std::string names;
+    for (const auto& path : group) names += (names.empty() ? "" : ", ") + quotedName(path);
+    warnings.push_back(names + ": differ only in case and would be one file on a system that ignores case");
+  }
+}
+
 }  // namespace
 
 bool publishClient(const PublishRequest& request, PublishReport& report) {
@@ -212,6 +231,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   if (!report.problems.empty()) return false;
   report.fileCount = manifest.size();
 
+  warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
     if (!isUnpackedArchive(file.path)) continue;
     for (const auto& problem : checkArchive(file.fullPath, file.path, foldersAtArrival(paths, file.path))) {

@@ -17,7 +17,7 @@ struct PublishRequest {
 // What a publication found and did.
 struct PublishReport {
   std::vector<std::string> problems;  // why nothing (or not everything) was published
-  std::vector<std::string> warnings;  // archives the launcher could not unpack
+  std::vector<std::string> warnings;  // archives the launcher could not unpack, case clashes
   std::size_t fileCount = 0;          // files in the manifest
   std::size_t filesCopied = 0;        // files whose site copy was new or changed
   bool manifestChanged = false;       // the manifests were rewritten (new stamp)
@@ -34,7 +34,8 @@ struct PublishReport {
 // changed one always gets a newer file time than the old one.
 // Refuses (false, nothing written) when the client folder holds a path the
 // launcher would refuse, a symbolic link or a special file. Archives the
-// launcher could not unpack only produce warnings. False also when writing
+// launcher could not unpack and paths that differ only in case only produce
+// warnings. False also when writing
 // failed; problems says why.
 [[nodiscard]] bool publishClient(const PublishRequest& request, PublishReport& report);
 

@@ -237,6 +237,19 @@ TEST_F(PublishTest, WarnsAboutArchivesTheLauncherCannotUnpack) {
   EXPECT_TRUE(exists(site_ / "download/eu/data/pack.zip"));
 }
 
+TEST_F(PublishTest, WarnsAboutPathsThatDifferOnlyInCase) {
+  writeFile(client_ / "Data/x.pak", "upper");
+  writeFile(client_ / "data/x.pak", "lower");
+  writeFile(client_ / "data/X.PAK", "both");
+  writeFile(client_ / "data/y.pak", "alone");
+  PublishReport report;
+  ASSERT_TRUE(publishClient(request(), report));
+  ASSERT_EQ(report.warnings.size(), 1u) << ::testing::PrintToString(report.warnings);
+  EXPECT_EQ(report.warnings[0], "\"Data/x.pak\", \"data/X.PAK\", \"data/x.pak\": differ only in case and would "
+                                "be one file on a system that ignores case");
+  EXPECT_EQ(report.fileCount, 4u);
+}
+
 TEST_F(PublishTest, KeepsTheStampWhenUnchangedAndAdvancesItWhenChanged) {
   writeFile(client_ / "a.pak", "one");
   PublishReport report;

@@ -76,8 +76,21 @@ RunEnd ConsoleReports::end() const {
   return end_;
 }
 
+std::string cutToColumns(const std::string& text, std::size_t columns) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // continuation byte
+    if (count == columns) return text.substr(0, i);
+    ++count;
+  }
+  return text;
+}
+
 void ConsoleReports::drawBar() {
-  const std::string line = "\r" + progressBar(progress_, 30) + " " + printableText(status_) + "\x1b[K";
+  std::string line = progressBar(progress_, 30) + " " + printableText(status_);
+  // The last column stays free: writing into it makes some terminals wrap.
+  if (columns_ > 1) line = cutToColumns(line, static_cast<std::size_t>(columns_ - 1));
+  line = "\r" + line + "\x1b[K";
   std::fwrite(line.data(), 1, line.size(), stream_);
   lineOpen_ = true;
 }

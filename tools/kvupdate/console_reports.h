@@ -19,7 +19,10 @@ enum class RunEnd { None, Ready, Error };
 // fails.
 class ConsoleReports : public platform::ReportSink {
  public:
-  ConsoleReports(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}
+  // columns: the terminal's width; the redrawn line is cut to it (0: no
+  // limit).
+  ConsoleReports(std::FILE* stream, bool terminal, int columns = 0)
+      : stream_(stream), terminal_(terminal), columns_(columns) {}
 
   [[nodiscard]] bool post(platform::Report report) override;
 
@@ -36,6 +39,7 @@ class ConsoleReports : public platform::ReportSink {
 
   std::FILE* stream_;
   const bool terminal_;
+  const int columns_;
   mutable std::mutex mutex_;  // guards everything below and the stream
   float progress_ = 0.0f;
   std::string status_;
@@ -48,6 +52,9 @@ class ConsoleReports : public platform::ReportSink {
 // between brackets, '#' for the done part, '-' for the rest, then the
 // percentage.
 std::string progressBar(float fraction, int width);
+
+// text cut to at most columns characters (UTF-8 sequences are kept whole).
+std::string cutToColumns(const std::string& text, std::size_t columns);
 
 // The text shown when a server's client is ready.
 inline constexpr const char* kReadyText = "Client is ready to play";

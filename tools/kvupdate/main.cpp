@@ -1,4 +1,5 @@
 // kvupdate: one update run of a server's game client, without a window.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,5 +10,8 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return kv::tools::runUpdateTool(args, stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  winsize size{};
+  const int columns = terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  return kv::tools::runUpdateTool(args, stdout, stderr, terminal, columns);
 }

@@ -47,7 +47,8 @@ bool machineIs64Bit() {
   return std::strstr(name.machine, "64") != nullptr;
 }
 
-int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal) {
+int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
+                  int columns) {
   UpdateArguments parsed;
   std::string error;
   switch (parseUpdateArguments(args, parsed, error)) {
@@ -76,7 +77,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   (void)updater::readManifestMeta(updater::serverFolder(settings.server), stored);
   runtime.setStoredLastModified(stored);
 
-  ConsoleReports reports(out, terminal);
+  ConsoleReports reports(out, terminal, columns);
   ConsoleDialogs dialogs(err);
   updater::UpdateContext context;
   context.worker = &worker;

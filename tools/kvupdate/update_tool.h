@@ -27,8 +27,10 @@ bool machineIs64Bit();
 
 // The whole headless updater: parses args, runs one update run of the
 // server in the current folder, prints reports to out (a progress bar when
-// terminal) and message boxes to err. Answers the exit status: 0 when the
-// client is ready, 1 on an error, 2 on misuse.
-int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal);
+// terminal, cut to columns when that is not 0) and message boxes to err.
+// Answers the exit status: 0 when the client is ready, 1 on an error, 2 on
+// misuse.
+int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
+                  int columns = 0);
 
 }  // namespace kv::tools

@@ -139,6 +139,20 @@ TEST(ConsoleReports, TerminalRedrawsOneLineWithABar) {
   EXPECT_EQ(out.text(), bar0 + bar50 + "\nConnection failed (a.pak) after 3 attempts\n");
 }
 
+TEST(ConsoleReports, TerminalLineIsCutToTheWidth) {
+  EXPECT_EQ(cutToColumns("abcdef", 4), "abcd");
+  EXPECT_EQ(cutToColumns("abc", 4), "abc");
+  EXPECT_EQ(cutToColumns("\xc3\xa9\xc3\xa9\xc3\xa9", 2), "\xc3\xa9\xc3\xa9");
+  EXPECT_EQ(cutToColumns("x", 0), "");
+
+  Capture out;
+  ConsoleReports reports(out.file(), true, 50);
+  EXPECT_TRUE(reports.post(report(platform::ReportKind::Status, "Downloading: " + std::string(100, 'n'))));
+  const std::string expected = "\r" + (progressBar(0.0f, 30) + " Downloading: " + std::string(100, 'n')).substr(0, 49) +
+                               "\x1b[K";
+  EXPECT_EQ(out.text(), expected);
+}
+
 TEST(ConsoleReports, ProgressBarClampsAndFills) {
   EXPECT_EQ(progressBar(0.0f, 10), "[----------]   0%");
   EXPECT_EQ(progressBar(0.25f, 4), "[#---]  25%");
