@@ -58,11 +58,19 @@ TEST(PeExportsTest, ManyExportsAreAllFound) {
   PeDllSpec spec;
   for (int i = 0; i < 500; ++i) spec.exports.push_back("fn" + std::to_string(i));
   spec.exports.push_back("glGetString");
-  const PeDllImage image = buildPeDll(spec);
-  EXPECT_TRUE(peExportsSymbol(image.bytes, "glGetString"));
-  EXPECT_TRUE(peExportsSymbol(image.bytes, "fn0"));
-  EXPECT_TRUE(peExportsSymbol(image.bytes, "fn499"));
-  EXPECT_FALSE(peExportsSymbol(image.bytes, "fn500"));
+  for (const bool pe32Plus : {false, true}) {
+    spec.pe32Plus = pe32Plus;
+    const PeDllImage image = buildPeDll(spec);
+    for (const std::string& name : spec.exports) {
+      ASSERT_TRUE(peExportsSymbol(image.bytes, name)) << name;
+      // Names that sort between the exported ones are absent.
+      ASSERT_FALSE(peExportsSymbol(image.bytes, name + "x")) << name;
+      ASSERT_FALSE(peExportsSymbol(image.bytes, name.substr(0, name.size() - 1) + "~")) << name;
+    }
+    EXPECT_FALSE(peExportsSymbol(image.bytes, "fn500"));
+    EXPECT_FALSE(peExportsSymbol(image.bytes, "a"));
+    EXPECT_FALSE(peExportsSymbol(image.bytes, "\xff"));
+  }
 }
 
 TEST(PeExportsTest, NotAWindowsImage) {

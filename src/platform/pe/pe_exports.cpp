@@ -169,17 +169,21 @@ class PeImage {
     return std::nullopt;
   }
 
-  // Whether the NUL-terminated string at rva equals symbol.
-  bool nameAt(std::uint64_t rva, std::string_view symbol) const {
-    const auto offset = mapRange(rva, symbol.size());
-    if (!offset) return false;
-    for (std::size_t i = 0; i < symbol.size(); ++i) {
-      if (reader_.byte(*offset + i) != static_cast<std::uint8_t>(symbol[i])) return false;
+  // How the NUL-terminated name at rva orders against symbol, byte by byte
+  // as unsigned values: below zero, zero or above zero. Nothing when the
+  // name runs outside the image.
+  std::optional<int> compareName(std::uint64_t rva, std::string_view symbol) const {
+    for (std::size_t i = 0; i <= symbol.size(); ++i) {
+      const auto byte = memoryByte(rva + i);
+      if (!byte) return std::nullopt;
+      const auto wanted = i < symbol.size() ? static_cast<std::uint8_t>(symbol[i]) : std::uint8_t{0};
+      if (*byte != wanted) return *byte < wanted ? -1 : 1;
+      if (wanted == 0) return 0;
     }
-    const auto terminator = memoryByte(rva + symbol.size());
-    return terminator.has_value() && *terminator == 0;
+    return 0;
   }
 
+  // Whether the export table names symbol with a function behind it.
   bool exports(std::string_view symbol) const {
     if (exportRva_ == 0 || exportSize_ == 0) return false;
     const auto directory = mapRange(exportRva_, kExportDirectorySize);
@@ -196,13 +200,26 @@ class PeImage {
     const auto ordinals = mapRange(ordinalsRva, static_cast<std::uint64_t>(nameCount) * 2);
     const auto functions = mapRange(functionsRva, static_cast<std::uint64_t>(functionCount) * 4);
     if (!names || !ordinals || !functions) return false;
-    for (std::uint64_t i = 0; i < nameCount; ++i) {
-      const std::uint32_t nameRva = *reader_.u32(*names + i * 4);
-      if (!nameAt(nameRva, symbol)) continue;
-      const std::uint16_t ordinal = *reader_.u16(*ordinals + i * 2);
-      if (ordinal >= functionCount) return false;
-      const std::uint32_t functionRva = *reader_.u32(*functions + static_cast<std::uint64_t>(ordinal) * 4);
-      return functionRva != 0;
+    // The names are sorted, and the system loader looks them up by binary
+    // search; so does this, which also keeps huge tables cheap.
+    std::uint64_t low = 0;
+    std::uint64_t high = nameCount;
+    while (low < high) {
+      const std::uint64_t middle = low + (high - low) / 2;
+      const std::uint32_t nameRva = *reader_.u32(*names + middle * 4);
+      const std::optional<int> order = compareName(nameRva, symbol);
+      if (!order) return false;
+      if (*order < 0) {
+        low = middle + 1;
+      } else if (*order > 0) {
+        high = middle;
+      } else {
+        const std::uint16_t ordinal = *reader_.u16(*ordinals + middle * 2);
+        if (ordinal >= functionCount) return false;
+        const std::uint32_t functionRva =
+            *reader_.u32(*functions + static_cast<std::uint64_t>(ordinal) * 4);
+        return functionRva != 0;
+      }
     }
     return false;
   }
