@@ -121,6 +121,13 @@ TEST_F(LibraryCheckTest, OtherFilesDoNotWork) {
   test::writeFile(empty, "");
   const std::string fakeElf = folder / "fake-elf.dll";
   test::writeFile(fakeElf, std::string("\x7f" "ELF", 4) + std::string(200, '\x01'));
+  // A library built for another processor (e_machine = AArch64).
+  const std::string foreign = folder / "foreign.dll";
+  std::string elf = test::readFile(KV_STUB_GLES_LIBRARY);
+  ASSERT_GT(elf.size(), 20u);
+  elf[18] = static_cast<char>(183);
+  elf[19] = 0;
+  test::writeFile(foreign, elf);
   const std::string directory = folder / "dir.dll";
   fs::create_directory(directory);
   const std::string fifo = folder / "fifo.dll";
@@ -129,7 +136,7 @@ TEST_F(LibraryCheckTest, OtherFilesDoNotWork) {
   fs::create_symlink(folder / "missing", dangling);
 
   for (const std::string& path :
-       {text, empty, fakeElf, directory, fifo, dangling, folder / "missing.dll", std::string()}) {
+       {text, empty, fakeElf, foreign, directory, fifo, dangling, folder / "missing.dll", std::string()}) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(machine.libraryExports(path, "glGetString"));
   }
