@@ -101,22 +101,22 @@ bool writeSurface(cairo_surface_t* s, const std::string& path, std::string& erro
   return true;
 }
 
-bool writeStrip(const std::string& folder, const PictureSpec& spec, std::string& error) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, spec.frameWidth * 4, spec.height);
+bool writeStrip(const std::string& folder, const PictureSpec& picture, std::string& error) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, picture.frameWidth * 4, picture.height);
   cairo_t* cr = cairo_create(s);
   for (int k = 0; k < 4; ++k) {
-    const double x = spec.frameWidth * k;
-    setRgb(cr, spec.colours[k], 0.6);
-    cairo_rectangle(cr, x, 0, spec.frameWidth, spec.height);
+    const double x = picture.frameWidth * k;
+    setRgb(cr, picture.colours[k], 0.6);
+    cairo_rectangle(cr, x, 0, picture.frameWidth, picture.height);
     cairo_fill(cr);
-    setRgb(cr, spec.colours[k]);
-    cairo_rectangle(cr, x + 1, 1, spec.frameWidth - 2, spec.height - 2);
+    setRgb(cr, picture.colours[k]);
+    cairo_rectangle(cr, x + 1, 1, picture.frameWidth - 2, picture.height - 2);
     cairo_fill(cr);
-    const double r = std::min(spec.frameWidth, spec.height) * 0.28;
-    drawSymbol(cr, spec.symbol, x + spec.frameWidth / 2.0, spec.height / 2.0, r);
+    const double r = std::min(picture.frameWidth, picture.height) * 0.28;
+    drawSymbol(cr, picture.symbol, x + picture.frameWidth / 2.0, picture.height / 2.0, r);
   }
   cairo_destroy(cr);
-  const bool ok = writeSurface(s, folder + spec.path, error);
+  const bool ok = writeSurface(s, folder + picture.path, error);
   cairo_surface_destroy(s);
   return ok;
 }
@@ -174,8 +174,8 @@ bool writePictures(const std::string& serverFolder, ArtLabel label, std::string&
     error = "cannot create " + serverFolder + "/data/images";
     return false;
   }
-  for (const PictureSpec& spec : pictureSpecs()) {
-    if (!writeStrip(serverFolder, spec, error)) return false;
+  for (const PictureSpec& picture : pictureSpecs()) {
+    if (!writeStrip(serverFolder, picture, error)) return false;
   }
   return writeBackground(serverFolder, label, error);
 }

@@ -62,17 +62,17 @@ TEST_F(DemoArtTest, EveryWidgetPictureIsAStripOfFourDifferentFrames) {
   }
   tablePaths.insert(ui::kOptionsOnImagePath);
   tablePaths.insert(ui::kSoundOffImagePath);
-  for (const PictureSpec& spec : pictureSpecs()) {
-    EXPECT_TRUE(tablePaths.count(spec.path)) << spec.path;
-    Png png(*dir / ("eu" + spec.path));
-    ASSERT_EQ(png.width, spec.frameWidth * 4) << spec.path;
+  for (const PictureSpec& picture : pictureSpecs()) {
+    EXPECT_TRUE(tablePaths.count(picture.path)) << picture.path;
+    Png png(*dir / ("eu" + picture.path));
+    ASSERT_EQ(png.width, picture.frameWidth * 4) << picture.path;
     std::set<std::uint32_t> colours;
     for (int k = 0; k < 4; ++k) {
-      const std::uint32_t c = png.at(spec.frameWidth * k + 3, 3);
-      EXPECT_EQ(c, spec.colours[k]) << spec.path << " frame " << k;
+      const std::uint32_t c = png.at(picture.frameWidth * k + 3, 3);
+      EXPECT_EQ(c, picture.colours[k]) << picture.path << " frame " << k;
       colours.insert(c);
     }
-    EXPECT_EQ(colours.size(), 4u) << spec.path;
+    EXPECT_EQ(colours.size(), 4u) << picture.path;
   }
   EXPECT_EQ(pictureSpecs().size(), tablePaths.size());
 }
