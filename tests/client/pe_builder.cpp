@@ -43,8 +43,8 @@ void putU32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t 
   for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-PeDllImage buildPeDll(const PeDllSpec& spec) {
-  std::vector<std::string> names = spec.exports;
+PeDllImage buildPeDll(const PeDllOptions& options) {
+  std::vector<std::string> names = options.exports;
   std::sort(names.begin(), names.end());
   const auto count = static_cast<std::uint32_t>(names.size());
   const char* dllName = "library.dll";
@@ -77,19 +77,19 @@ PeDllImage buildPeDll(const PeDllSpec& spec) {
   image.peHeader = 0x80;
   putBytes(b, image.peHeader, "PE\0\0", 4);
   const std::size_t fileHeader = image.peHeader + 4;
-  const std::uint16_t optionalSize = spec.pe32Plus ? 240 : 224;
-  putU16(b, fileHeader, spec.pe32Plus ? 0x8664 : 0x014C);
+  const std::uint16_t optionalSize = options.pe32Plus ? 240 : 224;
+  putU16(b, fileHeader, options.pe32Plus ? 0x8664 : 0x014C);
   putU16(b, fileHeader + 2, 2);  // sections
   putU16(b, fileHeader + 16, optionalSize);
-  putU16(b, fileHeader + 18, spec.pe32Plus ? 0x2022 : 0x2102);  // DLL, executable
+  putU16(b, fileHeader + 18, options.pe32Plus ? 0x2022 : 0x2102);  // DLL, executable
 
   const std::size_t opt = fileHeader + 20;
   image.optionalHeader = opt;
-  putU16(b, opt, spec.pe32Plus ? 0x20B : 0x10B);
+  putU16(b, opt, options.pe32Plus ? 0x20B : 0x10B);
   putU32(b, opt + 4, static_cast<std::uint32_t>(textRawSize));  // SizeOfCode
   putU32(b, opt + 16, kTextRva);                                // AddressOfEntryPoint
   putU32(b, opt + 20, kTextRva);                                // BaseOfCode
-  if (spec.pe32Plus) {
+  if (options.pe32Plus) {
     putU32(b, opt + 24, 0x80000000u);  // ImageBase (low half)
     putU32(b, opt + 28, 0x1);
   } else {
@@ -104,7 +104,7 @@ PeDllImage buildPeDll(const PeDllSpec& spec) {
   putU32(b, opt + 56, imageSize);
   putU32(b, opt + 60, static_cast<std::uint32_t>(kHeadersSize));
   putU16(b, opt + 68, 2);  // subsystem: GUI
-  const std::size_t rvaCount = opt + (spec.pe32Plus ? 108 : 92);
+  const std::size_t rvaCount = opt + (options.pe32Plus ? 108 : 92);
   image.rvaCountField = rvaCount;
   putU32(b, rvaCount, 16);
   image.exportEntry = rvaCount + 4;

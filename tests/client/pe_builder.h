@@ -8,7 +8,7 @@
 namespace kv::test {
 
 // What a built Windows library image looks like.
-struct PeDllSpec {
+struct PeDllOptions {
   bool pe32Plus = false;             // PE32+ (64-bit) instead of PE32
   std::vector<std::string> exports;  // exported function names
 };
@@ -33,8 +33,8 @@ struct PeDllImage {
 };
 
 // Builds a minimal, valid library image: headers, a code section and an
-// export section listing spec.exports (sorted by name, as linkers do).
-PeDllImage buildPeDll(const PeDllSpec& spec);
+// export section listing options.exports (sorted by name, as linkers do).
+PeDllImage buildPeDll(const PeDllOptions& options);
 
 // Little-endian field writes into an image.
 void putU16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);

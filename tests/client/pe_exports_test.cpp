@@ -15,7 +15,7 @@ namespace {
 
 using test::buildPeDll;
 using test::PeDllImage;
-using test::PeDllSpec;
+using test::PeDllOptions;
 using test::putU16;
 using test::putU32;
 
@@ -55,13 +55,13 @@ TEST(PeExportsTest, FindsExactNamesInPe32AndPe32Plus) {
 }
 
 TEST(PeExportsTest, ManyExportsAreAllFound) {
-  PeDllSpec spec;
-  for (int i = 0; i < 500; ++i) spec.exports.push_back("fn" + std::to_string(i));
-  spec.exports.push_back("glGetString");
+  PeDllOptions options;
+  for (int i = 0; i < 500; ++i) options.exports.push_back("fn" + std::to_string(i));
+  options.exports.push_back("glGetString");
   for (const bool pe32Plus : {false, true}) {
-    spec.pe32Plus = pe32Plus;
-    const PeDllImage image = buildPeDll(spec);
-    for (const std::string& name : spec.exports) {
+    options.pe32Plus = pe32Plus;
+    const PeDllImage image = buildPeDll(options);
+    for (const std::string& name : options.exports) {
       ASSERT_TRUE(peExportsSymbol(image.bytes, name)) << name;
       // Names that sort between the exported ones are absent.
       ASSERT_FALSE(peExportsSymbol(image.bytes, name + "x")) << name;
