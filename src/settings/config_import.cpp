@@ -1,8 +1,10 @@
 #include "settings/config_import.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "archive/zip_archive.h"
@@ -99,6 +101,26 @@ bool replaceConfigFolder(const std::string& configFolder, const std::string& sou
     return false;
   }
 
+  // One atomic exchange: a launcher killed at any moment finds the whole old
+  // or the whole new configuration in force, never none. The staging name
+  // then holds the previous folder; it is moved to the name of replaced
+  // folders and removed (a part that cannot be removed stays there).
+  if (pathExists(configFolder)) {
+    if (::renameat2(AT_FDCWD, staging->c_str(), AT_FDCWD, configFolder.c_str(), RENAME_EXCHANGE) == 0) {
+      std::string previous = *staging;
+      const std::optional<std::string> aside = freeNumberedName(parent, name + kReplacedOldSuffix);
+      if (aside && renameNoReplace(previous, *aside)) previous = *aside;
+      removeTree(previous);
+      return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+      reason = std::strerror(errno);
+      removeTree(*staging);
+      return false;
+    }
+  }
+  // A file system that cannot exchange: move the old folder aside, then the
+  // new one in.
   std::optional<std::string> old;
   if (pathExists(configFolder)) {
     old = freeNumberedName(parent, name + kReplacedOldSuffix);
