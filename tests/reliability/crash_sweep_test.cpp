@@ -1,0 +1,337 @@
+// Crash-consistency sweeps. The headless updater brings a few hundred files
+// from a local HTTPS site and is killed with SIGKILL at the n-th write into
+// the server folder, after random delays, during the extraction of a large
+// archive, and starved with ENOSPC from the n-th write on; a configuration
+// import is killed at its writes and renames. After every fault: nothing
+// outside the folder in work changed, "manifest.json" is absent or a whole
+// valid document whose entries are really installed, and one more run
+// converges, after which a run costs exactly two requests.
+//
+// KV_SWEEP_POINTS sets the points per sweep (the long form), KV_SWEEP_SEED
+// repeats a sweep.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "sweep_support.h"
+#include "updater/update_harness.h"
+#include "updater/manifest.h"
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kToolTimeoutMs = 180000;
+constexpr int kFiles = 300;
+constexpr int kPackEntries = 40;
+
+std::string headlessBuild() { return sizeof(void*) == 8 ? "vdclient_dx_x64" : "vdclient_dx_x86"; }
+
+bool isUnpackedArchive(const std::string& path) {
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".zip") == 0 && path != "oldlibs.zip";
+}
+
+class Sweep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(nginx_.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+    writeFile(sandbox_.install() + "/system.kvml",
+              "server: 1\nsiteHost: " + nginx_.hostPort() + "\ncaFile: " + testCertificates().caFile + "\n");
+    writeFile(sandbox_.install() + "/data/keep.txt", "the working folder's own file\n");
+  }
+
+  // A client of kFiles ordinary files (1 KiB to 200 KiB, about 30 MiB in
+  // all, so the run writes several checkpoints), a small archive unpacked on
+  // arrival and the client build archive.
+  void makeClient() {
+    std::mt19937 random(7);
+    for (int i = 0; i < kFiles; ++i) {
+      char name[40];
+      std::snprintf(name, sizeof name, "files/d%d/f%03d.pak", i % 7, i);
+      const std::size_t size = std::uniform_int_distribution<std::size_t>(1024, 200 * 1024)(random);
+      std::string content(size, '\0');
+      for (std::size_t k = 0; k < size; k += 64) content[k] = static_cast<char>(random());
+      writeFile(sandbox_.client(1) + "/" + name, content);
+    }
+    std::vector<std::pair<std::string, std::string>> packed;
+    for (int i = 0; i < kPackEntries; ++i) packed.emplace_back("p" + std::to_string(i) + ".txt", std::string(3000, 'p'));
+    writeZip(sandbox_.client(1) + "/files/pack.zip", packed);
+    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
+    sandbox_.publish(1);
+  }
+
+  ProcessResult update(const std::vector<std::string>& environment = {}) {
+    ChildOptions options;
+    options.argv = {buildProgram("kvupdate")};
+    options.workingDirectory = sandbox_.install();
+    options.extraEnvironment = environment;
+    return runProcess(options, kToolTimeoutMs);
+  }
+
+  // The installation before the first run: only the working folder's own
+  // files.
+  void resetInstall() {
+    fs::remove_all(sandbox_.serverDir(1));
+    fs::remove(sandbox_.install() + "/curl_download.log");
+  }
+
+  // Everything the sweep must never change: the outside folder and the
+  // working folder apart from the server folder and the download log.
+  std::map<std::string, std::string> untouched() const {
+    auto tree = snapshotWithout(sandbox_.install(), {"eu", "curl_download.log"});
+    for (const auto& [path, content] : sandbox_.snapshotOutside()) tree["outside/" + path] = content;
+    return tree;
+  }
+
+  // The invariants of an interrupted run: the local manifest is absent or a
+  // whole document, and every entry it records is really installed; a
+  // recorded stamp means the installation is complete.
+  void expectConsistent() {
+    const std::string eu = sandbox_.serverDir(1);
+    EXPECT_EQ(untouched(), baseline_);
+    updater::ManifestMap local;
+    ASSERT_TRUE(updater::readLocalManifest(eu, local)) << "manifest.json is not a whole document";
+    for (const auto& [path, entry] : local) {
+      if (isUnpackedArchive(path)) {
+        EXPECT_FALSE(exists(eu + "/" + path)) << path << " recorded before it was unpacked and removed";
+        if (path == "files/pack.zip") {
+          for (int i = 0; i < kPackEntries; ++i) {
+            EXPECT_EQ(readFile(eu + "/files/p" + std::to_string(i) + ".txt"), std::string(3000, 'p'));
+          }
+        }
+      } else {
+        EXPECT_EQ(readFile(eu + "/" + path), readFile(sandbox_.client(1) + "/" + path)) << path;
+      }
+    }
+    if (exists(eu + "/manifest.meta")) {
+      SCOPED_TRACE("a stamp was recorded: the installation must be complete");
+      expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+    }
+  }
+
+  // One more run completes the installation; the run after it asks only for
+  // the version text and the stamp.
+  void expectConvergence() {
+    const ProcessResult finish = update();
+    ASSERT_EQ(finish.exitCode, 0) << finish.output << finish.errors;
+    expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+    nginx_.clearRequests();
+    const ProcessResult again = update();
+    ASSERT_EQ(again.exitCode, 0) << again.output << again.errors;
+    EXPECT_EQ(requestPaths(nginx_.requests()),
+              (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+  }
+
+  // The number of writes a whole first installation makes to paths
+  // containing match, and how long it takes.
+  long countWrites(const std::string& match, std::chrono::milliseconds* took = nullptr) {
+    resetInstall();
+    const std::string countFile = sandbox_.state("count") + "/writes";
+    fs::create_directories(sandbox_.state("count"));
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult run = update(faultEnvironment({match, 0, false, 0, countFile, ""}));
+    if (took != nullptr) {
+      *took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    }
+    EXPECT_EQ(run.exitCode, 0) << run.output << run.errors;
+    return readCount(countFile);
+  }
+
+  Sandbox sandbox_;
+  NginxServer nginx_;
+  std::map<std::string, std::string> baseline_;
+};
+
+TEST_F(Sweep, UpdateKilledAtWritesAndAfterRandomDelays) {
+  makeClient();
+  std::mt19937 random = sweepRandom();
+  baseline_ = untouched();
+  const std::string match = "/install/eu/";
+  std::chrono::milliseconds fullRun{};
+  const long writes = countWrites(match, &fullRun);
+  ASSERT_GT(writes, kFiles);
+  std::cout << "a whole installation makes " << writes << " writes in " << fullRun.count() << " ms" << std::endl;
+
+  int killed = 0;
+  for (const long at : spreadPoints(writes, sweepPoints(8), random)) {
+    SCOPED_TRACE("killed at write " + std::to_string(at));
+    resetInstall();
+    const ProcessResult run = update(faultEnvironment({match, at, false, 0, "", ""}));
+    // Writes come in pieces as the network hands them over, so the last
+    // points may lie beyond a run's end.
+    ASSERT_TRUE(run.exitCode == 128 + SIGKILL || run.exitCode == 0) << run.exitCode << run.errors;
+    killed += run.exitCode == 128 + SIGKILL ? 1 : 0;
+    expectConsistent();
+    expectConvergence();
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GT(killed, 0);
+
+  const int delays = sweepPoints(8) / 2 + 1;
+  for (int i = 0; i < delays; ++i) {
+    const int delayMs = std::uniform_int_distribution<int>(0, static_cast<int>(fullRun.count()))(random);
+    SCOPED_TRACE("killed after " + std::to_string(delayMs) + " ms");
+    resetInstall();
+    ChildProcess child;
+    ChildOptions options;
+    options.argv = {buildProgram("kvupdate")};
+    options.workingDirectory = sandbox_.install();
+    std::string error;
+    ASSERT_TRUE(child.start(options, error)) << error;
+    // A bounded wait that ends the run when the delay is over.
+    if (child.wait(delayMs) < 0) {
+      child.signalGroup(SIGKILL);
+      ++killed;
+    }
+    const int status = child.wait(kToolTimeoutMs);
+    ASSERT_TRUE(status == 128 + SIGKILL || status == 0) << status;
+    expectConsistent();
+    expectConvergence();
+    if (HasFatalFailure()) return;
+  }
+  std::cout << "kill points tried: " << killed << std::endl;
+}
+
+TEST_F(Sweep, UpdateKilledWhileUnpackingALargeArchive) {
+  constexpr int kEntries = 2000;
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::mt19937 filler(11);
+  for (int i = 0; i < kEntries; ++i) {
+    std::string content(4096 + i % 1000, '\0');
+    for (auto& c : content) c = static_cast<char>('a' + filler() % 26);
+    char name[32];
+    std::snprintf(name, sizeof name, "x-%04d.dat", i);
+    entries.emplace_back(name, content);
+  }
+  writeZip(sandbox_.client(1) + "/big.zip", entries);
+  writeFile(sandbox_.client(1) + "/a.pak", "a");
+  writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
+  sandbox_.publish(1);
+  std::mt19937 random = sweepRandom();
+  baseline_ = untouched();
+
+  const std::string match = "/install/eu/x-";
+  const long writes = countWrites(match);
+  ASSERT_GE(writes, kEntries);
+  for (const long at : spreadPoints(writes, sweepPoints(6), random)) {
+    SCOPED_TRACE("killed at extraction write " + std::to_string(at));
+    resetInstall();
+    const ProcessResult run = update(faultEnvironment({match, at, false, 0, "", ""}));
+    ASSERT_EQ(run.exitCode, 128 + SIGKILL) << run.output << run.errors;
+    expectConsistent();
+    updater::ManifestMap local;
+    ASSERT_TRUE(updater::readLocalManifest(sandbox_.serverDir(1), local));
+    EXPECT_EQ(local.count("big.zip"), 0u) << "an archive cut off in its extraction was recorded";
+    expectConvergence();
+    for (const auto& [name, content] : entries) {
+      ASSERT_EQ(readFile(sandbox_.serverDir(1) + "/" + name), content) << name;
+    }
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(Sweep, FullDiskRecordsOnlyWholeFiles) {
+  makeClient();
+  std::mt19937 random = sweepRandom();
+  baseline_ = untouched();
+  const std::string match = "/install/eu/";
+  const long writes = countWrites(match);
+  ASSERT_GT(writes, kFiles);
+  for (const long at : spreadPoints(writes, sweepPoints(6), random)) {
+    SCOPED_TRACE("disk full from write " + std::to_string(at));
+    resetInstall();
+    const ProcessResult run = update(faultEnvironment({match, at, true, 0, "", ""}));
+    if (run.exitCode == 0) {
+      // The pieces came in fewer writes this time: the disk never filled.
+      expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
+    } else {
+      EXPECT_EQ(run.exitCode, 1) << run.output << run.errors;
+      EXPECT_FALSE(run.errors.empty() && run.output.empty()) << "a failure without a report";
+      EXPECT_FALSE(exists(sandbox_.serverDir(1) + "/manifest.meta"));
+    }
+    expectConsistent();
+    expectConvergence();
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The configuration in force is the server's own folder "eu/config"; an
+// import replaces it. Killed at any write or rename, the folder holds the
+// whole old or the whole new configuration, and importing again succeeds.
+TEST_F(Sweep, ImportKilledKeepsOneWholeConfiguration) {
+  const std::string config = sandbox_.serverDir(1) + "/config";
+  const std::string archive = sandbox_.state("import") + "/export.zip";
+  std::vector<std::pair<std::string, std::string>> entries = {{"config.kvml", "enableAudio: false\nvolume: 7\n"}};
+  for (int i = 0; i < 60; ++i) {
+    entries.emplace_back("characters/c" + std::to_string(i) + ".kvml", std::string(4000 + i, 'n'));
+  }
+  writeZip(archive, entries);
+  const auto writeOld = [&] {
+    fs::remove_all(config);
+    writeFile(config + "/config.kvml", "enableAudio: true\nvolume: 50\n");
+    for (int i = 0; i < 30; ++i) writeFile(config + "/characters/old" + std::to_string(i) + ".kvml", "old");
+  };
+  writeOld();
+  const auto oldTree = snapshotTree(config);
+  std::map<std::string, std::string> newTree;
+  for (const auto& [name, content] : entries) newTree[name] = content;
+  newTree["characters"] = "<dir>";
+  const std::string home = sandbox_.state("home");
+  fs::create_directories(home);
+
+  const auto runImport = [&](const FaultPlan& plan) {
+    ChildOptions options;
+    options.argv = {buildProgram("kv_import_helper"), sandbox_.install(), home, archive};
+    options.extraEnvironment = faultEnvironment(plan);
+    return runProcess(options, kToolTimeoutMs);
+  };
+  // Leftovers of an interrupted import: temporary and staging folders.
+  const auto clearLeftovers = [&] {
+    for (const auto& entry : fs::directory_iterator(sandbox_.install())) {
+      if (entry.path().filename().string().rfind("config_import_tmp", 0) == 0) fs::remove_all(entry.path());
+    }
+    for (const auto& entry : fs::directory_iterator(sandbox_.serverDir(1))) {
+      if (entry.path().filename().string() != "config") fs::remove_all(entry.path());
+    }
+  };
+  const auto outsideBefore = sandbox_.snapshotOutside();
+
+  const std::string counts = sandbox_.state("count");
+  fs::create_directories(counts);
+  const ProcessResult counted = runImport({sandbox_.install(), 0, false, 0, counts + "/w", counts + "/r"});
+  ASSERT_EQ(counted.exitCode, 0) << counted.output << counted.errors;
+  ASSERT_TRUE(snapshotTree(config) == newTree) << "the import did not bring the new configuration";
+  const long writes = readCount(counts + "/w");
+  const long renames = readCount(counts + "/r");
+  ASSERT_GT(writes, 60);
+  ASSERT_GE(renames, 2);
+
+  std::mt19937 random = sweepRandom();
+  std::vector<FaultPlan> plans;
+  for (const long at : spreadPoints(writes, sweepPoints(8), random)) plans.push_back({sandbox_.install(), at});
+  for (long at = 1; at <= renames; ++at) plans.push_back({sandbox_.install(), 0, false, at});
+  for (const FaultPlan& plan : plans) {
+    SCOPED_TRACE("killed at write " + std::to_string(plan.writeAt) + ", rename " + std::to_string(plan.renameAt));
+    writeOld();
+    clearLeftovers();
+    const ProcessResult run = runImport(plan);
+    EXPECT_EQ(run.exitCode, 128 + SIGKILL) << run.output << run.errors;
+    const auto after = snapshotTree(config);
+    EXPECT_TRUE(after == oldTree || after == newTree) << "the configuration folder is neither the old nor the new one ("
+                                                       << after.size() << " entries)";
+    EXPECT_EQ(sandbox_.snapshotOutside(), outsideBefore);
+    const ProcessResult again = runImport({});
+    EXPECT_EQ(again.exitCode, 0) << again.output << again.errors;
+    EXPECT_TRUE(snapshotTree(config) == newTree) << "a second import did not bring the new configuration";
+    if (HasFatalFailure()) return;
+  }
+}
+
+}  // namespace
+}  // namespace kv::test
