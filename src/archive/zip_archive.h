@@ -9,17 +9,28 @@ class Window;
 namespace kv::archive {
 
 // Unpacks every entry of the ZIP file at archivePath into the existing folder
-// destination, in central-directory order. Creates no folders: an entry in a
-// folder that does not exist fails. The first failure ends the work (files
-// already written stay), asks window (may be null) to repaint, and answers
-// false. Any thread.
+// destination, in central-directory order, each entry streamed to its file
+// in bounded pieces (a later entry of the same name wins). Creates no
+// folders: an entry in a folder that does not exist, and a folder entry
+// ("sub/"), fail. Nothing is written when an entry name could lead outside
+// the destination or is not a plain file name (see isSafeEntryName), or when
+// the declared content does not fit on the destination's disk. Never creates
+// or writes through a symbolic link: an existing file or link at an entry's
+// place is replaced by a new regular file. An entry made on a Unix-like
+// system with its owner-executable bit set becomes executable. The first
+// failure ends the work (files already written stay), asks window (may be
+// null) to repaint, and answers false. Any thread.
 [[nodiscard]] bool extractZipArchive(const std::string& archivePath, const std::string& destination,
                                      platform::Window* window);
 
 // Packs every regular file under sourceFolder into a new ZIP file at
-// archivePath (names relative to the folder, joined with '/', deflated at
-// level 9). On failure writes "Error while zipping: " and the reason to
-// standard error, writes no archive, and answers false. Any thread.
+// archivePath (names relative to the folder, joined with '/', UTF-8, deflated
+// at level 9); symbolic links are neither followed nor stored and folders
+// are not stored. The archive replaces archivePath only once it is complete.
+// On failure (missing or unreadable folder or file, a name that is not valid
+// UTF-8 or not a plain file name, the archive cannot be written) writes one
+// line "Error while zipping: " + reason to standard error, leaves
+// archivePath as it was, and answers false. Any thread.
 [[nodiscard]] bool createZipArchive(const std::string& sourceFolder, const std::string& archivePath);
 
 }  // namespace kv::archive
