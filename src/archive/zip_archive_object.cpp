@@ -112,7 +112,8 @@ void ZipArchive::load(const std::string& path) {
   close();
   comment_.clear();
   fileName_ = path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO at path cannot hold the thread.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat fileStat {};
   if (fd < 0) fail(kBadZip);
   if (::fstat(fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode) || fileStat.st_size == 0) {

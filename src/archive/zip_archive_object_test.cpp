@@ -77,10 +77,12 @@ TEST(ZipArchiveLoad, FailsWithTheTextOfEachDamage) {
   }
 }
 
-TEST(ZipArchiveLoad, AFolderIsNotAnArchive) {
+TEST(ZipArchiveLoad, FoldersAndPipesAreNotArchives) {
   TempDir dir;
   ZipArchive archive;
   EXPECT_EQ(errorOf([&] { archive.load(dir.path()); }), kBadZip);
+  ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0644), 0);
+  EXPECT_EQ(errorOf([&] { archive.load(dir / "pipe.zip"); }), kBadZip);  // without waiting for a writer
 }
 
 TEST(ZipArchiveLoad, KeepsTheCommentAndListsLikeWithoutOne) {
