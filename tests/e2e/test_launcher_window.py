@@ -42,6 +42,11 @@ class LauncherWindowTest(unittest.TestCase):
         self.assertEqual((width, height), (518, 324))
         # Centred on the 1280 x 1024 screen: 640 - 259, 512 - 162.
         self.assertEqual((x, y), (381, 350))
+        # The settings next to the executable were read and the machine's
+        # identity stored there at once, keeping the other keys.
+        settings = os.path.join(self.sandbox.install, "system.kvml")
+        self.assertTrue(wait_until(lambda: "machine_id: " in open(settings).read(), 10))
+        self.assertIn("siteHost: 127.0.0.1:1", open(settings).read())
 
     def test_second_start_exits_at_once_and_leaves_the_first_alone(self):
         first = self.start()

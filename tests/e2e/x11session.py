@@ -6,18 +6,12 @@ offers screenshots, pixel reads and clicks through xdotool.
 """
 
 import os
+import select
 import shutil
 import signal
 import subprocess
 import tempfile
 import time
-
-
-def _free_display():
-    for number in range(90, 190):
-        if not os.path.exists(f"/tmp/.X11-unix/X{number}") and not os.path.exists(f"/tmp/.X{number}-lock"):
-            return number
-    raise RuntimeError("no free X display number")
 
 
 def wait_until(predicate, timeout=20.0, step=0.05):
@@ -42,23 +36,43 @@ class X11Session:
         self.procs = []
 
     def __enter__(self):
-        self.number = _free_display()
-        self.display = f":{self.number}"
+        # Xvfb picks a free display number itself and writes it to a pipe, so
+        # suites running at the same time never share a server.
+        read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(
-            ["Xvfb", self.display, "-screen", "0", f"{self.width}x{self.height}x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_end)
         self.procs.append(xvfb)
-        if not wait_until(lambda: os.path.exists(f"/tmp/.X11-unix/X{self.number}"), 20):
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
             self.__exit__(None, None, None)
             raise RuntimeError("Xvfb did not start")
+        self.number = int(number)
+        self.display = f":{self.number}"
         if self.window_manager:
             wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                   start_new_session=True)
             self.procs.append(wm)
             # openbox sets _NET_SUPPORTING_WM_CHECK once it manages the screen.
-            wait_until(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 20)
+            managed = wait_until(lambda: wm.poll() is None and "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 30)
+            if not managed:
+                self.__exit__(None, None, None)
+                raise RuntimeError("openbox did not start")
         return self
 
     def __exit__(self, *exc):
@@ -155,12 +169,22 @@ def launcher_binary():
     return os.path.join(os.environ["KV_BIN_DIR"], "kvlauncher")
 
 
+def install_launcher(sandbox):
+    """Copies the launcher into the installation folder: it reads
+    "system.kvml" next to its own executable."""
+    target = os.path.join(sandbox.install, "kvlauncher")
+    if not os.path.exists(target):
+        shutil.copy2(launcher_binary(), target)
+    return target
+
+
 def start_launcher(session, sandbox, extra_env=None):
-    """Starts the launcher in the sandbox; its working folder is the installation."""
+    """Starts the launcher installed in the sandbox, with the installation
+    folder as its working folder."""
     env = session.env({"HOME": sandbox.home, "XDG_RUNTIME_DIR": sandbox.root,
                        "SDL_AUDIODRIVER": "dummy", "ASAN_OPTIONS": "detect_leaks=0"})
     if extra_env:
         env.update(extra_env)
     with open(os.path.join(sandbox.root, "launcher.log"), "ab") as log:
-        return subprocess.Popen([launcher_binary()], cwd=sandbox.install, env=env,
+        return subprocess.Popen([install_launcher(sandbox)], cwd=sandbox.install, env=env,
                                 stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
