@@ -91,10 +91,28 @@ bool sameFile(const std::string& path, const updater::ManifestEntry& entry) {
   return hashFile(path, digest, size, error) && digest == entry.hash && size == entry.size;
 }
 
-// Copies source to target through a temporary file in target's folder.
-bool copyFileAtomically(const std::string& source, const std::string& target, std::string& error) {
+// Creates the missing folders of dir, each readable and enterable by
+// everybody (the web server's user), whatever the umask says.
+void makePublicFolders(const fs::path& dir, std::error_code& ec) {
+  fs::path prefix;
+  for (const auto& part : dir) {
+    prefix /= part;
+    if (fs::exists(prefix, ec) || ec) continue;
+    if (!fs::create_directory(prefix, ec) && ec) return;
+    fs::permissions(prefix, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec,
+                    ec);
+    if (ec) return;
+  }
+}
+
+// Copies source to target through a temporary file in target's folder. The
+// copy must hold what the manifest says (a client file that changed while
+// it was published is not put in place).
+bool copyFileAtomically(const std::string& source, const std::string& target, const updater::ManifestEntry& entry,
+                        std::string& error) {
   std::error_code ec;
-  fs::create_directories(fs::path(target).parent_path(), ec);
+  makePublicFolders(fs::path(target).parent_path(), ec);
   if (ec) {
     error = "cannot create the folder of " + quotedName(target) + ": " + ec.message();
     return false;
@@ -117,7 +135,16 @@ bool copyFileAtomically(const std::string& source, const std::string& target, st
       (void)::fsync(fd);
       ::close(fd);
     }
-    fs::rename(temp, target, ec);
+    // Whatever the client file allows, the site serves it to everybody.
+    fs::permissions(temp,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                    ec);
+    if (!ec && !sameFile(temp, entry)) {
+      error = quotedName(source) + " changed while it was published";
+      fs::remove(temp, ec);
+      return false;
+    }
+    if (!ec) fs::rename(temp, target, ec);
   }
   if (ec) {
     error = "cannot write " + quotedName(target) + ": " + ec.message();
@@ -146,12 +173,14 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool& c
   struct stat before{};
   const bool hadOld = exists && ::stat(path.c_str(), &before) == 0;
   std::error_code ec;
-  fs::create_directories(fs::path(path).parent_path(), ec);
+  makePublicFolders(fs::path(path).parent_path(), ec);
   std::string reason;
   if (!updater::replaceFileAtomically(path, content, &reason)) {
     error = "cannot write " + quotedName(path) + ": " + reason;
     return false;
   }
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                  ec);
   struct stat after{};
   if (hadOld && ::stat(path.c_str(), &after) == 0 && after.st_mtim.tv_sec <= before.st_mtim.tv_sec) {
     timespec times[2];
@@ -254,7 +283,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     const std::string target = updater::joinPath(serverDir, file.path);
     if (sameFile(target, manifest.at(file.path))) continue;
     std::string error;
-    if (!copyFileAtomically(file.fullPath, target, error)) {
+    if (!copyFileAtomically(file.fullPath, target, manifest.at(file.path), error)) {
       report.problems.push_back(error);
       return false;
     }

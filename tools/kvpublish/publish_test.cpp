@@ -285,6 +285,28 @@ TEST_F(PublishTest, KeepsTheStampWhenUnchangedAndAdvancesItWhenChanged) {
   EXPECT_EQ(mtimeOf(quick), future + 1);
 }
 
+TEST_F(PublishTest, PublishedFilesAreReadableByTheWebServer) {
+  writeFile(client_ / "private.pak", "secret build");
+  writeFile(client_ / "deep/er/x.pak", "x");
+  ASSERT_EQ(::chmod((client_ / "private.pak").c_str(), 0600), 0);
+  PublishReport report;
+  const mode_t oldMask = ::umask(077);  // an operator's strict umask
+  const bool published = publishClient(request(), report);
+  ::umask(oldMask);
+  ASSERT_TRUE(published);
+  struct stat st{};
+  ASSERT_EQ(::stat((site_ / "download/eu/private.pak").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  for (const std::string name : {"download/eu/manifest.json", "download/eu/manifest.php", "download/updater.php"}) {
+    ASSERT_EQ(::stat((site_ / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << name;
+  }
+  for (const std::string name : {"download", "download/eu", "download/eu/deep", "download/eu/deep/er"}) {
+    ASSERT_EQ(::stat((site_ / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u) << name;
+  }
+}
+
 TEST_F(PublishTest, BothServersShareOneSite) {
   writeFile(client_ / "a.pak", "eu client");
   PublishReport report;
