@@ -1,0 +1,165 @@
+"""The System tab's local-configuration checkbox, Export, Delete and Import in
+the running launcher. Its SDL message boxes are answered with the keyboard
+(Return is Yes or OK, Escape is No or Cancel); the file dialog program is a
+script first in PATH that records its arguments and answers a path the test
+chose, so no typing into a file chooser is involved."""
+
+import os
+import re
+import shutil
+import sys
+import tempfile
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui_e2e"))
+from ui_harness import Launcher, X11Session, wait_until  # noqa: E402
+
+CHECKBOX = (210, 150)
+EXPORT = (224, 214)
+IMPORT = (279, 214)
+DELETE = (334, 214)
+OPTIONS = (20, 20)
+
+SHARED_CONFIG = "musicSoundVolume: 40\naccount: hero\npassword: pw\n"
+
+
+def read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
+def tree(root):
+    """Relative path -> content ("<dir>" for folders) of everything under root."""
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs:
+            out[os.path.relpath(os.path.join(folder, name), root)] = "<dir>"
+        for name in files:
+            out[os.path.relpath(os.path.join(folder, name), root)] = read_text(os.path.join(folder, name))
+    return out
+
+
+class ConfigActionsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.session = X11Session().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def setUp(self):
+        self.bin = tempfile.mkdtemp(prefix="kvdialog-")
+        self.answer = os.path.join(self.bin, "answer")
+        self.calls = os.path.join(self.bin, "calls")
+        with open(os.path.join(self.bin, "zenity"), "w") as f:
+            f.write("#!/bin/sh\n"
+                    f"printf '%s|' \"$NO_AT_BRIDGE\" \"$GSETTINGS_BACKEND\" \"$@\" >> '{self.calls}'\n"
+                    f"echo >> '{self.calls}'\n"
+                    f"cat '{self.answer}'\n")
+        os.chmod(os.path.join(self.bin, "zenity"), 0o755)
+        env = {"PATH": self.bin + os.pathsep + os.environ.get("PATH", "")}
+        self.launcher = Launcher(self.session, config=SHARED_CONFIG, env=env).wait_window()
+
+    def tearDown(self):
+        self.launcher.stop()
+        shutil.rmtree(self.bin, ignore_errors=True)
+
+    def top_windows(self):
+        """Names of the top-level windows, as xwininfo lists them."""
+        out = self.session.run(["xwininfo", "-root", "-tree"]).stdout
+        return {m.group(2): m.group(1) for m in re.finditer(r'^\s+(0x[0-9a-f]+) "([^"]*)"', out, re.M)}
+
+    def click_until(self, position, predicate, what):
+        """Clicks a System tab control until predicate holds. The first click
+        after a message box is sometimes not delivered to the launcher, so up
+        to three clicks are made."""
+        for _ in range(3):
+            self.launcher.click(*position)
+            if wait_until(predicate, 8):
+                return
+        self.fail(f"{what} did not happen after three clicks: {self.launcher.log_text()}")
+
+    def press_for_box(self, position, title):
+        self.click_until(position, lambda: title in self.top_windows(), f"box {title!r}")
+
+    def answer_box(self, title, key):
+        """Waits for the message box titled title, then presses key in it."""
+        windows = wait_until(lambda: title in self.top_windows() and self.top_windows(), 30)
+        self.assertIn(title, windows or {}, f"no box {title!r}: {self.launcher.log_text()}")
+        box = windows[title]
+        # The box is listed before it is mapped; keys reach it only then.
+        self.assertTrue(wait_until(lambda: "IsViewable" in self.session.run(["xwininfo", "-id", box]).stdout, 30))
+        self.session.run(["xdotool", "windowactivate", "--sync", str(int(box, 16))])
+        self.session.run(["xdotool", "key", key])
+        self.assertTrue(wait_until(lambda: title not in self.top_windows(), 30), f"box {title!r} stayed")
+
+    def will_choose(self, path):
+        """The file dialog's next answer."""
+        with open(self.answer, "w") as f:
+            f.write(path + "\n")
+
+    def test_toggle_export_delete_import(self):
+        launcher = self.launcher
+        local = os.path.join(launcher.install, "eu", "config")
+        shared = os.path.join(launcher.home, "vandrel")
+        launcher.click(*OPTIONS)
+
+        # The checkbox gives the server a configuration of its own.
+        launcher.click(*CHECKBOX)
+        self.assertTrue(wait_until(lambda: os.path.exists(os.path.join(local, "config.kvml")), 30))
+        self.assertEqual(read_text(os.path.join(local, "config.kvml")), "enableAudio: true\n")
+        os.makedirs(os.path.join(local, "characters"))
+        with open(os.path.join(local, "characters", "hero.kvml"), "w") as f:
+            f.write("hero")
+
+        # Export without the login.
+        archive = os.path.join(launcher.root, "exported.zip")
+        self.will_choose(archive)
+        self.press_for_box(EXPORT, "Include Login Data")
+        self.answer_box("Include Login Data", "Escape")
+        self.answer_box("Success", "Return")
+        with zipfile.ZipFile(archive) as z:
+            entries = {name: z.read(name).decode() for name in z.namelist()}
+        # The table kept the shared values the fresh file lacked; no login.
+        self.assertEqual(entries, {"config.kvml": "enableAudio: true\nmusicSoundVolume: 40\n",
+                                   "characters/hero.kvml": "hero"})
+        # The temporary folder goes once the message is answered.
+        self.assertTrue(wait_until(lambda: sorted(os.listdir(launcher.install)) ==
+                                   ["eu", "kvlauncher", "system.kvml", "us"], 30),
+                        os.listdir(launcher.install))
+
+        # Delete empties the folder in force.
+        self.press_for_box(DELETE, "Confirm Deletion")
+        self.answer_box("Confirm Deletion", "Return")
+        self.answer_box("Success", "Return")
+        self.assertTrue(wait_until(lambda: tree(local) == {"config.kvml": "enableAudio: true\n"}, 30),
+                        tree(local))
+
+        # Import replaces it with the archive.
+        self.press_for_box(IMPORT, "Import Config")
+        self.answer_box("Import Config", "Return")
+        self.answer_box("Success", "Return")
+        self.assertEqual(tree(local), {"config.kvml": "enableAudio: true\nmusicSoundVolume: 40\n",
+                                       "characters": "<dir>", "characters/hero.kvml": "hero"})
+        self.assertEqual(sorted(os.listdir(os.path.join(launcher.install, "eu"))), ["config", "data"])
+        self.assertTrue(wait_until(lambda: "config_import_tmp" not in os.listdir(launcher.install), 30))
+
+        with open(self.calls) as f:
+            calls = f.read().splitlines()
+        self.assertEqual(len(calls), 2)
+        self.assertRegex(calls[0], r"^1\|memory\|--file-selection\|--save\|"
+                                   r"--filename=config_eu_\d{8}_\d{6}\.zip\|--file-filter=ZIP File \| \*\.zip\|$")
+        self.assertEqual(calls[1], "1|memory|--file-selection|--file-filter=Zip Files (*.zip) | *.zip|")
+
+        # Clearing the checkbox parks the configuration and uses the shared one.
+        self.click_until(CHECKBOX, lambda: os.path.exists(os.path.join(launcher.install, "eu", "config_backup")),
+                         "parking the configuration")
+        self.assertFalse(os.path.exists(local))
+        self.assertEqual(read_text(os.path.join(shared, "config.kvml")), SHARED_CONFIG)
+        self.assertIsNone(launcher.proc.poll(), launcher.log_text())
+
+
+if __name__ == "__main__":
+    unittest.main()
