@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "app/app_state.h"
 #include "app/launcher_actions.h"
@@ -202,6 +203,22 @@ TEST_F(ConcurrentRuns, ShutdownWhileBothServersUpdate) {
     }
   }
   delete launch;
+}
+
+// The headless path: two update runs on threads of their own at once, each
+// with its own transport, sharing only the installation folder.
+TEST_F(ConcurrentRuns, HeadlessRunsOfBothServersAtOnce) {
+  RecordedRun runs[2];
+  std::thread eu([&] { runs[0] = runUpdateOnce(server_.hostPort(), testCertificates().caFile, sandbox_.install(),
+                                               {1, kBuild}); });
+  std::thread us([&] { runs[1] = runUpdateOnce(server_.hostPort(), testCertificates().caFile, sandbox_.install(),
+                                               {2, kBuild}); });
+  eu.join();
+  us.join();
+  for (int server = 1; server <= 2; ++server) {
+    EXPECT_TRUE(runs[server - 1].ready()) << ::testing::PrintToString(runs[server - 1].events());
+    expectConverged(sandbox_, sandbox_.install(), server, kBuild, sandbox_.quickStamp(server));
+  }
 }
 
 }  // namespace
