@@ -1,9 +1,9 @@
 #include "archive/central_directory.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <string_view>
+
+#include "platform/file_system.h"
 
 namespace kv::archive {
 
@@ -23,11 +23,11 @@ std::uint64_t readLittleEndian(std::string_view bytes, std::size_t offset, std::
   return value;
 }
 
-bool readAt(int fd, std::uint64_t offset, std::uint64_t size, std::string& out) {
-  out.assign(size, '\0');
+bool readAt(const platform::File& file, std::uint64_t offset, std::uint64_t size, std::string& out) {
+  out.assign(static_cast<std::size_t>(size), '\0');
   std::uint64_t done = 0;
   while (done < size) {
-    const ssize_t got = ::pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + done));
+    const std::int64_t got = file.readAt(offset + done, out.data() + done, static_cast<std::size_t>(size - done));
     if (got <= 0) return false;
     done += static_cast<std::uint64_t>(got);
   }
@@ -36,7 +36,7 @@ bool readAt(int fd, std::uint64_t offset, std::uint64_t size, std::string& out) 
 
 // The names of the count records of the directory at offset, or nothing
 // when the records do not parse inside the file.
-bool readNames(int fd, std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size, std::uint64_t count,
+bool readNames(const platform::File& fd, std::uint64_t fileSize, std::uint64_t offset, std::uint64_t size, std::uint64_t count,
                std::vector<std::string>& names) {
   if (offset > fileSize || size > fileSize - offset || count > size / kDirectoryRecordSize) return false;
   std::string directory;
@@ -75,7 +75,7 @@ constexpr std::size_t kMaxDirectories = 8;
 // Adds the directory that the end record at endOffset (inside tail, which
 // starts at tailOffset) describes, trying the recorded position and the
 // position right before the end records (data prepended to the archive).
-void addDirectory(int fd, std::uint64_t fileSize, std::string_view tail, std::uint64_t tailOffset,
+void addDirectory(const platform::File& fd, std::uint64_t fileSize, std::string_view tail, std::uint64_t tailOffset,
                   std::size_t endOffset, std::vector<Location>& tried, DirectoryScan& scan) {
   std::uint64_t count = readLittleEndian(tail, endOffset + 10, 2);
   std::uint64_t size = readLittleEndian(tail, endOffset + 12, 4);
@@ -111,7 +111,7 @@ void addDirectory(int fd, std::uint64_t fileSize, std::string_view tail, std::ui
 
 }  // namespace
 
-DirectoryScan scanCentralDirectories(int fd, std::uint64_t fileSize) {
+DirectoryScan scanCentralDirectories(const platform::File& fd, std::uint64_t fileSize) {
   DirectoryScan scan;
   const std::uint64_t tailSize = std::min(fileSize, kEndRecordSize + kMaxCommentSize);
   const std::uint64_t tailOffset = fileSize - tailSize;

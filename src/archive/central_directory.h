@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace kv::archive {
 
 // What the end of an archive file says about its central directory.
@@ -16,9 +18,9 @@ struct DirectoryScan {
   std::vector<std::vector<std::string>> directories;
 };
 
-// Reads the end of the open file fd of fileSize bytes and the central
+// Reads the end of the open file of fileSize bytes and the central
 // directories its end records (plain or ZIP64) point at. Reads only within
 // the file; never fails, a damaged record simply gives no directory.
-[[nodiscard]] DirectoryScan scanCentralDirectories(int fd, std::uint64_t fileSize);
+[[nodiscard]] DirectoryScan scanCentralDirectories(const platform::File& file, std::uint64_t fileSize);
 
 }  // namespace kv::archive

@@ -1,12 +1,12 @@
 #include "archive/file_source.h"
 
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace kv::archive {
@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kReadAhead = 256 * 1024;
 
 struct FileSource {
-  int fd = -1;
+  std::shared_ptr<const platform::File> file;
   std::uint64_t size = 0;
   std::uint64_t offset = 0;       // where the library reads next
   std::uint64_t bufferStart = 0;  // file offset of buffer[0]
@@ -25,7 +25,6 @@ struct FileSource {
   zip_error_t error{};
 
   ~FileSource() {
-    if (fd >= 0) ::close(fd);
     zip_error_fini(&error);
   }
 
@@ -35,10 +34,7 @@ struct FileSource {
       if (offset < bufferStart || offset >= bufferStart + buffer.size()) {
         const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadAhead, size - offset));
         buffer.resize(wanted);
-        ssize_t got = 0;
-        do {
-          got = ::pread(fd, buffer.data(), wanted, static_cast<off_t>(offset));
-        } while (got < 0 && errno == EINTR);
+        const std::int64_t got = file->readAt(offset, buffer.data(), wanted);
         if (got <= 0) {
           buffer.clear();
           zip_error_set(&error, got < 0 ? ZIP_ER_READ : ZIP_ER_EOF, got < 0 ? errno : 0);
@@ -103,13 +99,10 @@ zip_int64_t callback(void* state, void* data, zip_uint64_t length, zip_source_cm
 
 }  // namespace
 
-zip_source* makeFileSource(int fd, std::uint64_t size) {
+zip_source* makeFileSource(std::shared_ptr<const platform::File> file, std::uint64_t size) {
   auto* state = new (std::nothrow) FileSource;
-  if (state == nullptr) {
-    ::close(fd);
-    return nullptr;
-  }
-  state->fd = fd;
+  if (state == nullptr) return nullptr;
+  state->file = std::move(file);
   state->size = size;
   zip_error_init(&state->error);
   zip_source* source = zip_source_function_create(callback, state, nullptr);

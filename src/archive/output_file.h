@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kv::archive {
 
 // Whether an entry with this Unix mode (none for entries made elsewhere) is
@@ -30,7 +32,7 @@ class OutputFile {
 
  private:
   friend class DestinationFolder;
-  int fd_ = -1;
+  platform::File file_;
 };
 
 // The folder that an archive is extracted into. Files are created below it
@@ -57,11 +59,10 @@ class DestinationFolder {
   [[nodiscard]] bool create(const std::string& relativeName, bool executable, OutputFile& file);
 
  private:
-  int folderFd(const std::string& relativeFolder);
-  void closeFolders();
+  const platform::Folder* folder(const std::string& relativeFolder);
 
   std::string path_;
-  std::map<std::string, int> folders_;  // relative folder ("" = the root) -> open descriptor
+  std::map<std::string, platform::Folder> folders_;  // relative folder ("" = the root) -> open folder
 };
 
 }  // namespace kv::archive

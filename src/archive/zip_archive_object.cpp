@@ -1,19 +1,17 @@
 #include "archive/zip_archive_object.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "archive/archive_path.h"
 #include "archive/archive_texts.h"
 #include "archive/central_directory.h"
 #include "archive/file_source.h"
 #include "archive/output_file.h"
+#include "platform/file_system.h"
 
 namespace kv::archive {
 
@@ -62,8 +60,8 @@ bool isUtf8(std::string_view text) {
 // library cuts names at a NUL, so the names are compared with the raw
 // central directories found at the end of the file; when no directory
 // agrees with the library's view, the archive is not trusted.
-void markNamesWithNul(int fd, std::uint64_t fileSize, zip* archive, std::vector<bool>& hasNul) {
-  const DirectoryScan scan = scanCentralDirectories(fd, fileSize);
+void markNamesWithNul(const platform::File& file, std::uint64_t fileSize, zip* archive, std::vector<bool>& hasNul) {
+  const DirectoryScan scan = scanCentralDirectories(file, fileSize);
   const auto count = static_cast<std::uint64_t>(zip_get_num_entries(archive, 0));
   std::vector<const char*> libraryNames(count);
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -112,30 +110,29 @@ void ZipArchive::load(const std::string& path) {
   close();
   comment_.clear();
   fileName_ = path;
-  // Non-blocking, so that a FIFO at path cannot hold the thread.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  struct stat fileStat {};
-  if (fd < 0) fail(kBadZip);
-  if (::fstat(fd, &fileStat) != 0 || !S_ISREG(fileStat.st_mode) || fileStat.st_size == 0) {
-    ::close(fd);
-    fail(kBadZip);
-  }
-  const auto fileSize = static_cast<std::uint64_t>(fileStat.st_size);
-  // The source owns fd from here on; it stays open as long as the archive.
-  zip_source* source = makeFileSource(fd, fileSize);
+  // Opening never waits on a FIFO at path; only a non-empty regular file is
+  // an archive.
+  auto file = std::make_shared<platform::File>(platform::openForReading(path));
+  if (!file->ok()) fail(kBadZip);
+  const std::optional<std::uint64_t> size = file->regularFileSize();
+  if (!size || *size == 0) fail(kBadZip);
+  const std::uint64_t fileSize = *size;
+  // The source shares the file from here on; it stays open as long as the
+  // archive.
+  zip_source* source = makeFileSource(file, fileSize);
   if (source == nullptr) fail(kBadZip);
   zip_error_t error;
   zip_error_init(&error);
   archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
   zip_error_fini(&error);
   if (archive_ == nullptr) {
-    const DirectoryScan scan = scanCentralDirectories(fd, fileSize);
+    const DirectoryScan scan = scanCentralDirectories(*file, fileSize);
     zip_source_free(source);
     fail(scan.endRecordFound ? kBadZip : kNoEndRecord);
   }
   mode_ = ZipMode::Reading;
   try {
-    markNamesWithNul(fd, fileSize, archive_, nulNames_);
+    markNamesWithNul(*file, fileSize, archive_, nulNames_);
   } catch (...) {
     close();
     throw;
@@ -310,24 +307,12 @@ namespace {
 // Writes image to a new file next to path and renames it onto path.
 void writeFileAtomically(const std::string& path, std::string_view image) {
   std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + ".part" + std::to_string(::getpid()) + "_" + std::to_string(attempt);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) fail(kWriteToFileFailed, path);
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < image.size()) {
-    const ssize_t written = ::write(fd, image.data() + done, image.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    ok = written > 0;
-    if (ok) done += static_cast<std::size_t>(written);
-  }
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  platform::File file = platform::createTemporaryBeside(path, temporary);
+  if (!file.ok()) fail(kWriteToFileFailed, path);
+  bool ok = file.write(image.data(), image.size());
+  ok = file.close() && ok;
+  if (!ok || !platform::renameReplacing(temporary, path)) {
+    (void)platform::removeFile(temporary);
     fail(kWriteToFileFailed, path);
   }
 }

@@ -1,82 +1,45 @@
 #include "updater/atomic_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <vector>
+#include "platform/file_system.h"
 
 namespace kv::updater {
 namespace {
 
 void setReason(std::string* reason, const std::string& what) {
-  if (reason != nullptr) *reason = what + ": " + std::strerror(errno);
-}
-
-bool writeAll(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t written = ::write(fd, content.data(), content.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  if (reason != nullptr) *reason = what + ": " + platform::lastErrorText();
 }
 
 }  // namespace
 
 bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason,
                            FileSync sync) {
-  std::string pattern = path + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
+  std::string temporary;
+  platform::File file = platform::createTemporaryBeside(path, temporary);
+  if (!file.ok()) {
     setReason(reason, "cannot create a temporary file beside " + path);
     return false;
   }
-  const std::string temporary(name.data());
-  bool ok = writeAll(fd, content);
+  bool ok = file.write(content.data(), content.size());
   if (!ok) setReason(reason, "cannot write " + temporary);
-  if (ok && ::fchmod(fd, 0644) != 0) {
-    ok = false;
-    setReason(reason, "cannot set the mode of " + temporary);
-  }
-  if (ok && sync == FileSync::Flush && ::fsync(fd) != 0) {
+  if (ok && sync == FileSync::Flush && !file.flush()) {
     ok = false;
     setReason(reason, "cannot flush " + temporary);
   }
-  if (::close(fd) != 0 && ok) {
+  if (!file.close() && ok) {
     ok = false;
     setReason(reason, "cannot close " + temporary);
   }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (ok && !platform::renameReplacing(temporary, path)) {
     ok = false;
     setReason(reason, "cannot rename " + temporary + " to " + path);
   }
   if (!ok) {
-    ::unlink(temporary.c_str());
+    (void)platform::removeFile(temporary);
     return false;
   }
-  if (sync == FileSync::NoFlush) return true;
   // Make the rename itself durable; a folder that cannot be flushed changes
   // nothing about the answer.
-  const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    (void)::fsync(folder);
-    ::close(folder);
-  }
+  if (sync == FileSync::Flush) platform::flushFolderOf(path);
   return true;
 }
 

@@ -1,11 +1,9 @@
 #include "updater/download_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <mutex>
+
+#include "platform/file_system.h"
 
 namespace kv::updater {
 namespace {
@@ -42,16 +40,11 @@ std::string downloadLogLine(std::string_view timeStamp, std::string_view message
 void writeDownloadLog(const std::string& logPath, std::string_view message) {
   const std::string line = downloadLogLine(localTimeStamp(), message);
   std::lock_guard<std::mutex> lock(logMutex());
-  const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(fd, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  ::close(fd);
+  platform::File file = platform::openForAppending(logPath);
+  if (!file.ok()) return;
+  // A line that cannot be written is lost; the download goes on.
+  (void)file.write(line.data(), line.size());
+  (void)file.close();
 }
 
 }  // namespace kv::updater

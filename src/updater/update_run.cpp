@@ -1,12 +1,9 @@
 #include "updater/update_run.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <thread>
 
 #include "archive/zip_archive.h"
+#include "platform/file_system.h"
 #include "updater/archive_guard.h"
 #include "updater/curl_transport.h"
 #include "updater/download_file.h"
@@ -28,16 +25,18 @@ using platform::ReportKind;
 // Removes an old copy of a file about to be fetched. A missing file is fine;
 // a folder in its place is never removed.
 bool removeExistingFile(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
-  if (S_ISDIR(info.st_mode)) return false;
-  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+  switch (platform::pathKind(path)) {
+    case platform::PathKind::Missing:
+      return true;
+    case platform::PathKind::Folder:
+    case platform::PathKind::Unknown:
+      return false;
+    default:
+      return platform::removeFile(path) || platform::pathKind(path) == platform::PathKind::Missing;
+  }
 }
 
-bool isRegularFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
+bool isRegularFile(const std::string& path) { return platform::isRegularFile(path); }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -185,7 +184,7 @@ class UpdateRunner {
         }
         // An archive that cannot be deleted only costs disk space: it is
         // recorded all the same and not fetched again.
-        (void)::unlink(localPath.c_str());
+        (void)platform::removeFile(localPath);
       }
       if (progress.checkpointBytes >= kCheckpointBytes) {
         // A checkpoint that cannot be written only means more to fetch

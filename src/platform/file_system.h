@@ -1,0 +1,142 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kv::platform {
+
+// Plain file operations of the launcher's core: open files, creation that
+// never follows a symbolic link (or any other reparse point), atomic
+// renames, durable writes. One implementation per operating system is
+// chosen at link time. Any thread may use them; an open File or Folder
+// belongs to one thread at a time. None of them throws.
+
+// What stands at a path. A symbolic link is reported as Link and never
+// followed.
+enum class PathKind { Missing, File, Folder, Link, Other, Unknown };
+
+// The kind of what stands at path, without following a link at its last
+// component. Unknown when it cannot be determined (no permission, I/O).
+PathKind pathKind(const std::string& path);
+
+// Whether path (following links) is a regular file.
+bool isRegularFile(const std::string& path);
+
+// The system's description of the last failed operation of this thread.
+std::string lastErrorText();
+
+// An open file, closed when destroyed. Move-only.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Whether the file is open.
+  bool ok() const { return handle_ != kNone; }
+
+  // Writes all size bytes at the current position (or at the end when
+  // opened for appending). False on a write failure (disk full, I/O).
+  [[nodiscard]] bool write(const char* data, std::size_t size);
+
+  // Reads up to size bytes at offset without moving a shared position, so
+  // several readers of one file do not disturb each other. The count read
+  // (0 at the end), or -1 on a read failure.
+  std::int64_t readAt(std::uint64_t offset, char* out, std::size_t size) const;
+
+  // The size of the file when it is a regular file; nothing for anything
+  // else (a folder, a pipe, a device) or when it cannot be asked.
+  std::optional<std::uint64_t> regularFileSize() const;
+
+  // Forces the written bytes to the disk. False when the system reports a
+  // failure.
+  [[nodiscard]] bool flush();
+
+  // Closes the file. False when closing reports a write failure.
+  [[nodiscard]] bool close();
+
+  // The native handle value (a descriptor or a Windows handle); for the
+  // platform's own implementation only.
+  std::intptr_t native() const { return handle_; }
+  static File adopt(std::intptr_t handle);
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;
+};
+
+// Opens an existing file for reading. A pipe or device at path never makes
+// the call wait. Check regularFileSize() before trusting it as a file.
+File openForReading(const std::string& path);
+
+// Opens path for appending, creating it when missing.
+File openForAppending(const std::string& path);
+
+// Creates a new file with a unique name beside path (same folder, name
+// starting with path's name) for writing, readable by everyone and writable
+// by the owner; temporaryPath receives its path. Not open on failure.
+File createTemporaryBeside(const std::string& path, std::string& temporaryPath);
+
+// Renames from to to, replacing a file (or link) at to in one step. False
+// when nothing changed.
+[[nodiscard]] bool renameReplacing(const std::string& from, const std::string& to);
+
+// Removes the file or link at path itself (never a folder). False when it
+// is still there or never was.
+[[nodiscard]] bool removeFile(const std::string& path);
+
+// Makes a finished rename inside the folder of path durable where the
+// system needs that; failures are ignored.
+void flushFolderOf(const std::string& path);
+
+// An open folder below which files are created without following links.
+// Move-only.
+class Folder {
+ public:
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  bool ok() const { return handle_ != kNone; }
+  std::intptr_t native() const { return handle_; }
+  // The folder's path as it was opened.
+  const std::string& path() const { return path_; }
+  static Folder adopt(std::intptr_t handle, std::string path);
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;
+  std::string path_;
+};
+
+// Opens the folder at path (a link to a folder is followed).
+Folder openFolder(const std::string& path);
+
+// Opens the folder name inside parent; a link there is not followed (the
+// open fails).
+Folder openFolderIn(const Folder& parent, const std::string& name);
+
+// What createFileIn did.
+enum class CreateOutcome { Created, Exists, Failed };
+
+// Creates the new regular file name inside folder for writing; fails with
+// Exists when anything stands there (a link is never followed). An
+// executable file gets execute permission where the system has it.
+CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool executable, File& file);
+
+// The kind of name inside folder, without following a link.
+PathKind pathKindIn(const Folder& folder, const std::string& name);
+
+// Removes the file or link name inside folder (never a folder). True when
+// it is gone, also when it was gone already.
+bool removeFileIn(const Folder& folder, const std::string& name);
+
+}  // namespace kv::platform

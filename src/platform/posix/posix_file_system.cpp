@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "platform/file_system.h"
+
+namespace kv::platform {
+namespace {
+
+int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+
+PathKind kindOf(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return PathKind::File;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  if (S_ISLNK(st.st_mode)) return PathKind::Link;
+  return PathKind::Other;
+}
+
+PathKind kindAt(int folder, const char* name) {
+  struct stat st {};
+  if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
+  }
+  return kindOf(st);
+}
+
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+PathKind pathKind(const std::string& path) { return kindAt(AT_FDCWD, path.c_str()); }
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string lastErrorText() { return std::strerror(errno); }
+
+File::~File() {
+  if (ok()) ::close(fdOf(handle_));
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (ok()) ::close(fdOf(handle_));
+    handle_ = std::exchange(other.handle_, kNone);
+  }
+  return *this;
+}
+
+File File::adopt(std::intptr_t handle) {
+  File file;
+  if (handle >= 0) file.handle_ = handle;
+  return file;
+}
+
+bool File::write(const char* data, std::size_t size) {
+  if (!ok()) return false;
+  while (size > 0) {
+    const ssize_t written = ::write(fdOf(handle_), data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+std::int64_t File::readAt(std::uint64_t offset, char* out, std::size_t size) const {
+  ssize_t got = 0;
+  do {
+    got = ::pread(fdOf(handle_), out, size, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
+std::optional<std::uint64_t> File::regularFileSize() const {
+  struct stat st {};
+  if (!ok() || ::fstat(fdOf(handle_), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool File::flush() { return ok() && ::fsync(fdOf(handle_)) == 0; }
+
+bool File::close() {
+  const std::intptr_t handle = std::exchange(handle_, kNone);
+  return handle != kNone && ::close(fdOf(handle)) == 0;
+}
+
+File openForReading(const std::string& path) {
+  // Non-blocking, so that a FIFO at path cannot hold the thread; regular
+  // files ignore the flag.
+  return File::adopt(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+}
+
+File openForAppending(const std::string& path) {
+  return File::adopt(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+}
+
+File createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+  std::string pattern = path + ".XXXXXX";
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return File();
+  temporaryPath = pattern;
+  File file = File::adopt(fd);
+  if (::fchmod(fd, 0644) != 0) {
+    const int error = errno;
+    file = File();
+    ::unlink(temporaryPath.c_str());
+    errno = error;
+  }
+  return file;
+}
+
+bool renameReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+void flushFolderOf(const std::string& path) {
+  const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    (void)::fsync(folder);
+    ::close(folder);
+  }
+}
+
+Folder::~Folder() {
+  if (ok()) ::close(fdOf(handle_));
+}
+
+Folder::Folder(Folder&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNone)), path_(std::move(other.path_)) {}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    if (ok()) ::close(fdOf(handle_));
+    handle_ = std::exchange(other.handle_, kNone);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+Folder Folder::adopt(std::intptr_t handle, std::string path) {
+  Folder folder;
+  if (handle >= 0) {
+    folder.handle_ = handle;
+    folder.path_ = std::move(path);
+  }
+  return folder;
+}
+
+Folder openFolder(const std::string& path) {
+  return Folder::adopt(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path);
+}
+
+Folder openFolderIn(const Folder& parent, const std::string& name) {
+  if (!parent.ok()) return Folder();
+  const int fd = ::openat(fdOf(parent.native()), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return Folder::adopt(fd, parent.path() + "/" + name);
+}
+
+CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool executable, File& file) {
+  file = File();
+  if (!folder.ok()) return CreateOutcome::Failed;
+  // The process's umask narrows these as usual.
+  const mode_t mode = executable ? 0777 : 0666;
+  const int fd = ::openat(fdOf(folder.native()), name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd >= 0) {
+    file = File::adopt(fd);
+    return CreateOutcome::Created;
+  }
+  return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
+PathKind pathKindIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok()) return PathKind::Unknown;
+  return kindAt(fdOf(folder.native()), name.c_str());
+}
+
+bool removeFileIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok()) return false;
+  return ::unlinkat(fdOf(folder.native()), name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+}  // namespace kv::platform
