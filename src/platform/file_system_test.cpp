@@ -1,0 +1,198 @@
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "support/temp_dir.h"
+
+namespace kv::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Makes a symbolic link, or skips the test where the system or the user may
+// not make one.
+bool makeLink(const std::string& target, const std::string& link, bool folder) {
+  std::error_code error;
+  if (folder) {
+    fs::create_directory_symlink(target, link, error);
+  } else {
+    fs::create_symlink(target, link, error);
+  }
+  return !error;
+}
+
+TEST(FileSystem, PathKindTellsEveryKindApartWithoutFollowingLinks) {
+  TempDir dir;
+  writeFile(dir / "file", "x");
+  fs::create_directory(dir / "folder");
+  const bool links = makeLink(dir / "file", dir / "link", false) &&
+                     makeLink(dir / "nowhere", dir / "dangling", false);
+  struct Case {
+    std::string name;
+    PathKind kind;
+  };
+  std::vector<Case> cases = {{"file", PathKind::File},
+                             {"folder", PathKind::Folder},
+                             {"missing", PathKind::Missing},
+                             {"missing/below", PathKind::Missing}};
+  if (links) {
+    cases.push_back({"link", PathKind::Link});
+    cases.push_back({"dangling", PathKind::Link});
+  }
+  for (const Case& c : cases) {
+    EXPECT_EQ(pathKind(dir / c.name), c.kind) << c.name;
+  }
+  EXPECT_TRUE(isRegularFile(dir / "file"));
+  EXPECT_FALSE(isRegularFile(dir / "folder"));
+  EXPECT_FALSE(isRegularFile(dir / "missing"));
+  if (links) {
+    EXPECT_TRUE(isRegularFile(dir / "link"));
+  }
+}
+
+TEST(FileSystem, WrittenBytesAreReadBackAtAnyOffset) {
+  TempDir dir;
+  File file;
+  const Folder folder = openFolder(dir.path());
+  ASSERT_TRUE(folder.ok());
+  ASSERT_EQ(createFileIn(folder, "data", false, file), CreateOutcome::Created);
+  ASSERT_TRUE(file.write("0123456789", 10));
+  ASSERT_TRUE(file.flush());
+  ASSERT_TRUE(file.close());
+  EXPECT_FALSE(file.ok());
+
+  const File reader = openForReading(dir / "data");
+  ASSERT_TRUE(reader.ok());
+  EXPECT_EQ(reader.regularFileSize(), std::optional<std::uint64_t>(10));
+  struct Case {
+    std::uint64_t offset;
+    std::size_t size;
+    std::string expected;
+  };
+  for (const Case& c : {Case{0, 4, "0123"}, Case{7, 10, "789"}, Case{3, 2, "34"}, Case{10, 5, ""}}) {
+    std::string out(c.size, '\0');
+    const std::int64_t got = reader.readAt(c.offset, out.data(), out.size());
+    ASSERT_EQ(got, static_cast<std::int64_t>(c.expected.size())) << c.offset;
+    EXPECT_EQ(out.substr(0, static_cast<std::size_t>(got)), c.expected) << c.offset;
+  }
+}
+
+TEST(FileSystem, OnlyRegularFilesHaveASize) {
+  TempDir dir;
+  fs::create_directory(dir / "folder");
+  const File folder = openForReading(dir / "folder");
+  // Some systems refuse to open a folder as a file at all; either way it has
+  // no size.
+  EXPECT_FALSE(folder.regularFileSize().has_value());
+  EXPECT_FALSE(openForReading(dir / "missing").ok());
+}
+
+TEST(FileSystem, AppendingKeepsWhatIsThere) {
+  TempDir dir;
+  for (const char* line : {"one\n", "two\n"}) {
+    File file = openForAppending(dir / "log");
+    ASSERT_TRUE(file.ok());
+    ASSERT_TRUE(file.write(line, 4));
+    ASSERT_TRUE(file.close());
+  }
+  EXPECT_EQ(readFile(dir / "log"), "one\ntwo\n");
+}
+
+TEST(FileSystem, TemporaryFileRenamedOverALinkReplacesTheLink) {
+  TempDir dir;
+  writeFile(dir / "outside", "keep");
+  if (!makeLink(dir / "outside", dir / "target", false)) GTEST_SKIP() << "no symbolic links here";
+  std::string temporary;
+  File file = createTemporaryBeside(dir / "target", temporary);
+  ASSERT_TRUE(file.ok());
+  EXPECT_EQ(temporary.rfind(dir / "target", 0), 0u) << temporary;
+  ASSERT_TRUE(file.write("new", 3));
+  ASSERT_TRUE(file.close());
+  ASSERT_TRUE(renameReplacing(temporary, dir / "target"));
+  EXPECT_EQ(pathKind(dir / "target"), PathKind::File);
+  EXPECT_EQ(readFile(dir / "target"), "new");
+  EXPECT_EQ(readFile(dir / "outside"), "keep");
+  EXPECT_EQ(pathKind(temporary), PathKind::Missing);
+}
+
+TEST(FileSystem, TemporaryNamesNeverCollide) {
+  TempDir dir;
+  std::string first;
+  std::string second;
+  File a = createTemporaryBeside(dir / "x", first);
+  File b = createTemporaryBeside(dir / "x", second);
+  ASSERT_TRUE(a.ok());
+  ASSERT_TRUE(b.ok());
+  EXPECT_NE(first, second);
+}
+
+TEST(FileSystem, RemoveFileLeavesFoldersAndLinkTargetsAlone) {
+  TempDir dir;
+  fs::create_directory(dir / "folder");
+  writeFile(dir / "target", "keep");
+  EXPECT_FALSE(removeFile(dir / "folder"));
+  EXPECT_EQ(pathKind(dir / "folder"), PathKind::Folder);
+  EXPECT_FALSE(removeFile(dir / "missing"));
+  if (makeLink(dir / "target", dir / "link", false)) {
+    EXPECT_TRUE(removeFile(dir / "link"));
+    EXPECT_EQ(pathKind(dir / "link"), PathKind::Missing);
+    EXPECT_EQ(readFile(dir / "target"), "keep");
+  }
+  EXPECT_TRUE(removeFile(dir / "target"));
+  EXPECT_EQ(pathKind(dir / "target"), PathKind::Missing);
+}
+
+TEST(FileSystem, CreationInAFolderNeverFollowsALink) {
+  TempDir dir;
+  fs::create_directory(dir / "root");
+  fs::create_directory(dir / "elsewhere");
+  writeFile(dir / "outside", "keep");
+  if (!makeLink(dir / "outside", dir / "root/file", false) ||
+      !makeLink(dir / "elsewhere", dir / "root/sub", true)) {
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  const Folder root = openFolder(dir / "root");
+  ASSERT_TRUE(root.ok());
+
+  File file;
+  EXPECT_EQ(createFileIn(root, "file", false, file), CreateOutcome::Exists);
+  EXPECT_FALSE(file.ok());
+  EXPECT_EQ(pathKindIn(root, "file"), PathKind::Link);
+  EXPECT_TRUE(removeFileIn(root, "file"));
+  EXPECT_TRUE(removeFileIn(root, "file"));  // gone already
+  EXPECT_EQ(readFile(dir / "outside"), "keep");
+  EXPECT_EQ(createFileIn(root, "file", true, file), CreateOutcome::Created);
+
+  // A link to a folder is not opened as a folder below the root.
+  EXPECT_FALSE(openFolderIn(root, "sub").ok());
+  EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+}
+
+TEST(FileSystem, SubfoldersOpenAndHoldNewFiles) {
+  TempDir dir;
+  fs::create_directories(dir / "root/a/b");
+  const Folder root = openFolder(dir / "root");
+  const Folder a = openFolderIn(root, "a");
+  const Folder b = openFolderIn(a, "b");
+  ASSERT_TRUE(b.ok());
+  EXPECT_EQ(pathKindIn(a, "b"), PathKind::Folder);
+  EXPECT_EQ(pathKindIn(b, "none"), PathKind::Missing);
+  EXPECT_FALSE(openFolderIn(root, "none").ok());
+  File file;
+  ASSERT_EQ(createFileIn(b, "leaf", false, file), CreateOutcome::Created);
+  ASSERT_TRUE(file.write("x", 1));
+  ASSERT_TRUE(file.close());
+  EXPECT_EQ(readFile(dir / "root/a/b/leaf"), "x");
+  EXPECT_FALSE(removeFileIn(a, "b"));
+  EXPECT_EQ(pathKindIn(a, "b"), PathKind::Folder);
+}
+
+}  // namespace
+}  // namespace kv::platform
