@@ -33,9 +33,10 @@ class Dialogs {
   virtual ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
                                     const std::string& pattern) = 0;
 
-  // The open dialog with one file type filter. Main thread only. A path that
-  // does not exist is reported as a cancel by the caller.
-  virtual ChosenPath chooseOpenFile(const std::string& typeName, const std::string& pattern) = 0;
+  // The open dialog with a title and one file type filter. Main thread only.
+  // A path that does not exist is reported as a cancel by the caller.
+  virtual ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
+                                    const std::string& pattern) = 0;
 };
 
 }  // namespace kv::platform

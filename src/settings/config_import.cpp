@@ -144,7 +144,8 @@ bool replaceConfigFolder(const std::string& configFolder, const std::string& sou
 
 void importConfiguration(ConfigActionContext& context) {
   SettingsStore& store = context.store;
-  const platform::ChosenPath chosen = context.dialogs.chooseOpenFile(kImportFileType, kZipPattern);
+  const platform::ChosenPath chosen =
+      context.dialogs.chooseOpenFile(kImportDialogTitle, kImportFileType, kZipPattern);
   if (!chosen || chosen->empty()) return;
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog

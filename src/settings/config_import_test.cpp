@@ -115,6 +115,7 @@ TEST(ImportConfiguration, BoxesHaveNoOwnerAndTheirButtonsAndIcons) {
     EXPECT_EQ(boxes[i].icon, i + 1 < boxes.size() ? MessageIcon::Question : MessageIcon::Information)
         << i;
   }
+  EXPECT_EQ(s.dialogs.openTitles(), std::vector<std::string>{"Select config zip"});
 }
 
 TEST(ImportConfiguration, ReplaceWithoutConfigFileFallsBackToTheSharedConfiguration) {

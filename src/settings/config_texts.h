@@ -18,6 +18,7 @@ inline constexpr const char* kReplacedOldSuffix = ".replaced";
 // Dialog filters.
 inline constexpr const char* kExportFileType = "ZIP File";
 inline constexpr const char* kImportFileType = "Zip Files (*.zip)";
+inline constexpr const char* kImportDialogTitle = "Select config zip";
 inline constexpr const char* kZipPattern = "*.zip";
 
 // Texts and titles of the configuration actions' message boxes.

@@ -36,7 +36,9 @@ class RecordingDialogs : public platform::Dialogs {
   platform::ChosenPath chooseSaveFile(const std::string&, const std::string&, const std::string&) override {
     return std::nullopt;
   }
-  platform::ChosenPath chooseOpenFile(const std::string&, const std::string&) override { return std::nullopt; }
+  platform::ChosenPath chooseOpenFile(const std::string&, const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   std::vector<std::pair<std::string, std::string>> boxes() const;
 
  private:

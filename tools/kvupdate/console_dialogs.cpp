@@ -31,7 +31,8 @@ platform::ChosenPath ConsoleDialogs::chooseSaveFile(const std::string&, const st
   return std::nullopt;
 }
 
-platform::ChosenPath ConsoleDialogs::chooseOpenFile(const std::string&, const std::string&) {
+platform::ChosenPath ConsoleDialogs::chooseOpenFile(const std::string&, const std::string&,
+                                                    const std::string&) {
   return std::nullopt;
 }
 

@@ -22,7 +22,8 @@ class ConsoleDialogs : public platform::Dialogs {
                                      platform::MessageIcon icon) override;
   platform::ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
                                       const std::string& pattern) override;
-  platform::ChosenPath chooseOpenFile(const std::string& typeName, const std::string& pattern) override;
+  platform::ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
+                                      const std::string& pattern) override;
 
  private:
   std::FILE* stream_;

@@ -193,7 +193,7 @@ TEST(ConsoleDialogs, BoxesBecomeLinesAndGetTheSafeAnswer) {
                                platform::MessageIcon::Question),
             platform::MessageAnswer::Cancel);
   EXPECT_EQ(err.text(), "HTTP Error: Download failed. HTTP response code: 404\nImport: Replace?\nQ: Save?\n");
-  EXPECT_FALSE(dialogs.chooseOpenFile("ZIP File", "*.zip").has_value());
+  EXPECT_FALSE(dialogs.chooseOpenFile("Select config zip", "ZIP File", "*.zip").has_value());
   EXPECT_FALSE(dialogs.chooseSaveFile("a.zip", "ZIP File", "*.zip").has_value());
 }
 

@@ -37,8 +37,10 @@ ChosenPath FakeDialogs::chooseSaveFile(const std::string& defaultName, const std
   return path;
 }
 
-ChosenPath FakeDialogs::chooseOpenFile(const std::string&, const std::string&) {
+ChosenPath FakeDialogs::chooseOpenFile(const std::string& title, const std::string&,
+                                       const std::string&) {
   std::lock_guard<std::mutex> lock(mutex_);
+  openTitles_.push_back(title);
   if (openPaths_.empty()) return std::nullopt;
   ChosenPath path = openPaths_.front();
   openPaths_.pop_front();
@@ -63,6 +65,11 @@ void FakeDialogs::queueSavePath(ChosenPath path) {
 void FakeDialogs::queueOpenPath(ChosenPath path) {
   std::lock_guard<std::mutex> lock(mutex_);
   openPaths_.push_back(std::move(path));
+}
+
+std::vector<std::string> FakeDialogs::openTitles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openTitles_;
 }
 
 std::vector<std::string> FakeDialogs::saveDefaults() const {

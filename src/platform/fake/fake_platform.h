@@ -28,7 +28,9 @@ class FakeDialogs : public Dialogs {
                            MessageButtons buttons, MessageIcon icon) override;
   ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
                             const std::string& pattern) override;
-  ChosenPath chooseOpenFile(const std::string& typeName, const std::string& pattern) override;
+  ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
+                            const std::string& pattern) override;
+  std::vector<std::string> openTitles() const;  // titles of the open dialogs shown
 
   // Thread-safe views and scripting.
   std::vector<ShownBox> boxes() const;
@@ -44,6 +46,7 @@ class FakeDialogs : public Dialogs {
   std::deque<ChosenPath> savePaths_;
   std::deque<ChosenPath> openPaths_;
   std::vector<std::string> saveDefaults_;
+  std::vector<std::string> openTitles_;
 };
 
 struct StartedProcess {

@@ -48,7 +48,8 @@ class LinuxDialogs : public Dialogs {
                            MessageButtons buttons, MessageIcon icon) override;
   ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
                             const std::string& pattern) override;
-  ChosenPath chooseOpenFile(const std::string& typeName, const std::string& pattern) override;
+  ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
+                            const std::string& pattern) override;
 
  private:
   SdlWindow& window_;

@@ -144,9 +144,12 @@ ChosenPath LinuxDialogs::chooseSaveFile(const std::string& defaultName, const st
                        fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern));
 }
 
-ChosenPath LinuxDialogs::chooseOpenFile(const std::string& typeName, const std::string& pattern) {
-  return runFileDialog(kDialogProgram, FileDialogKind::Open,
-                       fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern));
+ChosenPath LinuxDialogs::chooseOpenFile(const std::string& title, const std::string& typeName,
+                                        const std::string& pattern) {
+  std::vector<std::string> arguments =
+      fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern);
+  if (!title.empty()) arguments.push_back("--title=" + title);
+  return runFileDialog(kDialogProgram, FileDialogKind::Open, arguments);
 }
 
 }  // namespace kv::platform::linux_backend
