@@ -67,6 +67,9 @@ bool SdlWindow::create(const WindowSpec& spec, WindowHandler& handler) {
   s.spec = spec;
   s.handler = &handler;
   s.mainThread = std::this_thread::get_id();
+  // A click that gives the window focus back (for instance right after a
+  // message box closed) is a click like any other.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
   s.videoStarted = true;
   const Uint32 first = SDL_RegisterEvents(2);
