@@ -1,5 +1,6 @@
 #include "app/window_procedure.h"
 
+#include "settings/config_placement.h"
 #include "ui/main_screen.h"
 #include "ui/sound_control.h"
 #include "ui/ui_resources.h"
@@ -34,8 +35,8 @@ void reloadUiResources(AppState& state) {
 }
 
 void refreshConfigPathLine(AppState& state) {
-  const std::string path = state.settings.resolveSettingsPath(settings::SettingsFile::Config, true);
-  ui::refreshConfigPathLine(state.ui, path, state.settings.isLocalConfig());
+  ui::refreshConfigPathLine(state.ui, settings::configFolderDisplayText(state.settings),
+                            state.settings.isLocalConfig());
 }
 
 ui::PanelBindings panelBindings(AppState& state, LauncherActions& actions) {
@@ -52,9 +53,7 @@ ui::PanelBindings panelBindings(AppState& state, LauncherActions& actions) {
   b.audio.toggleMasterSound = [&state] {
     ui::toggleMasterSound(state.ui, state.settings, state.platform.graphics, nullptr);
   };
-  b.configPath = [&state] {
-    return state.settings.resolveSettingsPath(settings::SettingsFile::Config, true);
-  };
+  b.configPath = [&state] { return settings::configFolderDisplayText(state.settings); };
   b.isLocalConfig = [&state] { return state.settings.isLocalConfig(); };
   return b;
 }

@@ -57,13 +57,16 @@ std::map<std::string, std::string> snapshotTree(const std::string& root) {
   std::error_code ec;
   for (auto it = fs::recursive_directory_iterator(root, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string rel = fs::relative(it->path(), root).generic_string();
+    // Lexical, so that links inside the tree keep their own names.
+    const std::string rel = it->path().lexically_relative(root).generic_string();
     if (it->is_symlink()) {
       out[rel] = "-> " + fs::read_symlink(it->path()).string();
     } else if (it->is_directory()) {
       out[rel] = "<dir>";
-    } else {
+    } else if (it->is_regular_file()) {
       out[rel] = readFile(it->path().string());
+    } else {
+      out[rel] = "<special>";  // never opened: a FIFO would block
     }
   }
   return out;
