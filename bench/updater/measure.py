@@ -24,10 +24,11 @@ def run_sample(command, cwd=None, env=None, timeout=3600):
     """Runs command once under /usr/bin/time (killed after timeout seconds)
     and measures it; RunFailed when it fails."""
     os.sync()
+    # What the command prints is kept only to explain a failure.
     with tempfile.NamedTemporaryFile(prefix="kv-bench-time-") as usage, tempfile.TemporaryFile() as err:
         timed = ["/usr/bin/time", "-f", "%U %S %M", "-o", usage.name] + list(command)
         start = time.perf_counter()
-        child = subprocess.Popen(timed, cwd=cwd, env=env, stdout=subprocess.DEVNULL, stderr=err)
+        child = subprocess.Popen(timed, cwd=cwd, env=env, stdout=err, stderr=err)
         try:
             child.wait(timeout=timeout)
         except subprocess.TimeoutExpired:

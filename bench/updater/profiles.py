@@ -70,12 +70,15 @@ def _make_mixed(root, rng):
         _write(os.path.join(root, "media", "pack%02d" % (i % 14), "media%04d.bin" % i), rng.randbytes(size))
     for i in range(19):
         _write(os.path.join(root, "maps", "map%02d.bin" % i), rng.randbytes(8 * MIB))
+    # The launcher unpacks into folders that exist when the archive arrives
+    # and refuses folder entries, so the client build keeps its files at the
+    # top of the archive.
     archive = os.path.join(root, CLIENT_ARCHIVE)
     with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as out:
         for i in range(300):
             size = rng.randint(64 * KIB, 700 * KIB)
             data = _text_like(rng, size) if i % 2 == 0 else rng.randbytes(size)
-            out.writestr("bin/module%03d/part%03d.bin" % (i % 20, i), data)
+            out.writestr("module%02d_part%03d.bin" % (i % 20, i), data)
 
 
 def _make_large(root, rng):
