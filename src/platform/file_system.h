@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kv::platform {
 
@@ -23,6 +24,9 @@ PathKind pathKind(const std::string& path);
 
 // Whether path (following links) is a regular file.
 bool isRegularFile(const std::string& path);
+
+// Whether path (following links) is a folder.
+bool isFolder(const std::string& path);
 
 // The system's description of the last failed operation of this thread.
 std::string lastErrorText();
@@ -90,6 +94,10 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // is still there or never was.
 [[nodiscard]] bool removeFile(const std::string& path);
 
+// Renames from to to; fails (false) when anything stands at to, also an
+// empty folder, or when the system cannot rename without replacing.
+[[nodiscard]] bool renameNoReplace(const std::string& from, const std::string& to);
+
 // Makes a finished rename inside the folder of path durable where the
 // system needs that; failures are ignored.
 void flushFolderOf(const std::string& path);
@@ -124,13 +132,35 @@ Folder openFolder(const std::string& path);
 // open fails).
 Folder openFolderIn(const Folder& parent, const std::string& name);
 
-// What createFileIn did.
+// What a creation did.
 enum class CreateOutcome { Created, Exists, Failed };
+
+// Creates the folder at path (its parent must exist). Exists when anything,
+// also a file, stands there.
+CreateOutcome makeFolder(const std::string& path);
 
 // Creates the new regular file name inside folder for writing; fails with
 // Exists when anything stands there (a link is never followed). An
 // executable file gets execute permission where the system has it.
 CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool executable, File& file);
+
+// Opens the regular file name inside folder for reading; a link there is
+// not followed and anything but a regular file is refused (not open).
+File openForReadingIn(const Folder& folder, const std::string& name);
+
+// Opens the file name inside folder for writing, creating it or cutting it
+// to nothing; a link there is not followed (the open fails).
+File createOrTruncateIn(const Folder& folder, const std::string& name);
+
+// Creates the folder name inside folder. Exists when anything stands there.
+CreateOutcome makeFolderIn(const Folder& folder, const std::string& name);
+
+// Removes the empty folder name inside folder; never a link or a file.
+bool removeFolderIn(const Folder& folder, const std::string& name);
+
+// The names inside folder without "." and "..", sorted bytewise. False when
+// the folder could not be read to its end (names holds what was read).
+bool listNames(const Folder& folder, std::vector<std::string>& names);
 
 // The kind of name inside folder, without following a link.
 PathKind pathKindIn(const Folder& folder, const std::string& name);

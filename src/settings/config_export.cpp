@@ -1,8 +1,10 @@
 #include "settings/config_export.h"
 
 #include <ctime>
+#include <optional>
 
 #include "archive/zip_archive.h"
+#include "platform/local_time.h"
 #include "settings/config_files.h"
 #include "settings/config_texts.h"
 
@@ -27,10 +29,10 @@ std::string defaultExportName(const std::string& serverFolder, const std::string
 
 std::string localTimeStamp() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (::localtime_r(&now, &local) == nullptr) return "00000000_000000";
+  const std::optional<std::tm> local = platform::localTime(now);
+  if (!local) return "00000000_000000";
   char buffer[32];
-  const std::size_t length = std::strftime(buffer, sizeof buffer, "%Y%m%d_%H%M%S", &local);
+  const std::size_t length = std::strftime(buffer, sizeof buffer, "%Y%m%d_%H%M%S", &*local);
   return std::string(buffer, length);
 }
 

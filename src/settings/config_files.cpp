@@ -1,20 +1,19 @@
 #include "settings/config_files.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <deque>
 #include <filesystem>
+#include <system_error>
 #include <utility>
+
+#include "platform/file_system.h"
 
 namespace kv::settings {
 namespace {
+
+using platform::CreateOutcome;
+using platform::File;
+using platform::Folder;
+using platform::PathKind;
 
 // Folders nested deeper than this are not copied or listed; a configuration
 // folder is a handful of levels deep.
@@ -24,168 +23,89 @@ constexpr int kMaxRemovalDepth = 1024;
 // Candidates tried for a numbered temporary folder.
 constexpr int kMaxNumberedCandidates = 10000;
 
-// An owned file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
+std::string systemError() { return platform::lastErrorText(); }
 
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // Closes the descriptor and reports whether the close succeeded.
-  bool close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-std::string systemError(int error) { return std::strerror(error); }
+// The folder part and the last name of a path ("." when it has no folder).
+std::pair<std::string, std::string> splitParent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {".", path};
+  if (slash == 0) return {"/", path.substr(1)};
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
 
 // Opens a folder; the last component may not be a symbolic link unless
 // followLast.
-Fd openFolder(const std::string& path, bool followLast) {
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLast ? 0 : O_NOFOLLOW);
-  return Fd(::open(path.c_str(), flags));
+Folder openFolder(const std::string& path, bool followLast) {
+  if (followLast) return platform::openFolder(path);
+  const auto [parent, name] = splitParent(path);
+  if (name.empty() || name == "." || name == "..") return platform::openFolder(path);
+  return platform::openFolderIn(platform::openFolder(parent), name);
 }
 
-Fd openFolderAt(int parent, const std::string& name) {
-  return Fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
-
-// The names inside an open folder, without "." and "..", sorted. False when
-// the folder cannot be read to its end.
-bool listNames(int folderFd, std::vector<std::string>& names) {
-  const int copy = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return false;
-  DIR* dir = ::fdopendir(copy);
-  if (dir == nullptr) {
-    ::close(copy);
-    return false;
-  }
-  ::rewinddir(dir);
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-    errno = 0;
-  }
-  const bool complete = errno == 0;
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return complete;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-// Copies the open regular file in to the open file out. False with errno set
-// on a read or write error.
-bool copyBytes(int in, int out) {
-  char buffer[64 * 1024];
+// Copies the open regular file in to the open file out. False on a read or
+// write error.
+bool copyBytes(const File& in, File& out) {
+  std::string buffer(64 * 1024, '\0');
+  std::uint64_t offset = 0;
   for (;;) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    const std::int64_t got = in.readAt(offset, buffer.data(), buffer.size());
+    if (got < 0) return false;
     if (got == 0) return true;
-    if (!writeAll(out, buffer, static_cast<std::size_t>(got))) return false;
+    if (!out.write(buffer.data(), static_cast<std::size_t>(got))) return false;
+    offset += static_cast<std::uint64_t>(got);
   }
-}
-
-// Opens a regular file for reading without following a link at the last
-// component and without blocking on a pipe that was swapped in.
-Fd openRegularForReading(int parent, const std::string& name) {
-  Fd in(::openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!in.ok()) return in;
-  struct stat st{};
-  if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    errno = EINVAL;
-    return Fd();
-  }
-  // Regular files ignore O_NONBLOCK; reads below wait as usual.
-  return in;
 }
 
 // Copies parent/name (a regular file) to targetParent/targetName, creating
 // or truncating the target; a link at the target is not followed.
-bool copyFileAt(int sourceParent, const std::string& name, int targetParent,
+bool copyFileAt(const Folder& sourceParent, const std::string& name, const Folder& targetParent,
                 const std::string& targetName, std::string& reason) {
-  Fd in = openRegularForReading(sourceParent, name);
+  const File in = platform::openForReadingIn(sourceParent, name);
   if (!in.ok()) {
-    reason = systemError(errno);
+    reason = systemError();
     return false;
   }
-  Fd out(::openat(targetParent, targetName.c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!out.ok() || !copyBytes(in.get(), out.get())) {
-    reason = systemError(errno);
+  File out = platform::createOrTruncateIn(targetParent, targetName);
+  if (!out.ok() || !copyBytes(in, out)) {
+    reason = systemError();
     return false;
   }
   if (!out.close()) {
-    reason = systemError(errno);
+    reason = systemError();
     return false;
   }
   return true;
 }
 
-bool copyFolderFd(int from, int to, int depth, std::string& reason) {
+bool copyFolderContentOf(const Folder& from, const Folder& to, int depth, std::string& reason) {
   if (depth > kMaxDepth) {
-    reason = systemError(ELOOP);
+    reason = "Too many levels of symbolic links";
     return false;
   }
   std::vector<std::string> names;
-  if (!listNames(from, names)) {
-    reason = systemError(errno != 0 ? errno : EIO);
+  if (!platform::listNames(from, names)) {
+    reason = systemError();
     return false;
   }
   for (const std::string& name : names) {
-    struct stat st{};
-    if (::fstatat(from, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      reason = systemError(errno);
+    const PathKind kind = platform::pathKindIn(from, name);
+    if (kind == PathKind::Unknown || kind == PathKind::Missing) {
+      reason = systemError();
       return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-      if (::mkdirat(to, name.c_str(), 0755) != 0 && errno != EEXIST) {
-        reason = systemError(errno);
+    if (kind == PathKind::Folder) {
+      if (platform::makeFolderIn(to, name) == CreateOutcome::Failed) {
+        reason = systemError();
         return false;
       }
-      Fd source = openFolderAt(from, name);
-      Fd target = openFolderAt(to, name);
+      const Folder source = platform::openFolderIn(from, name);
+      const Folder target = platform::openFolderIn(to, name);
       if (!source.ok() || !target.ok()) {
-        reason = systemError(errno);
+        reason = systemError();
         return false;
       }
-      if (!copyFolderFd(source.get(), target.get(), depth + 1, reason)) return false;
-    } else if (S_ISREG(st.st_mode)) {
+      if (!copyFolderContentOf(source, target, depth + 1, reason)) return false;
+    } else if (kind == PathKind::File) {
       if (!copyFileAt(from, name, to, name, reason)) return false;
     }
     // Symbolic links, pipes, sockets and devices are not copied.
@@ -194,25 +114,26 @@ bool copyFolderFd(int from, int to, int depth, std::string& reason) {
 }
 
 // Removes everything inside the open folder. True when it is empty after.
-bool removeContentFd(int folder, int depth) {
+bool removeContentOf(const Folder& folder, int depth) {
   if (depth > kMaxRemovalDepth) return false;
   std::vector<std::string> names;
-  bool complete = listNames(folder, names);
+  bool complete = platform::listNames(folder, names);
   for (const std::string& name : names) {
-    struct stat st{};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      complete = complete && errno == ENOENT;
+    const PathKind kind = platform::pathKindIn(folder, name);
+    if (kind == PathKind::Missing) continue;
+    if (kind == PathKind::Unknown) {
+      complete = false;
       continue;
     }
-    if (S_ISDIR(st.st_mode)) {
-      Fd child = openFolderAt(folder, name);
-      if (!child.ok() || !removeContentFd(child.get(), depth + 1)) {
+    if (kind == PathKind::Folder) {
+      Folder child = platform::openFolderIn(folder, name);
+      if (!child.ok() || !removeContentOf(child, depth + 1)) {
         complete = false;
         continue;
       }
-      child.reset();
-      if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) complete = false;
-    } else if (::unlinkat(folder, name.c_str(), 0) != 0) {
+      child = Folder();
+      if (!platform::removeFolderIn(folder, name)) complete = false;
+    } else if (!platform::removeFileIn(folder, name)) {
       complete = false;
     }
   }
@@ -231,27 +152,24 @@ std::vector<std::string> splitRelative(const std::string& relative) {
   return parts;
 }
 
-// The folder part and the last name of a path ("." when it has no folder).
-std::pair<std::string, std::string> splitParent(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  if (slash == 0) return {"/", path.substr(1)};
-  return {path.substr(0, slash), path.substr(slash + 1)};
+// The size of the regular file name inside folder; 0 for anything else.
+std::uint64_t regularSizeIn(const Folder& folder, const std::string& name) {
+  const File file = platform::openForReadingIn(folder, name);
+  return file.ok() ? file.regularFileSize().value_or(0) : 0;
 }
 
-bool measureFd(int folder, int depth, TreeSize& size) {
+bool measureFolder(const Folder& folder, int depth, TreeSize& size) {
   if (depth > kMaxDepth) return false;
   std::vector<std::string> names;
-  listNames(folder, names);
+  platform::listNames(folder, names);
   for (const std::string& name : names) {
     ++size.entries;
-    struct stat st{};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISREG(st.st_mode)) {
-      size.bytes += static_cast<std::uint64_t>(st.st_size);
-    } else if (S_ISDIR(st.st_mode)) {
-      Fd child = openFolderAt(folder, name);
-      if (child.ok()) measureFd(child.get(), depth + 1, size);
+    const PathKind kind = platform::pathKindIn(folder, name);
+    if (kind == PathKind::File) {
+      size.bytes += regularSizeIn(folder, name);
+    } else if (kind == PathKind::Folder) {
+      const Folder child = platform::openFolderIn(folder, name);
+      if (child.ok()) measureFolder(child, depth + 1, size);
     }
   }
   return true;
@@ -266,22 +184,20 @@ std::string joinPath(const std::string& base, const std::string& name) {
 }
 
 bool pathExists(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0;
+  const PathKind kind = platform::pathKind(path);
+  return kind != PathKind::Missing && kind != PathKind::Unknown;
 }
 
-bool isRealFolder(const std::string& path) {
-  struct stat st{};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isRealFolder(const std::string& path) { return platform::pathKind(path) == PathKind::Folder; }
 
 std::optional<std::string> createNumberedFolder(const std::string& base, const std::string& stem) {
   for (int number = 0; number < kMaxNumberedCandidates; ++number) {
     const std::string name = number == 0 ? stem : stem + "_" + std::to_string(number);
     const std::string path = joinPath(base, name);
     if (pathExists(path)) continue;
-    if (::mkdir(path.c_str(), 0755) == 0) return path;
-    if (errno != EEXIST) return std::nullopt;  // the base itself is the problem
+    const CreateOutcome made = platform::makeFolder(path);
+    if (made == CreateOutcome::Created) return path;
+    if (made == CreateOutcome::Failed) return std::nullopt;  // the base itself is the problem
   }
   return std::nullopt;
 }
@@ -298,22 +214,21 @@ std::optional<std::string> freeNumberedName(const std::string& base, const std::
 bool makeFolders(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return platform::isFolder(path);
 }
 
 bool copyFolderContent(const std::string& from, const std::string& to, std::string& reason) {
-  Fd source = openFolder(from, true);
+  const Folder source = openFolder(from, true);
   if (!source.ok()) {
-    reason = systemError(errno);
+    reason = systemError();
     return false;
   }
-  Fd target = openFolder(to, true);
+  const Folder target = openFolder(to, true);
   if (!target.ok()) {
-    reason = systemError(errno);
+    reason = systemError();
     return false;
   }
-  return copyFolderFd(source.get(), target.get(), 0, reason);
+  return copyFolderContentOf(source, target, 0, reason);
 }
 
 CopyResult copyFileBelow(const std::string& source, const std::string& root,
@@ -322,79 +237,72 @@ CopyResult copyFileBelow(const std::string& source, const std::string& root,
   for (const std::string& part : parts) {
     if (part.empty() || part == "." || part == "..") return CopyResult::Failed;
   }
-  Fd folder = openFolder(root, true);
+  Folder folder = openFolder(root, true);
   if (!folder.ok()) return CopyResult::Failed;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    if (::mkdirat(folder.get(), parts[i].c_str(), 0755) != 0 && errno != EEXIST) {
-      return CopyResult::Failed;
-    }
-    Fd next = openFolderAt(folder.get(), parts[i]);
+    if (platform::makeFolderIn(folder, parts[i]) == CreateOutcome::Failed) return CopyResult::Failed;
+    Folder next = platform::openFolderIn(folder, parts[i]);
     if (!next.ok()) return CopyResult::Failed;
     folder = std::move(next);
   }
   const std::string& last = parts.back();
-  struct stat st{};
-  if (existing == ExistingFile::Keep &&
-      ::fstatat(folder.get(), last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    return CopyResult::KeptExisting;
+  if (existing == ExistingFile::Keep) {
+    const PathKind kind = platform::pathKindIn(folder, last);
+    if (kind != PathKind::Missing && kind != PathKind::Unknown) return CopyResult::KeptExisting;
   }
   const auto [sourceParent, sourceName] = splitParent(source);
-  Fd sourceFolder = openFolder(sourceParent, true);
+  const Folder sourceFolder = openFolder(sourceParent, true);
   if (!sourceFolder.ok()) return CopyResult::Failed;
   std::string reason;
-  return copyFileAt(sourceFolder.get(), sourceName, folder.get(), last, reason)
-             ? CopyResult::Copied
-             : CopyResult::Failed;
+  return copyFileAt(sourceFolder, sourceName, folder, last, reason) ? CopyResult::Copied
+                                                                    : CopyResult::Failed;
 }
 
 bool replaceFileWithCopy(const std::string& source, const std::string& target) {
-  Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st{};
-  if (!in.ok() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const auto [sourceParent, sourceName] = splitParent(source);
+  const File in = platform::openForReadingIn(platform::openFolder(sourceParent), sourceName);
+  if (!in.ok()) return false;
 
-  std::string pattern = target + ".XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  Fd out(::mkostemp(buffer.data(), O_CLOEXEC));
+  std::string temporary;
+  File out = platform::createTemporaryBeside(target, temporary);
   if (!out.ok()) return false;
-  const std::string temporary = buffer.data();
-  const bool written =
-      ::fchmod(out.get(), 0644) == 0 && copyBytes(in.get(), out.get()) && out.close();
-  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  const bool written = copyBytes(in, out) && out.close();
+  if (!written || !platform::renameReplacing(temporary, target)) {
+    out = File();
+    (void)platform::removeFile(temporary);
     return false;
   }
   return true;
 }
 
 bool removeTree(const std::string& path) {
-  struct stat st{};
-  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
-  Fd folder = openFolder(path, false);
+  const PathKind kind = platform::pathKind(path);
+  if (kind == PathKind::Missing) return true;
+  if (kind == PathKind::Unknown) return false;
+  if (kind != PathKind::Folder) return platform::removeFile(path);
+  const auto [parentPath, name] = splitParent(path);
+  const Folder parent = platform::openFolder(parentPath);
+  Folder folder = platform::openFolderIn(parent, name);
   if (!folder.ok()) return false;
-  const bool emptied = removeContentFd(folder.get(), 0);
-  folder.reset();
-  return emptied && ::rmdir(path.c_str()) == 0;
+  const bool emptied = removeContentOf(folder, 0);
+  folder = Folder();
+  return emptied && platform::removeFolderIn(parent, name);
 }
 
 bool removeFolderContent(const std::string& folder) {
-  Fd fd = openFolder(folder, true);
-  if (!fd.ok()) return false;
-  return removeContentFd(fd.get(), 0);
+  const Folder opened = openFolder(folder, true);
+  if (!opened.ok()) return false;
+  return removeContentOf(opened, 0);
 }
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the no-replace flag: test, then rename.
-  if (pathExists(to)) return false;
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return platform::renameNoReplace(from, to);
 }
 
 bool writeFileNoFollow(const std::string& path, const std::string& content) {
-  Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  return out.ok() && writeAll(out.get(), content.data(), content.size()) && out.close();
+  const auto [parent, name] = splitParent(path);
+  File out = platform::createOrTruncateIn(platform::openFolder(parent), name);
+  return out.ok() && out.write(content.data(), content.size()) && out.close();
 }
 
 std::vector<std::string> listRegularFiles(const std::string& folder) {
@@ -404,18 +312,17 @@ std::vector<std::string> listRegularFiles(const std::string& folder) {
   while (!pending.empty()) {
     auto [relative, depth] = pending.front();
     pending.pop_front();
-    Fd fd = relative.empty() ? openFolder(folder, true)
-                             : openFolder(joinPath(folder, relative), false);
-    if (!fd.ok()) continue;
+    const Folder opened = relative.empty() ? openFolder(folder, true)
+                                           : openFolder(joinPath(folder, relative), false);
+    if (!opened.ok()) continue;
     std::vector<std::string> names;
-    listNames(fd.get(), names);
+    platform::listNames(opened, names);
     for (const std::string& name : names) {
-      struct stat st{};
-      if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      const PathKind kind = platform::pathKindIn(opened, name);
       const std::string path = relative.empty() ? name : relative + "/" + name;
-      if (S_ISREG(st.st_mode)) {
+      if (kind == PathKind::File) {
         files.push_back(path);
-      } else if (S_ISDIR(st.st_mode) && depth < kMaxDepth) {
+      } else if (kind == PathKind::Folder && depth < kMaxDepth) {
         pending.emplace_back(path, depth + 1);
       }
     }
@@ -425,15 +332,15 @@ std::vector<std::string> listRegularFiles(const std::string& folder) {
 
 TreeSize measureTree(const std::string& folder) {
   TreeSize size;
-  Fd fd = openFolder(folder, true);
-  if (fd.ok()) measureFd(fd.get(), 0, size);
+  const Folder opened = openFolder(folder, true);
+  if (opened.ok()) measureFolder(opened, 0, size);
   return size;
 }
 
 std::optional<std::uint64_t> regularFileSize(const std::string& path) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return static_cast<std::uint64_t>(st.st_size);
+  if (!platform::isRegularFile(path)) return std::nullopt;
+  const File file = platform::openForReading(path);
+  return file.regularFileSize();
 }
 
 }  // namespace kv::settings

@@ -1,9 +1,8 @@
 #include "settings/config_placement.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
+#include "platform/file_system.h"
 #include "settings/config_files.h"
 #include "settings/config_texts.h"
 
@@ -73,7 +72,7 @@ void toggleLocalConfig(ConfigActionContext& context) {
   } else if (isRealFolder(backup)) {
     (void)renameNoReplace(backup, local);
   } else {
-    ::mkdir(local.c_str(), 0755);  // may exist already
+    (void)platform::makeFolder(local);  // may exist already
     (void)writeFileNoFollow(local + "/" + kConfigFileName, kDefaultConfigContent);
   }
 

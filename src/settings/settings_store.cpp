@@ -1,12 +1,14 @@
 #include "settings/settings_store.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+
+#include "platform/file_system.h"
 
 namespace kv::settings {
 namespace {
@@ -25,8 +27,9 @@ std::string withoutSpaces(const std::string& text) {
 }
 
 bool isRegularOrOther(const std::string& path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
 bool writeText(const std::string& path, const std::string& text) {
@@ -90,7 +93,7 @@ std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnl
   if (isRegularOrOther(localFile)) return folderOnly ? localFolder : localFile;
 
   const std::string sharedFolder = locations_.profileFolder + "/" + kSharedFolderName;
-  ::mkdir(sharedFolder.c_str(), 0755);  // exists already, or cannot be made: carry on
+  (void)platform::makeFolder(sharedFolder);  // exists already, or cannot be made: carry on
   const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
   {
     std::ifstream probe(sharedFile);

@@ -2,8 +2,10 @@
 
 #include <ctime>
 #include <mutex>
+#include <optional>
 
 #include "platform/file_system.h"
+#include "platform/local_time.h"
 
 namespace kv::updater {
 namespace {
@@ -17,10 +19,10 @@ std::mutex& logMutex() {
 
 std::string localTimeStamp() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
+  const std::optional<std::tm> local = platform::localTime(now);
+  if (!local) return "";
   char buffer[64];
-  if (::localtime_r(&now, &local) == nullptr) return "";
-  const std::size_t length = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  const std::size_t length = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &*local);
   return std::string(buffer, length);
 }
 

@@ -1,7 +1,9 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -42,6 +44,11 @@ PathKind pathKind(const std::string& path) { return kindAt(AT_FDCWD, path.c_str(
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string lastErrorText() { return std::strerror(errno); }
@@ -140,6 +147,23 @@ bool removeFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
+bool renameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace flag: test, then rename.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+CreateOutcome makeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return CreateOutcome::Created;
+  return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
 void flushFolderOf(const std::string& path) {
   const int folder = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
@@ -195,6 +219,57 @@ CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool e
     return CreateOutcome::Created;
   }
   return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
+File openForReadingIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok()) return File();
+  // Non-blocking, so that a pipe swapped in cannot hold the thread; regular
+  // files ignore the flag and reads wait as usual.
+  File file = File::adopt(
+      ::openat(fdOf(folder.native()), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.ok() && !file.regularFileSize()) {
+    file = File();
+    errno = EINVAL;
+  }
+  return file;
+}
+
+File createOrTruncateIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok()) return File();
+  return File::adopt(::openat(fdOf(folder.native()), name.c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+}
+
+CreateOutcome makeFolderIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok()) return CreateOutcome::Failed;
+  if (::mkdirat(fdOf(folder.native()), name.c_str(), 0755) == 0) return CreateOutcome::Created;
+  return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
+}
+
+bool removeFolderIn(const Folder& folder, const std::string& name) {
+  return folder.ok() && ::unlinkat(fdOf(folder.native()), name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool listNames(const Folder& folder, std::vector<std::string>& names) {
+  if (!folder.ok()) return false;
+  const int copy = ::fcntl(fdOf(folder.native()), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return false;
+  DIR* dir = ::fdopendir(copy);
+  if (dir == nullptr) {
+    ::close(copy);
+    return false;
+  }
+  ::rewinddir(dir);
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+    errno = 0;
+  }
+  const bool complete = errno == 0;
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return complete;
 }
 
 PathKind pathKindIn(const Folder& folder, const std::string& name) {
