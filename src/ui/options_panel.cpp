@@ -8,39 +8,35 @@
 namespace kv::ui {
 namespace {
 
-OptionControl textLine(int left, int top, int right, int bottom, std::string text) {
+// A control of the given kind in its rectangle (left, top, right, bottom).
+OptionControl control(ControlKind kind, int left, int top, int right, int bottom,
+                      std::string label = {}) {
   OptionControl c;
-  c.kind = ControlKind::TextLine;
+  c.kind = kind;
   c.left = left;
   c.top = top;
   c.right = right;
   c.bottom = bottom;
+  c.label = std::move(label);
+  return c;
+}
+
+OptionControl textLine(int left, int top, int right, int bottom, std::string text) {
+  OptionControl c = control(ControlKind::TextLine, left, top, right, bottom);
   c.value = std::move(text);
   return c;
 }
 
 OptionControl choiceButton(int left, int top, int right, int bottom, std::string label,
                            std::function<void()> action) {
-  OptionControl c;
-  c.kind = ControlKind::ChoiceButton;
-  c.left = left;
-  c.top = top;
-  c.right = right;
-  c.bottom = bottom;
-  c.label = std::move(label);
+  OptionControl c = control(ControlKind::ChoiceButton, left, top, right, bottom, std::move(label));
   c.onActivate = std::move(action);
   return c;
 }
 
 OptionControl checkbox(int left, int top, int right, int bottom, std::string label, bool* value,
                        std::function<void()> action) {
-  OptionControl c;
-  c.kind = ControlKind::Checkbox;
-  c.left = left;
-  c.top = top;
-  c.right = right;
-  c.bottom = bottom;
-  c.label = std::move(label);
+  OptionControl c = control(ControlKind::Checkbox, left, top, right, bottom, std::move(label));
   c.value = value;
   c.onActivate = std::move(action);
   return c;
@@ -48,13 +44,7 @@ OptionControl checkbox(int left, int top, int right, int bottom, std::string lab
 
 OptionControl slider(int left, int top, int right, int bottom, std::string label, int* value,
                      int minValue, std::function<void(int)> action) {
-  OptionControl c;
-  c.kind = ControlKind::Slider;
-  c.left = left;
-  c.top = top;
-  c.right = right;
-  c.bottom = bottom;
-  c.label = std::move(label);
+  OptionControl c = control(ControlKind::Slider, left, top, right, bottom, std::move(label));
   c.value = value;
   c.minValue = minValue;
   c.maxValue = 100;

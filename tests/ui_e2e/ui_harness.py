@@ -7,13 +7,11 @@ executable), the two server folders with their art, and its own HOME.
 
 import atexit
 import os
-import select
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from x11session import X11Session as _SharedSession  # noqa: E402
@@ -21,44 +19,9 @@ from x11session import pixel_at, wait_until  # noqa: E402,F401
 
 
 class X11Session(_SharedSession):
-    """Xvfb + openbox. Xvfb picks its own free display number (-displayfd),
-    so sessions started at the same time by other suites never share one
-    server; openbox must be running before any test starts."""
+    """Xvfb (which picks its own free display number) + openbox, shared with
+    the other end-to-end suites."""
 
-    def __enter__(self):
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
-        os.close(write_end)
-        self.procs.append(xvfb)
-        number = b""
-        deadline = time.monotonic() + 30
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
-            if not ready:
-                break
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
-            self.__exit__(None, None, None)
-            raise RuntimeError("Xvfb did not start")
-        self.number = int(number)
-        self.display = f":{self.number}"
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(), stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, start_new_session=True)
-        self.procs.append(wm)
-        managed = wait_until(lambda: wm.poll() is None and "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
-            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 30)
-        if not managed or wm.poll() is not None:
-            self.__exit__(None, None, None)
-            raise RuntimeError("openbox did not start")
-        return self
 
 BIN_DIR = os.environ.get("KV_BIN_DIR", "")
 SOURCE_DIR = os.environ.get("KV_SOURCE_DIR", "")
