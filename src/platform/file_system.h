@@ -98,6 +98,14 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // empty folder, or when the system cannot rename without replacing.
 [[nodiscard]] bool renameNoReplace(const std::string& from, const std::string& to);
 
+// What exchangePaths did.
+enum class ExchangeOutcome { Exchanged, Unsupported, Failed };
+
+// Swaps the two existing paths a and b in one step, so that a reader finds
+// either the old or the new one at each name, never none. Unsupported when
+// the system or the file system cannot swap (nothing changed then).
+ExchangeOutcome exchangePaths(const std::string& a, const std::string& b);
+
 // Makes a finished rename inside the folder of path durable where the
 // system needs that; failures are ignored.
 void flushFolderOf(const std::string& path);

@@ -1,13 +1,11 @@
 #include "settings/config_import.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "archive/zip_archive.h"
+#include "platform/file_system.h"
 #include "settings/config_archive_limits.h"
 #include "settings/config_files.h"
 #include "settings/config_placement.h"
@@ -106,15 +104,16 @@ bool replaceConfigFolder(const std::string& configFolder, const std::string& sou
   // then holds the previous folder; it is moved to the name of replaced
   // folders and removed (a part that cannot be removed stays there).
   if (pathExists(configFolder)) {
-    if (::renameat2(AT_FDCWD, staging->c_str(), AT_FDCWD, configFolder.c_str(), RENAME_EXCHANGE) == 0) {
+    const platform::ExchangeOutcome exchange = platform::exchangePaths(*staging, configFolder);
+    if (exchange == platform::ExchangeOutcome::Exchanged) {
       std::string previous = *staging;
       const std::optional<std::string> aside = freeNumberedName(parent, name + kReplacedOldSuffix);
       if (aside && renameNoReplace(previous, *aside)) previous = *aside;
       removeTree(previous);
       return true;
     }
-    if (errno != EINVAL && errno != ENOSYS) {
-      reason = std::strerror(errno);
+    if (exchange == platform::ExchangeOutcome::Failed) {
+      reason = platform::lastErrorText();
       removeTree(*staging);
       return false;
     }
@@ -125,13 +124,13 @@ bool replaceConfigFolder(const std::string& configFolder, const std::string& sou
   if (pathExists(configFolder)) {
     old = freeNumberedName(parent, name + kReplacedOldSuffix);
     if (!old || !renameNoReplace(configFolder, *old)) {
-      reason = std::strerror(old ? errno : EEXIST);
+      reason = old ? platform::lastErrorText() : std::strerror(EEXIST);
       removeTree(*staging);
       return false;
     }
   }
   if (!renameNoReplace(*staging, configFolder)) {
-    reason = std::strerror(errno);
+    reason = platform::lastErrorText();
     if (old) (void)renameNoReplace(*old, configFolder);
     removeTree(*staging);
     return false;
@@ -162,7 +161,7 @@ void importConfiguration(ConfigActionContext& context) {
   }
   // Extraction creates no folders; entries inside "characters" need it.
   const std::string characters = *temporary + "/" + kCharactersFolderName;
-  if (::mkdir(characters.c_str(), 0755) != 0) {
+  if (platform::makeFolder(characters) != platform::CreateOutcome::Created) {
     tell(context, kImportCharactersFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }

@@ -159,6 +159,11 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+ExchangeOutcome exchangePaths(const std::string& a, const std::string& b) {
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return ExchangeOutcome::Exchanged;
+  return errno == EINVAL || errno == ENOSYS ? ExchangeOutcome::Unsupported : ExchangeOutcome::Failed;
+}
+
 CreateOutcome makeFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) == 0) return CreateOutcome::Created;
   return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
