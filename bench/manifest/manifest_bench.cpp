@@ -161,6 +161,8 @@ KV_MANIFEST_SIZES(BM_ParseCompareWrite);
 }  // namespace
 
 int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   std::error_code error;
   std::string folderTemplate = (std::filesystem::temp_directory_path(error) / "kv-manifest-bench-XXXXXX").string();
   const char* base = ::mkdtemp(folderTemplate.data());
@@ -169,8 +171,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   workFolder() = base;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::filesystem::remove_all(workFolder(), error);
