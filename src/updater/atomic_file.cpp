@@ -1,5 +1,7 @@
 #include "updater/atomic_file.h"
 
+#include <vector>
+
 #include "platform/file_system.h"
 
 namespace kv::updater {
@@ -9,10 +11,41 @@ void setReason(std::string* reason, const std::string& what) {
   if (reason != nullptr) *reason = what + ": " + platform::lastErrorText();
 }
 
+// Whether name has the form of a temporary file made beside leaf: leaf, a
+// dot, and 6 to 32 ASCII letters, digits or underscores.
+bool isTemporaryOf(const std::string& name, const std::string& leaf) {
+  if (name.size() < leaf.size() + 7 || name.size() > leaf.size() + 33) return false;
+  if (name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.') return false;
+  for (std::size_t i = leaf.size() + 1; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Removes the temporary files that replacements of path cut off by a kill
+// or a power loss left beside it. Failures are ignored.
+void removeLeftTemporaries(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  const platform::Folder folder = platform::openFolder(folderPath.empty() ? std::string("/") : folderPath);
+  std::vector<std::string> names;
+  if (!folder.ok()) return;
+  (void)platform::listNames(folder, names);
+  for (const std::string& name : names) {
+    if (isTemporaryOf(name, leaf) && platform::pathKindIn(folder, name) == platform::PathKind::File) {
+      (void)platform::removeFileIn(folder, name);
+    }
+  }
+}
+
 }  // namespace
 
 bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason,
                            FileSync sync) {
+  removeLeftTemporaries(path);
   std::string temporary;
   platform::File file = platform::createTemporaryBeside(path, temporary);
   if (!file.ok()) {

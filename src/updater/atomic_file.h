@@ -15,8 +15,10 @@ enum class FileSync {
 // Replaces the file at path with content: writes a temporary file in the
 // same folder, flushes it to disk (unless told not to), renames it over path
 // and flushes the folder. A reader finds the old or the new complete file,
-// never a torn one. False when any step failed; the temporary file is then
-// removed and the old file stays. reason (when given) receives the system's
+// never a torn one. Temporary files that earlier replacements of path left
+// beside it when they were cut off (by a kill or a power loss) are removed
+// first. False when any step failed; the temporary file is then removed and
+// the old file stays. reason (when given) receives the system's
 // text. Any thread.
 [[nodiscard]] bool replaceFileAtomically(const std::string& path, std::string_view content,
                                          std::string* reason = nullptr, FileSync sync = FileSync::Flush);
