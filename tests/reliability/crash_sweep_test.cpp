@@ -173,6 +173,22 @@ TEST_F(Sweep, UpdateKilledAtWritesAndAfterRandomDelays) {
   }
   EXPECT_GT(killed, 0);
 
+  // Every write of the local manifest (the checkpoints and the final one)
+  // and of the stamp record, the last write of a run.
+  const std::string records = "/install/eu/manifest.";
+  const long recordWrites = countWrites(records);
+  ASSERT_GE(recordWrites, 3) << "expected checkpoints, the final manifest and the stamp";
+  for (long at = 1; at <= recordWrites; ++at) {
+    SCOPED_TRACE("killed at record write " + std::to_string(at));
+    resetInstall();
+    const ProcessResult run = update(faultEnvironment({records, at, false, 0, "", ""}));
+    ASSERT_EQ(run.exitCode, 128 + SIGKILL) << run.output << run.errors;
+    ++killed;
+    expectConsistent();
+    expectConvergence();
+    if (HasFatalFailure()) return;
+  }
+
   const int delays = sweepPoints(8) / 2 + 1;
   for (int i = 0; i < delays; ++i) {
     const int delayMs = std::uniform_int_distribution<int>(0, static_cast<int>(fullRun.count()))(random);
