@@ -1,4 +1,8 @@
 # Third-party libraries, all from the distribution's packages.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/KvDependenciesWin32.cmake)
+  return()
+endif()
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
