@@ -1,11 +1,20 @@
-// GDI+ pictures, fonts and drawing. Pictures load through GDI+'s own
-// decoders; a font file is added to a private font collection that lives as
-// long as the font, since a GDI+ font must not outlive its collection.
+// GDI+ pictures, fonts and drawing. Pictures and fonts are read into
+// memory first and decoded from there: GDI+ keeps a file it loaded by name
+// open (and so locked) as long as the picture or font lives, and the
+// updater must be able to replace the server's art while it is shown. A
+// font goes into a private font collection that lives as long as the font,
+// since a GDI+ font must not outlive its collection.
 #include <windows.h>
+
+#include <shlwapi.h>
 
 #include <gdiplus.h>
 
 #include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/file_system.h"
 
 #include "platform/win32/gdiplus_canvas.h"
 #include "platform/win32/wide_text.h"
@@ -14,10 +23,37 @@
 namespace kv::platform::win32 {
 namespace {
 
+// The whole content of a regular file, or nothing.
+std::optional<std::string> readWholeFile(const std::string& path) {
+  const File file = openForReading(path);
+  const std::optional<std::uint64_t> size = file.regularFileSize();
+  if (!size || *size > 256u * 1024u * 1024u) return std::nullopt;
+  std::string bytes(static_cast<std::size_t>(*size), '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::int64_t got = file.readAt(done, bytes.data() + done, bytes.size() - done);
+    if (got <= 0) return std::nullopt;
+    done += static_cast<std::size_t>(got);
+  }
+  return bytes;
+}
+
+// Releases a COM stream.
+struct StreamRelease {
+  void operator()(IStream* stream) const { stream->Release(); }
+};
+
 class GdiplusImage : public Image {
  public:
-  explicit GdiplusImage(const std::string& path) : bitmap_(new Gdiplus::Bitmap(widen(path).c_str())) {
-    if (bitmap_->GetLastStatus() != Gdiplus::Ok) bitmap_.reset();
+  explicit GdiplusImage(const std::string& path) {
+    const std::optional<std::string> bytes = readWholeFile(path);
+    if (!bytes || bytes->empty()) return;
+    // GDI+ reads from the stream as long as the bitmap lives; the stream
+    // holds its own copy of the bytes.
+    stream_.reset(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes->data()), static_cast<UINT>(bytes->size())));
+    if (!stream_) return;
+    bitmap_.reset(Gdiplus::Bitmap::FromStream(stream_.get()));
+    if (bitmap_ && bitmap_->GetLastStatus() != Gdiplus::Ok) bitmap_.reset();
   }
   bool ok() const override { return bitmap_ != nullptr; }
   int width() const override { return ok() ? static_cast<int>(bitmap_->GetWidth()) : 0; }
@@ -25,13 +61,18 @@ class GdiplusImage : public Image {
   Gdiplus::Bitmap* bitmap() const { return bitmap_.get(); }
 
  private:
+  std::unique_ptr<IStream, StreamRelease> stream_;  // declared first: outlives the bitmap
   std::unique_ptr<Gdiplus::Bitmap> bitmap_;
 };
 
 class GdiplusFont : public Font {
  public:
   GdiplusFont(const std::string& path, float points) : points_(points) {
-    if (collection_.AddFontFile(widen(path).c_str()) != Gdiplus::Ok) return;
+    std::optional<std::string> bytes = readWholeFile(path);
+    if (!bytes || bytes->empty()) return;
+    // The collection uses the memory as long as it lives.
+    bytes_ = std::move(*bytes);
+    if (collection_.AddMemoryFont(bytes_.data(), static_cast<INT>(bytes_.size())) != Gdiplus::Ok) return;
     if (collection_.GetFamilyCount() < 1) return;
     int found = 0;
     if (collection_.GetFamilies(1, &family_, &found) != Gdiplus::Ok || found < 1) return;
@@ -44,6 +85,7 @@ class GdiplusFont : public Font {
 
  private:
   float points_;
+  std::string bytes_;  // declared before the collection: outlives it
   Gdiplus::PrivateFontCollection collection_;
   Gdiplus::FontFamily family_;
   std::unique_ptr<Gdiplus::Font> font_;

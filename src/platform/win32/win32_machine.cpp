@@ -17,6 +17,15 @@ constexpr wchar_t kCryptographyKey[] = L"SOFTWARE\\Microsoft\\Cryptography";
 constexpr wchar_t kRuntimeKey[] = L"SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
 constexpr wchar_t kRuntimeKeyWow[] = L"SOFTWARE\\Wow6432Node\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
 
+// The launcher's core joins paths with "/", which Windows accepts as well;
+// paths the system hands out are given back that way.
+std::string withForwardSlashes(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return narrow(path);
+}
+
 }  // namespace
 
 std::string Win32Machine::executablePath() {
@@ -26,7 +35,7 @@ std::string Win32Machine::executablePath() {
     if (length == 0) return std::string();
     if (length < path.size()) {
       path.resize(length);
-      return narrow(path);
+      return withForwardSlashes(path);
     }
     path.resize(path.size() * 2);
   }
@@ -36,7 +45,7 @@ std::string Win32Machine::executablePath() {
 std::string Win32Machine::profileFolder() {
   wchar_t path[MAX_PATH] = {};
   if (SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, 0, path) != S_OK) return std::string();
-  return narrow(path);
+  return withForwardSlashes(path);
 }
 
 std::string Win32Machine::machineIdentity() {

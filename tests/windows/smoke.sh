@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Smoke test of the Windows launcher under Wine: a fresh Wine prefix, a
+# private X server with a window manager, a demo game published with the
+# Linux tools and served over HTTPS on 127.0.0.1 (host name "localhost").
+#
+# Checks: the window appears centred with its painted frame; a second start
+# exits 0 at once and leaves the first window alone; the top band drags the
+# window; the update reaches "Client is ready to play" (progress bar full
+# and the local manifest stamp written); Play starts the client .exe of the
+# server folder and the launcher exits.
+#
+# Usage: smoke.sh KVLAUNCHER_EXE LINUX_BIN_DIR [WORK_DIR]
+#   LINUX_BIN_DIR holds kvpublish and kvart of a Linux build.
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/../.." && pwd)
+EXE=$(realpath "$1")
+BIN=$(realpath "$2")
+WORK=${3:-$(mktemp -d "${TMPDIR:-/tmp}/kv-wine-smoke.XXXXXX")}
+mkdir -p "$WORK"
+WORK=$(realpath "$WORK")
+source "$ROOT/scripts/lib/site.sh"
+
+LOG=$WORK/smoke.log
+: >"$LOG"
+PIDS=()
+export WINEPREFIX=$WORK/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  local pid
+  wineserver -k 2>/dev/null || true
+  for pid in "${PIDS[@]}"; do stop_group "$pid"; done
+  PIDS=()
+}
+trap cleanup EXIT
+fail() {
+  echo "windows smoke: FAIL: $*" >&2
+  echo "windows smoke: logs and screenshots in $WORK" >&2
+  exit 1
+}
+step() { echo "windows smoke: $*"; }
+
+CC=i686-w64-mingw32-gcc-posix
+BUILDS=(vdclient_dx_x64 vdclient_gl_x64 vdclient_dx_x86 vdclient_gl_x86)
+
+# ---- The demo game: art from kvart, Windows client programs and libraries ----
+step "making the demo game"
+CLIENT=$WORK/client/eu
+mkdir -p "$CLIENT" "$WORK/src"
+"$BIN/kvart" "$CLIENT" --label EU >>"$LOG" 2>&1
+cat >"$WORK/src/client.c" <<'C'
+/* Stands in for the game: records its build and working folder. */
+#include <stdio.h>
+#include <windows.h>
+int main(void) {
+  char folder[MAX_PATH];
+  FILE *out;
+  GetCurrentDirectoryA(sizeof folder, folder);
+  out = fopen("demo_client_started.txt", "w");
+  if (out == NULL) return 1;
+  fprintf(out, "build: %s\nworkdir: %s\n", BUILD, folder);
+  fclose(out);
+  return 0;
+}
+C
+for build in "${BUILDS[@]}"; do
+  $CC -O1 -DBUILD="\"$build\"" -o "$WORK/src/$build.exe" "$WORK/src/client.c"
+  (cd "$WORK/src" && zip -q -X "$CLIENT/$build.zip" "$build.exe")
+done
+printf '__declspec(dllexport) void *eglGetDisplay(void *d) { return d; }\n' >"$WORK/src/egl.c"
+printf '__declspec(dllexport) const char *glGetString(unsigned n) { (void)n; return "demo"; }\n' >"$WORK/src/gles.c"
+$CC -shared -o "$WORK/src/libEGL.dll" "$WORK/src/egl.c"
+$CC -shared -o "$WORK/src/libGLESv2.dll" "$WORK/src/gles.c"
+cp "$WORK/src/libEGL.dll" "$WORK/src/libGLESv2.dll" "$CLIENT/"
+(cd "$WORK/src" && zip -q -X "$CLIENT/oldlibs.zip" libEGL.dll libGLESv2.dll)
+for i in $(seq 1 40); do
+  mkdir -p "$CLIENT/maps"
+  head -c $((i * 512)) /dev/urandom >"$CLIENT/maps/file$i.dat"
+done
+"$BIN/kvpublish" --server eu --version-text "KVLauncher Version 0.29" "$CLIENT" "$WORK/site" >>"$LOG" 2>&1 ||
+  fail "kvpublish failed"
+
+step "serving the site over HTTPS"
+make_ca "$WORK/ca"
+PORT=$(free_port)
+start_nginx "$WORK/nginx" "$WORK/site" "$WORK/ca" "$PORT" || fail "nginx did not start"
+PIDS+=("$NGINX_PID")
+
+# ---- The installation ----
+INSTALL=$WORK/install
+mkdir -p "$INSTALL/eu"
+cp "$EXE" "$INSTALL/kvlauncher.exe"
+cp -r "$CLIENT/data" "$INSTALL/eu/"
+# Wine sees the machine's root folder as drive Z:.
+printf 'siteHost: localhost:%s\ncaFile: Z:%s\nserver: 1\n' "$PORT" "$WORK/ca/ca.pem" >"$INSTALL/system.kvml"
+
+# ---- X server and window manager ----
+DISPLAY_NUMBER=""
+for n in $(seq 200 299); do
+  if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then DISPLAY_NUMBER=$n; break; fi
+done
+[[ -n "$DISPLAY_NUMBER" ]] || fail "no free X display number"
+export DISPLAY=:$DISPLAY_NUMBER
+SCREEN_W=1280
+SCREEN_H=1024
+setsid Xvfb "$DISPLAY" -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp >/dev/null 2>&1 &
+PIDS+=("$!")
+for _ in $(seq 1 100); do [[ -e /tmp/.X11-unix/X$DISPLAY_NUMBER ]] && break; sleep 0.1; done
+[[ -e /tmp/.X11-unix/X$DISPLAY_NUMBER ]] || fail "Xvfb did not start"
+setsid openbox --sm-disable >/dev/null 2>&1 &
+PIDS+=("$!")
+for _ in $(seq 1 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q WINDOW && break
+  sleep 0.1
+done
+
+# ---- A fresh prefix with the client's runtime recorded as installed ----
+step "creating a Wine prefix"
+timeout 300 wineboot --init >>"$LOG" 2>&1 || fail "wineboot failed"
+wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Installed /t REG_DWORD /d 1 /f \
+  >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
+wineserver -w
+
+# ---- First start ----
+step "starting the launcher"
+(cd "$INSTALL" && exec setsid wine kvlauncher.exe) >"$WORK/launcher.log" 2>&1 &
+LAUNCHER_PID=$!
+PIDS+=("$LAUNCHER_PID")
+WINDOW=""
+for _ in $(seq 1 600); do
+  WINDOW=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | head -1 || true)
+  [[ -n "$WINDOW" ]] && break
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before showing its window"
+  sleep 0.1
+done
+[[ -n "$WINDOW" ]] || fail "the launcher window did not appear"
+
+geometry() { eval "$(xdotool getwindowgeometry --shell "$WINDOW")"; WX=$X; WY=$Y; WW=$WIDTH; WH=$HEIGHT; }
+geometry
+step "window at ($WX, $WY), $WW x $WH"
+((WW == 518 && WH == 324)) || fail "the window is $WW x $WH, not 518 x 324"
+((WX == SCREEN_W / 2 - 259 && WY == SCREEN_H / 2 - 162)) || fail "the window is not centred: ($WX, $WY)"
+
+# pixel X Y — "R G B" of the screen at (X, Y) in the last screenshot.
+SHOT=$WORK/screen.png
+shoot() { import -window root "$SHOT" 2>/dev/null; }
+pixel() {
+  convert "$SHOT" -format "%[fx:int(255*p{$1,$2}.r)] %[fx:int(255*p{$1,$2}.g)] %[fx:int(255*p{$1,$2}.b)]" info: 2>/dev/null ||
+    echo "0 0 0"
+}
+
+# The frame is painted from the server's art, not the class's grey brush.
+painted=""
+for _ in $(seq 1 100); do
+  shoot
+  grey=0
+  for point in "20 20" "259 100" "500 300" "100 250"; do
+    read -r px py <<<"$point"
+    read -r r g b <<<"$(pixel $((WX + px)) $((WY + py)))"
+    if ((r == 128 && g == 128 && b == 128)); then grey=$((grey + 1)); fi
+  done
+  if ((grey == 0)); then painted=1; break; fi
+  sleep 0.2
+done
+cp "$SHOT" "$WORK/first-frame.png"
+[[ -n "$painted" ]] || fail "the window shows the bare class background (see first-frame.png)"
+step "the frame is painted"
+
+# ---- Second start: exits 0 at once, the first window stays ----
+step "starting a second launcher"
+second=0
+(cd "$INSTALL" && timeout 120 wine kvlauncher.exe) >"$WORK/second.log" 2>&1 || second=$?
+((second == 0)) || fail "the second start exited with $second"
+kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the first launcher ended when the second started"
+count=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | wc -l)
+((count == 1)) || fail "$count launcher windows after the second start"
+
+# ---- The top band drags the window ----
+step "dragging the window by its top band"
+xdotool mousemove $((WX + 150)) $((WY + 12))
+xdotool mousedown 1
+for i in $(seq 1 10); do xdotool mousemove $((WX + 150 + i * 8)) $((WY + 12 + i * 5)); done
+xdotool mouseup 1
+moved=""
+for _ in $(seq 1 50); do
+  geometry
+  if ((WX != SCREEN_W / 2 - 259 || WY != SCREEN_H / 2 - 162)); then moved=1; break; fi
+  sleep 0.1
+done
+[[ -n "$moved" ]] || fail "the window did not move when its top band was dragged"
+step "window moved to ($WX, $WY)"
+
+# ---- The update reaches ready ----
+step "waiting for the update"
+ready=""
+for _ in $(seq 1 1200); do
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended during the update"
+  if [[ -f "$INSTALL/eu/manifest.meta" ]]; then
+    shoot
+    read -r r g b <<<"$(pixel $((WX + 307)) $((WY + 268)))"
+    if ((r > 180 && g > 100 && g < 210 && b < 110)); then ready=1; break; fi
+  fi
+  sleep 0.25
+done
+cp "$SHOT" "$WORK/ready.png"
+[[ -n "$ready" ]] || fail "the client did not become ready (see ready.png and launcher.log)"
+step "the client is ready; $(find "$INSTALL/eu" -type f | wc -l) files in the server folder"
+
+# ---- Play starts the client and ends the launcher ----
+step "pressing Play"
+xdotool mousemove $((WX + 411)) $((WY + 261)) click 1
+started=""
+for _ in $(seq 1 300); do
+  if [[ -f "$INSTALL/eu/demo_client_started.txt" ]]; then started=1; break; fi
+  sleep 0.1
+done
+[[ -n "$started" ]] || fail "the client did not start after Play"
+# The client writes Windows line ends.
+REPORT=$(tr -d '\r' <"$INSTALL/eu/demo_client_started.txt")
+sed 's/^/  /' <<<"$REPORT"
+grep -qi 'workdir: .*\\install\\eu$' <<<"$REPORT" || fail "the client ran outside the server folder"
+for _ in $(seq 1 200); do kill -0 "$LAUNCHER_PID" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$LAUNCHER_PID" 2>/dev/null && fail "the launcher did not exit after starting the client"
+step "PASS"
