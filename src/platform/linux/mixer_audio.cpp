@@ -52,11 +52,24 @@ struct MixerAudio::State {
 
 namespace {
 
-// Music streamed by the mixer's single music channel.
+// A whole file read by SDL (which takes UTF-8 names everywhere).
+struct FileBytes {
+  void* data = nullptr;
+  std::size_t size = 0;
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes() { SDL_free(data); }
+};
+
+// Music streamed by the mixer's single music channel: decoded while it
+// plays, from the file's bytes held in memory. The file itself is not kept
+// open, so the updater can replace it while it plays (Windows refuses to
+// delete or rename a file that is open).
 class MixerMusic : public Sound {
  public:
-  MixerMusic(std::shared_ptr<MixerDevice> device, Mix_Music* music)
-      : device_(std::move(device)), music_(music) {}
+  MixerMusic(std::shared_ptr<MixerDevice> device, Mix_Music* music, std::unique_ptr<FileBytes> bytes)
+      : device_(std::move(device)), bytes_(std::move(bytes)), music_(music) {}
   ~MixerMusic() override {
     if (device_->musicOwner == this) {
       Mix_HaltMusic();
@@ -98,6 +111,7 @@ class MixerMusic : public Sound {
 
  private:
   std::shared_ptr<MixerDevice> device_;
+  std::unique_ptr<FileBytes> bytes_;  // read by the decoder until the music is freed
   Mix_Music* music_;
   bool repeat_ = false;
   int volume_ = MIX_MAX_VOLUME;
@@ -171,9 +185,14 @@ bool MixerAudio::hasDevice() const { return state_->device != nullptr; }
 std::unique_ptr<Sound> MixerAudio::openSound(const std::string& path, SoundMode mode) {
   if (!state_->device) return nullptr;
   if (mode == SoundMode::Streamed) {
-    Mix_Music* music = Mix_LoadMUS(path.c_str());
+    auto bytes = std::make_unique<FileBytes>();
+    bytes->data = SDL_LoadFile(path.c_str(), &bytes->size);
+    if (bytes->data == nullptr || bytes->size == 0 || bytes->size > 0x7FFFFFFF) return nullptr;
+    SDL_RWops* source = SDL_RWFromConstMem(bytes->data, static_cast<int>(bytes->size));
+    if (source == nullptr) return nullptr;
+    Mix_Music* music = Mix_LoadMUS_RW(source, 1);  // frees source, also on failure
     if (music == nullptr) return nullptr;
-    return std::make_unique<MixerMusic>(state_->device, music);
+    return std::make_unique<MixerMusic>(state_->device, music, std::move(bytes));
   }
   Mix_Chunk* chunk = Mix_LoadWAV(path.c_str());
   if (chunk == nullptr) return nullptr;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -90,6 +91,27 @@ TEST_F(MixerDummyTest, MusicStopKeepsPositionAndNewObjectTakesOver) {
   second->setVolume(-1.0f);
   second->setVolume(3.0f);
   EXPECT_TRUE(second->isPlaying());
+}
+
+// Whether this process holds a descriptor open on path.
+bool processHoldsOpen(const std::string& path) {
+  const std::string target = std::filesystem::canonical(path).string();
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error).string() == target) return true;
+  }
+  return false;
+}
+
+TEST_F(MixerDummyTest, PlayingMusicDoesNotHoldItsFileOpen) {
+  // The updater must be able to replace the file while it plays; on Windows
+  // an open file cannot be deleted or renamed.
+  auto music = audio.openSound(dir / "tone.wav", SoundMode::Streamed);
+  ASSERT_NE(music, nullptr);
+  music->play();
+  EXPECT_FALSE(processHoldsOpen(dir / "tone.wav"));
+  kv::test::writeFile(dir / "tone.wav", "replaced");
+  EXPECT_TRUE(music->isPlaying());
 }
 
 TEST_F(MixerDummyTest, EffectPlaysStopsAndOutlivesNothing) {
