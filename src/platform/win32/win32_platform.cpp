@@ -2,6 +2,6 @@
 
 namespace kv::platform::win32 {
 
-Win32Platform::Win32Platform() = default;
+Win32Platform::Win32Platform(int showCommand) : window_(showCommand) {}
 
 }  // namespace kv::platform::win32

@@ -16,7 +16,9 @@ namespace kv::platform::win32 {
 // carried as posted messages WM_USER + 1 ... + 4 with heap buffers.
 class Win32Window : public Window {
  public:
-  Win32Window();
+  // showCommand: how show() shows the window (the show command the program
+  // was started with, e.g. SW_SHOWNORMAL).
+  explicit Win32Window(int showCommand);
   ~Win32Window() override;
   bool create(const WindowSpec& spec, WindowHandler& handler) override;
   void show() override;
@@ -100,12 +102,13 @@ class GdiplusGraphics : public Graphics {
 // The whole Windows backend. Audio is SDL2_mixer, shared with Linux.
 class Win32Platform {
  public:
-  Win32Platform();
+  // showCommand: the show command passed to the program's entry point.
+  explicit Win32Platform(int showCommand);
   Platform& platform() { return platform_; }
 
  private:
   GdiplusGraphics graphics_;
-  Win32Window window_;
+  Win32Window window_;  // constructed with the show command
   Win32Dialogs dialogs_{window_};
   Win32Shell shell_{window_};
   Win32Machine machine_{window_};

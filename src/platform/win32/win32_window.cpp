@@ -42,6 +42,7 @@ wchar_t* heapText(const std::string& utf8) {
 struct Win32Window::State {
   HWND window = nullptr;
   WindowHandler* handler = nullptr;
+  int showCommand = SW_SHOWNORMAL;
   std::wstring className;
   int width = 0;
   int height = 0;
@@ -51,7 +52,9 @@ struct Win32Window::State {
   void paint();
 };
 
-Win32Window::Win32Window() : state_(std::make_unique<State>()) {}
+Win32Window::Win32Window(int showCommand) : state_(std::make_unique<State>()) {
+  state_->showCommand = showCommand;
+}
 
 Win32Window::~Win32Window() {
   if (state_->window != nullptr) {
@@ -205,7 +208,7 @@ bool Win32Window::create(const WindowSpec& spec, WindowHandler& handler) {
 }
 
 void Win32Window::show() {
-  if (state_->window != nullptr) ShowWindow(state_->window, SW_SHOWNORMAL);
+  if (state_->window != nullptr) ShowWindow(state_->window, state_->showCommand);
 }
 
 void Win32Window::update() {
