@@ -42,7 +42,7 @@ bool readNames(const platform::File& fd, std::uint64_t fileSize, std::uint64_t o
   std::string directory;
   if (!readAt(fd, offset, size, directory)) return false;
   names.clear();
-  names.reserve(count);
+  names.reserve(static_cast<std::size_t>(count));  // at most size / 46, which was read
   std::size_t position = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
     if (directory.size() - position < kDirectoryRecordSize ||
@@ -52,9 +52,9 @@ bool readNames(const platform::File& fd, std::uint64_t fileSize, std::uint64_t o
     const auto nameLength = readLittleEndian(directory, position + 28, 2);
     const auto extraLength = readLittleEndian(directory, position + 30, 2);
     const auto commentLength = readLittleEndian(directory, position + 32, 2);
-    const std::size_t recordLength = kDirectoryRecordSize + nameLength + extraLength + commentLength;
+    const auto recordLength = static_cast<std::size_t>(kDirectoryRecordSize + nameLength + extraLength + commentLength);
     if (directory.size() - position < recordLength) return false;
-    names.push_back(directory.substr(position + kDirectoryRecordSize, nameLength));
+    names.push_back(directory.substr(position + kDirectoryRecordSize, static_cast<std::size_t>(nameLength)));
     position += recordLength;
   }
   return true;

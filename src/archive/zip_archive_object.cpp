@@ -62,9 +62,10 @@ bool isUtf8(std::string_view text) {
 // agrees with the library's view, the archive is not trusted.
 void markNamesWithNul(const platform::File& file, std::uint64_t fileSize, zip* archive, std::vector<bool>& hasNul) {
   const DirectoryScan scan = scanCentralDirectories(file, fileSize);
-  const auto count = static_cast<std::uint64_t>(zip_get_num_entries(archive, 0));
+  // The library holds every entry in memory, so the count fits in memory.
+  const auto count = static_cast<std::size_t>(zip_get_num_entries(archive, 0));
   std::vector<const char*> libraryNames(count);
-  for (std::uint64_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count; ++i) {
     libraryNames[i] = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
     if (libraryNames[i] == nullptr) fail(kBadZip);
   }
@@ -73,13 +74,13 @@ void markNamesWithNul(const platform::File& file, std::uint64_t fileSize, zip* a
   for (const auto& names : scan.directories) {
     if (names.size() != count) continue;
     bool same = true;
-    for (std::uint64_t i = 0; i < count && same; ++i) {
+    for (std::size_t i = 0; i < count && same; ++i) {
       const std::string& stored = names[i];
       same = stored.compare(0, stored.find('\0'), libraryNames[i]) == 0;
     }
     if (!same) continue;
     agreed = true;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
       if (names[i].find('\0') != std::string::npos) hasNul[i] = true;
     }
   }
@@ -159,7 +160,7 @@ std::vector<ZipEntryInfo> ZipArchive::listEntries() {
     const char* stored = zip_get_name(archive_, i, ZIP_FL_ENC_RAW);
     if (stored == nullptr) fail(kBadZip);
     info.storedName = stored;
-    info.nameHasNul = nulNames_[i];
+    info.nameHasNul = nulNames_[static_cast<std::size_t>(i)];
     info.compressedSize = (stat.valid & ZIP_STAT_COMP_SIZE) != 0 ? stat.comp_size : 0;
     info.uncompressedSize = (stat.valid & ZIP_STAT_SIZE) != 0 ? stat.size : 0;
     info.crc = (stat.valid & ZIP_STAT_CRC) != 0 ? stat.crc : 0;

@@ -35,14 +35,16 @@ class ImageReader {
 
   std::optional<std::uint16_t> u16(std::uint64_t offset) const {
     if (!fits(offset, 2)) return std::nullopt;
-    return static_cast<std::uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
+    const auto at = static_cast<std::size_t>(offset);  // fits() bounded it by the size
+    return static_cast<std::uint16_t>(bytes_[at] | (bytes_[at + 1] << 8));
   }
 
   std::optional<std::uint32_t> u32(std::uint64_t offset) const {
     if (!fits(offset, 4)) return std::nullopt;
+    const auto at = static_cast<std::size_t>(offset);
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-      value |= static_cast<std::uint32_t>(bytes_[offset + i]) << (8 * i);
+      value |= static_cast<std::uint32_t>(bytes_[at + i]) << (8 * i);
     }
     return value;
   }
@@ -51,7 +53,7 @@ class ImageReader {
     return offset <= bytes_.size() && length <= bytes_.size() - offset;
   }
 
-  std::uint8_t byte(std::uint64_t offset) const { return bytes_[offset]; }
+  std::uint8_t byte(std::uint64_t offset) const { return bytes_[static_cast<std::size_t>(offset)]; }
 
  private:
   std::span<const std::uint8_t> bytes_;
