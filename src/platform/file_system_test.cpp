@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -131,6 +132,18 @@ TEST(FileSystem, TemporaryNamesNeverCollide) {
   ASSERT_TRUE(a.ok());
   ASSERT_TRUE(b.ok());
   EXPECT_NE(first, second);
+  // The name is the file's, a dot and 6 to 32 letters, digits or
+  // underscores: left-over temporaries are recognised by that form.
+  for (const std::string& name : {first, second}) {
+    const std::string prefix = dir / "x.";
+    ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+    const std::string suffix = name.substr(prefix.size());
+    EXPECT_GE(suffix.size(), 6u) << name;
+    EXPECT_LE(suffix.size(), 32u) << name;
+    for (const char c : suffix) {
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_') << name;
+    }
+  }
 }
 
 TEST(FileSystem, RemoveFileLeavesFoldersAndLinkTargetsAlone) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -148,7 +149,11 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath) 
   const unsigned process = GetCurrentProcessId();
   for (int attempt = 0; attempt < 100; ++attempt) {
     const unsigned number = counter.fetch_add(1) ^ (GetTickCount() << 8);
-    const std::string candidate = path + "." + std::to_string(process) + "_" + std::to_string(number);
+    // The name's suffix is 17 letters, digits and underscores, like the
+    // six random characters of the POSIX names.
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%08x_%08x", process, number);
+    const std::string candidate = path + "." + suffix;
     const HANDLE handle = CreateFileW(win32::widen(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                       nullptr);
