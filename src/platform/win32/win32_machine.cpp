@@ -118,7 +118,14 @@ std::optional<std::string> Win32Machine::probeOpenGLVersion() {
 }
 
 bool Win32Machine::libraryExports(const std::string& path, const std::string& symbol) {
-  const HMODULE library = LoadLibraryA(path.c_str());
+  // With a full path and the altered search order, the libraries that this
+  // one needs are looked for in its own folder first (the server folder),
+  // as when the game client loads it.
+  char full[MAX_PATH] = {};
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  const bool absolute = length > 0 && length < MAX_PATH;
+  const HMODULE library = absolute ? LoadLibraryExA(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                                   : LoadLibraryA(path.c_str());
   if (library == nullptr) return false;
   const bool found = GetProcAddress(library, symbol.c_str()) != nullptr;
   FreeLibrary(library);
