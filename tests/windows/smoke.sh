@@ -7,7 +7,9 @@
 # exits 0 at once and leaves the first window alone; the top band drags the
 # window; the update reaches "Client is ready to play" (progress bar full
 # and the local manifest stamp written); Play starts the client .exe of the
-# server folder and the launcher exits.
+# server folder and the launcher exits. Without the runtime key, a second
+# run warns about the missing runtime over its visible window and carries on
+# after OK.
 #
 # Usage: smoke.sh KVLAUNCHER_EXE LINUX_BIN_DIR [WORK_DIR]
 #   LINUX_BIN_DIR holds kvpublish and kvart of a Linux build.
@@ -220,4 +222,44 @@ sed 's/^/  /' <<<"$REPORT"
 grep -qi 'workdir: .*\\install\\eu$' <<<"$REPORT" || fail "the client ran outside the server folder"
 for _ in $(seq 1 200); do kill -0 "$LAUNCHER_PID" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$LAUNCHER_PID" 2>/dev/null && fail "the launcher did not exit after starting the client"
+
+# ---- Without the runtime: the warning, then the launcher carries on ----
+step "starting without the runtime recorded"
+wine reg delete 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Installed /f >>"$LOG" 2>&1 ||
+  fail "could not remove the runtime value"
+# The download page would go to Wine's browser helper; it is switched off.
+(cd "$INSTALL" && exec setsid env WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winebrowser.exe=d" wine kvlauncher.exe) \
+  >"$WORK/launcher-warning.log" 2>&1 &
+LAUNCHER_PID=$!
+PIDS+=("$LAUNCHER_PID")
+BOX=""
+for _ in $(seq 1 600); do
+  BOX=$(xdotool search --onlyvisible --name '^Missing Component$' 2>/dev/null | head -1 || true)
+  [[ -n "$BOX" ]] && break
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before warning about the runtime"
+  sleep 0.1
+done
+[[ -n "$BOX" ]] || fail "no warning about the missing runtime"
+xdotool search --onlyvisible --name '^Vandrel$' >/dev/null 2>&1 || fail "the window is not visible under the warning"
+shoot
+cp "$SHOT" "$WORK/runtime-warning.png"
+# No update runs while the warning is open.
+requests=$(grep -c 'GET /download/updater.php' "$WORK/nginx/access.log" || true)
+xdotool windowactivate --sync "$BOX" key Return 2>/dev/null || xdotool key Return
+closed=""
+for _ in $(seq 1 100); do
+  if ! xdotool search --onlyvisible --name '^Missing Component$' >/dev/null 2>&1; then closed=1; break; fi
+  sleep 0.1
+done
+[[ -n "$closed" ]] || fail "the warning did not close with OK"
+# Carrying on means the client build is chosen and the update starts: the
+# request for the launcher version reaches the site again.
+for _ in $(seq 1 300); do
+  now=$(grep -c 'GET /download/updater.php' "$WORK/nginx/access.log" || true)
+  ((now > requests)) && break
+  sleep 0.1
+done
+((now > requests)) || fail "no update started after the warning"
+kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended after the warning"
+xdotool search --onlyvisible --name '^Vandrel$' >/dev/null 2>&1 || fail "the window went away after the warning"
 step "PASS"
