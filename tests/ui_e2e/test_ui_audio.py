@@ -8,7 +8,7 @@ import shutil
 import tempfile
 import unittest
 
-from ui_harness import NORMAL, SOUND_OFF_COLOURS, Launcher, X11Session, wait_until
+from ui_harness import NORMAL, SOUND_OFF_COLOURS, Launcher, SessionTestCase, wait_until
 
 BYTES_PER_SECOND = 44100 * 2 * 2
 
@@ -34,28 +34,10 @@ def size(path):
         return 0
 
 
-class UiAudioTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = X11Session().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
-    def setUp(self):
-        self.launchers = []
-        self.folders = []
-
-    def tearDown(self):
-        for launcher in self.launchers:
-            launcher.stop()
-        for folder in self.folders:
-            shutil.rmtree(folder, ignore_errors=True)
-
+class UiAudioTest(SessionTestCase):
     def launch(self, config=None):
         folder = tempfile.mkdtemp(prefix="kvaudio-")
-        self.folders.append(folder)
+        self.cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
         audio = os.path.join(folder, "audio.raw")
         launcher = Launcher(self.session, config=config,
                             env={"SDL_AUDIODRIVER": "disk", "SDL_DISKAUDIOFILE": audio})

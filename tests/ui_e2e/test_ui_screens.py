@@ -7,32 +7,14 @@ import tempfile
 import unittest
 
 from ui_harness import (DISABLED, HOVER, NORMAL, OPTIONS_ON_COLOURS, PRESSED, STATE_COLOURS,
-                        Launcher, TestSite, X11Session, is_orange, wait_until)
+                        Launcher, SessionTestCase, TestSite, is_orange, wait_until)
 
 BAR_Y = 268  # a row through the progress track (261..275)
 PLAY_PIXEL = (320, 229)
 SIGN_UP_PIXEL = (49, 229)
 
 
-class UiScreensTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = X11Session().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
-    def setUp(self):
-        self.launchers = []
-        self.cleanups = []
-
-    def tearDown(self):
-        for launcher in self.launchers:
-            launcher.stop()
-        for cleanup in self.cleanups:
-            cleanup()
-
+class UiScreensTest(SessionTestCase):
     def start(self, **kwargs):
         launcher = Launcher(self.session, **kwargs)
         self.launchers.append(launcher)

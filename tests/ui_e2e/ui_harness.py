@@ -12,6 +12,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from x11session import X11Session as _SharedSession  # noqa: E402
@@ -21,6 +22,29 @@ from x11session import pixel_at, wait_until  # noqa: E402,F401
 class X11Session(_SharedSession):
     """Xvfb (which picks its own free display number) + openbox, shared with
     the other end-to-end suites."""
+
+
+class SessionTestCase(unittest.TestCase):
+    """One X session per test class; each test stops its launchers and runs
+    its clean-ups when it ends."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = X11Session().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def setUp(self):
+        self.launchers = []
+        self.cleanups = []
+
+    def tearDown(self):
+        for launcher in self.launchers:
+            launcher.stop()
+        for cleanup in self.cleanups:
+            cleanup()
 
 
 BIN_DIR = os.environ.get("KV_BIN_DIR", "")
