@@ -42,4 +42,10 @@ struct ConfigActionContext {
   std::function<void()> refreshConfigPathLine;
 };
 
+// Shows a box with one OK button; the answer carries nothing. Main thread.
+inline void tell(ConfigActionContext& context, platform::MessageOwner owner,
+                 const std::string& text, const char* title, platform::MessageIcon icon) {
+  (void)context.dialogs.messageBox(owner, text, title, platform::MessageButtons::Ok, icon);
+}
+
 }  // namespace kv::settings

@@ -16,11 +16,6 @@ using platform::MessageButtons;
 using platform::MessageIcon;
 using platform::MessageOwner;
 
-void tell(ConfigActionContext& context, const std::string& text, const char* title,
-          MessageIcon icon) {
-  (void)context.dialogs.messageBox(MessageOwner::MainWindow, text, title, MessageButtons::Ok, icon);
-}
-
 }  // namespace
 
 std::string defaultExportName(const std::string& serverFolder, const std::string& timeStamp) {
@@ -55,7 +50,7 @@ void exportConfiguration(ConfigActionContext& context) {
   const std::optional<std::string> temporary =
       createNumberedFolder(context.workingFolder, kExportTempStem);
   if (!temporary) {
-    tell(context, kExportTempFailedText, kTitleExportError, MessageIcon::Error);
+    tell(context, MessageOwner::MainWindow, kExportTempFailedText, kTitleExportError, MessageIcon::Error);
     return;
   }
 
@@ -64,19 +59,19 @@ void exportConfiguration(ConfigActionContext& context) {
   std::string reason;
   if (!copyFolderContent(store.resolveSettingsPath(SettingsFile::Config, true), *temporary,
                          reason)) {
-    tell(context, std::string(kExportCopyFailedText) + reason, kTitleExportError,
+    tell(context, MessageOwner::MainWindow, std::string(kExportCopyFailedText) + reason, kTitleExportError,
          MessageIcon::Error);
     return;
   }
   if (!store.writeConfigCopy(*temporary + "/" + kConfigFileName, includeLogin)) {
-    tell(context, kExportConfigFailedText, kTitleExportError, MessageIcon::Error);
+    tell(context, MessageOwner::MainWindow, kExportConfigFailedText, kTitleExportError, MessageIcon::Error);
     return;
   }
 
   if (archive::createZipArchive(*temporary, archivePath)) {
-    tell(context, kExportDoneText, kTitleSuccess, MessageIcon::Information);
+    tell(context, MessageOwner::MainWindow, kExportDoneText, kTitleSuccess, MessageIcon::Information);
   } else {
-    tell(context, kExportZipFailedText, kTitleExportError, MessageIcon::Error);
+    tell(context, MessageOwner::MainWindow, kExportZipFailedText, kTitleExportError, MessageIcon::Error);
   }
   removeTree(*temporary);
 }

@@ -19,11 +19,6 @@ using platform::MessageButtons;
 using platform::MessageIcon;
 using platform::MessageOwner;
 
-void tell(ConfigActionContext& context, const std::string& text, const char* title,
-          MessageIcon icon) {
-  (void)context.dialogs.messageBox(MessageOwner::None, text, title, MessageButtons::Ok, icon);
-}
-
 MessageAnswer ask(ConfigActionContext& context, const char* text, const char* title,
                   MessageButtons buttons) {
   return context.dialogs.messageBox(MessageOwner::None, text, title, buttons,
@@ -149,31 +144,31 @@ void importConfiguration(ConfigActionContext& context) {
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog
   if (!declaredWithinImportLimits(*chosen, *archiveSize)) {
-    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
 
   const std::optional<std::string> temporary =
       createNumberedFolder(context.workingFolder, kImportTempStem);
   if (!temporary) {
-    tell(context, kImportTempFailedText, kTitleImportError, MessageIcon::Error);
+    tell(context, MessageOwner::None, kImportTempFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
   // Extraction creates no folders; entries inside "characters" need it.
   const std::string characters = *temporary + "/" + kCharactersFolderName;
   if (platform::makeFolder(characters) != platform::CreateOutcome::Created) {
-    tell(context, kImportCharactersFailedText, kTitleImportError, MessageIcon::Error);
+    tell(context, MessageOwner::None, kImportCharactersFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
   // After a failed extraction the temporary folder stays with what was
   // written, for the player to look at.
   if (!archive::extractZipArchive(*chosen, *temporary, context.window)) {
-    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
   if (!withinImportLimits(*temporary)) {
     removeTree(*temporary);
-    tell(context, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
+    tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
 
@@ -193,7 +188,7 @@ void importConfiguration(ConfigActionContext& context) {
     std::string reason;
     if (!replaceConfigFolder(configFolder, *temporary, reason)) {
       removeTree(*temporary);
-      tell(context, kImportReplaceFailedText + reason, kTitleImportError, MessageIcon::Error);
+      tell(context, MessageOwner::None, kImportReplaceFailedText + reason, kTitleImportError, MessageIcon::Error);
       return;
     }
   } else {
@@ -202,7 +197,7 @@ void importConfiguration(ConfigActionContext& context) {
 
   offerMinimap(context, *temporary);
   removeTree(*temporary);
-  tell(context, kImportDoneText, kTitleSuccess, MessageIcon::Information);
+  tell(context, MessageOwner::None, kImportDoneText, kTitleSuccess, MessageIcon::Information);
 
   if (replace || override) {
     store.unload(SettingsFile::Config, true);
