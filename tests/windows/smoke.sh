@@ -178,15 +178,28 @@ count=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | wc -l)
 
 # ---- The top band drags the window ----
 step "dragging the window by its top band"
-xdotool mousemove $((WX + 150)) $((WY + 12))
-xdotool mousedown 1
-for i in $(seq 1 10); do xdotool mousemove $((WX + 150 + i * 8)) $((WY + 12 + i * 5)); done
-xdotool mouseup 1
+# Under Wine the window manager takes over the move once the press on the
+# caption reaches it; give it time to grab the pointer, move in small steps,
+# and try again when a busy machine let the first drag slip past it.
 moved=""
-for _ in $(seq 1 50); do
-  geometry
-  if ((WX != SCREEN_W / 2 - 259 || WY != SCREEN_H / 2 - 162)); then moved=1; break; fi
-  sleep 0.1
+for attempt in 1 2 3; do
+  xdotool mousemove $((WX + 150)) $((WY + 12))
+  sleep 0.3
+  xdotool mousedown 1
+  sleep 0.5
+  for i in $(seq 1 10); do
+    xdotool mousemove $((WX + 150 + i * 8)) $((WY + 12 + i * 5))
+    sleep 0.05
+  done
+  sleep 0.3
+  xdotool mouseup 1
+  for _ in $(seq 1 30); do
+    geometry
+    if ((WX != SCREEN_W / 2 - 259 || WY != SCREEN_H / 2 - 162)); then moved=1; break; fi
+    sleep 0.1
+  done
+  [[ -n "$moved" ]] && break
+  step "the window did not move on attempt $attempt; trying again"
 done
 [[ -n "$moved" ]] || fail "the window did not move when its top band was dragged"
 step "window moved to ($WX, $WY)"
