@@ -166,6 +166,13 @@ CreateOutcome makeFolderIn(const Folder& folder, const std::string& name);
 // Removes the empty folder name inside folder; never a link or a file.
 bool removeFolderIn(const Folder& folder, const std::string& name);
 
+// Removes the folder name inside folder with everything below it,
+// permanently and without asking. Links below it are removed as links,
+// never followed; a link (or anything but a folder) at name is left alone
+// and gives false. Entries that cannot be removed stay. True when nothing
+// is left at name.
+bool removeFolderTreeIn(const Folder& folder, const std::string& name);
+
 // The names inside folder without "." and "..", sorted bytewise. False when
 // the folder could not be read to its end (names holds what was read).
 bool listNames(const Folder& folder, std::vector<std::string>& names);

@@ -207,5 +207,47 @@ TEST(FileSystem, SubfoldersOpenAndHoldNewFiles) {
   EXPECT_EQ(pathKindIn(a, "b"), PathKind::Folder);
 }
 
+TEST(FileSystem, FolderTreeRemovalTakesEverythingBelowIt) {
+  TempDir dir;
+  fs::create_directories(dir / "root/tree/a/b/c");
+  fs::create_directories(dir / "root/tree/empty");
+  writeFile(dir / "root/tree/top.txt", "1");
+  writeFile(dir / "root/tree/a/b/c/deep.bin", std::string(70000, 'x'));
+  writeFile(dir / "root/plain", "2");
+  const Folder root = openFolder(dir / "root");
+  ASSERT_TRUE(root.ok());
+
+  EXPECT_TRUE(removeFolderTreeIn(root, "tree"));
+  EXPECT_EQ(pathKindIn(root, "tree"), PathKind::Missing);
+  // Only folders are taken; a file or a missing name is refused.
+  EXPECT_FALSE(removeFolderTreeIn(root, "plain"));
+  EXPECT_EQ(readFile(dir / "root/plain"), "2");
+  EXPECT_FALSE(removeFolderTreeIn(root, "tree"));
+}
+
+TEST(FileSystem, FolderTreeRemovalNeverFollowsALink) {
+  TempDir dir;
+  fs::create_directories(dir / "root/tree");
+  fs::create_directory(dir / "elsewhere");
+  writeFile(dir / "elsewhere/keep.txt", "keep");
+  writeFile(dir / "outside", "keep");
+  if (!makeLink(dir / "elsewhere", dir / "root/tree/folderlink", true) ||
+      !makeLink(dir / "outside", dir / "root/tree/filelink", false) ||
+      !makeLink(dir / "elsewhere", dir / "root/link", true)) {
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  const Folder root = openFolder(dir / "root");
+  ASSERT_TRUE(root.ok());
+
+  // A link at the name itself is not a folder to empty.
+  EXPECT_FALSE(removeFolderTreeIn(root, "link"));
+  EXPECT_EQ(pathKindIn(root, "link"), PathKind::Link);
+  // Links below the folder go as links; what they point to stays.
+  EXPECT_TRUE(removeFolderTreeIn(root, "tree"));
+  EXPECT_EQ(pathKindIn(root, "tree"), PathKind::Missing);
+  EXPECT_EQ(readFile(dir / "elsewhere/keep.txt"), "keep");
+  EXPECT_EQ(readFile(dir / "outside"), "keep");
+}
+
 }  // namespace
 }  // namespace kv::platform

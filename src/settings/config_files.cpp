@@ -18,8 +18,6 @@ using platform::PathKind;
 // Folders nested deeper than this are not copied or listed; a configuration
 // folder is a handful of levels deep.
 constexpr int kMaxDepth = 64;
-// Removal goes deeper, so that whatever a failed copy created can go again.
-constexpr int kMaxRemovalDepth = 1024;
 // Candidates tried for a numbered temporary folder.
 constexpr int kMaxNumberedCandidates = 10000;
 
@@ -114,28 +112,17 @@ bool copyFolderContentOf(const Folder& from, const Folder& to, int depth, std::s
 }
 
 // Removes everything inside the open folder. True when it is empty after.
-bool removeContentOf(const Folder& folder, int depth) {
-  if (depth > kMaxRemovalDepth) return false;
+// Removes every entry of folder; folders go with everything below them.
+bool removeContentOf(const Folder& folder) {
   std::vector<std::string> names;
   bool complete = platform::listNames(folder, names);
   for (const std::string& name : names) {
     const PathKind kind = platform::pathKindIn(folder, name);
     if (kind == PathKind::Missing) continue;
-    if (kind == PathKind::Unknown) {
-      complete = false;
-      continue;
-    }
-    if (kind == PathKind::Folder) {
-      Folder child = platform::openFolderIn(folder, name);
-      if (!child.ok() || !removeContentOf(child, depth + 1)) {
-        complete = false;
-        continue;
-      }
-      child = Folder();
-      if (!platform::removeFolderIn(folder, name)) complete = false;
-    } else if (!platform::removeFileIn(folder, name)) {
-      complete = false;
-    }
+    const bool removed = kind == PathKind::Folder    ? platform::removeFolderTreeIn(folder, name)
+                         : kind == PathKind::Unknown ? false
+                                                     : platform::removeFileIn(folder, name);
+    if (!removed) complete = false;
   }
   return complete;
 }
@@ -281,18 +268,13 @@ bool removeTree(const std::string& path) {
   if (kind == PathKind::Unknown) return false;
   if (kind != PathKind::Folder) return platform::removeFile(path);
   const auto [parentPath, name] = splitParent(path);
-  const Folder parent = platform::openFolder(parentPath);
-  Folder folder = platform::openFolderIn(parent, name);
-  if (!folder.ok()) return false;
-  const bool emptied = removeContentOf(folder, 0);
-  folder = Folder();
-  return emptied && platform::removeFolderIn(parent, name);
+  return platform::removeFolderTreeIn(platform::openFolder(parentPath), name);
 }
 
 bool removeFolderContent(const std::string& folder) {
   const Folder opened = openFolder(folder, true);
   if (!opened.ok()) return false;
-  return removeContentOf(opened, 0);
+  return removeContentOf(opened);
 }
 
 bool renameNoReplace(const std::string& from, const std::string& to) {

@@ -287,4 +287,38 @@ bool removeFileIn(const Folder& folder, const std::string& name) {
   return ::unlinkat(fdOf(folder.native()), name.c_str(), 0) == 0 || errno == ENOENT;
 }
 
+namespace {
+
+// Deeper trees are left in place: each level holds an open folder.
+constexpr int kMaxRemovalDepth = 1024;
+
+bool removeContentOf(const Folder& folder, int depth) {
+  if (depth > kMaxRemovalDepth) return false;
+  std::vector<std::string> names;
+  bool complete = listNames(folder, names);
+  for (const std::string& name : names) {
+    const PathKind kind = pathKindIn(folder, name);
+    if (kind == PathKind::Missing) continue;
+    if (kind == PathKind::Folder) {
+      Folder child = openFolderIn(folder, name);
+      const bool emptied = child.ok() && removeContentOf(child, depth + 1);
+      child = Folder();
+      if (!emptied || !removeFolderIn(folder, name)) complete = false;
+    } else if (kind == PathKind::Unknown || !removeFileIn(folder, name)) {
+      complete = false;
+    }
+  }
+  return complete;
+}
+
+}  // namespace
+
+bool removeFolderTreeIn(const Folder& folder, const std::string& name) {
+  if (pathKindIn(folder, name) != PathKind::Folder) return false;
+  Folder opened = openFolderIn(folder, name);
+  const bool emptied = opened.ok() && removeContentOf(opened, 0);
+  opened = Folder();
+  return emptied && removeFolderIn(folder, name);
+}
+
 }  // namespace kv::platform

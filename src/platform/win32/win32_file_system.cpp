@@ -5,6 +5,8 @@
 // Reparse points (symbolic links, junctions) are never followed where the
 // interface says links are not followed.
 #include <windows.h>
+// After windows.h.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -354,6 +356,32 @@ bool removeFileIn(const Folder& folder, const std::string& name) {
     default:
       return removeFile(path);
   }
+}
+
+bool removeFolderTreeIn(const Folder& folder, const std::string& name) {
+  if (!folder.ok() || pathKindIn(folder, name) != PathKind::Folder) return false;
+  // The shell's delete takes a full path, ends its list with two NULs, and
+  // with these flags neither asks, shows progress, nor uses the recycle bin.
+  // It removes links below the folder as links.
+  const std::wstring relative = win32::widen(joinName(folder.path(), name));
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length == 0 || length >= full.size()) return false;
+  full.resize(length);
+  for (wchar_t& c : full) {
+    if (c == L'/') c = L'\\';
+  }
+  full.push_back(L'\0');  // the second NUL ends the list
+  SHFILEOPSTRUCTW operation{};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = full.c_str();
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;  // 0x614
+  (void)SHFileOperationW(&operation);
+  return pathKindIn(folder, name) == PathKind::Missing;
 }
 
 }  // namespace kv::platform
