@@ -5,7 +5,7 @@
 #include "archive/zip_archive.h"
 #include "platform/file_system.h"
 #include "updater/archive_guard.h"
-#include "updater/curl_transport.h"
+#include "updater/site_transport.h"
 #include "updater/download_file.h"
 #include "updater/download_progress.h"
 #include "updater/endpoints.h"
@@ -248,7 +248,7 @@ void runUpdate(const UpdateContext& context) {
     if (transport == nullptr) {
       CurlTransportOptions options;
       options.caFile = context.site.caFile;
-      ownTransport = makeCurlTransport(options);
+      ownTransport = makeSiteTransport(options);
       transport = ownTransport.get();
     }
     UpdateRunner(context, *transport).run();

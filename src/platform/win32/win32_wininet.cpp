@@ -1,0 +1,60 @@
+// The manifest request over WinINet.
+#include <windows.h>
+// After windows.h.
+#include <wininet.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/win32/web_requests_win32.h"
+
+namespace kv::platform::win32 {
+namespace {
+
+constexpr char kTextAgent[] = "KVLauncher";
+constexpr DWORD kPieceBytes = 4096;
+
+// Closes a WinINet handle when it goes out of scope.
+struct InternetHandle {
+  HINTERNET handle = nullptr;
+  explicit InternetHandle(HINTERNET h) : handle(h) {}
+  ~InternetHandle() {
+    if (handle != nullptr) InternetCloseHandle(handle);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+};
+
+}  // namespace
+
+bool wininetGetText(const std::string& url, std::size_t maxBytes, std::string& body) {
+  const InternetHandle session(InternetOpenA(kTextAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (session.handle == nullptr) return false;
+  // Always from the server: a cached manifest would hide a new one.
+  const InternetHandle request(InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (request.handle == nullptr) return false;
+
+  std::string received;
+  char piece[kPieceBytes];
+  for (;;) {
+    DWORD count = 0;
+    // A read that fails breaks the answer off: it is not taken as whole.
+    if (!InternetReadFile(request.handle, piece, kPieceBytes, &count)) return false;
+    if (count == 0) break;
+    if (count > maxBytes - received.size()) return false;
+    received.append(piece, count);
+  }
+  // A connection that closed early can look like a normal end: the
+  // announced length tells.
+  DWORD announced = 0;
+  DWORD size = sizeof announced;
+  if (HttpQueryInfoA(request.handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size,
+                     nullptr) &&
+      announced != received.size()) {
+    return false;
+  }
+  body = std::move(received);
+  return true;
+}
+
+}  // namespace kv::platform::win32

@@ -1,0 +1,44 @@
+#include "updater/site_transport.h"
+
+#include <utility>
+
+namespace kv::updater {
+namespace {
+
+class CombinedTransport final : public HttpTransport {
+ public:
+  CombinedTransport(std::unique_ptr<platform::WebRequests> small, std::unique_ptr<HttpTransport> downloads)
+      : small_(std::move(small)), downloads_(std::move(downloads)) {}
+
+  bool getText(const std::string& url, std::size_t maxBytes, std::string& body) override {
+    return small_->getText(url, maxBytes, body);
+  }
+  bool getBody(const std::string& url, std::size_t maxBytes, std::string& body) override {
+    return small_->getBody(url, maxBytes, body);
+  }
+  bool getLastModified(const std::string& url, std::string& lastModified) override {
+    return small_->getLastModified(url, lastModified);
+  }
+  TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
+                          std::int64_t maxBytes) override {
+    return downloads_->download(url, sink, progress, maxBytes);
+  }
+
+ private:
+  std::unique_ptr<platform::WebRequests> small_;
+  std::unique_ptr<HttpTransport> downloads_;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpTransport> combineTransports(std::unique_ptr<platform::WebRequests> small,
+                                                 std::unique_ptr<HttpTransport> downloads) {
+  if (small == nullptr) return downloads;
+  return std::make_unique<CombinedTransport>(std::move(small), std::move(downloads));
+}
+
+std::unique_ptr<HttpTransport> makeSiteTransport(const CurlTransportOptions& options) {
+  return combineTransports(platform::makeSystemWebRequests(), makeCurlTransport(options));
+}
+
+}  // namespace kv::updater
