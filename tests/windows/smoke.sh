@@ -172,6 +172,17 @@ cp "$SHOT" "$WORK/first-frame.png"
 [[ -n "$painted" ]] || fail "the window shows the bare class background (see first-frame.png)"
 step "the frame is painted"
 
+# Start-up goes on after the first frame: the renderer probe and the build
+# choice run before the message loop, and a drag pressed meanwhile would be
+# lost. The first request of the update marks their end.
+started_update=""
+for _ in $(seq 1 1200); do
+  if grep -q 'GET /download/' "$WORK/nginx/access.log" 2>/dev/null; then started_update=1; break; fi
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended during start-up"
+  sleep 0.1
+done
+[[ -n "$started_update" ]] || fail "no update started after the window appeared"
+
 # ---- Second start: exits 0 at once, the first window stays ----
 step "starting a second launcher"
 second=0
