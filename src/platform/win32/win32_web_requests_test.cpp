@@ -41,6 +41,7 @@ class WebRequestsTest : public ::testing::Test {
           << std::string(300, 'a') << R"("},
       "/big": {"body": ")" << std::string(10000, 'b') << R"("},
       "/cut": {"body": ")" << std::string(50000, 'c') << R"(", "cutAt": 1000},
+      "/moved": {"redirect": "/file.txt"},
       "/agent-text": {"body": "t"},
       "/agent-body": {"body": "b"},
       "/agent-stamp": {"body": "s"}
@@ -79,6 +80,7 @@ TEST_F(WebRequestsTest, EveryAnswerCountsWhateverItsStatus) {
   };
   const Case cases[] = {
       {"/file.txt", "site file\n"},
+      {"/moved", "site file\n"},  // redirects are followed
       {"/missing", "<html>not here</html>"},
       {"/failing", "oops"},
   };
