@@ -42,6 +42,7 @@ class WebRequestsTest : public ::testing::Test {
       "/big": {"body": ")" << std::string(10000, 'b') << R"("},
       "/cut": {"body": ")" << std::string(50000, 'c') << R"(", "cutAt": 1000},
       "/moved": {"redirect": "/file.txt"},
+      "/downgrade": {"redirect": ")" << env("KV_WEB_PLAIN_BASE") << R"(/file.txt"},
       "/agent-text": {"body": "t"},
       "/agent-body": {"body": "b"},
       "/agent-stamp": {"body": "s"}
@@ -134,6 +135,7 @@ TEST_F(WebRequestsTest, OversizedBrokenOrMissingAnswersLeaveTheCallersTextAlone)
       {tls_ + "/big", 9999},  // one byte too many
       {tls_ + "/cut", 1 << 20},
       {closed_ + "/file.txt", 1 << 20},
+      {tls_ + "/downgrade", 1 << 20},  // https never hands over to plain http
       {untrusted_ + "/file.txt", 1 << 20},  // the certificate is checked
   };
   for (const Case& c : cases) {
@@ -145,9 +147,9 @@ TEST_F(WebRequestsTest, OversizedBrokenOrMissingAnswersLeaveTheCallersTextAlone)
     EXPECT_FALSE(requests_->getBody(c.url, c.limit, body));
     EXPECT_EQ(body, "keep");
   }
-  for (const std::string& base : {closed_, untrusted_}) {
+  for (const std::string& url : {closed_ + "/file.txt", untrusted_ + "/file.txt", tls_ + "/downgrade"}) {
     std::string stamp = "keep";
-    EXPECT_FALSE(requests_->getLastModified(base + "/file.txt", stamp)) << base;
+    EXPECT_FALSE(requests_->getLastModified(url, stamp)) << url;
     EXPECT_EQ(stamp, "keep");
   }
 

@@ -3,6 +3,8 @@
 // After windows.h.
 #include <wininet.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -25,6 +27,23 @@ struct InternetHandle {
   InternetHandle& operator=(const InternetHandle&) = delete;
 };
 
+bool startsWithHttps(const std::string& url) {
+  return url.size() >= 6 && _strnicmp(url.c_str(), "https:", 6) == 0;
+}
+
+// Whether a redirect took a request for an https URL to another scheme: the
+// answer could then have been changed on the way and is not taken.
+bool leftHttps(const std::string& url, HINTERNET request) {
+  if (!startsWithHttps(url)) return false;
+  DWORD size = 0;
+  (void)InternetQueryOptionA(request, INTERNET_OPTION_URL, nullptr, &size);
+  if (size == 0) return true;
+  std::string finalUrl(size, '\0');
+  if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, finalUrl.data(), &size)) return true;
+  finalUrl.resize(std::min<std::size_t>(size, finalUrl.size()));
+  return !startsWithHttps(finalUrl);
+}
+
 }  // namespace
 
 bool wininetGetText(const std::string& url, std::size_t maxBytes, std::string& body) {
@@ -33,6 +52,7 @@ bool wininetGetText(const std::string& url, std::size_t maxBytes, std::string& b
   // Always from the server: a cached manifest would hide a new one.
   const InternetHandle request(InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
   if (request.handle == nullptr) return false;
+  if (leftHttps(url, request.handle)) return false;
 
   std::string received;
   char piece[kPieceBytes];
