@@ -11,7 +11,8 @@ namespace kv::platform {
 // Last-Modified stamp). It trusts the system's certificate store. Every call
 // opens and closes its own connection, so one object may serve several
 // threads. None of them throws; none looks at the HTTP status: an error
-// page is an answer like any other.
+// page is an answer like any other. Redirects are followed, but an answer
+// that a redirect took from https to plain http is refused.
 class WebRequests {
  public:
   virtual ~WebRequests() = default;
