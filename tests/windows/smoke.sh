@@ -21,19 +21,10 @@ BIN=$(realpath "$2")
 WORK=${3:-$(mktemp -d "${TMPDIR:-/tmp}/kv-wine-smoke.XXXXXX")}
 mkdir -p "$WORK"
 WORK=$(realpath "$WORK")
-source "$ROOT/scripts/lib/site.sh"
+source "$HERE/wine_session.sh"
 
 LOG=$WORK/smoke.log
 : >"$LOG"
-PIDS=()
-export WINEPREFIX=$WORK/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  local pid
-  wineserver -k 2>/dev/null || true
-  for pid in "${PIDS[@]}"; do stop_group "$pid"; done
-  PIDS=()
-}
-trap cleanup EXIT
 fail() {
   echo "windows smoke: FAIL: $*" >&2
   echo "windows smoke: logs and screenshots in $WORK" >&2
@@ -123,8 +114,7 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Inst
   >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
 # The launcher's small requests go through WinINet and WinHTTP, which trust
 # the system's store: the test CA goes in there.
-$CC -O1 -o "$WORK/src/import_ca.exe" "$HERE/import_ca.c" -lcrypt32
-wine "$WORK/src/import_ca.exe" "Z:$WORK/ca/ca.pem" >>"$LOG" 2>&1 || fail "could not import the test CA"
+import_test_ca "$WORK/ca/ca.pem" >>"$LOG" 2>&1 || fail "could not import the test CA"
 wineserver -w
 
 # ---- First start ----

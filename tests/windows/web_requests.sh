@@ -13,16 +13,8 @@ EXE=$(realpath "$1")
 WORK=${2:-$(mktemp -d "${TMPDIR:-/tmp}/kv-wine-web.XXXXXX")}
 mkdir -p "$WORK"
 WORK=$(realpath "$WORK")
-source "$ROOT/scripts/lib/site.sh"
+source "$HERE/wine_session.sh"
 
-PIDS=()
-export WINEPREFIX=$WORK/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  local pid
-  wineserver -k 2>/dev/null || true
-  for pid in "${PIDS[@]}"; do stop_group "$pid"; done
-}
-trap cleanup EXIT
 fail() {
   echo "windows web requests: FAIL: $*" >&2
   exit 1
@@ -33,31 +25,32 @@ make_ca "$WORK/untrusted-ca"
 mkdir -p "$WORK/site" "$WORK/tls" "$WORK/plain" "$WORK/untrusted"
 printf 'site file\n' >"$WORK/site/file.txt"
 
-# start_server STATE_FOLDER CA_FOLDER [--plain] — prints the port once it
-# listens.
+# start_server STATE_FOLDER CA_FOLDER [--plain] — sets SERVER_PORT once the
+# server listens.
 start_server() {
   local state=$1 ca=$2
   shift 2
   setsid python3 "$ROOT/tests/fixtures/scripted_https_server.py" --cert "$ca/server.pem" \
     --key "$ca/server.key" --root "$WORK/site" --state "$state" "$@" >"$state/stdout" 2>"$state/stderr" &
   PIDS+=("$!")
+  SERVER_PORT=""
   for _ in $(seq 1 100); do
-    if grep -q '^PORT ' "$state/stdout" 2>/dev/null; then
-      sed -n 's/^PORT //p' "$state/stdout"
-      return 0
-    fi
+    SERVER_PORT=$(sed -n 's/^PORT //p' "$state/stdout" 2>/dev/null)
+    [[ -n "$SERVER_PORT" ]] && return 0
     sleep 0.1
   done
   fail "the scripted server did not start (see $state/stderr)"
 }
-TLS_PORT=$(start_server "$WORK/tls" "$WORK/ca")
-PLAIN_PORT=$(start_server "$WORK/plain" "$WORK/ca" --plain)
-UNTRUSTED_PORT=$(start_server "$WORK/untrusted" "$WORK/untrusted-ca")
+start_server "$WORK/tls" "$WORK/ca"
+TLS_PORT=$SERVER_PORT
+start_server "$WORK/plain" "$WORK/ca" --plain
+PLAIN_PORT=$SERVER_PORT
+start_server "$WORK/untrusted" "$WORK/untrusted-ca"
+UNTRUSTED_PORT=$SERVER_PORT
 CLOSED_PORT=$(free_port)
 
 timeout 300 wineboot --init >/dev/null 2>&1 || fail "wineboot failed"
-i686-w64-mingw32-gcc-posix -O1 -o "$WORK/import_ca.exe" "$HERE/import_ca.c" -lcrypt32
-wine "$WORK/import_ca.exe" "Z:$WORK/ca/ca.pem" || fail "the test CA could not be imported"
+import_test_ca "$WORK/ca/ca.pem" || fail "the test CA could not be imported"
 
 # Wine sees the machine's root folder as drive Z:.
 KV_WEB_TLS_BASE="https://localhost:$TLS_PORT" KV_WEB_TLS_STATE="Z:$WORK/tls" \
