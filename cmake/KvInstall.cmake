@@ -5,7 +5,6 @@
 include(GNUInstallDirs)
 set(KV_INSTALL_SUBDIR "${CMAKE_INSTALL_LIBDIR}/kvlauncher" CACHE STRING
     "Installation folder of the launcher, relative to the prefix")
-set(KV_INSTALL_FOLDER "${CMAKE_INSTALL_PREFIX}/${KV_INSTALL_SUBDIR}")
 
 install(TARGETS kvlauncher RUNTIME DESTINATION ${KV_INSTALL_SUBDIR})
 foreach(tool kvpublish kvupdate)
@@ -13,8 +12,13 @@ foreach(tool kvpublish kvupdate)
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
 endforeach()
-configure_file(${PROJECT_SOURCE_DIR}/data/kvlauncher.desktop.in
-               ${CMAKE_BINARY_DIR}/kvlauncher.desktop @ONLY)
+# The desktop entry names the installation folder, so it is written when
+# installing: the prefix given to `cmake --install --prefix` is known only then.
+install(CODE "
+  set(KV_INSTALL_FOLDER \"\${CMAKE_INSTALL_PREFIX}/${KV_INSTALL_SUBDIR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/data/kvlauncher.desktop.in\"
+                 \"${CMAKE_BINARY_DIR}/kvlauncher.desktop\" @ONLY)
+")
 install(FILES ${CMAKE_BINARY_DIR}/kvlauncher.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/kvlauncher.svg
