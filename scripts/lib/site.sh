@@ -72,6 +72,8 @@ CONF
   done
   echo "nginx did not start; its log:" >&2
   cat "$state/error.log" >&2 || true
+  stop_group "$NGINX_PID"
+  NGINX_PID=""
   return 1
 }
 
