@@ -41,7 +41,9 @@ class Canvas {
   virtual void strokeRect(Rect rect, Argb colour) = 0;
   virtual void drawLine(int x1, int y1, int x2, int y2, float width, Argb colour) = 0;
   virtual void fillEllipse(Rect box, Argb colour) = 0;
-  // Text laid out in a box with the given alignment (no wrapping).
+  // Text laid out in a box: wrapped at spaces to the box's width (inside a
+  // word only when the word alone is wider), each line aligned on its own,
+  // the lines placed as a block, and everything outside the box cut off.
   virtual void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box,
                         HAlign h, VAlign v) = 0;
   // Text with its top-left corner at (x, y).

@@ -5,9 +5,12 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/linux/cairo_canvas.h"
 #include "platform/linux/linux_platform.h"
@@ -116,6 +119,82 @@ std::string validUtf8(const std::string& in) {
   return out;
 }
 
+double textAdvance(cairo_t* cr, const std::string& text) {
+  cairo_text_extents_t te{};
+  cairo_text_extents(cr, text.c_str(), &te);
+  return te.x_advance;
+}
+
+// Length of the UTF-8 sequence that starts with this (valid) lead byte.
+std::size_t utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  return 4;
+}
+
+// Splits text into the lines drawn in a box `width` pixels wide: a line
+// breaks at the last space that keeps it inside the box, and inside a word
+// only when that word alone is wider than the box. The spaces at a break are
+// dropped; "\n" always breaks. A piece of a broken word holds at least one
+// character, however narrow the box.
+std::vector<std::string> wrapLines(cairo_t* cr, const std::string& text, int width) {
+  std::vector<std::string> lines;
+  const auto pushLine = [&](std::string line) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    lines.push_back(std::move(line));
+  };
+  const auto fits = [&](const std::string& s) { return textAdvance(cr, s) <= width; };
+  // Puts a word that does not fit on a line of its own, a piece at a time;
+  // the last piece stays open for the next words.
+  const auto breakWord = [&](const std::string& word, std::string& line) {
+    std::size_t start = 0;
+    while (start < word.size()) {
+      std::size_t end = start + utf8Length(static_cast<unsigned char>(word[start]));
+      while (end < word.size()) {
+        const std::size_t next = end + utf8Length(static_cast<unsigned char>(word[end]));
+        if (!fits(word.substr(start, next - start))) break;
+        end = next;
+      }
+      if (end >= word.size()) {
+        line = word.substr(start);
+        return;
+      }
+      pushLine(word.substr(start, end - start));
+      start = end;
+    }
+  };
+  std::size_t paragraphStart = 0;
+  while (true) {
+    const std::size_t paragraphEnd = std::min(text.find('\n', paragraphStart), text.size());
+    std::string line;
+    bool lineStarted = false;
+    std::size_t wordStart = paragraphStart;
+    while (wordStart <= paragraphEnd) {
+      const std::size_t wordEnd = std::min(text.find(' ', wordStart), paragraphEnd);
+      const std::string word = text.substr(wordStart, wordEnd - wordStart);
+      const std::string candidate = lineStarted ? line + " " + word : word;
+      if (fits(candidate)) {
+        line = candidate;
+      } else if (word.empty()) {
+        // A space where the line is full: the break comes here.
+      } else if (!line.empty() && fits(word)) {
+        pushLine(line);
+        line = word;
+      } else {
+        if (!line.empty()) pushLine(line);
+        breakWord(word, line);
+      }
+      lineStarted = true;
+      wordStart = wordEnd + 1;
+    }
+    pushLine(line);
+    if (paragraphEnd >= text.size()) break;
+    paragraphStart = paragraphEnd + 1;
+  }
+  return lines;
+}
+
 // The Canvas over one Cairo image surface. A call that puts the context in
 // error never spoils later calls: the context is made anew before each call.
 class CairoCanvas : public Canvas {
@@ -217,21 +296,32 @@ class CairoCanvas : public Canvas {
 
   void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box, HAlign h,
                 VAlign v) override {
+    if (box.width <= 0 || box.height <= 0) return;
     cairo_t* cr = prepareText(font, colour);
     if (cr == nullptr) return;
-    const std::string text = validUtf8(utf8);
-    cairo_text_extents_t te{};
+    const std::vector<std::string> lines = wrapLines(cr, validUtf8(utf8), box.width);
     cairo_font_extents_t fe{};
-    cairo_text_extents(cr, text.c_str(), &te);
     cairo_font_extents(cr, &fe);
-    double x = box.x;
-    if (h == HAlign::Centre) x = box.x + (box.width - te.x_advance) / 2.0;
-    if (h == HAlign::Right) x = box.x + box.width - te.x_advance;
+    const double block = static_cast<double>(lines.size() - 1) * fe.height + fe.ascent + fe.descent;
     double baseline = box.y + fe.ascent;
-    if (v == VAlign::Centre) baseline = box.y + (box.height - (fe.ascent + fe.descent)) / 2.0 + fe.ascent;
-    cairo_move_to(cr, std::round(x), std::round(baseline));
-    cairo_show_text(cr, text.c_str());
-    cairo_new_path(cr);
+    if (v == VAlign::Centre) baseline = box.y + (box.height - block) / 2.0 + fe.ascent;
+    // Lines that do not fit are cut at the box's edges, like the rest of a
+    // long word or a last line that is only partly inside.
+    cairo_save(cr);
+    cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+    cairo_clip(cr);
+    for (const std::string& line : lines) {
+      if (baseline - fe.ascent >= box.y + box.height) break;
+      const double advance = textAdvance(cr, line);
+      double x = box.x;
+      if (h == HAlign::Centre) x = box.x + (box.width - advance) / 2.0;
+      if (h == HAlign::Right) x = box.x + box.width - advance;
+      cairo_move_to(cr, std::round(x), std::round(baseline));
+      cairo_show_text(cr, line.c_str());
+      cairo_new_path(cr);
+      baseline += fe.height;
+    }
+    cairo_restore(cr);
   }
 
   void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) override {

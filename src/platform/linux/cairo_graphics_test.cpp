@@ -185,6 +185,47 @@ TEST(CairoGraphics, TextIsPlacedByAlignment) {
   }
 }
 
+// Long texts in a box wrap at spaces and stay inside the box, so their
+// beginning is what shows; a word wider than the box is broken.
+TEST(CairoGraphics, TextInABoxWrapsAndNeverLeavesTheBox) {
+  CairoGraphics graphics;
+  auto font = graphics.loadFont(kFontFile, 10.0f);
+  ASSERT_TRUE(font);
+  const platform::Rect statusBox{15, 281, 294, 20};
+  struct Case {
+    std::string text;
+    HAlign align;
+    std::string firstLine;  // drawn alone, it gives the same top line
+  };
+  const Case cases[] = {
+      {"Downloading: vdclient_gl_x64.zip (45%, 1234 KB/s)", HAlign::Centre,
+       "Downloading: vdclient_gl_x64.zip (45%,"},
+      {"Connection failed (vdclient_gl_x64.zip) after 3 attempts", HAlign::Centre,
+       "Connection failed (vdclient_gl_x64.zip) after 3"},
+      {"Extracting: " + std::string(80, 'W'), HAlign::Right, "Extracting:"},
+      {std::string(80, 'W'), HAlign::Left, std::string(34, 'W')},
+  };
+  for (const Case& c : cases) {
+    CairoFrame frame(518, 324);
+    frame.canvas().drawText(c.text, *font, 0xFFFFFFFF, statusBox, c.align, VAlign::Top);
+    const platform::Rect ink = inkBox(frame);
+    ASSERT_GT(ink.width, 0) << c.text;
+    EXPECT_GE(ink.x, statusBox.x) << c.text;
+    EXPECT_GE(ink.y, statusBox.y) << c.text;
+    EXPECT_LE(ink.x + ink.width, statusBox.x + statusBox.width) << c.text;
+    EXPECT_LE(ink.y + ink.height, statusBox.y + statusBox.height) << c.text;
+
+    CairoFrame alone(518, 324);
+    alone.canvas().drawText(c.firstLine, *font, 0xFFFFFFFF, statusBox, c.align, VAlign::Top);
+    // The first line's rows, above where a second line could begin.
+    int differing = 0;
+    for (int y = statusBox.y; y < statusBox.y + 14; ++y) {
+      for (int x = 0; x < frame.width(); ++x) differing += pixel(frame, x, y) != pixel(alone, x, y);
+    }
+    EXPECT_EQ(differing, 0) << c.text;
+  }
+}
+
 TEST(CairoGraphics, OutlinesLinesAndEllipses) {
   CairoFrame frame(60, 60);
   Canvas& canvas = frame.canvas();

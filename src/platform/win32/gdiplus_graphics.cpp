@@ -138,7 +138,8 @@ void GdiplusCanvas::drawText(const std::string& utf8, const Font& font, Argb col
                       : h == HAlign::Centre ? Gdiplus::StringAlignmentCenter
                                             : Gdiplus::StringAlignmentFar);
   format.SetLineAlignment(v == VAlign::Top ? Gdiplus::StringAlignmentNear : Gdiplus::StringAlignmentCenter);
-  format.SetFormatFlags(Gdiplus::StringFormatFlagsNoWrap);
+  // No format flags: GDI+ then wraps at word boundaries and clips to the
+  // layout rectangle, so a long status line keeps its beginning in the box.
   Gdiplus::SolidBrush brush(colourOf(colour));
   const std::wstring text = widen(utf8);
   const Gdiplus::RectF layout = rectOf(box);
