@@ -79,7 +79,7 @@ TEST_F(MainScreenTest, PaintsBackgroundWidgetsBarStatusAndBottomLine) {
   const struct {
     std::string text;
     platform::HAlign h;
-  } bottom[] = {{"Made for the players of Vandrel", platform::HAlign::Centre},
+  } bottom[] = {{"Made for Vandrel", platform::HAlign::Centre},
                 {"KVLauncher Version 0.27", platform::HAlign::Right},
                 {"DirectX", platform::HAlign::Left}};
   for (int i = 0; i < 3; ++i) {

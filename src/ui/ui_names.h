@@ -30,8 +30,9 @@ inline constexpr const char* kWebScheme = "https://";
 inline constexpr const char* kSignUpPage = "/sign_up.php";
 inline constexpr const char* kIndexPage = "/index.php";
 
-// Texts of the bottom line.
-inline constexpr const char* kCreditLine = "Made for the players of Vandrel";
+// Texts of the bottom line. The credit is kept short: centred, it must end
+// before the right-aligned version line begins (about 150 px at 10 pt).
+inline constexpr const char* kCreditLine = "Made for Vandrel";
 inline constexpr const char* kVersionLine = "KVLauncher Version 0.27";
 
 // Texts of the options panel.
