@@ -61,30 +61,22 @@ bool isUtf8(std::string_view text) {
 // central directories found at the end of the file; when no directory
 // agrees with the library's view, the archive is not trusted.
 void markNamesWithNul(const platform::File& file, std::uint64_t fileSize, zip* archive, std::vector<bool>& hasNul) {
-  const DirectoryScan scan = scanCentralDirectories(file, fileSize);
   // The library holds every entry in memory, so the count fits in memory.
   const auto count = static_cast<std::size_t>(zip_get_num_entries(archive, 0));
-  std::vector<const char*> libraryNames(count);
+  std::vector<std::string> libraryNames(count);
   for (std::size_t i = 0; i < count; ++i) {
-    libraryNames[i] = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
-    if (libraryNames[i] == nullptr) fail(kBadZip);
+    const char* name = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+    if (name == nullptr) fail(kBadZip);
+    libraryNames[i] = name;
   }
-  bool agreed = false;
+  const DirectoryScan scan = scanCentralDirectories(file, fileSize, libraryNames);
+  if (scan.directories.empty()) fail(kBadZip);
   hasNul.assign(count, false);
   for (const auto& names : scan.directories) {
-    if (names.size() != count) continue;
-    bool same = true;
-    for (std::size_t i = 0; i < count && same; ++i) {
-      const std::string& stored = names[i];
-      same = stored.compare(0, stored.find('\0'), libraryNames[i]) == 0;
-    }
-    if (!same) continue;
-    agreed = true;
     for (std::size_t i = 0; i < count; ++i) {
       if (names[i].find('\0') != std::string::npos) hasNul[i] = true;
     }
   }
-  if (!agreed) fail(kBadZip);
 }
 
 }  // namespace
@@ -127,7 +119,7 @@ void ZipArchive::load(const std::string& path) {
   archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
   zip_error_fini(&error);
   if (archive_ == nullptr) {
-    const DirectoryScan scan = scanCentralDirectories(*file, fileSize);
+    const DirectoryScan scan = scanCentralDirectories(*file, fileSize, {});
     zip_source_free(source);
     fail(scan.endRecordFound ? kBadZip : kNoEndRecord);
   }

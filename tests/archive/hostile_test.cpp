@@ -19,6 +19,25 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
+std::uint32_t readLittleEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i > 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i - 1]);
+  return value;
+}
+
+// An end record with the given fields and no comment of its own.
+std::string endRecord(std::uint16_t count, std::uint32_t size, std::uint32_t offset) {
+  std::string record = "PK\x05\x06"s + std::string(18, '\0');
+  const auto put = [&](std::size_t at, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) record[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put(8, count, 2);
+  put(10, count, 2);
+  put(12, size, 4);
+  put(16, offset, 4);
+  return record;
+}
+
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -163,14 +182,26 @@ TEST(HostileArchive, DamagedArchivesFailAndAFixedOneConverges) {
 TEST(HostileArchive, CommentsDoNotChangeWhatIsExtracted) {
   const std::vector<RawEntry> entries = {{.name = "a.txt", .data = "alpha"},
                                          {.name = "b.bin", .data = std::string(3000, 'b'), .deflate = true}};
+  const std::string image = buildRawZip(entries);
   ArchiveSandbox plain;
-  ASSERT_TRUE(plain.extract(buildRawZip(entries)));
+  ASSERT_TRUE(plain.extract(image));
+  // Twenty fake end records: ten with garbage counts, ten that copy the
+  // real record's count and point at or near the real directory.
+  const std::uint32_t size = readLittleEndian32(image, image.size() - 10);
+  const std::uint32_t offset = readLittleEndian32(image, image.size() - 6);
+  std::string fakes;
+  for (std::uint32_t i = 0; i < 10; ++i) {
+    fakes += endRecord(static_cast<std::uint16_t>(0x3030 + i), 46 * (i + 1), i);
+    fakes += endRecord(2, i % 2 == 0 ? size + i / 2 : size - i / 2 - 1, i < 6 ? offset : offset + 46 * (i - 5));
+  }
   for (const std::string& comment :
        {"a normal comment"s, "PK\x05\x06"s, "PK\x05\x06"s + std::string(18, '\0'), "PK\x05\x06junk after"s,
-        std::string(65000, 'c') + "PK\x05\x06"s}) {
+        std::string(65000, 'c') + "PK\x05\x06"s, fakes, std::string(3000, 'c') + fakes + "tail"s}) {
     ArchiveSandbox box;
+    const auto before = box.outside();
     EXPECT_TRUE(box.extract(buildRawZip(entries, RawLayout{.comment = comment}))) << comment.size();
     EXPECT_EQ(box.inside(), plain.inside()) << comment.size();
+    EXPECT_EQ(box.outside(), before) << comment.size();
   }
 }
 
