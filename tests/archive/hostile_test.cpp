@@ -112,10 +112,12 @@ TEST(HostileArchive, SpecialFilesInTheWayFailWithoutBlocking) {
   ArchiveSandbox box;
   ASSERT_EQ(::mkfifo((box.destination + "/pipe").c_str(), 0644), 0);
   fs::create_directory(box.destination + "/folder");
+  const auto before = box.outside();
   EXPECT_FALSE(box.extract(buildRawZip({{.name = "pipe", .data = "data"}})));
   EXPECT_FALSE(box.extract(buildRawZip({{.name = "folder", .data = "data"}})));
   EXPECT_TRUE(fs::is_fifo(box.destination + "/pipe"));
   EXPECT_TRUE(fs::is_directory(box.destination + "/folder"));
+  EXPECT_EQ(box.outside(), before);
 }
 
 TEST(HostileArchive, LargeEntryIsStreamedToDisk) {
@@ -123,8 +125,10 @@ TEST(HostileArchive, LargeEntryIsStreamedToDisk) {
   const std::string zeros(48u << 20, '\0');
   const std::string image = buildRawZip({{.name = "bomb.bin", .data = zeros, .deflate = true}});
   ASSERT_LT(image.size(), 200000u);
+  const auto before = box.outside();
   ASSERT_TRUE(box.extract(image));
   EXPECT_EQ(fs::file_size(box.destination + "/bomb.bin"), zeros.size());
+  EXPECT_EQ(box.outside(), before);
 }
 
 TEST(HostileArchive, DeclaredSizeBeyondTheDiskIsRefusedBeforeWriting) {
@@ -207,26 +211,32 @@ TEST(HostileArchive, CommentsDoNotChangeWhatIsExtracted) {
 
 TEST(HostileArchive, DuplicateNamesLastOneWins) {
   ArchiveSandbox box;
+  const auto before = box.outside();
   ASSERT_TRUE(box.extract(buildRawZip({{.name = "x.txt", .data = "FIRST"}, {.name = "x.txt", .data = "SECOND"}})));
   EXPECT_EQ(readFile(box.destination + "/x.txt"), "SECOND");
+  EXPECT_EQ(box.outside(), before);
 }
 
 TEST(HostileArchive, CaseVariantsKeepTheirOwnContent) {
   ArchiveSandbox box;
+  const auto before = box.outside();
   ASSERT_TRUE(box.extract(buildRawZip({{.name = "Readme.txt", .data = "upper"},
                                        {.name = "README.txt", .data = "UPPER"},
                                        {.name = "readme.txt", .data = "lower"}})));
   EXPECT_EQ(readFile(box.destination + "/Readme.txt"), "upper");
   EXPECT_EQ(readFile(box.destination + "/README.txt"), "UPPER");
   EXPECT_EQ(readFile(box.destination + "/readme.txt"), "lower");
+  EXPECT_EQ(box.outside(), before);
 }
 
 TEST(HostileArchive, FolderEntryFailsAtItsTurn) {
   ArchiveSandbox box;
+  const auto before = box.outside();
   EXPECT_FALSE(box.extract(buildRawZip({{.name = "a.txt", .data = "a"},
                                         {.name = "sub/", .data = ""},
                                         {.name = "sub/y.txt", .data = "y"}})));
   EXPECT_EQ(box.inside(), (std::map<std::string, std::string>{{"a.txt", "a"}}));
+  EXPECT_EQ(box.outside(), before);
 }
 
 // Entry counts at the edge of the classic end record, and beyond it.
@@ -236,10 +246,12 @@ TEST(HostileArchive, EntryCountLimits) {
     entries.reserve(count);
     for (std::size_t i = 0; i < count; ++i) entries.push_back({.name = "f" + std::to_string(i), .data = ""});
     ArchiveSandbox box;
+    const auto before = box.outside();
     ASSERT_TRUE(box.extract(buildRawZip(entries))) << count;
     std::size_t files = 0;
     for (const auto& item : fs::directory_iterator(box.destination)) files += item.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, count);
+    EXPECT_EQ(box.outside(), before) << count;
   }
 }
 
