@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -89,6 +90,10 @@ class MixerAudio : public Audio {
   bool openDevice() override;
   bool hasDevice() const override;
   std::unique_ptr<Sound> openSound(const std::string& path, SoundMode mode) override;
+
+  // Streamed music is decoded from the file's bytes in memory; a larger
+  // file (far beyond any background loop) is refused without being read.
+  static constexpr std::uint64_t kMaxMusicBytes = std::uint64_t{64} << 20;
 
   struct State;
 

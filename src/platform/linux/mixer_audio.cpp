@@ -3,11 +3,17 @@
 // chunks and played on free mixing channels.
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/linux_platform.h"
 
@@ -52,15 +58,38 @@ struct MixerAudio::State {
 
 namespace {
 
-// A whole file read by SDL (which takes UTF-8 names everywhere).
+// The bytes of a whole file.
 struct FileBytes {
-  void* data = nullptr;
-  std::size_t size = 0;
-  FileBytes() = default;
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  ~FileBytes() { SDL_free(data); }
+  std::vector<unsigned char> data;
 };
+
+// Reads a regular file of 1 .. maxBytes bytes; null for anything else. The
+// size is checked before anything is read, so an oversized file costs
+// nothing, and no more than the checked size is read even if the file grows
+// meanwhile. O_NONBLOCK keeps a FIFO from stalling the window; it does not
+// change how a regular file reads.
+std::unique_ptr<FileBytes> readWholeFile(const std::string& path, std::uint64_t maxBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  std::unique_ptr<FileBytes> bytes;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+      static_cast<std::uint64_t>(info.st_size) <= maxBytes) {
+    bytes = std::make_unique<FileBytes>();
+    bytes->data.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < bytes->data.size()) {
+      const ssize_t n = ::read(fd, bytes->data.data() + done, bytes->data.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    bytes->data.resize(done);
+    if (done == 0) bytes.reset();
+  }
+  ::close(fd);
+  return bytes;
+}
 
 // Music streamed by the mixer's single music channel: decoded while it
 // plays, from the file's bytes held in memory. The file itself is not kept
@@ -185,10 +214,9 @@ bool MixerAudio::hasDevice() const { return state_->device != nullptr; }
 std::unique_ptr<Sound> MixerAudio::openSound(const std::string& path, SoundMode mode) {
   if (!state_->device) return nullptr;
   if (mode == SoundMode::Streamed) {
-    auto bytes = std::make_unique<FileBytes>();
-    bytes->data = SDL_LoadFile(path.c_str(), &bytes->size);
-    if (bytes->data == nullptr || bytes->size == 0 || bytes->size > 0x7FFFFFFF) return nullptr;
-    SDL_RWops* source = SDL_RWFromConstMem(bytes->data, static_cast<int>(bytes->size));
+    auto bytes = readWholeFile(path, kMaxMusicBytes);
+    if (!bytes) return nullptr;
+    SDL_RWops* source = SDL_RWFromConstMem(bytes->data.data(), static_cast<int>(bytes->data.size()));
     if (source == nullptr) return nullptr;
     Mix_Music* music = Mix_LoadMUS_RW(source, 1);  // frees source, also on failure
     if (music == nullptr) return nullptr;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "platform/linux/linux_platform.h"
 #include "support/temp_dir.h"
 
@@ -112,6 +114,34 @@ TEST_F(MixerDummyTest, PlayingMusicDoesNotHoldItsFileOpen) {
   EXPECT_FALSE(processHoldsOpen(dir / "tone.wav"));
   kv::test::writeFile(dir / "tone.wav", "replaced");
   EXPECT_TRUE(music->isPlaying());
+}
+
+// The music file comes from the server. A file above the size limit, or one
+// that is not a regular file, gives no music and is never read: the files
+// here are sparse, and the FIFO has no writer, so reading would block.
+TEST_F(MixerDummyTest, MusicFileIsCheckedBeforeItIsRead) {
+  ASSERT_EQ(::mkfifo((dir / "fifo.mp3").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.mp3");
+  const struct {
+    const char* name;
+    std::uint64_t growTo;  // 0: leave the file as it is
+    bool opens;
+  } cases[] = {
+      {"at_limit.wav", MixerAudio::kMaxMusicBytes, true},
+      {"over_limit.wav", MixerAudio::kMaxMusicBytes + 1, false},
+      {"fifo.mp3", 0, false},
+      {"folder.mp3", 0, false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir / c.name;
+    if (c.growTo != 0) {
+      // A valid tone followed by silence the decoder never reaches.
+      writeTone(path, 0.5);
+      std::filesystem::resize_file(path, c.growTo);
+    }
+    auto music = audio.openSound(path, SoundMode::Streamed);
+    EXPECT_EQ(music != nullptr, c.opens) << c.name;
+  }
 }
 
 TEST_F(MixerDummyTest, EffectPlaysStopsAndOutlivesNothing) {
