@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string_view>
 
@@ -20,16 +21,19 @@ void initializeCurlOnce() {
 // What the callbacks of one request share with it.
 struct RequestState {
   CURL* handle = nullptr;
-  // Small bodies: collected here up to limit bytes.
+  // Small bodies: collected here up to limit bytes (0: no limit).
   std::string* buffer = nullptr;
-  // Downloads: handed to sink; limit applies to status 200 only.
+  // Downloads: handed to sink; a status-200 body may hold up to limit bytes,
+  // an error page is cut after kErrorPageLimit.
   const ByteSink* sink = nullptr;
   const TransferProgress* progress = nullptr;
-  std::int64_t limit = 0;  // 0: none
+  std::int64_t limit = 0;
   std::int64_t received = 0;
   bool limitDecided = false;
   bool limitActive = false;
+  bool errorPage = false;  // a download answered with another status than 200
   bool overLimit = false;
+  bool pageCut = false;  // an error page reached its limit
   bool callbackFailed = false;  // a callback could not do its work
   // Header requests: stop at the first body byte.
   bool headersOnly = false;
@@ -84,17 +88,36 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   }
   if (!state->limitDecided) {
     state->limitDecided = true;
-    long code = 0;
-    (void)curl_easy_getinfo(state->handle, CURLINFO_RESPONSE_CODE, &code);
-    state->limitActive = state->limit > 0 && (state->buffer != nullptr || code == 200);
+    if (state->buffer != nullptr) {
+      state->limitActive = state->limit > 0;
+    } else {
+      long code = 0;
+      (void)curl_easy_getinfo(state->handle, CURLINFO_RESPONSE_CODE, &code);
+      state->limitActive = true;
+      if (code != 200) {
+        state->errorPage = true;
+        state->limit = kErrorPageLimit;
+      }
+    }
   }
+  const std::int64_t before = state->received;
   state->received += static_cast<std::int64_t>(bytes);
+  std::size_t keep = bytes;
   if (state->limitActive && state->received > state->limit) {
-    state->overLimit = true;
-    return 0;
+    if (!state->errorPage) {
+      state->overLimit = true;
+      return 0;
+    }
+    // The error page ends here: its first kErrorPageLimit bytes are kept.
+    state->pageCut = true;
+    keep = static_cast<std::size_t>(std::max<std::int64_t>(state->limit - before, 0));
   }
   // Nothing may be thrown through libcurl.
   try {
+    if (state->pageCut) {
+      if (keep > 0 && state->sink != nullptr) (void)(*state->sink)(data, keep);
+      return 0;
+    }
     if (state->buffer != nullptr) {
       state->buffer->append(data, bytes);
       return bytes;
@@ -188,7 +211,7 @@ class CurlTransport final : public HttpTransport {
     long status = 0;
     (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     result.status = status;
-    if (code == CURLE_OK) {
+    if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && state.pageCut)) {
       result.outcome = TransferOutcome::Completed;
     } else if (code == CURLE_ABORTED_BY_CALLBACK && !state.callbackFailed) {
       result.outcome = TransferOutcome::Aborted;

@@ -72,7 +72,7 @@ void createFoldersOf(const std::string& path) {
 }
 
 bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
-                  const std::string& localPath, std::int64_t expectedSize,
+                  const std::string& localPath, std::optional<std::int64_t> expectedSize,
                   const DownloadProgressFn& progress) {
   if (environment.transport == nullptr) {
     reportFailure(environment, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
@@ -94,7 +94,7 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
     if (progress) progress(received);
     return cancel == nullptr || !cancel->load();
   };
-  const std::int64_t limit = expectedSize > 0 ? expectedSize : 0;
+  const std::int64_t limit = expectedSize ? *expectedSize : kMaxManifestFileSize;
   const TransferResult result = environment.transport->download(url, sink, adapter, limit);
   const bool closed = output->close();
   const std::int64_t written = output->written();
@@ -122,7 +122,7 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
     reportTransportError(environment, kReasonWriteFailed);
     return false;
   }
-  if (expectedSize > 0 && written != expectedSize) {
+  if (expectedSize && written != *expectedSize) {
     reportTransportError(environment, kReasonPartialFile);
     return false;
   }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -25,13 +26,15 @@ using DownloadProgressFn = std::function<void(std::int64_t received)>;
 // Streams url (used as given: build it with fileUrl, which percent-encodes
 // the path) into the file at localPath (truncated; its folders created
 // when missing). True only when the transfer completed with status 200 and,
-// when expectedSize > 0, exactly expectedSize bytes arrived (a longer body is
-// cut off as soon as it exceeds it). Every failure is logged and shown in a
+// when expectedSize is given, exactly that many bytes arrived. Every body is
+// bounded: a status-200 body is cut off as soon as it exceeds expectedSize
+// (kMaxManifestFileSize when not given), an error page after
+// kErrorPageLimit bytes. Every failure is logged and shown in a
 // message box owned by the main window (which blocks this thread until it is
 // closed), except a transfer stopped because the run was cancelled: that one
 // answers false quietly. What was written stays in the file. Worker thread.
 [[nodiscard]] bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
-                                const std::string& localPath, std::int64_t expectedSize,
+                                const std::string& localPath, std::optional<std::int64_t> expectedSize,
                                 const DownloadProgressFn& progress);
 
 // Creates every missing folder of the folder part of path (the part before

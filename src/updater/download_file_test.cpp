@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "platform/fake/fake_platform.h"
 #include "support/temp_dir.h"
+#include "updater/endpoints.h"
 #include "updater/fake_http_transport.h"
 
 namespace kv::updater {
@@ -34,7 +36,8 @@ struct Fixture {
     environment.logPath = dir / "curl_download.log";
     environment.cancel = &cancel;
   }
-  bool download(const std::string& localPath, std::int64_t size, const DownloadProgressFn& progress = {}) {
+  bool download(const std::string& localPath, std::optional<std::int64_t> size,
+                const DownloadProgressFn& progress = {}) {
     return downloadFile(environment, kUrl, localPath, size, progress);
   }
   // The messages of the log, without their time stamps.
@@ -67,13 +70,41 @@ TEST(DownloadFile, WritesTheBodyCreatingTheFolders) {
   EXPECT_TRUE(f.logMessages().empty()) << "only failures are logged";
 }
 
-TEST(DownloadFile, AnUnknownSizeTakesAnyBody) {
-  Fixture f;
-  FakeAnswer answer;
-  answer.body = std::string(100000, 'x');
-  f.transport.script(kUrl, answer);
-  ASSERT_TRUE(f.download(f.dir / "a.pak", 0));
-  EXPECT_EQ(readFile(f.dir / "a.pak").size(), 100000u);
+// Every body is bounded: a listed size (0 too) caps a status-200 body, an
+// error page is cut after kErrorPageLimit bytes; only a file whose size the
+// manifest leaves out takes a body of any length.
+TEST(DownloadFile, BodiesAreBoundedByTheExpectedSize) {
+  struct Case {
+    const char* name;
+    long status;
+    std::size_t bodyBytes;
+    std::optional<std::int64_t> size;
+    bool ok;
+    std::vector<std::string> log;
+    std::size_t mostOnDisk;
+  };
+  const std::size_t page = static_cast<std::size_t>(kErrorPageLimit);
+  const Case cases[] = {
+      {"size left out", 200, 100000, std::nullopt, true, {}, 100000},
+      {"size 0, empty body", 200, 0, 0, true, {}, 0},
+      {"size 0, long body", 200, 100000, 0, false, {"curl_easy_perform error: Maximum file size exceeded"}, 1},
+      {"size left out, long error page", 500, 4 * page, std::nullopt, false, {"HTTP status code: 500"}, page},
+      {"size 0, long error page", 404, 4 * page, 0, false, {"HTTP status code: 404"}, page},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    FakeAnswer answer;
+    answer.status = c.status;
+    answer.body = std::string(c.bodyBytes, 'x');
+    f.transport.script(kUrl, answer);
+    EXPECT_EQ(f.download(f.dir / "a.pak", c.size), c.ok) << c.name;
+    EXPECT_EQ(f.logMessages(), c.log) << c.name;
+    const std::size_t onDisk = readFile(f.dir / "a.pak").size();
+    EXPECT_LE(onDisk, c.mostOnDisk) << c.name;
+    if (c.ok) {
+      EXPECT_EQ(onDisk, c.bodyBytes) << c.name;
+    }
+  }
 }
 
 TEST(DownloadFile, EveryFailureIsLoggedAndShown) {

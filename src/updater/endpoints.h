@@ -43,6 +43,9 @@ inline constexpr std::string_view kLauncherVersionText = "KVLauncher Version 0.2
 // Limits of the small requests: an answer above them is a failed request.
 inline constexpr std::size_t kManifestBodyLimit = std::size_t{64} * 1024 * 1024;
 inline constexpr std::size_t kVersionBodyLimit = 4096;
+// The most of an error page (a download answered with another status than
+// 200) that is kept; the rest is not read.
+inline constexpr std::int64_t kErrorPageLimit = 64 * 1024;
 // Redirects followed by any request.
 inline constexpr long kMaxRedirects = 10;
 // The largest file size a manifest may announce (1 TiB).

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/endpoints.h"
 #include "updater/http_transport.h"
 
 namespace kv::updater::testing {
@@ -69,15 +70,18 @@ class FakeHttpTransport : public HttpTransport {
     result.status = answer->status;
     if (answer->outcome == TransferOutcome::Completed || answer->outcome == TransferOutcome::Failed) {
       const std::string& body = answer->body;
-      const bool limited = maxBytes > 0 && answer->status == 200;
-      const std::size_t allowed =
-          limited ? std::min<std::size_t>(body.size(), static_cast<std::size_t>(maxBytes) + 1) : body.size();
+      // Like the real transport: a status-200 body may not exceed maxBytes,
+      // an error page is cut after kErrorPageLimit bytes.
+      const bool errorPage = answer->status != 200;
+      const std::size_t limit =
+          static_cast<std::size_t>(std::max<std::int64_t>(errorPage ? kErrorPageLimit : maxBytes, 0));
+      const std::size_t allowed = std::min<std::size_t>(body.size(), errorPage ? limit : limit + 1);
       if (allowed > 0 && !sink(body.data(), allowed)) {
         result.outcome = TransferOutcome::Failed;
         result.errorText = "Failed writing received data to disk/application";
         return result;
       }
-      if (limited && body.size() > static_cast<std::size_t>(maxBytes)) {
+      if (!errorPage && body.size() > limit) {
         result.outcome = TransferOutcome::Failed;
         result.errorText = "Maximum file size exceeded";
         return result;

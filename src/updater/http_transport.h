@@ -53,8 +53,10 @@ class HttpTransport {
 
   // GET with agent "KVLauncher/1.0" and TLS 1.2 or newer, streaming the final
   // response's body into sink. progress (may be empty) hears the running byte
-  // count. maxBytes > 0 fails a status-200 body larger than that many bytes
-  // as soon as it exceeds them (other statuses are not limited).
+  // count. maxBytes is the most a status-200 body may hold (0: it must be
+  // empty): a longer one fails as soon as it exceeds it. The body of any
+  // other status is an error page: it is cut after kErrorPageLimit bytes and
+  // the transfer then counts as completed with that status.
   virtual TransferResult download(const std::string& url, const ByteSink& sink,
                                   const TransferProgress& progress, std::int64_t maxBytes) = 0;
 };

@@ -27,11 +27,12 @@ std::optional<json> parseJson(std::string_view text) {
   return document;
 }
 
-// Reads "size" of an entry: absent is 0; otherwise an integer within
-// 0..kMaxManifestFileSize.
-bool readSize(const json& element, std::int64_t& size) {
+// Reads "size" of an entry: absent is 0 (and not listed); otherwise an
+// integer within 0..kMaxManifestFileSize.
+bool readSize(const json& element, std::int64_t& size, bool& listed) {
   const auto it = element.find("size");
-  if (it == element.end()) {
+  listed = it != element.end();
+  if (!listed) {
     size = 0;
     return true;
   }
@@ -68,7 +69,7 @@ bool readEntry(const json& element, ManifestEntry& entry, std::string& reason) {
   }
   entry.path = path->get<std::string>();
   entry.hash = hash->get<std::string>();
-  if (!readSize(element, entry.size)) {
+  if (!readSize(element, entry.size, entry.sizeListed)) {
     reason = "\"size\" of " + entry.path + " is not an integer between 0 and 1 TiB";
     return false;
   }

@@ -12,9 +12,10 @@ namespace kv::updater {
 
 // One file of a client installation as a manifest lists it.
 struct ManifestEntry {
-  std::string path;       // relative to the server folder, "/"-separated
-  std::string hash;       // opaque content identifier, compared as text
-  std::int64_t size = 0;  // bytes; 0 when the manifest leaves it out
+  std::string path;        // relative to the server folder, "/"-separated
+  std::string hash;        // opaque content identifier, compared as text
+  std::int64_t size = 0;   // bytes; 0 when the manifest leaves it out
+  bool sizeListed = true;  // false when the manifest leaves "size" out
 };
 
 // A manifest keyed by path, in byte-wise path order.

@@ -1,5 +1,6 @@
 #include "updater/update_run.h"
 
+#include <optional>
 #include <thread>
 
 #include "archive/zip_archive.h"
@@ -149,6 +150,9 @@ class UpdateRunner {
     for (const std::string& path : plan.paths) {
       if (cancelled()) return;
       const ManifestEntry& entry = remote.at(path);
+      // A file whose size the manifest leaves out may have any size.
+      const std::optional<std::int64_t> expectedSize =
+          entry.sizeListed ? std::optional<std::int64_t>(entry.size) : std::nullopt;
       const std::string localPath = joinPath(serverDir_, path);
       if (!removeExistingFile(localPath)) {
         if (cancelled()) return;
@@ -160,7 +164,7 @@ class UpdateRunner {
         progress.currentPath = path;
         progress.attemptBase = progress.runBytes;
         progress.lastReport = progress.now();
-        if (downloadFile(environment, fileUrl(context_.site, folder_, path), localPath, entry.size, onProgress)) {
+        if (downloadFile(environment, fileUrl(context_.site, folder_, path), localPath, expectedSize, onProgress)) {
           break;
         }
         if (cancelled()) return;

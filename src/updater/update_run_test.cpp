@@ -266,6 +266,24 @@ TEST(UpdateRun, ThreeFailuresEndTheRunWithoutRecordingAnything) {
   EXPECT_EQ(f.runtime.storedLastModified(), "");
 }
 
+// A size the manifest leaves out allows a body of any length; a listed
+// size of 0 allows none.
+TEST(UpdateRun, ASizeLeftOutTakesAnyBodyAndASizeOfZeroNone) {
+  RunFixture f;
+  FakeAnswer manifest;
+  manifest.body = R"([{"path":"free.pak","hash":"hf"},{"path":"zero.pak","hash":"hz","size":0}])";
+  f.transport.script(f.url("manifest.json"), manifest);
+  f.transport.script(f.url("zero.pak"), FakeAnswer{.body = "not empty"});
+  f.publish({{"free.pak", "of any length", "hf"}, {"zero.pak", "", "hz"}});
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                    "STATUS Connection failed (zero.pak), retrying... (1/3)",
+                                                    "STATUS Connection failed (zero.pak), retrying... (2/3)",
+                                                    "ERROR Connection failed (zero.pak) after 3 attempts"}));
+  EXPECT_EQ(readFile(f.local("free.pak")), "of any length");
+  EXPECT_LE(readFile(f.local("zero.pak")).size(), 1u);
+}
+
 TEST(UpdateRun, EarlyEndsOfTheRun) {
   struct Case {
     const char* name;

@@ -50,7 +50,7 @@ class CurlTransportTest : public ::testing::Test {
   }
   // Downloads url into a string; the result and the body.
   std::pair<TransferResult, std::string> fetch(HttpTransport& http, const std::string& url,
-                                               std::int64_t maxBytes = 0,
+                                               std::int64_t maxBytes = kMaxManifestFileSize,
                                                const TransferProgress& progress = {}) {
     std::string body;
     const ByteSink sink = [&body](const char* data, std::size_t size) {
@@ -168,6 +168,7 @@ TEST_F(CurlTransportTest, DownloadsReportStatusBytesAndProgress) {
 TEST_F(CurlTransportTest, DownloadFailuresAndLimits) {
   start(R"({
     "/endless": {"endless": true},
+    "/endless-error": {"status": 500, "endless": true},
     "/long": {"body": "0123456789", "contentLength": 50000000, "cutAt": 10},
     "/cut": {"body": "0123456789", "cutAt": 4},
     "/stall": {"body": "late", "stallMs": 60000}
@@ -178,6 +179,21 @@ TEST_F(CurlTransportTest, DownloadFailuresAndLimits) {
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
     EXPECT_EQ(result.errorText, "Maximum file size exceeded");
     EXPECT_LE(body.size(), 1000u);
+  }
+  {
+    // A size of 0 allows no body at all.
+    auto [result, body] = fetch(*http, base_ + "/endless", 0);
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_EQ(result.errorText, "Maximum file size exceeded");
+    EXPECT_TRUE(body.empty());
+  }
+  {
+    // An endless error page ends after its first kErrorPageLimit bytes and
+    // keeps its status.
+    auto [result, body] = fetch(*http, base_ + "/endless-error");
+    EXPECT_EQ(result.outcome, TransferOutcome::Completed);
+    EXPECT_EQ(result.status, 500);
+    EXPECT_EQ(body.size(), static_cast<std::size_t>(kErrorPageLimit));
   }
   {
     auto [result, body] = fetch(*http, base_ + "/cut");
@@ -196,7 +212,7 @@ TEST_F(CurlTransportTest, DownloadFailuresAndLimits) {
     EXPECT_EQ(server_.requests().size(), 11u);
   }
   {
-    auto [result, body] = fetch(*http, base_ + "/endless", 0, [](std::int64_t received) {
+    auto [result, body] = fetch(*http, base_ + "/endless", kMaxManifestFileSize, [](std::int64_t received) {
       return received < 100000;
     });
     EXPECT_EQ(result.outcome, TransferOutcome::Aborted);

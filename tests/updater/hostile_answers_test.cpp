@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "update_harness.h"
+#include "updater/endpoints.h"
 #include "updater/manifest.h"
 
 namespace kv::test {
@@ -172,27 +173,40 @@ TEST_F(HostileAnswers, DuplicatePathsKeepTheLaterEntry) {
   EXPECT_EQ(readFile(base + "/eu/data/x.pak"), "lower");
 }
 
-// A body longer than the manifest says, with or without a length: every
-// attempt fails and no more than the announced size (plus one buffer) lands
-// on disk.
+// A body longer than the manifest says, with or without a length, also for
+// a size of 0, and an endless error page: every attempt fails and no more
+// than the announced size (or the error page limit) plus one buffer lands on
+// disk.
 TEST_F(HostileAnswers, BodiesLongerThanTheManifestSizeFail) {
-  const std::string manifest = R"([{"path":"big.pak","hash":"h","size":1000}])";
-  const std::vector<std::pair<std::string, std::string>> rules = {
-      {"no length", R"({"endless": true, "endlessCap": 52428800})"},
-      {"long length", R"({"endless": true, "endlessCap": 50000000, "contentLength": 50000000})"},
+  struct Case {
+    std::string name;
+    std::int64_t size;
+    std::string rule;
+    std::size_t mostOnDisk;
   };
-  for (const auto& [name, rule] : rules) {
-    SCOPED_TRACE(name);
-    const std::string base = sandbox_.install() + "/big-" + std::to_string(name.size());
+  const std::size_t buffer = 1024u * 1024u;
+  const Case cases[] = {
+      {"no length", 1000, R"({"endless": true, "endlessCap": 52428800})", 1000u + buffer},
+      {"long length", 1000, R"({"endless": true, "endlessCap": 50000000, "contentLength": 50000000})",
+       1000u + buffer},
+      {"size 0", 0, R"({"endless": true, "endlessCap": 52428800})", buffer},
+      {"error page", 1000, R"({"status": 500, "endless": true, "endlessCap": 52428800})",
+       static_cast<std::size_t>(updater::kErrorPageLimit)},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string base = sandbox_.install() + "/big-" + std::to_string(++n);
+    const std::string manifest = R"([{"path":"big.pak","hash":"h","size":)" + std::to_string(c.size) + "}]";
     server_.setRules(R"({"/download/eu/manifest.json": {"body": )" + jsonString(manifest) +
-                     R"(}, "/download/eu/big.pak": )" + rule + "}");
+                     R"(}, "/download/eu/big.pak": )" + c.rule + "}");
     server_.clearRequests();
     const RecordedRun r = run(base);
     EXPECT_EQ(r.events(), (Events{"STATUS Checking updates...", "STATUS Connection failed (big.pak), retrying... (1/3)",
                                   "STATUS Connection failed (big.pak), retrying... (2/3)",
                                   "ERROR Connection failed (big.pak) after 3 attempts"}));
     EXPECT_EQ(fileRequests().size(), 3u);
-    EXPECT_LE(readFile(base + "/eu/big.pak").size(), 1000u + 1024u * 1024u);
+    EXPECT_LE(readFile(base + "/eu/big.pak").size(), c.mostOnDisk);
     EXPECT_FALSE(exists(base + "/eu/manifest.meta"));
   }
 }
