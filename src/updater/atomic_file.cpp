@@ -11,19 +11,6 @@ void setReason(std::string* reason, const std::string& what) {
   if (reason != nullptr) *reason = what + ": " + platform::lastErrorText();
 }
 
-// Whether name has the form of a temporary file made beside leaf: leaf, a
-// dot, and 6 to 32 ASCII letters, digits or underscores.
-bool isTemporaryOf(const std::string& name, const std::string& leaf) {
-  if (name.size() < leaf.size() + 7 || name.size() > leaf.size() + 33) return false;
-  if (name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.') return false;
-  for (std::size_t i = leaf.size() + 1; i < name.size(); ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    if (!ok) return false;
-  }
-  return true;
-}
-
 // Removes the temporary files that replacements of path cut off by a kill
 // or a power loss left beside it. Failures are ignored.
 void removeLeftTemporaries(const std::string& path) {
@@ -35,13 +22,24 @@ void removeLeftTemporaries(const std::string& path) {
   if (!folder.ok()) return;
   (void)platform::listNames(folder, names);
   for (const std::string& name : names) {
-    if (isTemporaryOf(name, leaf) && platform::pathKindIn(folder, name) == platform::PathKind::File) {
+    if (isTemporaryNameOf(name, leaf) && platform::pathKindIn(folder, name) == platform::PathKind::File) {
       (void)platform::removeFileIn(folder, name);
     }
   }
 }
 
 }  // namespace
+
+bool isTemporaryNameOf(std::string_view name, std::string_view leaf) {
+  if (name.size() < leaf.size() + 7 || name.size() > leaf.size() + 33) return false;
+  if (name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.') return false;
+  for (std::size_t i = leaf.size() + 1; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
 
 bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason,
                            FileSync sync) {

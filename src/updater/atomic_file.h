@@ -12,6 +12,12 @@ enum class FileSync {
   NoFlush,  // survives the process being killed; cheaper for frequent writes
 };
 
+// Whether name (a file name without folder) has the form of a temporary
+// file that a replacement of the file named leaf makes beside it: leaf, a
+// dot, and 6 to 32 ASCII letters, digits or underscores. Every replacement of
+// leaf removes the files of that form it finds beside it.
+[[nodiscard]] bool isTemporaryNameOf(std::string_view name, std::string_view leaf);
+
 // Replaces the file at path with content: writes a temporary file in the
 // same folder, flushes it to disk (unless told not to), renames it over path
 // and flushes the folder. A reader finds the old or the new complete file,

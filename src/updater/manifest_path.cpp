@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
@@ -42,10 +43,13 @@ bool isValidSegment(std::string_view segment) {
   return !isReservedDeviceName(segment);
 }
 
-// Whether the path names the launcher's own state in the server folder.
+// Whether the path names the launcher's own state in the server folder,
+// including the temporary files that replacing the local manifest or the
+// Last-Modified record removes as leftovers.
 bool isLauncherOwned(std::string_view path) {
   const std::string lower = lowerAscii(path);
   if (lower == kLocalManifestName || lower == kManifestMetaName) return true;
+  if (isTemporaryNameOf(path, kLocalManifestName) || isTemporaryNameOf(path, kManifestMetaName)) return true;
   const std::string first = lower.substr(0, lower.find('/'));
   return first == kConfigFolderName || first == kConfigBackupFolderName;
 }

@@ -11,7 +11,9 @@ namespace kv::updater {
 // reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
 // an extension, any case). It must not name the launcher's own files of the
 // server folder: "manifest.json", "manifest.meta", or anything in "config" or
-// "config_backup" (compared without regard to ASCII case).
+// "config_backup" (compared without regard to ASCII case), nor, at the top,
+// a name that replacing one of those two files removes as a leftover
+// temporary (see isTemporaryNameOf).
 [[nodiscard]] bool validateManifestPath(std::string_view path);
 
 }  // namespace kv::updater

@@ -21,6 +21,9 @@ TEST(ManifestPath, AcceptsOrdinaryRelativePaths) {
       "configs/x.kvml",       // only the exact launcher folders are refused
       "data/config/x.kvml",   // deeper "config" folders belong to the client
       "data/manifest.json",
+      "data/manifest.json.backup",  // leftovers are removed beside the top-level files only
+      "manifest.json.bak-1",        // not the form of a temporary
+      "manifest.json.Ab12C",
       "CONSOLE.pak",
       "com0.pak",
       "lpt10.pak",
@@ -64,6 +67,9 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "manifest.meta",
       "MANIFEST.JSON",
       "Manifest.Meta",
+      "manifest.json.backup",  // would be removed as a leftover temporary
+      "manifest.json.Ab12Cd",
+      "manifest.meta.4242_17",
       "config/config.kvml",
       "CONFIG/x",
       "config",
