@@ -76,6 +76,16 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
       problems.push_back(quotedName(rel) + " is a path the launcher refuses");
       continue;
     }
+    // The quick-form manifest is written into the same folder after the
+    // files; writing it removes the leftover temporaries beside it.
+    if (rel == updater::kQuickManifestEndpoint) {
+      problems.push_back(quotedName(rel) + " would be overwritten by the published manifest");
+      continue;
+    }
+    if (updater::isTemporaryNameOf(rel, updater::kQuickManifestEndpoint)) {
+      problems.push_back(quotedName(rel) + " would be removed as a leftover when the manifest is written");
+      continue;
+    }
     files.push_back({rel, full.string()});
   }
   if (ec) problems.push_back("cannot list " + quotedName(clientDir) + ": " + ec.message());

@@ -179,8 +179,15 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
   const struct {
     const char* name;
     std::function<void(const std::string&)> make;
+    const char* says = nullptr;  // a part of the problem's text, when checked
   } cases[] = {
       {"own manifest", [](const std::string& c) { writeFile(c + "/manifest.json", "[]"); }},
+      {"quick manifest", [](const std::string& c) { writeFile(c + "/manifest.php", "[]"); },
+       "\"manifest.php\" would be overwritten by the published manifest"},
+      {"quick manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.php.backup", "x"); },
+       "\"manifest.php.backup\" would be removed as a leftover when the manifest is written"},
+      {"own manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.json.backup", "x"); },
+       "\"manifest.json.backup\" is a path the launcher refuses"},
       {"own meta", [](const std::string& c) { writeFile(c + "/manifest.meta", "x"); }},
       {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); }},
       {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); }},
@@ -204,6 +211,9 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
     PublishReport report;
     EXPECT_FALSE(publishClient({"eu", "KVLauncher Version 0.29", client.path(), site.path()}, report)) << c.name;
     EXPECT_FALSE(report.problems.empty()) << c.name;
+    if (c.says != nullptr) {
+      EXPECT_EQ(report.problems, std::vector<std::string>{c.says}) << c.name;
+    }
     EXPECT_TRUE(snapshotTree(site.path()).empty()) << c.name;
   }
   PublishReport report;
@@ -217,6 +227,7 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
   // A sibling whose name merely starts like the client's is fine.
   TempDir both;
   writeFile(both / "c/a.pak", "a");
+  writeFile(both / "c/data/manifest.php", "a client file one folder down");
   EXPECT_TRUE(publishClient({"eu", "v", both / "c", both / "c-site"}, report))
       << ::testing::PrintToString(report.problems);
   EXPECT_FALSE(publishClient({"asia", "v", client_.path(), site_.path()}, report));
