@@ -481,6 +481,18 @@ TEST(ReplaceConfigFolder, RefusesFoldersThatAreNoConfiguration) {
   EXPECT_EQ(s.snapshot(), before);
 }
 
+TEST(ImportConfiguration, ReplaceSwapsALinkedFolderWithoutDeletingThroughIt) {
+  ConfigSandbox s;
+  writeFile(s.home + "/config.kvml", "musicSoundVolume: 30\n");
+  ASSERT_EQ(::symlink(s.home.c_str(), s.sharedFolder().c_str()), 0);
+  const Tree before = s.snapshotExcept({s.sharedFolder(), s.dir / "incoming"});
+  importArchive(s, kExported, {MessageAnswer::Yes});
+  EXPECT_EQ(textsAndTitles(s.boxes()), (Boxes{kModeBox, kDoneBox}));
+  EXPECT_EQ(s.snapshotExcept({s.sharedFolder(), s.dir / "incoming"}), before);
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::symlink_status(s.sharedFolder())));
+  EXPECT_EQ(readFile(s.sharedFolder() + "/characters/mage.kvml"), "mage");
+}
+
 TEST(ImportConfiguration, ALinkInTheConfigurationIsNotFollowedByAMerge) {
   ConfigSandbox s;
   s.makeLocalConfig({{"config.kvml", "a: 1\n"}});

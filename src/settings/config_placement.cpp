@@ -60,6 +60,25 @@ bool isConfigFolderPath(const std::string& path) {
   return name == kLocalConfigFolderName || name == kSharedFolderName;
 }
 
+bool leadsToProfileOrAbove(const std::string& path, const std::string& profileFolder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path target = fs::canonical(path, error);
+  if (error) return false;
+  if (target == target.root_path()) return true;
+  if (profileFolder.empty()) return false;
+  // The same folder under another name (a bind mount, a second link) counts
+  // too, so each folder from the profile up to the root is compared by
+  // identity.
+  fs::path above = fs::weakly_canonical(profileFolder, error);
+  if (error) return false;
+  while (true) {
+    if (fs::equivalent(target, above, error)) return true;
+    if (above == above.parent_path() || !above.has_relative_path()) return false;
+    above = above.parent_path();
+  }
+}
+
 void toggleLocalConfig(ConfigActionContext& context) {
   SettingsStore& store = context.store;
   const std::string local = localConfigFolder(store);

@@ -19,6 +19,13 @@ std::string backupConfigFolder(const SettingsStore& store);
 // name, and it is not the file-system root.
 bool isConfigFolderPath(const std::string& path);
 
+// Whether the folder at path, with every symbolic link on the way resolved,
+// is the file-system root, the profile folder or a folder above it, so that
+// emptying it would empty the profile too. False when path leads nowhere
+// (there is nothing to empty then). An empty profileFolder checks the root
+// only.
+bool leadsToProfileOrAbove(const std::string& path, const std::string& profileFolder);
+
 // Moves the current server between its own configuration and the shared
 // one by renaming "config" and "config_backup" (a fresh "config.kvml" with
 // the default content when there is nothing to bring back), reloads the

@@ -20,6 +20,13 @@ void resetConfiguration(ConfigActionContext& context) {
   }
 
   const std::string configFolder = store.resolveSettingsPath(SettingsFile::Config, true);
+  // A configuration folder that is a link to the profile folder (or to the
+  // root) would take the whole profile with it.
+  if (leadsToProfileOrAbove(configFolder, store.locations().profileFolder)) {
+    tell(context, MessageOwner::None, kResetRefusedText + toDisplayUtf8(configFolder), kTitleResetError,
+         MessageIcon::Error);
+    return;
+  }
   if (isConfigFolderPath(configFolder)) {
     // Entries that cannot be deleted stay; the default file is written all
     // the same.

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "settings/config_placement.h"
 #include "settings/config_test_sandbox.h"
 
 namespace kv::settings {
@@ -107,6 +110,91 @@ TEST(ResetConfiguration, LinksInsideAreRemovedAsLinksAndTheProfileStays) {
 
   EXPECT_EQ(snapshotTree(s.sharedFolder()), (Tree{{"config.kvml", "enableAudio: true\n"}}));
   EXPECT_EQ(s.snapshotExcept({s.sharedFolder()}), others);
+}
+
+TEST(ResetConfiguration, AFolderLinkedToTheProfileOrAboveIsNeverEmptied) {
+  struct Case {
+    const char* name;
+    bool local;
+    std::string (*target)(const ConfigSandbox&);
+  };
+  const Case cases[] = {
+      {"shared folder linked to the profile", false, [](const ConfigSandbox& s) { return s.home; }},
+      {"shared folder linked to a folder above the profile", false,
+       [](const ConfigSandbox& s) { return s.dir.path(); }},
+      {"shared folder linked through a second link", false,
+       [](const ConfigSandbox& s) { return s.outside + "/to-home"; }},
+      {"own folder linked to the profile", true, [](const ConfigSandbox& s) { return s.home; }},
+  };
+  for (const Case& c : cases) {
+    ConfigSandbox s;
+    ASSERT_EQ(::symlink(s.home.c_str(), (s.outside + "/to-home").c_str()), 0);
+    // The profile holds a configuration file, so that both placements
+    // resolve to the linked folder.
+    writeFile(s.home + "/config.kvml", "musicSoundVolume: 30\n");
+    const std::string link = c.local ? s.localFolder() : s.sharedFolder();
+    std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+    ASSERT_EQ(::symlink(c.target(s).c_str(), link.c_str()), 0) << c.name;
+    s.store.setInt(SettingsFile::Config, "uiSoundVolume", 9);  // pending, stays
+    const auto tableBefore = s.store.table(SettingsFile::Config).entries;
+    const Tree before = s.snapshot();
+
+    resetConfiguration(s.context);
+
+    EXPECT_EQ(s.snapshot(), before) << c.name;
+    EXPECT_EQ(s.store.table(SettingsFile::Config).entries, tableBefore) << c.name;
+    EXPECT_TRUE(s.calls.empty()) << c.name;
+    const auto boxes = s.boxes();
+    ASSERT_EQ(boxes.size(), 2u) << c.name;
+    EXPECT_EQ(boxes[1].text,
+              "Failed to reset the configuration. Nothing was deleted.\nReason: the configuration "
+              "folder leads to your profile folder or a folder above it: " +
+                  link)
+        << c.name;
+    EXPECT_EQ(boxes[1].title, "Reset Error") << c.name;
+    EXPECT_EQ(boxes[1].buttons, MessageButtons::Ok) << c.name;
+    EXPECT_EQ(boxes[1].icon, MessageIcon::Error) << c.name;
+    EXPECT_EQ(boxes[1].owner, MessageOwner::None) << c.name;
+  }
+}
+
+TEST(LeadsToProfileOrAbove, ResolvesLinksAndComparesEachFolderUpToTheRoot) {
+  ConfigSandbox s;
+  std::filesystem::create_directories(s.sharedFolder());
+  const std::string links = s.dir / "links";
+  std::filesystem::create_directories(links);
+  const auto link = [&](const std::string& name, const std::string& target) {
+    const std::string path = links + "/" + name;
+    EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0) << name;
+    return path;
+  };
+  struct Case {
+    std::string path;
+    std::string profile;
+    bool expected;
+  };
+  const Case cases[] = {
+      {s.sharedFolder(), s.home, false},
+      {s.home, s.home, true},
+      {s.home + "/../home/", s.home, true},
+      {s.dir.path(), s.home, true},
+      {"/", s.home, true},
+      {link("root", "/"), s.home, true},
+      {link("profile", s.home), s.home, true},
+      {link("above", ".."), s.home, true},
+      {link("chain", links + "/profile"), s.home, true},
+      {link("shared", s.sharedFolder()), s.home, false},
+      {link("sibling", s.outside), s.home, false},
+      {s.dir / "missing", s.home, false},
+      {link("dangling", s.dir / "missing"), s.home, false},
+      // The profile reached through a link of its own.
+      {s.home, link("home", s.home), true},
+      {"/", "", true},
+      {s.home, "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(leadsToProfileOrAbove(c.path, c.profile), c.expected) << c.path << " / " << c.profile;
+  }
 }
 
 TEST(ResetConfiguration, AnUndeletableFileStaysAndTheRestGoes) {

@@ -59,6 +59,12 @@ inline constexpr const char* kResetConfirmText =
     "Are you sure you want to delete your configuration?\nThis action cannot be undone.";
 inline constexpr const char* kResetConfirmTitle = "Confirm Deletion";
 inline constexpr const char* kResetDoneText = "Configuration reset successfully.";
+// A configuration folder that leads to the profile folder or above it (a
+// symbolic link) is never emptied; the folder follows.
+inline constexpr const char* kTitleResetError = "Reset Error";
+inline constexpr const char* kResetRefusedText =
+    "Failed to reset the configuration. Nothing was deleted.\nReason: the configuration folder leads to "
+    "your profile folder or a folder above it: ";
 
 // An archive to import is refused before extraction above this file size,
 // and its extracted content above these totals: a configuration is small,
