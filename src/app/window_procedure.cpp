@@ -76,7 +76,14 @@ void applyReport(AppState& state, const platform::Report& report) {
       status.progress = 1.0f;
       status.statusText = kReadyText;
       status.ready = true;
-      if (current) ui::setWidgetState(playWidget(state), ui::WidgetState::Normal, window);
+      if (current) {
+        // On a fresh installation the server's data folder (pictures, font,
+        // sounds) arrives with its first update: load the set again now that
+        // it is there, as a server switch does. The reload disables Play, so
+        // it comes first.
+        if (state.ui.resourcesIncomplete) reloadUiResources(state);
+        ui::setWidgetState(playWidget(state), ui::WidgetState::Normal, window);
+      }
       break;
     case platform::ReportKind::Error:
       status.statusText = report.text;

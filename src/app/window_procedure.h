@@ -33,7 +33,8 @@ void refreshConfigPathLine(AppState& state);
 
 // Applies a worker report to its server's status. A report for a server that
 // is not shown is stored without repainting; an invalid server index changes
-// nothing. Ready enables Play and Error disables it, for the current server.
+// nothing. Ready enables Play and Error disables it, for the current server;
+// Ready also reloads the interface resources when some were missing.
 void applyReport(AppState& state, const platform::Report& report);
 
 // Pointer moved to (x, y): drags the active slider, tracks hover, or toggles

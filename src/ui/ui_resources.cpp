@@ -66,6 +66,15 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
   }
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   openSounds(ui, audio, folder);
+
+  bool incomplete = !(ui.background && ui.background->ok());
+  for (const auto& font : ui.fonts) incomplete = incomplete || !font;
+  for (const Widget& w : ui.widgets) {
+    incomplete = incomplete || !(w.image && w.image->ok()) ||
+                 (!w.iconPath.empty() && !(w.iconImage && w.iconImage->ok()));
+  }
+  if (audio.hasDevice()) incomplete = incomplete || !ui.music || !ui.click;
+  ui.resourcesIncomplete = incomplete;
 }
 
 void releaseUiResources(UiState& ui) {

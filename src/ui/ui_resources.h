@@ -15,7 +15,8 @@ namespace kv::ui {
 // is off (and the options widget's open picture while the panel is open), and
 // the sounds. The Play widget is disabled; only a ready report or a server
 // switch enables it again. Missing files are not errors: what is missing is
-// simply not drawn or played. Main thread.
+// simply not drawn or played, and resourcesIncomplete records that something
+// was. Main thread.
 void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
                        platform::Window& window, const std::string& folder);
 

@@ -91,6 +91,37 @@ TEST_F(UiResourcesTest, MissingPictureKeepsLabelAndHitTest) {
   EXPECT_EQ(hitTestWidgets(ui, 317, 226), kPlayWidget);
 }
 
+// Which missing files count as an incomplete set (the window loads the set
+// again when the server becomes ready). Sounds count only with a device.
+TEST(UiResourcesCompleteness, AnyMissingResourceMarksTheSetIncomplete) {
+  const struct {
+    const char* missing;
+    bool device;
+    bool incomplete;
+  } cases[] = {
+      {"", true, false},
+      {kBackgroundPath, true, true},
+      {kFontPath, true, true},
+      {kCloseImagePath, true, true},
+      {kWebsiteIconPath, true, true},
+      {kMusicPath, true, true},
+      {kClickPath, true, true},
+      {kMusicPath, false, false},
+      {kSoundOffImagePath, true, false},  // used only while the master switch is off
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.missing) + (c.device ? "" : " (no device)"));
+    kv::test::TempDir dir;
+    FakePlatform fake;
+    fake.audio.deviceAvailable = c.device;
+    fake.audio.openDevice();
+    UiState ui;
+    testing::writeServerArt(dir / "eu", {c.missing});
+    createUiResources(ui, fake.graphics, fake.audio, fake.window, dir / "eu");
+    EXPECT_EQ(ui.resourcesIncomplete, c.incomplete);
+  }
+}
+
 TEST_F(UiResourcesTest, MasterSwitchOffShowsSoundOffPicture) {
   ui.audio.enableAudio = false;
   load();

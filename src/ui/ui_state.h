@@ -109,6 +109,9 @@ struct UiState {
   std::string resourceFolder;
   std::unique_ptr<platform::Image> background;
   std::array<std::unique_ptr<platform::Font>, 4> fonts;  // 10, 11, 12, 14 pt
+  // Some picture, the font or (with a sound device) a sound failed to load
+  // the last time the resources were loaded.
+  bool resourcesIncomplete = false;
 
   AudioSettings audio;
   std::unique_ptr<platform::Sound> music;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -339,6 +340,56 @@ TEST_F(WindowProcedureTest, PaintShowsTheCurrentServersStatus) {
   }
   EXPECT_TRUE(full);
   EXPECT_TRUE(connecting);
+}
+
+// A fresh installation starts without the server's data folder; it arrives
+// with the first update, and the ready report then loads the interface.
+TEST_F(WindowProcedureTest, ReadyReloadsResourcesThatWereMissing) {
+  struct Case {
+    const char* name;
+    bool dataAtStart;
+    bool dataAtReady;
+    int readyServer;
+    bool reloads;
+    bool complete;  // after the report
+  };
+  const Case cases[] = {
+      {"first update brought the data", false, true, 1, true, true},
+      {"data there from the start", true, true, 1, false, true},
+      {"other server became ready", false, true, 2, false, false},
+      {"update brought no data", false, false, 1, true, false},
+  };
+  const std::string music = dir / "eu/data/sounds/music.mp3";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir / "eu/data");
+    if (c.dataAtStart) ui::testing::writeServerArt(dir / "eu");
+    reloadUiResources(state);
+    EXPECT_EQ(state.ui.resourcesIncomplete, !c.dataAtStart);
+    if (c.dataAtReady) ui::testing::writeServerArt(dir / "eu");
+    const std::size_t loadsBefore = fake.graphics.imageLoads.size();
+    const platform::Sound* musicBefore = state.ui.music.get();
+    const int musicPlaysBefore =
+        musicBefore != nullptr ? fake.audio.opened[music]->playCount() : 0;
+    fake.window.clearInvalidations();
+
+    applyReport(state, {ReportKind::Ready, c.readyServer, "", 0});
+
+    EXPECT_EQ(fake.graphics.imageLoads.size() > loadsBefore, c.reloads);
+    EXPECT_EQ(state.ui.resourcesIncomplete, !c.complete);
+    const bool art = state.ui.background && state.ui.background->ok();
+    EXPECT_EQ(art, c.complete);
+    EXPECT_EQ(play().label.empty(), !c.complete);
+    // The music starts as after a server switch (both switches are on).
+    const bool musicPlaying = state.ui.music && state.ui.music->isPlaying();
+    EXPECT_EQ(musicPlaying, c.complete);
+    if (!c.reloads && musicBefore != nullptr) {  // the music plays on, untouched
+      EXPECT_EQ(state.ui.music.get(), musicBefore);
+      EXPECT_EQ(fake.audio.opened[music]->playCount(), musicPlaysBefore);
+    }
+    EXPECT_EQ(play().state, c.readyServer == 1 ? WidgetState::Normal : WidgetState::Disabled);
+    EXPECT_EQ(fake.window.fullInvalidations(), c.readyServer == 1 ? 1 : 0);
+  }
 }
 
 }  // namespace
