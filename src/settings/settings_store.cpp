@@ -92,10 +92,13 @@ std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnl
   const std::string localFile = localFolder + "/" + kConfigFileName;
   if (isRegularOrOther(localFile)) return folderOnly ? localFolder : localFile;
 
-  const std::string sharedFolder = locations_.profileFolder + "/" + kSharedFolderName;
-  (void)platform::makeFolder(sharedFolder);  // exists already, or cannot be made: carry on
+  // Without a known profile folder the shared folder goes beside the
+  // launcher, never to the file-system root.
+  const std::string& base = locations_.profileFolder.empty() ? exeDir : locations_.profileFolder;
+  const std::string sharedFolder = base + "/" + kSharedFolderName;
   const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
-  {
+  if (!base.empty()) {
+    (void)platform::makeFolder(sharedFolder);  // exists already, or cannot be made: carry on
     std::ifstream probe(sharedFile);
     if (!probe) writeText(sharedFile, kDefaultConfigContent);
   }

@@ -159,6 +159,16 @@ TEST(SettingsStore, SharedConfigIsCreatedWithDefaultContent) {
   EXPECT_EQ(readFile(f.sharedConfig()), "enableAudio: false\n");
 }
 
+TEST(SettingsStore, WithoutAProfileFolderTheSharedConfigLivesBesideTheLauncher) {
+  TempDir dir;
+  writeFile(dir / "exe/.keep", "");
+  const bool atRoot = test::exists("/vandrel");
+  SettingsStore store{SettingsLocations{dir / "exe", "", [] { return std::string("eu"); }}};
+  EXPECT_EQ(store.resolveSettingsPath(SettingsFile::Config, true), dir / "exe/vandrel");
+  EXPECT_EQ(readFile(dir / "exe/vandrel/config.kvml"), "enableAudio: true\n");
+  EXPECT_EQ(test::exists("/vandrel"), atRoot);
+}
+
 TEST(SettingsStore, LocalConfigFollowsTheCurrentServer) {
   StoreFixture f;
   writeFile(f.localConfig(), "k: eu\n");

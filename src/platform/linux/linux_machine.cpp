@@ -1,9 +1,11 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -38,7 +40,19 @@ std::string LinuxMachine::executablePath() {
 
 std::string LinuxMachine::profileFolder() {
   const char* home = std::getenv("HOME");
-  return home != nullptr ? std::string(home) : std::string();
+  if (home != nullptr && *home != '\0') return home;
+  // No HOME (a service, a bare environment): the user's entry in the
+  // password database.
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < (std::size_t{1} << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (found == nullptr || found->pw_dir == nullptr) return {};
+  return found->pw_dir;
 }
 
 std::string LinuxMachine::machineIdentity() {
