@@ -89,6 +89,11 @@ TEST_F(CurlTransportTest, SmallRequestsTakeAnyStatusAndCarryTheirAgents) {
   EXPECT_EQ(seen[1].agent, "KVLauncher");
   EXPECT_EQ(seen[2].agent, "KVLauncher/1.0");
   for (const auto& request : seen) EXPECT_EQ(request.method, "GET");
+  // The manifest texts are always asked of the server, never of a cache.
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(seen[i].cacheControl, "no-cache") << seen[i].path;
+    EXPECT_EQ(seen[i].pragma, "no-cache") << seen[i].path;
+  }
 }
 
 TEST_F(CurlTransportTest, BrokenOrOversizedSmallAnswersAreFailures) {
