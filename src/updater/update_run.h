@@ -7,6 +7,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/report.h"
+#include "updater/endpoints.h"
 #include "updater/server_runtime.h"
 #include "updater/site_config.h"
 
@@ -35,7 +36,7 @@ struct UpdateContext {
   // (trusting site.caFile), kept for the whole run.
   HttpTransport* transport = nullptr;
   // The pause before a failed download is tried again. Tests shorten it.
-  std::chrono::milliseconds retryPause{2000};
+  std::chrono::milliseconds retryPause{kRetryPauseMs};
   // Called at every cancellation check, just before the flag is read. Tests
   // use it to raise the flag at a chosen check; empty in the launcher.
   std::function<void()> beforeCheck;

@@ -7,6 +7,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -149,7 +150,10 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
   ASSERT_TRUE(server.start(sandbox_.site(), sandbox_.state("scripted"), testCertificates(), error)) << error;
   server.setRules(R"({"/download/eu/a.pak": {"status": 404, "body": "<h1>Not Found</h1>"}})");
   writeSettings(sandbox_.install(), server.hostPort());
+  const auto start = std::chrono::steady_clock::now();
   const ProcessResult r = update(sandbox_.install());
+  // The tool keeps the real pause of 2 s before each of the two retries.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(statusLines(r.output), (std::vector<std::string>{"Checking updates...",
                                                              "Connection failed (a.pak), retrying... (1/3)",
