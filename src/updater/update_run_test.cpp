@@ -1,7 +1,11 @@
 #include "updater/update_run.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -419,6 +423,63 @@ TEST(UpdateRun, ABrokenArchiveIsReportedAndNotRecorded) {
                               "ERROR Failed to extract: broken.zip. Make sure the file is not in use."}));
   EXPECT_FALSE(exists(f.local("manifest.json")));
   EXPECT_FALSE(exists(f.local("manifest.meta")));
+}
+
+// Sets or clears the immutable flag of a folder: nobody, root included, may
+// then add or remove its entries. False where the file system or the
+// privileges do not allow it.
+bool setImmutable(const std::string& folder, bool on) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+// An archive that cannot be deleted after it was unpacked only costs disk
+// space: it is recorded all the same, and a later comparison does not fetch
+// it again.
+TEST(UpdateRun, AnArchiveThatCannotBeDeletedIsRecordedAllTheSame) {
+  RunFixture f;
+  const std::string folder = f.local("sub");
+  writeFile(f.local("sub/inner/old.txt"), "already there");  // the archive unpacks into inner/
+  if (!setImmutable(folder, true) || !setImmutable(folder, false)) {
+    GTEST_SKIP() << "no immutable flag here";
+  }
+  struct Release {
+    std::string folder;
+    ~Release() { (void)setImmutable(folder, false); }
+  } release{folder};
+  const std::vector<SiteFile> files = {{"sub/pack.zip", zipOf({{"inner/packed.txt", "from the pack"}}), "hp"}};
+  f.publish(files);
+  // Once the archive's file exists, nothing more may be removed from its folder.
+  f.transport.onRequest = [&](const testing::FakeRequest& request) {
+    if (request.url == f.url("sub/pack.zip")) {
+      EXPECT_TRUE(setImmutable(folder, true));
+    }
+  };
+  f.run();
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(readFile(f.local("sub/inner/packed.txt")), "from the pack");
+  EXPECT_TRUE(exists(f.local("sub/pack.zip")));
+  ManifestMap local;
+  ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+  ASSERT_EQ(local.count("sub/pack.zip"), 1u);
+  EXPECT_EQ(local.at("sub/pack.zip").hash, "hp");
+  EXPECT_EQ(readFile(f.local("manifest.meta")), "Last-Modified: " + kStamp1 + "\n");
+
+  RunFixture g;
+  g.context.baseFolder = f.root.path();
+  g.runtime.setStoredLastModified(kStamp1);
+  g.publish(files, kStamp2);
+  g.run();
+  EXPECT_EQ(g.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(g.transport.count(g.url("sub/pack.zip")), 0);
 }
 
 TEST(UpdateRun, AnArchiveMayNotOverwriteTheLaunchersOwnFiles) {
