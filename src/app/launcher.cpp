@@ -1,6 +1,8 @@
 #include "app/launcher.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/app_state.h"
 #include "app/launcher_actions.h"
@@ -33,8 +35,9 @@ std::string directoryOf(const std::string& path) {
 // the event loop ended.
 class Launcher {
  public:
-  explicit Launcher(platform::Platform& platform)
+  Launcher(platform::Platform& platform, LauncherOptions options)
       : platform_(platform),
+        options_(std::move(options)),
         state_(platform, settings::SettingsLocations{
                              directoryOf(platform.machine.executablePath()),
                              platform.machine.profileFolder(),
@@ -57,6 +60,7 @@ class Launcher {
   std::string currentFolder() const { return serverPath(state_, state_.currentServer); }
 
   platform::Platform& platform_;
+  LauncherOptions options_;
   AppState state_;
   ServerHooks hooks_;
   LauncherActions actions_;
@@ -67,6 +71,10 @@ class Launcher {
 void Launcher::bindHooks() {
   hooks_.reloadUiResources = [this] { reloadUiResources(state_); };
   hooks_.refreshConfigPathLine = [this] { refreshConfigPathLine(state_); };
+  if (options_.runWorker) {
+    hooks_.runWorker = options_.runWorker;
+    return;
+  }
   hooks_.runWorker = [this](updater::UpdaterWorker& worker) {
     updater::UpdateContext context;
     context.worker = &worker;
@@ -167,11 +175,13 @@ int Launcher::run() {
 
 }  // namespace
 
-int runLauncher(platform::Platform& platform) {
+int runLauncher(platform::Platform& platform, LauncherOptions options) {
   // Never destroyed: workers that were detached at shutdown may still read
-  // their records until the process exits.
-  auto* launcher = new Launcher(platform);
-  return launcher->run();
+  // their records until the process exits. The list keeps every launcher
+  // reachable, so a leak checker does not report it.
+  static auto* const launchers = new std::vector<Launcher*>();
+  launchers->push_back(new Launcher(platform, std::move(options)));
+  return launchers->back()->run();
 }
 
 }  // namespace kv::app
