@@ -216,7 +216,8 @@ std::unique_ptr<Sound> MixerAudio::openSound(const std::string& path, SoundMode 
   if (mode == SoundMode::Streamed) {
     auto bytes = readWholeFile(path, kMaxMusicBytes);
     if (!bytes) return nullptr;
-    SDL_RWops* source = SDL_RWFromConstMem(bytes->data.data(), static_cast<int>(bytes->data.size()));
+    SDL_RWops* source =
+        SDL_RWFromConstMem(bytes->data.data(), static_cast<int>(bytes->data.size()));
     if (source == nullptr) return nullptr;
     Mix_Music* music = Mix_LoadMUS_RW(source, 1);  // frees source, also on failure
     if (music == nullptr) return nullptr;
