@@ -349,6 +349,40 @@ TEST_F(HostileAnswers, LastModifiedValuesRoundTrip) {
   }
 }
 
+// A stale full manifest behind a fresh stamp: the run installs what
+// manifest.json lists and records the stamp that came with manifest.php. An
+// unchanged stamp is then taken to mean an unchanged manifest, so once the
+// site is consistent again the next run is ready at once with the old files;
+// the next publish (a new stamp) brings the new ones.
+TEST_F(HostileAnswers, AStaleFullManifestIsTrustedUntilTheStampChanges) {
+  const std::string oldManifest = readFile(sandbox_.site() + "/download/eu/manifest.json");
+  writeFile(sandbox_.client(1) + "/a.pak", "hello again");
+  sandbox_.publish(1);
+  const std::string newManifest = readFile(sandbox_.site() + "/download/eu/manifest.json");
+  ASSERT_NE(oldManifest, newManifest);
+  const std::string quick = R"("/download/eu/manifest.php": {"body": )" + jsonString(newManifest) +
+                            R"(, "lastModified": "stamp-2"})";
+
+  const std::string base = sandbox_.install() + "/stale";
+  server_.setRules("{" + quick + R"(, "/download/eu/manifest.json": {"body": )" + jsonString(oldManifest) +
+                   R"(}, "/download/eu/a.pak": {"body": "hello"}})");
+  EXPECT_EQ(run(base).events(), kInstalled);
+  EXPECT_EQ(readFile(base + "/eu/a.pak"), "hello");
+  EXPECT_EQ(readFile(base + "/eu/manifest.meta"), "Last-Modified: stamp-2\n");
+
+  server_.setRules("{" + quick + "}");
+  server_.clearRequests();
+  EXPECT_EQ(run(base).events(), (Events{"READY"}));
+  EXPECT_EQ(requestPaths(server_.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
+  EXPECT_EQ(readFile(base + "/eu/a.pak"), "hello");
+
+  server_.setRules(R"({"/download/eu/manifest.php": {"body": )" + jsonString(newManifest) +
+                   R"(, "lastModified": "stamp-3"}})");
+  EXPECT_EQ(run(base).events(), kInstalled);
+  EXPECT_EQ(readFile(base + "/eu/a.pak"), "hello again");
+}
+
 TEST_F(HostileAnswers, VersionTextsAreComparedByteForByte) {
   const struct {
     std::string name;
