@@ -3,18 +3,16 @@
 // chunks and played on free mixing channels.
 #include <SDL.h>
 #include <SDL_mixer.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/linux/linux_platform.h"
 
 namespace kv::platform::linux_backend {
@@ -66,28 +64,23 @@ struct FileBytes {
 // Reads a regular file of 1 .. maxBytes bytes; null for anything else. The
 // size is checked before anything is read, so an oversized file costs
 // nothing, and no more than the checked size is read even if the file grows
-// meanwhile. O_NONBLOCK keeps a FIFO from stalling the window; it does not
-// change how a regular file reads.
+// meanwhile. A pipe in the file's place never makes the window wait.
 std::unique_ptr<FileBytes> readWholeFile(const std::string& path, std::uint64_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  std::unique_ptr<FileBytes> bytes;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-      static_cast<std::uint64_t>(info.st_size) <= maxBytes) {
-    bytes = std::make_unique<FileBytes>();
-    bytes->data.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t done = 0;
-    while (done < bytes->data.size()) {
-      const ssize_t n = ::read(fd, bytes->data.data() + done, bytes->data.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    bytes->data.resize(done);
-    if (done == 0) bytes.reset();
+  const File file = openForReading(path);
+  if (!file.ok()) return nullptr;
+  const std::optional<std::uint64_t> size = file.regularFileSize();
+  if (!size || *size == 0 || *size > maxBytes) return nullptr;
+  auto bytes = std::make_unique<FileBytes>();
+  bytes->data.resize(static_cast<std::size_t>(*size));
+  std::size_t done = 0;
+  while (done < bytes->data.size()) {
+    const std::int64_t n =
+        file.readAt(done, reinterpret_cast<char*>(bytes->data.data()) + done, bytes->data.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
+  bytes->data.resize(done);
+  if (done == 0) return nullptr;
   return bytes;
 }
 
