@@ -146,7 +146,7 @@ class ConfigActionsTest(unittest.TestCase):
         with open(self.calls) as f:
             calls = f.read().splitlines()
         self.assertEqual(len(calls), 2)
-        self.assertRegex(calls[0], r"^1\|memory\|--file-selection\|--save\|"
+        self.assertRegex(calls[0], r"^1\|memory\|--file-selection\|--save\|--confirm-overwrite\|"
                                    r"--filename=config_eu_\d{8}_\d{6}\.zip\|--file-filter=ZIP File \| \*\.zip\|$")
         self.assertEqual(calls[1], "1|memory|--file-selection|--file-filter=Zip Files (*.zip) | *.zip|"
                                    "--title=Select config zip|")

@@ -104,6 +104,8 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
   std::vector<std::string> arguments{"--file-selection"};
   if (kind == FileDialogKind::Save) {
     arguments.emplace_back("--save");
+    // Choosing an existing file asks before it is replaced.
+    arguments.emplace_back("--confirm-overwrite");
     arguments.push_back("--filename=" + defaultName);
   }
   arguments.push_back("--file-filter=" + typeName + " | " + pattern);

@@ -10,8 +10,9 @@ namespace kv::platform::linux_backend {
 // Which file dialog to show.
 enum class FileDialogKind { Save, Open };
 
-// The program's arguments for a file dialog: "--file-selection", "--save"
-// and "--filename=" + defaultName for saving, and one filter
+// The program's arguments for a file dialog: "--file-selection", "--save",
+// "--confirm-overwrite" (an existing file is replaced only after the
+// player agrees) and "--filename=" + defaultName for saving, and one filter
 // "--file-filter=" + typeName + " | " + pattern.
 std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::string& defaultName,
                                              const std::string& typeName,

@@ -27,7 +27,7 @@ std::string writeScript(const TempDir& dir, const std::string& body) {
 TEST(FileDialogArguments, SaveAndOpen) {
   EXPECT_EQ(fileDialogArguments(FileDialogKind::Save, "config_eu_20260307_140509.zip", "ZIP File",
                                 "*.zip"),
-            (std::vector<std::string>{"--file-selection", "--save",
+            (std::vector<std::string>{"--file-selection", "--save", "--confirm-overwrite",
                                       "--filename=config_eu_20260307_140509.zip",
                                       "--file-filter=ZIP File | *.zip"}));
   EXPECT_EQ(fileDialogArguments(FileDialogKind::Open, "", "Zip Files (*.zip)", "*.zip"),
@@ -76,7 +76,8 @@ TEST(RunFileDialog, PassesArgumentsAndDialogEnvironment) {
   EXPECT_EQ(runFileDialog(script, FileDialogKind::Save, arguments), "/x");
   ::unsetenv("GSETTINGS_BACKEND");
   EXPECT_EQ(readFile(dir / "args"),
-            "--file-selection\n--save\n--filename=a b.zip\n--file-filter=ZIP File | *.zip\n");
+            "--file-selection\n--save\n--confirm-overwrite\n--filename=a b.zip\n"
+            "--file-filter=ZIP File | *.zip\n");
   EXPECT_EQ(readFile(dir / "env"), "1|memory");
 }
 
