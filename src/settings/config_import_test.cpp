@@ -123,9 +123,11 @@ TEST(ImportConfiguration, ReplaceWithoutConfigFileFallsBackToTheSharedConfigurat
   s.makeLocalConfig(kCurrent);
   s.makeSharedConfig({{"config.kvml", "musicSoundVolume: 12\n"}});
   ASSERT_TRUE(s.store.isLocalConfig());
+  const Tree others = s.snapshotExcept({s.localFolder(), s.dir / "incoming"});
   importArchive(s, {{"characters/hero.kvml", "new hero"}}, {MessageAnswer::Yes});
   EXPECT_EQ(snapshotTree(s.localFolder()),
             (Tree{{"characters", "<dir>"}, {"characters/hero.kvml", "new hero"}}));
+  EXPECT_EQ(s.snapshotExcept({s.localFolder(), s.dir / "incoming"}), others);
   EXPECT_FALSE(s.store.isLocalConfig());
   EXPECT_EQ(s.store.getInt(SettingsFile::Config, "musicSoundVolume", 100), 12);
 }
@@ -180,7 +182,9 @@ TEST(ImportConfiguration, MergeWithoutOverrideKeepsMemoryAndWritesPendingChanges
   s.store.setInt(SettingsFile::Config, "musicSoundVolume", 60);  // pending
   // The folder's file gains a key while the launcher runs.
   writeFile(s.localFolder() + "/config.kvml", "musicSoundVolume: 40\nuiSoundVolume: 25\n");
+  const Tree others = s.snapshotExcept({s.localFolder(), s.dir / "incoming"});
   importArchive(s, kExported, {MessageAnswer::No, MessageAnswer::No});
+  EXPECT_EQ(s.snapshotExcept({s.localFolder(), s.dir / "incoming"}), others);
   EXPECT_EQ(s.store.getInt(SettingsFile::Config, "musicSoundVolume", 100), 60);
   EXPECT_EQ(s.store.getInt(SettingsFile::Config, "uiSoundVolume", 100), 25);
   EXPECT_EQ(readFile(s.localFolder() + "/config.kvml"),
@@ -221,9 +225,14 @@ TEST(ImportConfiguration, MinimapQuestion) {
   for (const Case& c : cases) {
     ConfigSandbox s;
     s.makeLocalConfig(kCurrent);
+    // A replace without config.kvml falls back to the shared configuration,
+    // which must then be read, not changed.
+    s.makeSharedConfig({{"config.kvml", "musicSoundVolume: 12\n"}});
+    const Tree others = s.snapshotExcept({s.localFolder(), s.work, s.dir / "incoming"});
     importArchive(s, c.items, c.answers);
     EXPECT_EQ(textsAndTitles(s.boxes()), c.expectedBoxes) << c.name;
     EXPECT_EQ(snapshotTree(s.work), (Tree{{"minimap.kvmm", c.expectedWorkingMinimap}})) << c.name;
+    EXPECT_EQ(s.snapshotExcept({s.localFolder(), s.work, s.dir / "incoming"}), others) << c.name;
   }
 }
 

@@ -23,6 +23,7 @@ TEST(ToggleLocalConfig, RoundTripBetweenOwnAndSharedConfiguration) {
   ConfigSandbox s;
   s.makeSharedConfig({{"config.kvml", "musicSoundVolume: 40\n"}});
   const Tree otherServer = snapshotTree(s.install + "/us");
+  const Tree others = s.snapshotExcept({s.localFolder(), s.backupFolder()});
   EXPECT_FALSE(s.store.isLocalConfig());
 
   // Shared -> a fresh configuration of the server's own.
@@ -53,6 +54,7 @@ TEST(ToggleLocalConfig, RoundTripBetweenOwnAndSharedConfiguration) {
 
   EXPECT_EQ(snapshotTree(s.install + "/us"), otherServer);
   EXPECT_EQ(readFile(s.sharedFolder() + "/config.kvml"), "musicSoundVolume: 40\n");
+  EXPECT_EQ(s.snapshotExcept({s.localFolder(), s.backupFolder()}), others);
   EXPECT_TRUE(s.boxes().empty());
 }
 
@@ -89,8 +91,10 @@ TEST(ToggleLocalConfig, FailingRenamesMoveNothing) {
     }
     const Tree before = snapshotTree(s.install + "/eu");
     ASSERT_EQ(s.store.isLocalConfig(), c.localBefore) << c.name;
+    const Tree whole = s.snapshot();
     toggleLocalConfig(s.context);
     EXPECT_EQ(snapshotTree(s.install + "/eu"), before) << c.name;
+    EXPECT_EQ(s.snapshot(), whole) << c.name;
     EXPECT_EQ(s.store.isLocalConfig(), c.localBefore) << c.name;
     EXPECT_EQ(s.calls, kToggleCalls) << c.name;
   }
@@ -100,12 +104,15 @@ TEST(ToggleLocalConfig, ConfigFolderWithoutFileGetsTheDefaultFileAndKeepsItsCont
   ConfigSandbox s;
   writeFile(s.localFolder() + "/characters/hero.kvml", "hero");
   writeFile(s.localFolder() + "/minimap.kvmm", "map");
+  ASSERT_FALSE(s.store.isLocalConfig());  // the shared default exists from here on
+  const Tree others = s.snapshotExcept({s.localFolder()});
   toggleLocalConfig(s.context);
   EXPECT_EQ(snapshotTree(s.localFolder()), (Tree{{"config.kvml", "enableAudio: true\n"},
                                                  {"characters", "<dir>"},
                                                  {"characters/hero.kvml", "hero"},
                                                  {"minimap.kvmm", "map"}}));
   EXPECT_TRUE(s.store.isLocalConfig());
+  EXPECT_EQ(s.snapshotExcept({s.localFolder()}), others);
 }
 
 TEST(ToggleLocalConfig, ReloadKeepsTheTableAndPendingChanges) {
@@ -113,6 +120,7 @@ TEST(ToggleLocalConfig, ReloadKeepsTheTableAndPendingChanges) {
   s.makeSharedConfig({{"config.kvml", "musicSoundVolume: 40\nenableAudio: false\n"}});
   EXPECT_EQ(s.store.getInt(SettingsFile::Config, "musicSoundVolume", 100), 40);
   s.store.setInt(SettingsFile::Config, "uiSoundVolume", 12);  // pending
+  const Tree others = s.snapshotExcept({s.localFolder()});
 
   toggleLocalConfig(s.context);
   // The fresh file's key replaces the table's; keys it lacks answer from memory.
@@ -126,6 +134,7 @@ TEST(ToggleLocalConfig, ReloadKeepsTheTableAndPendingChanges) {
             "enableAudio: true\nmusicSoundVolume: 40\nuiSoundVolume: 12\n");
   EXPECT_EQ(readFile(s.sharedFolder() + "/config.kvml"),
             "musicSoundVolume: 40\nenableAudio: false\n");
+  EXPECT_EQ(s.snapshotExcept({s.localFolder()}), others);
 }
 
 TEST(ToggleLocalConfig, ALinkedBackupIsNotBroughtBack) {
@@ -133,9 +142,12 @@ TEST(ToggleLocalConfig, ALinkedBackupIsNotBroughtBack) {
   writeFile(s.outside + "/config.kvml", "musicSoundVolume: 1\n");
   ASSERT_EQ(::symlink(s.outside.c_str(), s.backupFolder().c_str()), 0);
   const Tree outsideBefore = snapshotTree(s.outside);
+  ASSERT_FALSE(s.store.isLocalConfig());  // the shared default exists from here on
+  const Tree others = s.snapshotExcept({s.localFolder()});
   toggleLocalConfig(s.context);
   EXPECT_EQ(readFile(s.localFolder() + "/config.kvml"), "enableAudio: true\n");
   EXPECT_EQ(snapshotTree(s.outside), outsideBefore);
+  EXPECT_EQ(s.snapshotExcept({s.localFolder()}), others);
 }
 
 TEST(ConfigFolderDisplayText, ValidUtf8StaysAndBrokenBytesAreReplaced) {

@@ -202,10 +202,12 @@ TEST(ResetConfiguration, AnUndeletableFileStaysAndTheRestGoes) {
   s.makeLocalConfig(kOldConfiguration);
   ImmutableGuard locked(s.localFolder() + "/minimap.kvmm");
   if (!locked.ok()) GTEST_SKIP() << "the file system cannot mark files immutable";
+  const Tree others = s.snapshotExcept({s.localFolder()});
   resetConfiguration(s.context);
   EXPECT_EQ(snapshotTree(s.localFolder()),
             (Tree{{"config.kvml", "enableAudio: true\n"}, {"minimap.kvmm", "map"}}));
   EXPECT_TRUE(s.store.isLocalConfig());
+  EXPECT_EQ(s.snapshotExcept({s.localFolder()}), others);
 }
 
 }  // namespace
