@@ -22,6 +22,7 @@
 #include "platform/fake/fake_platform.h"
 #include "settings/config_context.h"
 #include "settings/settings_store.h"
+#include "support/immutable.h"
 #include "support/temp_dir.h"
 
 namespace kv::settings::test {
@@ -88,20 +89,7 @@ inline Tree readZip(const std::string& path) {
   return entries;
 }
 
-// Sets or clears the immutable flag of a file or folder; false when the file
-// system does not support it.
-inline bool setImmutable(const std::string& path, bool on) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  ::close(fd);
-  return ok;
-}
+using kv::test::setImmutable;
 
 // Keeps a path immutable for the guard's lifetime.
 class ImmutableGuard {

@@ -13,6 +13,7 @@
 
 #include "archive/zip_archive.h"
 #include "platform/fake/fake_platform.h"
+#include "support/immutable.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
 #include "updater/fake_http_transport.h"
@@ -23,6 +24,7 @@ namespace {
 
 using kv::test::exists;
 using kv::test::readFile;
+using kv::test::setImmutable;
 using kv::test::snapshotTree;
 using kv::test::TempDir;
 using kv::test::writeFile;
@@ -423,22 +425,6 @@ TEST(UpdateRun, ABrokenArchiveIsReportedAndNotRecorded) {
                               "ERROR Failed to extract: broken.zip. Make sure the file is not in use."}));
   EXPECT_FALSE(exists(f.local("manifest.json")));
   EXPECT_FALSE(exists(f.local("manifest.meta")));
-}
-
-// Sets or clears the immutable flag of a folder: nobody, root included, may
-// then add or remove its entries. False where the file system or the
-// privileges do not allow it.
-bool setImmutable(const std::string& folder, bool on) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  ::close(fd);
-  return ok;
 }
 
 // An archive that cannot be deleted after it was unpacked only costs disk
