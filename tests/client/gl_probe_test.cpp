@@ -62,6 +62,7 @@ std::unique_ptr<XvfbServer> GlProbeTest::server;
 
 TEST_F(GlProbeTest, DriverOnTheDisplayAnswersAndOpenGLIsChosen) {
   auto out = probe({"DISPLAY=" + server->display()});
+  EXPECT_EQ(out["probes"], "1");
   ASSERT_NE(out["version"], "none");
   EXPECT_EQ(out["version"].rfind("4.5", 0), 0u) << out["version"];
   EXPECT_EQ(out["renderer"], "OpenGL " + out["version"]);
