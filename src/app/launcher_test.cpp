@@ -165,6 +165,11 @@ TEST(Launcher, StartUpWarnsAboutTheRuntimeAndStartsTheSelectedServer) {
     // opened.
     EXPECT_EQ(workers.boxesAtStart(), std::vector<std::size_t>{boxes.size()});
     EXPECT_EQ(workers.urlsAtStart(), std::vector<std::size_t>{fake.shell.urls.size()});
+    // Closing the window lets the worker's thread go, as at the end of every
+    // launcher.
+    ASSERT_NE(fake.window.handler, nullptr);
+    fake.window.handler->onDestroy();
+    EXPECT_TRUE(fake.window.quitRequested);
   }
 }
 
