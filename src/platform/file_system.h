@@ -78,6 +78,12 @@ class File {
 // the call wait. Check regularFileSize() before trusting it as a file.
 File openForReading(const std::string& path);
 
+// The whole content of the regular file at path, read without waiting on a
+// pipe or device in its place; nothing when it is not a regular file, is
+// larger than maxBytes (checked before anything is read) or cannot be read.
+// Never reads more than the size checked, even if the file grows meanwhile.
+std::optional<std::string> readRegularFile(const std::string& path, std::uint64_t maxBytes);
+
 // Opens path for appending, creating it when missing.
 File openForAppending(const std::string& path);
 

@@ -23,9 +23,7 @@ void resetConfiguration(ConfigActionContext& context) {
   // A configuration folder that is a link to the profile folder (or to the
   // root) would take the whole profile with it. Without a profile folder the
   // shared folder lives beside the launcher, which is then guarded instead.
-  const SettingsLocations& where = store.locations();
-  if (leadsToProfileOrAbove(configFolder,
-                            where.profileFolder.empty() ? where.executableDirectory : where.profileFolder)) {
+  if (leadsToProfileOrAbove(configFolder, store.locations().sharedFolderParent())) {
     tell(context, MessageOwner::None, kResetRefusedText + toDisplayUtf8(configFolder), kTitleResetError,
          MessageIcon::Error);
     return;

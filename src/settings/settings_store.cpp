@@ -94,7 +94,7 @@ std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnl
 
   // Without a known profile folder the shared folder goes beside the
   // launcher, never to the file-system root.
-  const std::string& base = locations_.profileFolder.empty() ? exeDir : locations_.profileFolder;
+  const std::string& base = locations_.sharedFolderParent();
   const std::string sharedFolder = base + "/" + kSharedFolderName;
   const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
   if (!base.empty()) {

@@ -53,6 +53,13 @@ struct SettingsLocations {
   std::string profileFolder;        // the user's home folder
   // Folder name of the current server ("eu", "us"), read at each call.
   std::function<std::string()> currentServerFolder;
+
+  // The folder that holds the shared configuration folder: the profile
+  // folder, or the launcher's folder when no profile folder is known (never
+  // the file-system root).
+  const std::string& sharedFolderParent() const {
+    return profileFolder.empty() ? executableDirectory : profileFolder;
+  }
 };
 
 // The launcher's settings: the game client configuration ("config.kvml",

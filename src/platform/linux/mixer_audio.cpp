@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/linux/linux_platform.h"
@@ -56,33 +56,10 @@ struct MixerAudio::State {
 
 namespace {
 
-// The bytes of a whole file.
+// The bytes of a whole file, held while the decoder reads them.
 struct FileBytes {
-  std::vector<unsigned char> data;
+  std::string data;
 };
-
-// Reads a regular file of 1 .. maxBytes bytes; null for anything else. The
-// size is checked before anything is read, so an oversized file costs
-// nothing, and no more than the checked size is read even if the file grows
-// meanwhile. A pipe in the file's place never makes the window wait.
-std::unique_ptr<FileBytes> readWholeFile(const std::string& path, std::uint64_t maxBytes) {
-  const File file = openForReading(path);
-  if (!file.ok()) return nullptr;
-  const std::optional<std::uint64_t> size = file.regularFileSize();
-  if (!size || *size == 0 || *size > maxBytes) return nullptr;
-  auto bytes = std::make_unique<FileBytes>();
-  bytes->data.resize(static_cast<std::size_t>(*size));
-  std::size_t done = 0;
-  while (done < bytes->data.size()) {
-    const std::int64_t n =
-        file.readAt(done, reinterpret_cast<char*>(bytes->data.data()) + done, bytes->data.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes->data.resize(done);
-  if (done == 0) return nullptr;
-  return bytes;
-}
 
 // Music streamed by the mixer's single music channel: decoded while it
 // plays, from the file's bytes held in memory. The file itself is not kept
@@ -207,8 +184,10 @@ bool MixerAudio::hasDevice() const { return state_->device != nullptr; }
 std::unique_ptr<Sound> MixerAudio::openSound(const std::string& path, SoundMode mode) {
   if (!state_->device) return nullptr;
   if (mode == SoundMode::Streamed) {
-    auto bytes = readWholeFile(path, kMaxMusicBytes);
-    if (!bytes) return nullptr;
+    // The size is checked before the file is read: a huge file costs nothing.
+    std::optional<std::string> content = readRegularFile(path, kMaxMusicBytes);
+    if (!content || content->empty()) return nullptr;
+    auto bytes = std::make_unique<FileBytes>(FileBytes{std::move(*content)});
     SDL_RWops* source =
         SDL_RWFromConstMem(bytes->data.data(), static_cast<int>(bytes->data.size()));
     if (source == nullptr) return nullptr;

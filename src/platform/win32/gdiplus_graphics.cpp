@@ -23,20 +23,8 @@
 namespace kv::platform::win32 {
 namespace {
 
-// The whole content of a regular file, or nothing.
-std::optional<std::string> readWholeFile(const std::string& path) {
-  const File file = openForReading(path);
-  const std::optional<std::uint64_t> size = file.regularFileSize();
-  if (!size || *size > 256u * 1024u * 1024u) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(*size), '\0');
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::int64_t got = file.readAt(done, bytes.data() + done, bytes.size() - done);
-    if (got <= 0) return std::nullopt;
-    done += static_cast<std::size_t>(got);
-  }
-  return bytes;
-}
+// Pictures and fonts larger than this are not read.
+constexpr std::uint64_t kMaxResourceBytes = 256u * 1024u * 1024u;
 
 // Releases a COM stream.
 struct StreamRelease {
@@ -46,7 +34,7 @@ struct StreamRelease {
 class GdiplusImage : public Image {
  public:
   explicit GdiplusImage(const std::string& path) {
-    const std::optional<std::string> bytes = readWholeFile(path);
+    const std::optional<std::string> bytes = readRegularFile(path, kMaxResourceBytes);
     if (!bytes || bytes->empty()) return;
     // GDI+ reads from the stream as long as the bitmap lives; the stream
     // holds its own copy of the bytes.
@@ -68,7 +56,7 @@ class GdiplusImage : public Image {
 class GdiplusFont : public Font {
  public:
   GdiplusFont(const std::string& path, float points) : points_(points) {
-    std::optional<std::string> bytes = readWholeFile(path);
+    std::optional<std::string> bytes = readRegularFile(path, kMaxResourceBytes);
     if (!bytes || bytes->empty()) return;
     // The collection uses the memory as long as it lives.
     bytes_ = std::move(*bytes);
