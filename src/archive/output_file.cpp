@@ -45,10 +45,18 @@ const platform::Folder* DestinationFolder::folder(const std::string& relativeFol
     const platform::Folder* parentFolder = folder(parent);
     if (parentFolder == nullptr) return nullptr;
     opened = platform::openFolderIn(*parentFolder, leaf);
+    // A missing folder is made; whatever stands there afterwards is opened
+    // only when it is a folder and not a link.
+    if (!opened.ok() && platform::pathKindIn(*parentFolder, leaf) == platform::PathKind::Missing &&
+        platform::makeFolderIn(*parentFolder, leaf) != platform::CreateOutcome::Failed) {
+      opened = platform::openFolderIn(*parentFolder, leaf);
+    }
   }
   if (!opened.ok()) return nullptr;
   return &folders_.emplace(relativeFolder, std::move(opened)).first->second;
 }
+
+bool DestinationFolder::makeFolder(const std::string& relativeFolder) { return folder(relativeFolder) != nullptr; }
 
 bool DestinationFolder::create(const std::string& relativeName, bool executable, OutputFile& file) {
   file.file_ = platform::File();

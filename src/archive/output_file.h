@@ -35,12 +35,13 @@ class OutputFile {
   platform::File file_;
 };
 
-// The folder that an archive is extracted into. Files are created below it
-// without creating any folder and without following any symbolic link: a
-// file, link or second hard link already standing at a file's place is
-// removed and a new regular file made (so nothing is ever written through
-// it); a link on the way to the file, a missing folder, or a folder or
-// special file at the file's place make creation fail. Keeps the folders it
+// The folder that an archive is extracted into. Files and folders are
+// created below it without following any symbolic link: a file, link or
+// second hard link already standing at a file's place is removed and a new
+// regular file made (so nothing is ever written through it); a missing
+// folder on the way is created; a link, file or special file where a folder
+// belongs, or a folder or special file at the file's place make creation
+// fail. Keeps the folders it
 // opened, so an archive with many entries per folder opens each folder once.
 // Owned by one thread.
 class DestinationFolder {
@@ -54,9 +55,15 @@ class DestinationFolder {
 
   // Creates path() + "/" + relativeName (segments joined by "/", already
   // checked with isSafeEntryName) as a new, empty regular file with the
-  // usual permissions, executable ones when asked. Answers false when the
-  // file cannot be created as described above.
+  // usual permissions, executable ones when asked, creating its missing
+  // folders. Answers false when the file cannot be created as described
+  // above.
   [[nodiscard]] bool create(const std::string& relativeName, bool executable, OutputFile& file);
+
+  // Makes sure the folder path() + "/" + relativeFolder (checked as above)
+  // exists, creating it and its missing parents. False when it cannot be
+  // made, or something else than a folder stands on the way.
+  [[nodiscard]] bool makeFolder(const std::string& relativeFolder);
 
  private:
   const platform::Folder* folder(const std::string& relativeFolder);

@@ -20,14 +20,7 @@ namespace {
 // names could reach outside the destination or is not a plain file name.
 void checkEntryNames(const std::vector<ZipEntryInfo>& entries, const std::string& destination) {
   for (const ZipEntryInfo& entry : entries) {
-    // A folder entry with a sound name fails only when its turn comes.
-    ZipEntryInfo folder = entry;
-    const bool folderEntry = entry.name.ends_with('/') && entry.storedName.ends_with('/');
-    if (folderEntry) {
-      folder.name.pop_back();
-      folder.storedName.pop_back();
-    }
-    if (!hasSafeName(folder)) {
+    if (!hasSafeName(entry)) {
       throw ZipError(std::string(kOpenForWritingFailed) + joinArchivePath({destination, entry.name}));
     }
   }

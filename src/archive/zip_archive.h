@@ -10,9 +10,10 @@ namespace kv::archive {
 
 // Unpacks every entry of the ZIP file at archivePath into the existing folder
 // destination, in central-directory order, each entry streamed to its file
-// in bounded pieces (a later entry of the same name wins). Creates no
-// folders: an entry in a folder that does not exist, and a folder entry
-// ("sub/"), fail. Nothing is written when an entry name could lead outside
+// in bounded pieces (a later entry of the same name wins). Creates the
+// folders the entries need below destination: a folder entry ("sub/")
+// becomes a folder, and a file's folders are made when missing; a file or
+// special file where a folder belongs fails. Nothing is written when an entry name could lead outside
 // the destination or is not a plain file name (see isSafeEntryName), or when
 // the declared content does not fit on the destination's disk. Never creates
 // or writes through a symbolic link: an existing file or link at an entry's

@@ -81,8 +81,21 @@ void markNamesWithNul(const platform::File& file, std::uint64_t fileSize, zip* a
 
 }  // namespace
 
+bool isFolderEntry(const ZipEntryInfo& entry) { return entry.storedName.ends_with('/'); }
+
+namespace {
+
+// The name a folder entry gives its folder: without the final "/".
+std::string_view withoutFolderSlash(const ZipEntryInfo& entry, std::string_view name) {
+  if (isFolderEntry(entry) && name.ends_with('/')) name.remove_suffix(1);
+  return name;
+}
+
+}  // namespace
+
 bool hasSafeName(const ZipEntryInfo& entry) {
-  return !entry.nameHasNul && isSafeEntryName(entry.name) && isSafeEntryName(entry.storedName);
+  return !entry.nameHasNul && isSafeEntryName(withoutFolderSlash(entry, entry.name)) &&
+         isSafeEntryName(withoutFolderSlash(entry, entry.storedName));
 }
 
 ZipArchive::ZipArchive() = default;
@@ -223,6 +236,13 @@ void ZipArchive::extractEntry(const ZipEntryInfo& entry, const std::string& fold
   if (!hasSafeName(entry)) fail(kOpenForWritingFailed, path);
   if (mode_ != ZipMode::Reading) fail(kEntryUnreadable);
   if (!destination_ || destination_->path() != folder) destination_ = std::make_unique<DestinationFolder>(folder);
+  if (isFolderEntry(entry)) {
+    // A folder carries no data; one that claims some is not trusted.
+    if (entry.uncompressedSize != 0 || !destination_->makeFolder(std::string(withoutFolderSlash(entry, entry.name)))) {
+      fail(kOpenForWritingFailed, path);
+    }
+    return;
+  }
   OutputFile output;
   if (!destination_->create(entry.name, isExecutableMode(entry.unixMode), output)) {
     fail(kOpenForWritingFailed, path);

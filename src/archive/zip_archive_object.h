@@ -49,8 +49,13 @@ struct ZipEntryInfo {
   std::optional<std::uint32_t> unixMode;
 };
 
+// Whether entry names a folder: its stored name ends in "/" (as the zip
+// tools store the folders they pack).
+[[nodiscard]] bool isFolderEntry(const ZipEntryInfo& entry);
+
 // Whether entry may be written below a folder: its stored name and its
-// UTF-8 name are both safe (see isSafeEntryName) and hold no NUL byte.
+// UTF-8 name, without the final "/" of a folder entry, are both safe (see
+// isSafeEntryName) and hold no NUL byte.
 [[nodiscard]] bool hasSafeName(const ZipEntryInfo& entry);
 
 // One ZIP archive, read from a file or written to one. Reading takes data
@@ -83,10 +88,12 @@ class ZipArchive {
 
   // Writes an entry of the loaded archive to folder + "/" + its name in
   // pieces of bounded size, as a new file that replaces an existing file or
-  // link (see DestinationFolder); creates no folder.
+  // link (see DestinationFolder). Folders the entry lies in are created
+  // below folder (which must exist); a folder entry only creates its folder.
   // Fails with "Failed to open file for writing: " + path (unsafe name,
-  // folder entry, missing folder, link on the way, folder or special file in
-  // the way), "file couldn't be read" (corrupt data, CRC mismatch, more data
+  // missing destination, link on the way, file or special file where a
+  // folder belongs, folder or special file in the way of a file, a folder
+  // entry that holds data), "file couldn't be read" (corrupt data, CRC mismatch, more data
   // than the directory declares, unsupported method or encryption) or
   // "Failed to write to file: " + path. A file already opened stays, emptied
   // or partly written.

@@ -263,14 +263,16 @@ TEST(ZipArchiveExtract, FailureTextsNameThePath) {
   const std::string dest = dir / "dest";
   std::filesystem::create_directory(dest);
   std::filesystem::create_directory(dir / "dest/afolder");
-  writeFile(dir / "a.zip", buildRawZip({{.name = "sub/", .data = ""},
-                                        {.name = "missing/y.dll", .data = "y"},
+  writeFile(dir / "dest/afile", "file");
+  writeFile(dir / "a.zip", buildRawZip({{.name = "afile/", .data = ""},
+                                        {.name = "afile/y.dll", .data = "y"},
                                         {.name = "../up.txt", .data = "u"},
-                                        {.name = "afolder", .data = "f"}}));
+                                        {.name = "afolder", .data = "f"},
+                                        {.name = "full/", .data = "data in a folder entry"}}));
   ZipArchive archive;
   archive.load(dir / "a.zip");
   const auto entries = archive.listEntries();
-  ASSERT_EQ(entries.size(), 4u);
+  ASSERT_EQ(entries.size(), 5u);
   for (const auto& entry : entries) {
     EXPECT_EQ(errorOf([&] { archive.extractEntry(entry, dest); }),
               std::string(kOpenForWritingFailed) + dest + "/" + entry.name);

@@ -4,7 +4,16 @@
 
 #include <cstdint>
 
+#include "settings/config_texts.h"
+
 namespace kv::settings {
+
+bool fitsConfigurationLayout(const std::string& entryName) {
+  const std::string characters = std::string(kCharactersFolderName) + "/";
+  std::string_view rest = entryName;
+  if (rest.starts_with(characters)) rest.remove_prefix(characters.size());
+  return rest.find('/') == std::string_view::npos;
+}
 
 std::optional<ArchiveTotals> declaredArchiveTotals(const std::string& path) {
   int error = 0;
@@ -23,6 +32,8 @@ std::optional<ArchiveTotals> declaredArchiveTotals(const std::string& path) {
       break;
     }
     totals.bytes = st.size > UINT64_MAX - totals.bytes ? UINT64_MAX : totals.bytes + st.size;
+    const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+    if (name == nullptr || !fitsConfigurationLayout(name)) totals.configurationLayout = false;
   }
   zip_discard(archive);
   if (!readable) return std::nullopt;

@@ -10,11 +10,19 @@ namespace kv::settings {
 struct ArchiveTotals {
   std::uint64_t entries = 0;
   std::uint64_t bytes = 0;  // sum of the declared uncompressed sizes
+  // Every entry fits a configuration folder: a file at the top, a file
+  // directly inside "characters", or the folder entry "characters/".
+  bool configurationLayout = true;
 };
 
-// Reads the entry count and the declared uncompressed sizes of the ZIP file
-// at path without extracting anything, so that an import can refuse an
-// archive far larger than any configuration before writing a byte. Nothing
+// Whether an entry of this stored name fits a configuration folder (see
+// ArchiveTotals::configurationLayout).
+[[nodiscard]] bool fitsConfigurationLayout(const std::string& entryName);
+
+// Reads the entry count, the declared uncompressed sizes and the layout of
+// the entry names of the ZIP file at path without extracting anything, so
+// that an import can refuse an archive far larger than any configuration, or
+// shaped unlike one, before writing a byte. Nothing
 // when the file cannot be read as a ZIP file (extraction then reports it).
 // Main thread.
 std::optional<ArchiveTotals> declaredArchiveTotals(const std::string& path);

@@ -27,9 +27,8 @@ MessageAnswer ask(ConfigActionContext& context, const char* text, const char* ti
 
 // Whether the archive declares no more than a configuration can hold. An
 // archive the reader cannot list passes: its extraction fails.
-bool declaredWithinImportLimits(const std::string& archivePath, std::uint64_t archiveSize) {
+bool declaredWithinImportLimits(const std::optional<ArchiveTotals>& totals, std::uint64_t archiveSize) {
   if (archiveSize > kImportMaxArchiveBytes) return false;
-  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(archivePath);
   return !totals || (totals->entries <= kImportMaxEntries && totals->bytes <= kImportMaxExtractedBytes);
 }
 
@@ -143,7 +142,8 @@ void importConfiguration(ConfigActionContext& context) {
   if (!chosen || chosen->empty()) return;
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog
-  if (!declaredWithinImportLimits(*chosen, *archiveSize)) {
+  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(*chosen);
+  if (!declaredWithinImportLimits(totals, *archiveSize)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
@@ -154,15 +154,18 @@ void importConfiguration(ConfigActionContext& context) {
     tell(context, MessageOwner::None, kImportTempFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
-  // Extraction creates no folders; entries inside "characters" need it.
+  // The imported configuration always has its "characters" folder.
   const std::string characters = *temporary + "/" + kCharactersFolderName;
   if (platform::makeFolder(characters) != platform::CreateOutcome::Created) {
     tell(context, MessageOwner::None, kImportCharactersFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }
   // After a failed extraction the temporary folder stays with what was
-  // written, for the player to look at.
-  if (!archive::extractZipArchive(*chosen, *temporary, context.window)) {
+  // written, for the player to look at. Files in other folders than
+  // "characters", or deeper inside it, are no configuration: such an archive
+  // fails before anything is extracted.
+  const bool configurationLayout = !totals || totals->configurationLayout;
+  if (!configurationLayout || !archive::extractZipArchive(*chosen, *temporary, context.window)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }

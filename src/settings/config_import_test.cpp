@@ -81,6 +81,9 @@ TEST(ImportConfiguration, ReplaceLeavesExactlyTheArchiveAndACharactersFolder) {
       {"archive without characters",
        {{"config.kvml", "enableAudio: false\n"}},
        {{"config.kvml", "enableAudio: false\n"}, {"characters", "<dir>"}}},
+      {"archive made with zip -r (folder entry first)",
+       {{"characters/", ""}, {"characters/hero.kvml", "new hero"}, {"config.kvml", "musicSoundVolume: 80\n"}},
+       {{"config.kvml", "musicSoundVolume: 80\n"}, {"characters", "<dir>"}, {"characters/hero.kvml", "new hero"}}},
   };
   for (const Case& c : cases) {
     ConfigSandbox s;
@@ -285,6 +288,7 @@ TEST(ImportConfiguration, ExtractionFailuresKeepTheTemporaryFolderAndTheConfigur
        {{"config.kvml", "x: 1\n"}, {"characters/sub/deeper.kvml", "deep"}}},
       {"file in another folder", {{"other/x.kvml", "x"}}},
       {"folder entry", {{"sub/", ""}}},
+      {"folder entry inside characters", {{"characters/", ""}, {"characters/sub/", ""}}},
   };
   for (const Case& c : cases) {
     ConfigSandbox s;
@@ -299,7 +303,7 @@ TEST(ImportConfiguration, ExtractionFailuresKeepTheTemporaryFolderAndTheConfigur
 
     // The next import passes the leftover by.
     importArchive(s, {{"characters/x.kvml", "x"}, {"other/y", "y"}}, {});
-    EXPECT_TRUE(exists(s.work + "/config_import_tmp_1/characters/x.kvml")) << c.name;
+    EXPECT_TRUE(exists(s.work + "/config_import_tmp_1/characters")) << c.name;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "archive/raw_zip.h"
@@ -229,14 +230,62 @@ TEST(HostileArchive, CaseVariantsKeepTheirOwnContent) {
   EXPECT_EQ(box.outside(), before);
 }
 
-TEST(HostileArchive, FolderEntryFailsAtItsTurn) {
-  ArchiveSandbox box;
-  const auto before = box.outside();
-  EXPECT_FALSE(box.extract(buildRawZip({{.name = "a.txt", .data = "a"},
-                                        {.name = "sub/", .data = ""},
-                                        {.name = "sub/y.txt", .data = "y"}})));
-  EXPECT_EQ(box.inside(), (std::map<std::string, std::string>{{"a.txt", "a"}}));
-  EXPECT_EQ(box.outside(), before);
+// Folder entries and files in folders that do not exist yet: the folders are
+// made inside the destination, never through a link and never where a file
+// stands; an unsafe folder name refuses the archive before anything is
+// written.
+TEST(HostileArchive, FoldersAreMadeOnlyInsideTheDestination) {
+  using Tree = std::map<std::string, std::string>;
+  const struct Case {
+    const char* label;
+    std::vector<RawEntry> entries;
+    std::function<void(ArchiveSandbox&)> arrange;
+    bool ok;
+    Tree inside;
+  } cases[] = {
+      {"folder entries before their files",
+       {{.name = "a.txt", .data = "a"}, {.name = "sub/", .data = ""}, {.name = "sub/y.txt", .data = "y"},
+        {.name = "sub/empty/", .data = ""}},
+       nullptr, true,
+       Tree{{"a.txt", "a"}, {"sub", "<dir>"}, {"sub/y.txt", "y"}, {"sub/empty", "<dir>"}}},
+      {"nested files without folder entries",
+       {{.name = "x/y/z.txt", .data = "z"}, {.name = "x/w.txt", .data = "w"}}, nullptr, true,
+       Tree{{"x", "<dir>"}, {"x/y", "<dir>"}, {"x/y/z.txt", "z"}, {"x/w.txt", "w"}}},
+      {"a folder entry for a folder already there",
+       {{.name = "sub/", .data = ""}, {.name = "sub/new.txt", .data = "n"}},
+       [](ArchiveSandbox& box) { writeFile(box.destination + "/sub/old.txt", "o"); }, true,
+       Tree{{"sub", "<dir>"}, {"sub/old.txt", "o"}, {"sub/new.txt", "n"}}},
+      {"a file where a folder belongs",
+       {{.name = "x.txt/", .data = ""}, {.name = "x.txt/y", .data = "y"}},
+       [](ArchiveSandbox& box) { writeFile(box.destination + "/x.txt", "file"); }, false,
+       Tree{{"x.txt", "file"}}},
+      {"a linked folder is not entered",
+       {{.name = "out/", .data = ""}, {.name = "out/new.txt", .data = "owned"}},
+       [](ArchiveSandbox& box) { fs::create_directory_symlink("../../outside", box.destination + "/out"); },
+       false, Tree{{"out", "-> ../../outside"}}},
+      {"a symlink entry then a folder through it",
+       {{.name = "link", .data = "../../outside", .unixMode = 0120777}, {.name = "link/sub/", .data = ""}},
+       nullptr, false, Tree{{"link", "../../outside"}}},
+      {"a folder entry holding data", {{.name = "full/", .data = "data"}}, nullptr, false, Tree{}},
+  };
+  for (const Case& c : cases) {
+    ArchiveSandbox box;
+    if (c.arrange) c.arrange(box);
+    const auto before = box.outside();
+    EXPECT_EQ(box.extract(buildRawZip(c.entries)), c.ok) << c.label;
+    EXPECT_EQ(box.inside(), c.inside) << c.label;
+    EXPECT_EQ(box.outside(), before) << c.label;
+  }
+  for (const std::string& name :
+       {"../"s, "../up/"s, "sub/../../x/"s, "/abs/"s, "C:/"s, "a\\b/"s, "CON/"s, "dir./"s, "sub//"s,
+        "x/./y/"s, "ctl\x01/"s, "nul\0/"s, "a./b.txt"s, "lpt1/b.txt"s}) {
+    ArchiveSandbox box;
+    const auto before = box.outside();
+    EXPECT_FALSE(box.extract(buildRawZip({{.name = "first/", .data = ""}, {.name = name, .data = ""}})))
+        << name;
+    EXPECT_TRUE(box.inside().empty()) << name;  // refused before the first folder
+    EXPECT_EQ(box.outside(), before) << name;
+  }
 }
 
 // Entry counts at the edge of the classic end record, and beyond it.
