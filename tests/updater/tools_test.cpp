@@ -134,11 +134,12 @@ TEST_F(Tools, PublishRefusesAndWarns) {
   EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
 
   std::filesystem::remove_all(sandbox_.client(1) + "/config");
-  writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}});
+  writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}, {"../x.txt", "x"}});
   const ProcessResult warned = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   EXPECT_EQ(warned.exitCode, 0);
-  EXPECT_NE(warned.errors.find("kvpublish: warning: \"data/pack.zip\": folder entry \"sub/\""), std::string::npos)
+  EXPECT_NE(warned.errors.find("kvpublish: warning: \"data/pack.zip\": entry \"../x.txt\""), std::string::npos)
       << warned.errors;
+  EXPECT_EQ(warned.errors.find("\"sub/"), std::string::npos) << warned.errors;  // folders are no concern
 }
 
 // Message boxes become lines on standard error; the failed run exits 1.

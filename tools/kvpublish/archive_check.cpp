@@ -9,13 +9,6 @@
 namespace kv::tools {
 namespace {
 
-// Every folder prefix of path: "a/b/c.txt" gives "a" and "a/b".
-void addParentFolders(const std::string& path, std::set<std::string>& folders) {
-  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-    folders.insert(path.substr(0, slash));
-  }
-}
-
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -27,23 +20,11 @@ bool endsWith(const std::string& text, std::string_view suffix) {
 
 }  // namespace
 
-std::set<std::string> foldersAtArrival(const std::vector<std::string>& sortedPaths,
-                                       const std::string& archivePath) {
-  std::set<std::string> folders{""};
-  for (const auto& path : sortedPaths) {
-    if (path > archivePath) break;
-    addParentFolders(path, folders);
-  }
-  addParentFolders(archivePath, folders);
-  return folders;
-}
-
 bool isUnpackedArchive(const std::string& manifestPath) {
   return manifestPath != updater::kOldLibsArchive && endsWith(manifestPath, updater::kArchiveExtension);
 }
 
-std::vector<std::string> checkArchive(const std::string& archiveFile, const std::string& archivePath,
-                                      const std::set<std::string>& existingFolders) {
+std::vector<std::string> checkArchive(const std::string& archiveFile, const std::string& archivePath) {
   std::vector<std::string> problems;
   int openError = 0;
   zip_t* archive = zip_open(archiveFile.c_str(), ZIP_RDONLY, &openError);
@@ -63,19 +44,11 @@ std::vector<std::string> checkArchive(const std::string& archiveFile, const std:
       continue;
     }
     const std::string name = rawName;
-    if (!name.empty() && name.back() == '/') {
-      problems.push_back("folder entry " + quotedName(name) + ": the launcher cannot unpack folder entries");
-      continue;
-    }
-    const std::string full = base.empty() ? name : base + "/" + name;
+    // A folder entry names its folder.
+    const std::string folderName = !name.empty() && name.back() == '/' ? name.substr(0, name.size() - 1) : name;
+    const std::string full = base.empty() ? folderName : base + "/" + folderName;
     if (!updater::validateManifestPath(full)) {
       problems.push_back("entry " + quotedName(name) + " has a name the launcher refuses to unpack");
-      continue;
-    }
-    const std::string folder = folderOf(full);
-    if (existingFolders.count(folder) == 0) {
-      problems.push_back("entry " + quotedName(name) + " lies in folder " + quotedName(folder) +
-                         " that a new installation does not have when the archive arrives");
     }
   }
   zip_discard(archive);

@@ -273,7 +273,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
     if (!isUnpackedArchive(file.path)) continue;
-    for (const auto& problem : checkArchive(file.fullPath, file.path, foldersAtArrival(paths, file.path))) {
+    for (const auto& problem : checkArchive(file.fullPath, file.path)) {
       report.warnings.push_back(quotedName(file.path) + ": " + problem);
     }
   }
