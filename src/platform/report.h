@@ -13,6 +13,9 @@ struct Report {
   int server = 0;         // the server index the report is about (1 or 2)
   std::string text;       // Status and Error: the line shown under the bar (UTF-8)
   float progress = 0.0f;  // Progress: fraction 0..1
+  // Error: why the step failed, for logs and consoles ("" when not known).
+  // The window never shows it.
+  std::string reason;
 };
 
 // Where workers post their reports. post() may be called from any thread; it

@@ -165,7 +165,10 @@ class CurlTransport final : public HttpTransport {
 
   bool getLastModified(const std::string& url, std::string& lastModified) override {
     CURL* handle = prepare();
-    if (handle == nullptr) return false;
+    if (handle == nullptr) {
+      lastSmall_ = {TransferOutcome::InitFailed, 0, {}};
+      return false;
+    }
     RequestState state;
     state.handle = handle;
     state.headersOnly = true;
@@ -174,6 +177,7 @@ class CurlTransport final : public HttpTransport {
     long status = 0;
     (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     const bool arrived = code == CURLE_OK || (code == CURLE_WRITE_ERROR && state.stoppedAtBody);
+    noteSmallRequest(arrived ? CURLE_OK : code, status);
     if (!arrived || status == 0) return false;
     lastModified = state.lastModified;
     return true;
@@ -222,6 +226,8 @@ class CurlTransport final : public HttpTransport {
     return result;
   }
 
+  TransferResult lastSmallRequest() const override { return lastSmall_; }
+
  private:
   // The run's one handle, reset between requests: its connection cache, TLS
   // sessions and name cache survive the reset.
@@ -269,7 +275,10 @@ class CurlTransport final : public HttpTransport {
   bool getSmall(const std::string& url, std::string_view agent, bool noCache, std::size_t maxBytes,
                 std::string& body) {
     CURL* handle = prepare();
-    if (handle == nullptr) return false;
+    if (handle == nullptr) {
+      lastSmall_ = {TransferOutcome::InitFailed, 0, {}};
+      return false;
+    }
     std::string collected;
     RequestState state;
     state.handle = handle;
@@ -287,13 +296,26 @@ class CurlTransport final : public HttpTransport {
     (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
+    noteSmallRequest(state.overLimit ? CURLE_FILESIZE_EXCEEDED : code, status);
     if (code != CURLE_OK || status == 0) return false;
     body = std::move(collected);
     return true;
   }
 
+  void noteSmallRequest(CURLcode code, long status) {
+    lastSmall_ = {};
+    lastSmall_.status = status;
+    if (code == CURLE_OK && status != 0) {
+      lastSmall_.outcome = TransferOutcome::Completed;
+    } else {
+      lastSmall_.outcome = TransferOutcome::Failed;
+      lastSmall_.errorText = curl_easy_strerror(code != CURLE_OK ? code : CURLE_GOT_NOTHING);
+    }
+  }
+
   CurlTransportOptions options_;
   CURL* handle_ = nullptr;
+  TransferResult lastSmall_;  // how the last small request went
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "updater/endpoints.h"
 
 namespace kv::updater {
 namespace {
@@ -37,6 +38,20 @@ std::string downloadLogLine(std::string_view timeStamp, std::string_view message
   line += message;
   line += '\n';
   return line;
+}
+
+std::string smallRequestProblem(const TransferResult& result) {
+  switch (result.outcome) {
+    case TransferOutcome::Completed:
+    case TransferOutcome::Aborted:
+      if (result.status == 0 || result.status == 200) return "";
+      return std::string(kLogHttpStatusPrefix) + std::to_string(result.status);
+    case TransferOutcome::InitFailed:
+      return std::string(kLogInitFailed);
+    case TransferOutcome::Failed:
+      break;
+  }
+  return std::string(kLogPerformErrorPrefix) + result.errorText;
 }
 
 void writeDownloadLog(const std::string& logPath, std::string_view message) {

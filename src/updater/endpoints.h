@@ -69,6 +69,9 @@ inline constexpr std::string_view kTextInvalidLocal = "Invalid local manifest fo
 inline constexpr std::string_view kTextRemoveFailedPrefix = "Failed to remove existing file: ";
 inline constexpr std::string_view kTextExtractFailedPrefix = "Failed to extract: ";
 inline constexpr std::string_view kTextExtractFailedSuffix = ". Make sure the file is not in use.";
+// The reason given with an error report (never shown in the window) when the
+// manifest's answer carries no Last-Modified stamp.
+inline constexpr std::string_view kReasonNoStamp = "the answer carries no Last-Modified stamp";
 // Pieces of "Connection failed (PATH), retrying... (N/3)",
 // "Connection failed (PATH) after 3 attempts" and
 // "Downloading: NAME (P%, S KB/s)".

@@ -16,11 +16,11 @@ namespace kv::updater::testing {
 // One scripted answer of the fake transport.
 struct FakeAnswer {
   bool arrived = true;        // small requests: whether a response arrived at all
-  long status = 200;          // downloads: the final status
+  long status = 200;          // the final status
   std::string body;           // the response body
   std::string lastModified;   // header requests: the Last-Modified value ("" = none)
   TransferOutcome outcome = TransferOutcome::Completed;  // downloads
-  std::string errorText;      // downloads that fail
+  std::string errorText;      // downloads that fail, small requests without a response
   std::vector<std::int64_t> progressSteps;  // downloads: byte counts told to progress first
 };
 
@@ -48,10 +48,14 @@ class FakeHttpTransport : public HttpTransport {
   }
   bool getLastModified(const std::string& url, std::string& lastModified) override {
     const FakeAnswer* answer = next(FakeRequestKind::LastModified, url);
+    noteSmall(answer);
     if (answer == nullptr || !answer->arrived) return false;
     lastModified = answer->lastModified;
     return true;
   }
+  // Small requests: Completed with the answer's status, or Failed with its
+  // errorText (an unscripted URL: "Couldn't connect to server").
+  TransferResult lastSmallRequest() const override { return lastSmall_; }
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
                           std::int64_t maxBytes) override {
     TransferResult result;
@@ -118,12 +122,26 @@ class FakeHttpTransport : public HttpTransport {
 
   bool small(FakeRequestKind kind, const std::string& url, std::size_t maxBytes, std::string& body) {
     const FakeAnswer* answer = next(kind, url);
+    noteSmall(answer);
     if (answer == nullptr || !answer->arrived) return false;
-    if (maxBytes > 0 && answer->body.size() > maxBytes) return false;
+    if (maxBytes > 0 && answer->body.size() > maxBytes) {
+      lastSmall_ = {TransferOutcome::Failed, 0, "Maximum file size exceeded"};
+      return false;
+    }
     body = answer->body;
     return true;
   }
 
+  void noteSmall(const FakeAnswer* answer) {
+    if (answer != nullptr && answer->arrived) {
+      lastSmall_ = {TransferOutcome::Completed, answer->status, {}};
+    } else {
+      const bool told = answer != nullptr && !answer->errorText.empty();
+      lastSmall_ = {TransferOutcome::Failed, 0, told ? answer->errorText : "Couldn't connect to server"};
+    }
+  }
+
+  TransferResult lastSmall_;
   std::map<std::string, std::deque<FakeAnswer>> answers_;
   std::map<std::string, std::size_t> used_;
 };

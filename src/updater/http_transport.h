@@ -59,6 +59,12 @@ class HttpTransport {
   // the transfer then counts as completed with that status.
   virtual TransferResult download(const std::string& url, const ByteSink& sink,
                                   const TransferProgress& progress, std::int64_t maxBytes) = 0;
+
+  // How the last getText, getBody or getLastModified of this object went:
+  // Completed with the final status when a response arrived, Failed with the
+  // transport's reason when none did (or the body exceeded its limit).
+  // Completed with status 0 when the transport cannot tell.
+  virtual TransferResult lastSmallRequest() const { return {TransferOutcome::Completed, 0, {}}; }
 };
 
 }  // namespace kv::updater

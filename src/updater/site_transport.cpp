@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "updater/download_log.h"
+
 namespace kv::updater {
 namespace {
 
@@ -30,6 +32,29 @@ class CombinedTransport final : public HttpTransport {
 };
 
 }  // namespace
+
+bool SmallRequestLog::logged(bool answered) {
+  const std::string problem = smallRequestProblem(transport_.lastSmallRequest());
+  if (!problem.empty()) writeDownloadLog(logPath_, problem);
+  return answered;
+}
+
+bool SmallRequestLog::getText(const std::string& url, std::size_t maxBytes, std::string& body) {
+  return logged(transport_.getText(url, maxBytes, body));
+}
+
+bool SmallRequestLog::getBody(const std::string& url, std::size_t maxBytes, std::string& body) {
+  return logged(transport_.getBody(url, maxBytes, body));
+}
+
+bool SmallRequestLog::getLastModified(const std::string& url, std::string& lastModified) {
+  return logged(transport_.getLastModified(url, lastModified));
+}
+
+TransferResult SmallRequestLog::download(const std::string& url, const ByteSink& sink,
+                                         const TransferProgress& progress, std::int64_t maxBytes) {
+  return transport_.download(url, sink, progress, maxBytes);
+}
 
 std::unique_ptr<HttpTransport> combineTransports(std::unique_ptr<platform::WebRequests> small,
                                                  std::unique_ptr<HttpTransport> downloads) {

@@ -8,6 +8,7 @@
 #include "updater/archive_guard.h"
 #include "updater/site_transport.h"
 #include "updater/download_file.h"
+#include "updater/download_log.h"
 #include "updater/download_progress.h"
 #include "updater/endpoints.h"
 #include "updater/last_modified.h"
@@ -68,7 +69,8 @@ class UpdateRunner {
     }
     if (!fetchLastModified(transport_, context_.site, folder_, runtime_)) {
       if (cancelled()) return;
-      postError(std::string(kTextUpdaterPreparing));
+      const std::string problem = smallRequestProblem(transport_.lastSmallRequest());
+      postError(std::string(kTextUpdaterPreparing), problem.empty() ? std::string(kReasonNoStamp) : problem);
       return;
     }
     const std::string remoteStamp = runtime_.remoteLastModified();
@@ -81,7 +83,7 @@ class UpdateRunner {
     std::string quickText;
     if (!transport_.getText(quickManifestUrl(context_.site, folder_), kManifestBodyLimit, quickText)) {
       if (cancelled()) return;
-      postError(std::string(kTextManifestFailed));
+      postError(std::string(kTextManifestFailed), smallRequestProblem(transport_.lastSmallRequest()));
       return;
     }
     if (cancelled()) return;
@@ -105,7 +107,7 @@ class UpdateRunner {
     std::string text;
     if (!transport_.getText(fullManifestUrl(context_.site, folder_), kManifestBodyLimit, text)) {
       if (cancelled()) return;
-      postError(std::string(kTextManifestFailed));
+      postError(std::string(kTextManifestFailed), smallRequestProblem(transport_.lastSmallRequest()));
       return;
     }
     if (cancelled()) return;
@@ -222,15 +224,18 @@ class UpdateRunner {
     (void)writeManifestMeta(serverDir_, stamp);
   }
 
-  void post(ReportKind kind, std::string text) {
+  void post(ReportKind kind, std::string text, std::string reason = {}) {
     Report report;
     report.kind = kind;
     report.server = worker_.server;
     report.text = std::move(text);
+    report.reason = std::move(reason);
     (void)context_.reports->post(std::move(report));
   }
   void postStatus(std::string text) { post(ReportKind::Status, std::move(text)); }
-  void postError(std::string text) { post(ReportKind::Error, std::move(text)); }
+  void postError(std::string text, std::string reason = {}) {
+    post(ReportKind::Error, std::move(text), std::move(reason));
+  }
   void postReady() { post(ReportKind::Ready, std::string()); }
 
   const UpdateContext& context_;
@@ -255,7 +260,9 @@ void runUpdate(const UpdateContext& context) {
       ownTransport = makeSiteTransport(options);
       transport = ownTransport.get();
     }
-    UpdateRunner(context, *transport).run();
+    // The small requests that fall short are logged with their reasons.
+    SmallRequestLog logged(*transport, joinPath(context.baseFolder, kDownloadLogName));
+    UpdateRunner(context, logged).run();
   } catch (...) {
     // Every part of the run reports its failures itself; whatever still
     // escapes (memory exhaustion) ends the run without taking the launcher

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -296,7 +297,10 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
     std::function<void(RunFixture&)> script;
     std::vector<std::string> messages;
     int requests;
+    std::string reason;             // of the error report
+    std::vector<std::string> log;   // the lines of "curl_download.log", without their time
   };
+  const std::string unreachable = "curl_easy_perform error: Couldn't connect to server";
   const Case cases[] = {
       {"outdated launcher",
        [](RunFixture& f) {
@@ -304,15 +308,30 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
          version.body = "KVLauncher Version 0.30";
          f.transport.script(kVersionUrl, version);
        },
-       {"ERROR Download the new version of KVLauncher"}, 1},
+       {"ERROR Download the new version of KVLauncher"}, 1, "", {}},
       {"no stamp header",
        [](RunFixture& f) {
          f.publish(clientFiles(), "");
        },
-       {"ERROR The updater is being prepared for download"}, 2},
+       {"ERROR The updater is being prepared for download"}, 2, "the answer carries no Last-Modified stamp", {}},
       {"site unreachable",
        [](RunFixture&) {},
-       {"ERROR The updater is being prepared for download"}, 2},
+       {"ERROR The updater is being prepared for download"}, 2, unreachable, {unreachable, unreachable}},
+      {"untrusted certificate",
+       [](RunFixture& f) {
+         const FakeAnswer refused{.arrived = false, .errorText = "SSL peer certificate or SSH remote key was not OK"};
+         f.transport.script(kVersionUrl, refused);
+         f.transport.script(f.url("manifest.php"), refused);
+       },
+       {"ERROR The updater is being prepared for download"}, 2,
+       "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK",
+       std::vector<std::string>(2, "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK")},
+      {"stamp answered with an error page",
+       [](RunFixture& f) {
+         f.transport.script(kVersionUrl, FakeAnswer{.body = "KVLauncher Version 0.29"});
+         f.transport.script(f.url("manifest.php"), FakeAnswer{.status = 503});
+       },
+       {"ERROR The updater is being prepared for download"}, 2, "HTTP status code: 503", {"HTTP status code: 503"}},
       {"quick manifest fails",
        [](RunFixture& f) {
          FakeAnswer gone;
@@ -320,7 +339,7 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
          f.transport.script(f.url("manifest.php"), FakeAnswer{.lastModified = kStamp1});
          f.transport.script(f.url("manifest.php"), gone);
        },
-       {"ERROR Failed to download manifest"}, 3},
+       {"ERROR Failed to download manifest"}, 3, unreachable, {unreachable, unreachable}},
       {"full manifest fails",
        [](RunFixture& f) {
          FakeAnswer gone;
@@ -328,7 +347,7 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
          f.transport.script(f.url("manifest.json"), gone);
          f.publish(clientFiles());
        },
-       {"STATUS Checking updates...", "ERROR Failed to download manifest"}, 4},
+       {"STATUS Checking updates...", "ERROR Failed to download manifest"}, 4, unreachable, {unreachable}},
   };
   for (const Case& c : cases) {
     RunFixture f;
@@ -337,6 +356,14 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
     EXPECT_EQ(f.messages(), c.messages) << c.name;
     EXPECT_EQ(static_cast<int>(f.transport.requests.size()), c.requests) << c.name;
     EXPECT_FALSE(exists(f.root / "eu")) << c.name;
+    ASSERT_FALSE(f.sink.reports.empty()) << c.name;
+    EXPECT_EQ(f.sink.reports.back().reason, c.reason) << c.name;
+    std::vector<std::string> log;
+    std::istringstream lines(readFile(f.root / "curl_download.log"));
+    for (std::string line; std::getline(lines, line);) {
+      if (line != "<missing>") log.push_back(line.substr(line.find("] ") + 2));
+    }
+    EXPECT_EQ(log, c.log) << c.name;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "fixtures/test_certificates.h"
 #include "support/temp_dir.h"
 #include "updater/curl_transport.h"
+#include "updater/download_log.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
@@ -113,6 +114,43 @@ TEST_F(CurlTransportTest, BrokenOrOversizedSmallAnswersAreFailures) {
   // The transport is still usable afterwards.
   std::string body;
   EXPECT_TRUE(http->getBody(base_ + "/download/updater.php", kVersionBodyLimit, body));
+}
+
+// What the log gets for each small request: the status of an answer that is
+// not 200, or libcurl's reason when no answer arrived.
+TEST_F(CurlTransportTest, SmallRequestsTellWhyTheyFellShort) {
+  start(R"({"/gone": {"status": 404, "body": "gone"}, "/big": {"endless": true, "endlessCap": 104857600}})");
+  struct Case {
+    const char* label;
+    std::string url;
+    std::string caFile;  // "" = the test CA
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"answered", base_ + "/download/updater.php", "", ""},
+      {"error page", base_ + "/gone", "", "HTTP status code: 404"},
+      {"too long", base_ + "/big", "", "curl_easy_perform error: Maximum file size exceeded"},
+      {"unknown host", "https://nowhere.invalid/x", "", "curl_easy_perform error: Couldn't resolve host name"},
+      {"site down", "https://127.0.0.1:1/x", "", "curl_easy_perform error: Couldn't connect to server"},
+      {"untrusted certificate", base_ + "/download/updater.php", "system",
+       "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK"},
+      {"missing CA file", base_ + "/download/updater.php", dir_->path() + "/none.pem",
+       "curl_easy_perform error: Problem with the SSL CA cert (path? access rights?)"},
+  };
+  for (const Case& c : cases) {
+    CurlTransportOptions options;
+    options.caFile = c.caFile.empty() ? certs_.caFile : c.caFile == "system" ? "" : c.caFile;
+    auto http = makeCurlTransport(options);
+    std::string body;
+    std::string stamp;
+    (void)http->getText(c.url, 4096, body);
+    EXPECT_EQ(smallRequestProblem(http->lastSmallRequest()), c.problem) << c.label << " (text)";
+    (void)http->getBody(c.url, 4096, body);
+    EXPECT_EQ(smallRequestProblem(http->lastSmallRequest()), c.problem) << c.label << " (body)";
+    if (c.problem.find("Maximum") != std::string::npos) continue;  // headers only: no limit
+    (void)http->getLastModified(c.url, stamp);
+    EXPECT_EQ(smallRequestProblem(http->lastSmallRequest()), c.problem) << c.label << " (stamp)";
+  }
 }
 
 TEST_F(CurlTransportTest, LastModifiedIsTakenFromTheFinalResponseOnly) {

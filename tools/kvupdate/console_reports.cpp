@@ -51,6 +51,7 @@ bool ConsoleReports::post(platform::Report report) {
     case platform::ReportKind::Error:
       end_ = RunEnd::Error;
       errorText_ = report.text;
+      errorReason_ = report.reason;
       if (terminal_ && lineOpen_) {
         std::fputc('\n', stream_);
         lineOpen_ = false;

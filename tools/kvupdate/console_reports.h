@@ -32,6 +32,8 @@ class ConsoleReports : public platform::ReportSink {
   // The last ready or error report seen.
   RunEnd end() const;
   const std::string& errorText() const { return errorText_; }
+  // The reason the last error report gave ("" when it gave none).
+  const std::string& errorReason() const { return errorReason_; }
 
  private:
   void drawBar();
@@ -46,6 +48,7 @@ class ConsoleReports : public platform::ReportSink {
   bool lineOpen_ = false;
   RunEnd end_ = RunEnd::None;
   std::string errorText_;
+  std::string errorReason_;
 };
 
 // The bar drawn on a terminal for a fraction of 0..1 (clamped): width cells

@@ -10,6 +10,7 @@
 #include "client/client_names.h"
 #include "console_dialogs.h"
 #include "console_reports.h"
+#include "printable_text.h"
 #include "settings/settings_store.h"
 #include "update_arguments.h"
 #include "updater/endpoints.h"
@@ -89,6 +90,10 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   context.baseFolder = ".";
   updater::runUpdate(context);
   reports.finish();
+  // Why the site could not be asked; the report's own text went to out.
+  if (reports.end() == RunEnd::Error && !reports.errorReason().empty()) {
+    std::fprintf(err, "kvupdate: %s\n", printableText(reports.errorReason()).c_str());
+  }
   return reports.end() == RunEnd::Ready ? 0 : 1;
 }
 
