@@ -16,6 +16,7 @@
 #include "settings/config_import.h"
 #include "settings/config_placement.h"
 #include "settings/config_reset.h"
+#include "ui/ui_names.h"
 #include "ui/ui_resources.h"
 #include "updater/server_profiles.h"
 #include "updater/update_run.h"
@@ -43,6 +44,8 @@ class Launcher {
                              platform.machine.profileFolder(),
                              [this] { return updater::serverFolder(state_.currentServer); }}),
         config_{state_.settings, platform.dialogs} {
+    state_.ui.defaultArtFolder =
+        directoryOf(platform.machine.executablePath()) + "/" + ui::kDefaultArtFolder;
     bindHooks();
     bindActions();
   }

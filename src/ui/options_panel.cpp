@@ -115,11 +115,11 @@ void toggleOptionsPanel(UiState& ui, platform::Graphics& graphics, platform::Win
                         const PanelBindings& bindings) {
   Widget& options = ui.widgets[kOptionsWidget];
   if (ui.page == ScreenPage::MainScreen) {
-    replaceWidgetImage(options, graphics, ui.resourceFolder + kOptionsOnImagePath);
+    replaceWidgetImage(options, graphics, resourcePath(ui, kOptionsOnImagePath));
     ui.page = ScreenPage::SystemTab;
     buildSystemTab(ui, bindings);
   } else {
-    replaceWidgetImage(options, graphics, ui.resourceFolder + kOptionsImagePath);
+    replaceWidgetImage(options, graphics, resourcePath(ui, kOptionsImagePath));
     ui.page = ScreenPage::MainScreen;
     emptyLists(ui);
   }

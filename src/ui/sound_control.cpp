@@ -9,8 +9,8 @@ float volumeFraction(int percent) { return static_cast<float>(percent) / 100.0f;
 
 void openSounds(UiState& ui, platform::Audio& audio, const std::string& folder) {
   if (audio.hasDevice()) {
-    ui.music = audio.openSound(folder + kMusicPath, platform::SoundMode::Streamed);
-    ui.click = audio.openSound(folder + kClickPath, platform::SoundMode::Loaded);
+    ui.music = audio.openSound(resourcePath(folder, ui.defaultArtFolder, kMusicPath), platform::SoundMode::Streamed);
+    ui.click = audio.openSound(resourcePath(folder, ui.defaultArtFolder, kClickPath), platform::SoundMode::Loaded);
   }
   if (ui.music) {
     ui.music->setRepeat(true);
@@ -47,7 +47,7 @@ void toggleMasterSound(UiState& ui, settings::SettingsStore& settings,
                        platform::Graphics& graphics, platform::Window* window) {
   const bool on = !ui.audio.enableAudio;
   replaceWidgetImage(ui.widgets[kSoundWidget], graphics,
-                     ui.resourceFolder + (on ? kSoundImagePath : kSoundOffImagePath));
+                     resourcePath(ui, on ? kSoundImagePath : kSoundOffImagePath));
   ui.audio.enableAudio = on;
   settings.setBool(kEnableAudioKey, on);
   if (ui.music) {

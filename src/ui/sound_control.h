@@ -17,7 +17,8 @@ namespace kv::ui {
 // nothing plays.
 
 // Opens the music (streamed, looped) and the click (fully loaded) from the
-// server folder when the device is open, sets their volumes and starts the
+// server folder (or the default art, see resourcePath) when the device is
+// open, sets their volumes and starts the
 // music from its beginning when the master and music switches are on.
 void openSounds(UiState& ui, platform::Audio& audio, const std::string& folder);
 

@@ -18,6 +18,11 @@ inline constexpr const char* kWebsiteIconPath = "/data/images/icon_website.png";
 inline constexpr const char* kMusicPath = "/data/sounds/music.mp3";
 inline constexpr const char* kClickPath = "/data/sounds/click.wav";
 
+// The interface art installed with the launcher, in a folder of this name
+// next to its executable, laid out like a server folder ("<folder>/data/...").
+// It stands in for every resource file a server folder does not have yet.
+inline constexpr const char* kDefaultArtFolder = "default_art";
+
 // Keys of the sound settings in the game client configuration.
 inline constexpr const char* kEnableAudioKey = "enableAudio";
 inline constexpr const char* kEnableMusicSoundKey = "enableMusicSound";

@@ -1,5 +1,6 @@
 #include "ui/ui_resources.h"
 
+#include "platform/file_system.h"
 #include "ui/sound_control.h"
 #include "ui/ui_names.h"
 #include "ui/widget_table.h"
@@ -18,14 +19,28 @@ void setWidgetState(Widget& widget, WidgetState state, platform::Window& window)
   widget.state = state;
 }
 
+std::string resourcePath(const std::string& folder, const std::string& defaultArtFolder,
+                         const std::string& relative) {
+  std::string own = folder + relative;
+  if (defaultArtFolder.empty() || platform::isRegularFile(own)) return own;
+  std::string fallback = defaultArtFolder + relative;
+  return platform::isRegularFile(fallback) ? fallback : own;
+}
+
 void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
                        platform::Window& window, const std::string& folder) {
   ui.resourceFolder = folder;
-  ui.background = graphics.loadImage(folder + kBackgroundPath);
+  bool fellBack = false;  // something did not come from the server folder
+  const auto resolve = [&](const std::string& relative) {
+    std::string path = resourcePath(ui, relative);
+    fellBack = fellBack || path != folder + relative;
+    return path;
+  };
+  ui.background = graphics.loadImage(resolve(kBackgroundPath));
 
   // One font file gives the four sizes; a missing file leaves every slot
   // empty and the interface without text.
-  const std::string fontPath = folder + kFontPath;
+  const std::string fontPath = resolve(kFontPath);
   for (std::size_t slot = 0; slot < ui.fonts.size(); ++slot) {
     if (!ui.fonts[slot]) ui.fonts[slot] = graphics.loadFont(fontPath, kFontPoints[slot]);
     if (ui.fonts[slot] && !ui.fonts[slot]->ok()) ui.fonts[slot].reset();
@@ -35,12 +50,12 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
   for (std::size_t i = 0; i < table.size(); ++i) {
     const WidgetDef& def = table[i];
     Widget& w = ui.widgets[i];
-    w.imagePath = folder + def.image;
+    w.imagePath = resolve(def.image);
     w.image = graphics.loadImage(w.imagePath);
     w.iconPath.clear();
     w.iconImage.reset();
     if (def.icon[0] != '\0') {
-      w.iconPath = folder + def.icon;
+      w.iconPath = resolve(def.icon);
       w.iconImage = graphics.loadImage(w.iconPath);
     }
     w.label.clear();
@@ -58,22 +73,25 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
   }
 
   if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, folder + kSoundOffImagePath);
+    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, resolve(kSoundOffImagePath));
   }
   // The panel stays open across a reload; its widget keeps the open look.
   if (ui.page != ScreenPage::MainScreen) {
-    replaceWidgetImage(ui.widgets[kOptionsWidget], graphics, folder + kOptionsOnImagePath);
+    replaceWidgetImage(ui.widgets[kOptionsWidget], graphics, resolve(kOptionsOnImagePath));
   }
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   openSounds(ui, audio, folder);
 
-  bool incomplete = !(ui.background && ui.background->ok());
+  bool incomplete = fellBack || !(ui.background && ui.background->ok());
   for (const auto& font : ui.fonts) incomplete = incomplete || !font;
   for (const Widget& w : ui.widgets) {
     incomplete = incomplete || !(w.image && w.image->ok()) ||
                  (!w.iconPath.empty() && !(w.iconImage && w.iconImage->ok()));
   }
-  if (audio.hasDevice()) incomplete = incomplete || !ui.music || !ui.click;
+  if (audio.hasDevice()) {
+    incomplete = incomplete || !ui.music || !ui.click || !platform::isRegularFile(folder + kMusicPath) ||
+                 !platform::isRegularFile(folder + kClickPath);
+  }
   ui.resourcesIncomplete = incomplete;
 }
 
@@ -90,7 +108,7 @@ void releaseUiResources(UiState& ui) {
 
 void refreshUiAfterImport(UiState& ui, platform::Graphics& graphics, platform::Window& window) {
   if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, ui.resourceFolder + kSoundOffImagePath);
+    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, resourcePath(ui, kSoundOffImagePath));
   }
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   reapplySoundSettings(ui);

@@ -9,14 +9,27 @@
 
 namespace kv::ui {
 
+// Where the resource at relative ("/data/images/close.png") is read from:
+// the server folder when it has that file, else the default art folder
+// (when not "") when that has it, else the server folder (nothing loads
+// then). Main thread.
+[[nodiscard]] std::string resourcePath(const std::string& folder, const std::string& defaultArtFolder,
+                                       const std::string& relative);
+
+// resourcePath for the folders of ui.
+[[nodiscard]] inline std::string resourcePath(const UiState& ui, const std::string& relative) {
+  return resourcePath(ui.resourceFolder, ui.defaultArtFolder, relative);
+}
+
 // Loads every interface resource from a server folder ("<base>/eu"): the
 // background, the four fonts of "RavidIzuz.ttf", the ten widgets with their
 // pictures and labels, the sound widget's off picture when the master switch
 // is off (and the options widget's open picture while the panel is open), and
-// the sounds. The Play widget is disabled; only a ready report or a server
-// switch enables it again. Missing files are not errors: what is missing is
-// simply not drawn or played, and resourcesIncomplete records that something
-// was. Main thread.
+// the sounds. A file the folder does not have comes from the default art
+// (see resourcePath). The Play widget is disabled; only a ready report or a
+// server switch enables it again. Missing files are not errors: what is
+// missing is simply not drawn or played, and resourcesIncomplete records that
+// something did not come from the server folder. Main thread.
 void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
                        platform::Window& window, const std::string& folder);
 

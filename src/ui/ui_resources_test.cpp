@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "ui/ui_test_helpers.h"
 #include "ui/widget_table.h"
 #include "ui/widgets.h"
@@ -119,6 +122,53 @@ TEST(UiResourcesCompleteness, AnyMissingResourceMarksTheSetIncomplete) {
     testing::writeServerArt(dir / "eu", {c.missing});
     createUiResources(ui, fake.graphics, fake.audio, fake.window, dir / "eu");
     EXPECT_EQ(ui.resourcesIncomplete, c.incomplete);
+  }
+}
+
+// What the server folder lacks comes from the default art; once the server
+// has a file, its own copy is used. Anything not from the server folder
+// marks the set incomplete, so that it is loaded again when the server is
+// ready.
+TEST(UiResourcesDefaultArt, StandsInForWhatTheServerLacks) {
+  const struct {
+    const char* label;
+    std::vector<std::string> serverMissing;  // empty folder: everything
+    std::vector<std::string> defaultMissing;
+    bool withDefault;
+    bool incomplete;
+  } cases[] = {
+      {"server complete", {}, {}, true, false},
+      {"fresh installation", testing::allResourcePaths(), {}, true, true},
+      {"server lacks the background and the click", {kBackgroundPath, kClickPath}, {}, true, true},
+      {"neither has the background", {kBackgroundPath}, {kBackgroundPath}, true, true},
+      {"no default art", {kFontPath}, {}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    kv::test::TempDir dir;
+    FakePlatform fake;
+    fake.audio.openDevice();
+    UiState ui;
+    ui.audio.enableAudio = false;  // the sound widget shows sound_off.png
+    testing::writeServerArt(dir / "eu", c.serverMissing);
+    testing::writeServerArt(dir / "art", c.defaultMissing);
+    if (c.withDefault) ui.defaultArtFolder = dir / "art";
+    createUiResources(ui, fake.graphics, fake.audio, fake.window, dir / "eu");
+    EXPECT_EQ(ui.resourcesIncomplete, c.incomplete);
+    const auto expectedFrom = [&](const std::string& relative) {
+      const bool own = std::find(c.serverMissing.begin(), c.serverMissing.end(), relative) == c.serverMissing.end();
+      const bool stand = c.withDefault &&
+                         std::find(c.defaultMissing.begin(), c.defaultMissing.end(), relative) == c.defaultMissing.end();
+      return (own || !stand ? dir / "eu" : dir / "art") + relative;
+    };
+    EXPECT_EQ(ui.widgets[kCloseWidget].imagePath, expectedFrom(kCloseImagePath));
+    EXPECT_EQ(ui.widgets[kSignUpWidget].iconPath, expectedFrom(kSignUpIconPath));
+    EXPECT_EQ(ui.widgets[kSoundWidget].imagePath, expectedFrom(kSoundOffImagePath));
+    const auto& background = dynamic_cast<const platform::fake::FakeImage&>(*ui.background);
+    EXPECT_EQ(background.path(), expectedFrom(kBackgroundPath));
+    EXPECT_EQ(ui.fonts[0] != nullptr, std::filesystem::exists(expectedFrom(kFontPath)));
+    ASSERT_GE(fake.audio.openLog.size(), 2u);
+    EXPECT_EQ(fake.audio.openLog[1].first, expectedFrom(kClickPath));
   }
 }
 

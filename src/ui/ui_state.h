@@ -107,10 +107,14 @@ struct UiState {
   // The server folder the resources were loaded from ("<base>/eu"); the
   // alternative pictures of the options and sound widgets come from it too.
   std::string resourceFolder;
+  // The installed default art (see kDefaultArtFolder), used for what the
+  // server folder lacks; "" for none.
+  std::string defaultArtFolder;
   std::unique_ptr<platform::Image> background;
   std::array<std::unique_ptr<platform::Font>, 4> fonts;  // 10, 11, 12, 14 pt
-  // Some picture, the font or (with a sound device) a sound failed to load
-  // the last time the resources were loaded.
+  // Some picture, the font or (with a sound device) a sound did not load
+  // from the server folder the last time the resources were loaded (it came
+  // from the default art, or from nowhere).
   bool resourcesIncomplete = false;
 
   AudioSettings audio;

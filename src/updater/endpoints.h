@@ -18,6 +18,9 @@ inline constexpr std::string_view kLocalManifestName = "manifest.json";   // in 
 inline constexpr std::string_view kManifestMetaName = "manifest.meta";    // in the server folder
 inline constexpr std::string_view kQuickReferencePath = "data/manifest.json";  // in the working folder
 inline constexpr std::string_view kDownloadLogName = "curl_download.log";  // in the working folder
+// The folders of a server folder that hold the window's own pictures, font
+// and sounds.
+inline constexpr std::string_view kInterfaceArtFolders[] = {"data/images/", "data/fonts/", "data/sounds/"};
 inline constexpr std::string_view kOldLibsArchive = "oldlibs.zip";  // never unpacked
 inline constexpr std::string_view kArchiveExtension = ".zip";      // unpacked on arrival
 inline constexpr std::string_view kConfigFolderName = "config";

@@ -193,6 +193,13 @@ FetchPlan compareManifests(const ManifestMap& remote, const ManifestMap& local) 
   return plan;
 }
 
+void putInterfaceArtFirst(std::vector<std::string>& paths) {
+  std::stable_partition(paths.begin(), paths.end(), [](const std::string& path) {
+    return std::any_of(std::begin(kInterfaceArtFolders), std::end(kInterfaceArtFolders),
+                       [&path](std::string_view folder) { return path.starts_with(folder); });
+  });
+}
+
 std::string serializeManifest(const ManifestMap& local) {
   json document = json::array();
   for (const auto& [path, entry] : local) {

@@ -23,7 +23,7 @@ using ManifestMap = std::map<std::string, ManifestEntry>;
 
 // What a comparison asks to fetch.
 struct FetchPlan {
-  std::vector<std::string> paths;  // in path order
+  std::vector<std::string> paths;  // in path order (see putInterfaceArtFirst)
   std::int64_t totalBytes = 0;     // sum of their remote sizes
 };
 
@@ -50,6 +50,11 @@ struct FetchPlan {
 // The remote entries whose path is missing from local or whose hash or size
 // differ, and the sum of their remote sizes (saturating, never overflows).
 FetchPlan compareManifests(const ManifestMap& remote, const ManifestMap& local);
+
+// Moves the paths of the interface art (in kInterfaceArtFolders) ahead of
+// the others, each group keeping its order, so that a new installation shows
+// its server's own look within the first seconds of its first update.
+void putInterfaceArtFirst(std::vector<std::string>& paths);
 
 // The manifest document of local: a JSON array in path order, keys "hash",
 // "path", "size", indented by 4, no final newline; "[]" when empty.

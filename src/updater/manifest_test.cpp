@@ -137,6 +137,25 @@ TEST(CompareManifests, FetchesWhatIsMissingOrDiffersInPathOrder) {
   EXPECT_EQ(plan.totalBytes, 90);
 }
 
+TEST(CompareManifests, InterfaceArtComesFirst) {
+  const struct {
+    std::vector<std::string> paths;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {{"Data/images/x.png", "a.pak", "data/b.pak", "data/fonts/f.ttf", "data/images/a.png", "data/imagesx/q",
+        "data/sounds/m.mp3", "data/sounds/sub/c.wav", "z.zip"},
+       {"data/fonts/f.ttf", "data/images/a.png", "data/sounds/m.mp3", "data/sounds/sub/c.wav", "Data/images/x.png",
+        "a.pak", "data/b.pak", "data/imagesx/q", "z.zip"}},
+      {{"a.pak", "b.pak"}, {"a.pak", "b.pak"}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> paths = c.paths;
+    putInterfaceArtFirst(paths);
+    EXPECT_EQ(paths, c.expected);
+  }
+}
+
 TEST(CompareManifests, TotalNeverOverflows) {
   constexpr std::int64_t big = std::int64_t{1} << 40;
   ManifestMap remote;

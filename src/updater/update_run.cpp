@@ -125,7 +125,8 @@ class UpdateRunner {
       return;
     }
     if (cancelled()) return;
-    const FetchPlan plan = compareManifests(remote, local);
+    FetchPlan plan = compareManifests(remote, local);
+    putInterfaceArtFirst(plan.paths);
     if (cancelled()) return;
     if (plan.paths.empty()) {
       postReady();
