@@ -1,12 +1,18 @@
-# Installation: the launcher in its own installation folder (it reads
-# "system.kvml" next to itself and keeps the game's server folders in its
-# working directory, so that folder must be writable by the player), the
+# Installation: the launcher in its own installation folder with its default
+# interface art (it reads "system.kvml" next to itself and keeps the game's
+# server folders in its working directory, so that folder must be writable
+# by the player), the
 # tools in bin/, a desktop entry that starts the launcher there, and an icon.
 include(GNUInstallDirs)
 set(KV_INSTALL_SUBDIR "${CMAKE_INSTALL_LIBDIR}/kvlauncher" CACHE STRING
     "Installation folder of the launcher, relative to the prefix")
 
 install(TARGETS kvlauncher RUNTIME DESTINATION ${KV_INSTALL_SUBDIR})
+# The default interface art lives next to the launcher.
+if(TARGET kv_default_art)
+  get_property(kv_default_art_dir GLOBAL PROPERTY KV_DEFAULT_ART_DIR)
+  install(DIRECTORY ${kv_default_art_dir} DESTINATION ${KV_INSTALL_SUBDIR})
+endif()
 foreach(tool kvpublish kvupdate)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

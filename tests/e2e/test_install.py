@@ -38,6 +38,12 @@ class InstallTest(unittest.TestCase):
                         self.assertTrue(os.access(os.path.join(root, program), os.X_OK), program)
                     self.assertTrue(os.path.isfile(os.path.join(
                         root, "share/icons/hicolor/scalable/apps/kvlauncher.svg")))
+                    # The default interface art beside the launcher.
+                    for art in ("data/images/updater.png", "data/images/close.png",
+                                "data/fonts/RavidIzuz.ttf", "data/sounds/click.wav",
+                                "data/sounds/music.mp3"):
+                        self.assertTrue(os.path.isfile(os.path.join(
+                            root, "lib/kvlauncher/default_art", art)), art)
                     entry = desktop_entry(os.path.join(root, "share/applications/kvlauncher.desktop"))
                     self.assertEqual(entry["Exec"], '"' + folder + '/kvlauncher"')
                     self.assertEqual(entry["Path"], folder)

@@ -1,11 +1,12 @@
 """The real launcher in a real X server: window placement and single instance."""
 
 import os
+import shutil
 import signal
 import subprocess
 import unittest
 
-from x11session import Sandbox, X11Session, start_launcher, wait_until
+from x11session import Sandbox, X11Session, pixel_at, start_launcher, wait_until
 
 # No web site is reachable in these tests: the update fails at once.
 SYSTEM_SETTINGS = "siteHost: 127.0.0.1:1\nserver: 1\n"
@@ -66,6 +67,26 @@ class LauncherWindowTest(unittest.TestCase):
         second = self.start()
         self.assertTrue(self.wait_window(), "a new launcher shows its window")
         self.assertIsNone(second.poll())
+
+    def test_fresh_installation_is_not_blank(self):
+        # The default art installed next to the launcher; no server folder
+        # holds any art and the site cannot be reached.
+        shutil.copytree(os.path.join(os.environ["KV_BIN_DIR"], "default_art"),
+                        os.path.join(self.sandbox.install, "default_art"))
+        self.start()
+        windows = self.wait_window()
+        self.assertTrue(windows)
+        x, y, width, height = self.session.geometry(windows[0])
+        shot = os.path.join(self.sandbox.root, "fresh.png")
+
+        def painted():
+            image = self.session.pixels(self.session.screenshot(shot))
+            colours = [pixel_at(image, x + px, y + py)
+                       for py in range(0, height, 6) for px in range(0, width, 6)]
+            lit = sum(1 for c in colours if max(c) > 24)
+            return lit > len(colours) * 3 // 4 and len(set(colours)) > 20
+        self.assertTrue(wait_until(painted, 10), "the window shows the default art")
+        self.assertFalse(os.path.exists(os.path.join(self.sandbox.install, "eu", "data")))
 
 
 if __name__ == "__main__":
