@@ -13,6 +13,13 @@ namespace kv::platform {
 // threads. None of them throws; none looks at the HTTP status: an error
 // page is an answer like any other. Redirects are followed, but an answer
 // that a redirect took from https to plain http is refused.
+// How a request went.
+struct WebOutcome {
+  bool arrived = true;  // a whole response arrived
+  long status = 0;      // its final HTTP status; 0 when not known
+  std::string failure;  // when none arrived whole: the system's reason
+};
+
 class WebRequests {
  public:
   virtual ~WebRequests() = default;
@@ -31,6 +38,10 @@ class WebRequests {
   // Last-Modified value, or "" when it has none or the value is longer than
   // 255 characters. False when no response arrived (lastModified untouched).
   [[nodiscard]] virtual bool getLastModified(const std::string& url, std::string& lastModified) = 0;
+
+  // How the last request the calling thread made through this object went.
+  // An object that cannot tell answers an arrived response of status 0.
+  virtual WebOutcome lastOutcome() const { return {}; }
 };
 
 // The system's client, or nothing where the system has none; the updater

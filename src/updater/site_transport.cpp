@@ -25,6 +25,11 @@ class CombinedTransport final : public HttpTransport {
                           std::int64_t maxBytes) override {
     return downloads_->download(url, sink, progress, maxBytes);
   }
+  TransferResult lastSmallRequest() const override {
+    const platform::WebOutcome outcome = small_->lastOutcome();
+    if (outcome.arrived) return {TransferOutcome::Completed, outcome.status, {}};
+    return {TransferOutcome::Failed, outcome.status, outcome.failure};
+  }
 
  private:
   std::unique_ptr<platform::WebRequests> small_;

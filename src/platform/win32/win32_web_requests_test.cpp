@@ -78,21 +78,26 @@ TEST_F(WebRequestsTest, EveryAnswerCountsWhateverItsStatus) {
   struct Case {
     std::string path;
     std::string body;
+    long status;  // told by lastOutcome
   };
   const Case cases[] = {
-      {"/file.txt", "site file\n"},
-      {"/moved", "site file\n"},  // redirects are followed
-      {"/missing", "<html>not here</html>"},
-      {"/failing", "oops"},
+      {"/file.txt", "site file\n", 200},
+      {"/moved", "site file\n", 200},  // redirects are followed
+      {"/missing", "<html>not here</html>", 404},
+      {"/failing", "oops", 500},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
     std::string text = "before";
     ASSERT_TRUE(requests_->getText(tls_ + c.path, 1 << 20, text));
     EXPECT_EQ(text, c.body);
+    EXPECT_TRUE(requests_->lastOutcome().arrived);
+    EXPECT_EQ(requests_->lastOutcome().status, c.status);
     std::string body = "before";
     ASSERT_TRUE(requests_->getBody(tls_ + c.path, 1 << 20, body));
     EXPECT_EQ(body, c.body);
+    EXPECT_TRUE(requests_->lastOutcome().arrived);
+    EXPECT_EQ(requests_->lastOutcome().status, c.status);
   }
 }
 
@@ -143,14 +148,20 @@ TEST_F(WebRequestsTest, OversizedBrokenOrMissingAnswersLeaveTheCallersTextAlone)
     std::string text = "keep";
     EXPECT_FALSE(requests_->getText(c.url, c.limit, text));
     EXPECT_EQ(text, "keep");
+    // The reason goes to the log.
+    EXPECT_FALSE(requests_->lastOutcome().arrived);
+    EXPECT_NE(requests_->lastOutcome().failure, "");
     std::string body = "keep";
     EXPECT_FALSE(requests_->getBody(c.url, c.limit, body));
     EXPECT_EQ(body, "keep");
+    EXPECT_FALSE(requests_->lastOutcome().arrived);
+    EXPECT_NE(requests_->lastOutcome().failure, "");
   }
   for (const std::string& url : {closed_ + "/file.txt", untrusted_ + "/file.txt", tls_ + "/downgrade"}) {
     std::string stamp = "keep";
     EXPECT_FALSE(requests_->getLastModified(url, stamp)) << url;
     EXPECT_EQ(stamp, "keep");
+    EXPECT_NE(requests_->lastOutcome().failure, "") << url;
   }
 
   // Exactly at the limit is whole.

@@ -13,6 +13,7 @@ namespace kv::platform::win32 {
 namespace {
 
 constexpr wchar_t kHttpAgent[] = L"KVLauncher/1.0";
+constexpr wchar_t kModule[] = L"winhttp.dll";
 // The Last-Modified value is read into this many bytes (UTF-16).
 constexpr DWORD kHeaderBytes = 512;
 
@@ -46,8 +47,11 @@ bool send(const std::string& url, SentRequest& sent) {
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) return false;
-  if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) return false;
+  lastOutcome() = {};
+  if (!WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) {
+    return failedWith(GetLastError(), kModule);
+  }
+  if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) return failedWith(ERROR_WINHTTP_INVALID_URL, kModule);
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring path;
   if (parts.lpszUrlPath != nullptr) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
@@ -56,16 +60,24 @@ bool send(const std::string& url, SentRequest& sent) {
 
   sent.session.handle = WinHttpOpen(kHttpAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
-  if (sent.session.handle == nullptr) return false;
+  if (sent.session.handle == nullptr) return failedWith(GetLastError(), kModule);
   sent.connection.handle = WinHttpConnect(sent.session.handle, host.c_str(), parts.nPort, 0);
-  if (sent.connection.handle == nullptr) return false;
+  if (sent.connection.handle == nullptr) return failedWith(GetLastError(), kModule);
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
   sent.request.handle = WinHttpOpenRequest(sent.connection.handle, L"GET", path.c_str(), nullptr,
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-  if (sent.request.handle == nullptr) return false;
-  return WinHttpSendRequest(sent.request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0) &&
-         WinHttpReceiveResponse(sent.request.handle, nullptr);
+  if (sent.request.handle == nullptr) return failedWith(GetLastError(), kModule);
+  if (!WinHttpSendRequest(sent.request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(sent.request.handle, nullptr)) {
+    return failedWith(GetLastError(), kModule);
+  }
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  if (WinHttpQueryHeaders(sent.request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    lastOutcome().status = static_cast<long>(status);
+  }
+  return true;
 }
 
 }  // namespace
@@ -77,13 +89,15 @@ bool winhttpGetBody(const std::string& url, std::size_t maxBytes, std::string& b
   for (;;) {
     DWORD available = 0;
     // A failing query or read breaks the answer off: it is not taken as whole.
-    if (!WinHttpQueryDataAvailable(sent.request.handle, &available)) return false;
+    if (!WinHttpQueryDataAvailable(sent.request.handle, &available)) return failedWith(GetLastError(), kModule);
     if (available == 0) break;
-    if (available > maxBytes - received.size()) return false;
+    if (available > maxBytes - received.size()) return failedWith(kTooLong);
     const std::size_t start = received.size();
     received.resize(start + available);
     DWORD read = 0;
-    if (!WinHttpReadData(sent.request.handle, received.data() + start, available, &read)) return false;
+    if (!WinHttpReadData(sent.request.handle, received.data() + start, available, &read)) {
+      return failedWith(GetLastError(), kModule);
+    }
     received.resize(start + read);
     if (read == 0) break;
   }
@@ -94,7 +108,7 @@ bool winhttpGetBody(const std::string& url, std::size_t maxBytes, std::string& b
   if (WinHttpQueryHeaders(sent.request.handle, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &announced, &size, WINHTTP_NO_HEADER_INDEX) &&
       announced != received.size()) {
-    return false;
+    return failedWith(kPartial);
   }
   body = std::move(received);
   return true;

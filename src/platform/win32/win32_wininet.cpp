@@ -15,6 +15,7 @@ namespace {
 
 constexpr char kTextAgent[] = "KVLauncher";
 constexpr DWORD kPieceBytes = 4096;
+constexpr wchar_t kModule[] = L"wininet.dll";
 
 // Closes a WinINet handle when it goes out of scope.
 struct InternetHandle {
@@ -47,21 +48,28 @@ bool leftHttps(const std::string& url, HINTERNET request) {
 }  // namespace
 
 bool wininetGetText(const std::string& url, std::size_t maxBytes, std::string& body) {
+  lastOutcome() = {};
   const InternetHandle session(InternetOpenA(kTextAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (session.handle == nullptr) return false;
+  if (session.handle == nullptr) return failedWith(GetLastError(), kModule);
   // Always from the server: a cached manifest would hide a new one.
   const InternetHandle request(InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (request.handle == nullptr) return false;
-  if (leftHttps(url, request.handle)) return false;
+  if (request.handle == nullptr) return failedWith(GetLastError(), kModule);
+  DWORD status = 0;
+  DWORD statusSize = sizeof status;
+  if (HttpQueryInfoA(request.handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
+                     nullptr)) {
+    lastOutcome().status = static_cast<long>(status);
+  }
+  if (leftHttps(url, request.handle)) return failedWith(kLeftHttps);
 
   std::string received;
   char piece[kPieceBytes];
   for (;;) {
     DWORD count = 0;
     // A read that fails breaks the answer off: it is not taken as whole.
-    if (!InternetReadFile(request.handle, piece, kPieceBytes, &count)) return false;
+    if (!InternetReadFile(request.handle, piece, kPieceBytes, &count)) return failedWith(GetLastError(), kModule);
     if (count == 0) break;
-    if (count > maxBytes - received.size()) return false;
+    if (count > maxBytes - received.size()) return failedWith(kTooLong);
     received.append(piece, count);
   }
   // A connection that closed early can look like a normal end: the
@@ -71,7 +79,7 @@ bool wininetGetText(const std::string& url, std::size_t maxBytes, std::string& b
   if (HttpQueryInfoA(request.handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &size,
                      nullptr) &&
       announced != received.size()) {
-    return false;
+    return failedWith(kPartial);
   }
   body = std::move(received);
   return true;
