@@ -129,6 +129,17 @@ TEST_F(LibraryFallbackTest, LibrariesThatDoNotWorkAreReplacedFromTheArchive) {
   }
 }
 
+TEST_F(LibraryFallbackTest, FilesInFoldersOfTheArchiveGetTheirFolders) {
+  makeZip(scratch, server + "/oldlibs.zip",
+          {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive},
+           {"angle/d3d/d3dcompiler_47.dll", "compiler"}});
+  EXPECT_TRUE(restore());
+  EXPECT_EQ(readFile(server + "/angle/d3d/d3dcompiler_47.dll"), "compiler");
+  EXPECT_EQ(readFile(server + "/libGLESv2.dll"), kGlesFromArchive);
+  EXPECT_FALSE(exists(server + "/oldlibs.zip"));
+  EXPECT_TRUE(fake.dialogs.boxes().empty());
+}
+
 TEST_F(LibraryFallbackTest, ArchiveWithOnlyOneLibraryLeavesTheOtherDeleted) {
   placeGoodArchive();
   writeFile(server + "/libEGL.dll", kEglBytes);

@@ -155,11 +155,12 @@ TEST(UiResourcesDefaultArt, StandsInForWhatTheServerLacks) {
     if (c.withDefault) ui.defaultArtFolder = dir / "art";
     createUiResources(ui, fake.graphics, fake.audio, fake.window, dir / "eu");
     EXPECT_EQ(ui.resourcesIncomplete, c.incomplete);
+    const auto lacks = [](const std::vector<std::string>& missing, const std::string& relative) {
+      return std::find(missing.begin(), missing.end(), relative) != missing.end();
+    };
     const auto expectedFrom = [&](const std::string& relative) {
-      const bool own = std::find(c.serverMissing.begin(), c.serverMissing.end(), relative) == c.serverMissing.end();
-      const bool stand = c.withDefault &&
-                         std::find(c.defaultMissing.begin(), c.defaultMissing.end(), relative) == c.defaultMissing.end();
-      return (own || !stand ? dir / "eu" : dir / "art") + relative;
+      const bool stand = c.withDefault && !lacks(c.defaultMissing, relative);
+      return (!lacks(c.serverMissing, relative) || !stand ? dir / "eu" : dir / "art") + relative;
     };
     EXPECT_EQ(ui.widgets[kCloseWidget].imagePath, expectedFrom(kCloseImagePath));
     EXPECT_EQ(ui.widgets[kSignUpWidget].iconPath, expectedFrom(kSignUpIconPath));

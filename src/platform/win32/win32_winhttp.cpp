@@ -51,7 +51,9 @@ bool send(const std::string& url, SentRequest& sent) {
   if (!WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts)) {
     return failedWith(GetLastError(), kModule);
   }
-  if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) return failedWith(ERROR_WINHTTP_INVALID_URL, kModule);
+  if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) {
+    return failedWith(ERROR_WINHTTP_INVALID_URL, kModule);
+  }
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring path;
   if (parts.lpszUrlPath != nullptr) path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
