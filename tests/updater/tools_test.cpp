@@ -2,8 +2,6 @@
 // the scripted server serves it, kvupdate brings an installation up to date
 // in its current folder; also runs killed with SIGKILL at chosen moments.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
@@ -167,39 +165,6 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
             "HTTP Error: Download failed. HTTP response code: 404\n"
             "HTTP Error: Download failed. HTTP response code: 404\n"
             "HTTP Error: Download failed. HTTP response code: 404\n");
-}
-
-// A site that cannot be asked: the window's text on standard output, the
-// reason on standard error and in the log.
-TEST_F(Tools, UnreachableSiteReasons) {
-  NginxServer nginx;
-  std::string error;
-  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
-  const struct {
-    const char* name;
-    std::string settings;
-    std::string reason;
-  } cases[] = {
-      {"unknown host", "siteHost: nowhere.invalid\n", "curl_easy_perform error: Couldn't resolve host name"},
-      {"site down", "siteHost: 127.0.0.1:1\n", "curl_easy_perform error: Couldn't connect to server"},
-      {"untrusted", "siteHost: " + nginx.hostPort() + "\n",
-       "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK"},
-      {"missing caFile", "siteHost: " + nginx.hostPort() + "\ncaFile: " + sandbox_.install() + "/none.pem\n",
-       "curl_easy_perform error: Problem with the SSL CA cert (path? access rights?)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string folder = sandbox_.install() + "/" + c.name;
-    writeFile(folder + "/system.kvml", "server: 1\n" + c.settings);
-    const ProcessResult r = update(folder);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.output, "The updater is being prepared for download\n");
-    EXPECT_EQ(r.errors, "kvupdate: " + c.reason + "\n");
-    // The version text and the stamp each left their line.
-    const std::string log = readFile(folder + "/curl_download.log");
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
-    EXPECT_NE(log.find("] " + c.reason + "\n"), std::string::npos) << log;
-  }
 }
 
 // Which server a settings file selects.
