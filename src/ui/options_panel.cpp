@@ -61,6 +61,12 @@ std::function<void()> bindServer(const std::function<void(int)>& fn, int server)
 constexpr int kConfigLineLeft = 199;
 constexpr int kConfigLineTop = 181;
 
+OptionControl configPathLine(const std::string& path) {
+  OptionControl c = textLine(kConfigLineLeft, kConfigLineTop, 699, 215, path);
+  c.keepEnd = true;
+  return c;
+}
+
 void emptyLists(UiState& ui) {
   ui.systemControls.clear();
   ui.audioControls.clear();
@@ -82,8 +88,7 @@ void buildSystemTab(UiState& ui, const PanelBindings& bindings) {
   list.push_back(checkbox(199, 139, 239, 173, kLocalConfigLabel, &ui.localConfigFlag,
                           a.toggleLocalConfig));
   list.push_back(textLine(199, 160, 599, 194, kLocalConfigNote));
-  list.push_back(textLine(kConfigLineLeft, kConfigLineTop, 699, 215,
-                          bindings.configPath ? bindings.configPath() : std::string()));
+  list.push_back(configPathLine(bindings.configPath ? bindings.configPath() : std::string()));
   list.push_back(choiceButton(199, 202, 249, 226, kExportLabel, a.exportConfiguration));
   list.push_back(choiceButton(254, 202, 304, 226, kImportLabel, a.importConfiguration));
   list.push_back(choiceButton(309, 202, 359, 226, kDeleteLabel, a.resetConfiguration));
@@ -108,7 +113,7 @@ void refreshConfigPathLine(UiState& ui, const std::string& configPath, bool isLo
                                      c.top == kConfigLineTop;
                             }),
              list.end());
-  list.push_back(textLine(kConfigLineLeft, kConfigLineTop, 699, 215, configPath));
+  list.push_back(configPathLine(configPath));
 }
 
 void toggleOptionsPanel(UiState& ui, platform::Graphics& graphics, platform::Window& window,

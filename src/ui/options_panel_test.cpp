@@ -278,6 +278,16 @@ std::vector<DrawCall> callsOfKind(const FakeCanvas& canvas, DrawCall::Kind kind)
   return out;
 }
 
+// The texts drawn in the panel's content area (the tab buttons' labels left
+// out).
+std::vector<DrawCall> contentTexts(const FakeCanvas& canvas) {
+  std::vector<DrawCall> out;
+  for (const DrawCall& c : canvas.calls) {
+    if (c.kind == DrawCall::Kind::Text && c.rect.x >= 175) out.push_back(c);
+  }
+  return out;
+}
+
 TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
   ui.page = ScreenPage::SystemTab;
   buildSystemTab(ui, bindings);
@@ -301,7 +311,7 @@ TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
     EXPECT_EQ(eu.colour, server == 1 ? 0xFFFFE5B4u : 0xFFF2F2F2u);
     const auto strokes = callsOfKind(canvas, DrawCall::Kind::Stroke);
     EXPECT_EQ(strokes[0].colour, server == 2 ? 0xFFFFA500u : 0xFF888888u);
-    const auto texts = callsOfKind(canvas, DrawCall::Kind::TextAt);
+    const auto texts = contentTexts(canvas);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0].text, "System");
     EXPECT_EQ(texts[0].rect.x, 180);
@@ -343,7 +353,7 @@ TEST_F(PanelTest, PaintsCheckboxAndSliderGeometry) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rect, (platform::Rect{199, 128, 245, 0}));
   std::vector<std::string> texts;
-  for (const auto& c : callsOfKind(canvas, DrawCall::Kind::TextAt)) texts.push_back(c.text);
+  for (const auto& c : contentTexts(canvas)) texts.push_back(c.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"Audio", "Enable UI sound", "UI volume: 0",
                                              "Enable music sound", "Music volume: 1",
                                              "Enable sound"}));
@@ -373,10 +383,44 @@ TEST_F(PanelTest, ControlSettingsTabShowsOnlyItsTitle) {
   ui.page = ScreenPage::ControlSettingsTab;
   FakeCanvas canvas;
   paintOptionsPanel(ui, canvas, 1);
-  const auto texts = callsOfKind(canvas, DrawCall::Kind::TextAt);
+  const auto texts = contentTexts(canvas);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].text, "Control Settings");
   EXPECT_TRUE(callsOfKind(canvas, DrawCall::Kind::Stroke).empty());
+}
+
+// Every text of the panel lies in a box inside the panel and fits it; a long
+// folder keeps its end, other long lines their beginning.
+TEST_F(PanelTest, TextsStayInsideThePanel) {
+  const std::string longFolder = "/home/" + std::string(80, 'p') + "/.vandrel/eu/config";
+  bindings.configPath = [&longFolder] { return longFolder; };
+  struct Case {
+    ScreenPage page;
+    const char* title;
+  };
+  for (const Case& c : {Case{ScreenPage::SystemTab, "System"}, Case{ScreenPage::AudioTab, "Audio"}}) {
+    SCOPED_TRACE(c.title);
+    ui.page = c.page;
+    if (c.page == ScreenPage::SystemTab) buildSystemTab(ui, bindings);
+    if (c.page == ScreenPage::AudioTab) buildAudioTab(ui, bindings.audio);
+    FakeCanvas canvas;
+    paintOptionsPanel(ui, canvas, 1);
+    const auto texts = contentTexts(canvas);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_TRUE(callsOfKind(canvas, DrawCall::Kind::TextAt).empty());
+    bool folderShown = false;
+    for (const DrawCall& t : texts) {
+      SCOPED_TRACE(t.text);
+      EXPECT_GE(t.rect.x, 175);
+      EXPECT_LE(t.rect.x + t.rect.width, 470);
+      EXPECT_LE(canvas.textWidth(t.text, platform::fake::FakeFont(10)), t.rect.width);
+      if (t.text.rfind("...", 0) == 0) {
+        folderShown = true;
+        EXPECT_EQ(t.text.substr(t.text.size() - 19), "/.vandrel/eu/config");
+      }
+    }
+    EXPECT_EQ(folderShown, c.page == ScreenPage::SystemTab);
+  }
 }
 
 }  // namespace

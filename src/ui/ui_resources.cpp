@@ -1,5 +1,9 @@
 #include "ui/ui_resources.h"
 
+#include <vector>
+
+#include "platform/file_system.h"
+
 #include "ui/sound_control.h"
 #include "ui/ui_names.h"
 #include "ui/widget_table.h"
@@ -10,6 +14,11 @@ void replaceWidgetImage(Widget& widget, platform::Graphics& graphics, const std:
   widget.image.reset();
   widget.image = graphics.loadImage(path);
   widget.imagePath = path;
+}
+
+void showSoundState(UiState& ui, platform::Graphics& graphics) {
+  replaceWidgetImage(ui.widgets[kSoundWidget], graphics,
+                     ui.resourceFolder + (ui.audio.enableAudio ? kSoundImagePath : kSoundOffImagePath));
 }
 
 void setWidgetState(Widget& widget, WidgetState state, platform::Window& window) {
@@ -57,9 +66,7 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
     }
   }
 
-  if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, folder + kSoundOffImagePath);
-  }
+  if (!ui.audio.enableAudio) showSoundState(ui, graphics);
   // The panel stays open across a reload; its widget keeps the open look.
   if (ui.page != ScreenPage::MainScreen) {
     replaceWidgetImage(ui.widgets[kOptionsWidget], graphics, folder + kOptionsOnImagePath);
@@ -67,14 +74,37 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   openSounds(ui, audio, folder);
 
-  bool incomplete = !(ui.background && ui.background->ok());
-  for (const auto& font : ui.fonts) incomplete = incomplete || !font;
+  // Files that are absent are remembered by path, so that a later update
+  // can tell whether any of them has arrived since; a file that is there but
+  // broken is not tried again.
+  std::vector<std::string>& missing = ui.missingResources;
+  missing.clear();
+  bool incomplete = false;
+  const auto note = [&missing, &incomplete](bool loaded, const std::string& path) {
+    if (loaded) return;
+    incomplete = true;
+    if (!platform::isRegularFile(path)) missing.push_back(path);
+  };
+  note(ui.background && ui.background->ok(), folder + kBackgroundPath);
+  bool fonts = true;
+  for (const auto& font : ui.fonts) fonts = fonts && font;
+  note(fonts, fontPath);
   for (const Widget& w : ui.widgets) {
-    incomplete = incomplete || !(w.image && w.image->ok()) ||
-                 (!w.iconPath.empty() && !(w.iconImage && w.iconImage->ok()));
+    note(w.image && w.image->ok(), w.imagePath);
+    if (!w.iconPath.empty()) note(w.iconImage && w.iconImage->ok(), w.iconPath);
   }
-  if (audio.hasDevice()) incomplete = incomplete || !ui.music || !ui.click;
+  if (audio.hasDevice()) {
+    note(ui.music != nullptr, folder + kMusicPath);
+    note(ui.click != nullptr, folder + kClickPath);
+  }
   ui.resourcesIncomplete = incomplete;
+}
+
+bool missingResourceArrived(const UiState& ui) {
+  for (const std::string& path : ui.missingResources) {
+    if (platform::isRegularFile(path)) return true;
+  }
+  return false;
 }
 
 void releaseUiResources(UiState& ui) {
@@ -89,9 +119,8 @@ void releaseUiResources(UiState& ui) {
 }
 
 void refreshUiAfterImport(UiState& ui, platform::Graphics& graphics, platform::Window& window) {
-  if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, ui.resourceFolder + kSoundOffImagePath);
-  }
+  showSoundState(ui, graphics);
+  window.invalidateRect(ui.widgets[kSoundWidget].rect);
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   reapplySoundSettings(ui);
 }

@@ -73,6 +73,7 @@ struct OptionControl {
   std::string label;
   int minValue = 0;
   int maxValue = 100;
+  bool keepEnd = false;  // a text line too long for the panel keeps its end (a folder path)
 };
 
 // The five sound settings, read from the game client configuration.
@@ -112,6 +113,8 @@ struct UiState {
   // Some picture, the font or (with a sound device) a sound failed to load
   // the last time the resources were loaded.
   bool resourcesIncomplete = false;
+  // The files among them that were absent (paths as tried).
+  std::vector<std::string> missingResources;
 
   AudioSettings audio;
   std::unique_ptr<platform::Sound> music;

@@ -1,5 +1,6 @@
 #include "ui/widgets.h"
 
+#include "ui/text_fit.h"
 #include "ui/widget_table.h"
 
 namespace kv::ui {
@@ -27,7 +28,10 @@ void drawWidget(const Widget& widget, platform::Canvas& canvas) {
                      {r.x + kIconInset, r.y + (r.height - kIconSize) / 2, kIconSize, kIconSize});
   }
   if (!widget.label.empty() && widget.font != nullptr) {
-    canvas.drawText(widget.label, *widget.font, labelColourFor(widget.colour, widget.state), r,
+    const platform::Font& font = *widget.font;
+    const std::string label = fitText(
+        widget.label, r.width, [&canvas, &font](const std::string& t) { return canvas.textWidth(t, font); });
+    canvas.drawText(label, font, labelColourFor(widget.colour, widget.state), r,
                     platform::HAlign::Centre, platform::VAlign::Centre);
   }
 }

@@ -27,7 +27,8 @@ platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const
   return platform::MessageAnswer::Ok;
 }
 
-platform::ChosenPath ConsoleDialogs::chooseSaveFile(const std::string&, const std::string&, const std::string&) {
+platform::ChosenPath ConsoleDialogs::chooseSaveFile(const std::string&, const std::string&,
+                                                    const std::string&, const std::string&) {
   return std::nullopt;
 }
 

@@ -20,7 +20,8 @@ class ConsoleDialogs : public platform::Dialogs {
   platform::MessageAnswer messageBox(platform::MessageOwner owner, const std::string& text,
                                      const std::string& title, platform::MessageButtons buttons,
                                      platform::MessageIcon icon) override;
-  platform::ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
+  platform::ChosenPath chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                      const std::string& typeName,
                                       const std::string& pattern) override;
   platform::ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
                                       const std::string& pattern) override;

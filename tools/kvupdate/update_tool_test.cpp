@@ -194,7 +194,7 @@ TEST(ConsoleDialogs, BoxesBecomeLinesAndGetTheSafeAnswer) {
             platform::MessageAnswer::Cancel);
   EXPECT_EQ(err.text(), "HTTP Error: Download failed. HTTP response code: 404\nImport: Replace?\nQ: Save?\n");
   EXPECT_FALSE(dialogs.chooseOpenFile("Select config zip", "ZIP File", "*.zip").has_value());
-  EXPECT_FALSE(dialogs.chooseSaveFile("a.zip", "ZIP File", "*.zip").has_value());
+  EXPECT_FALSE(dialogs.chooseSaveFile("Export", "a.zip", "ZIP File", "*.zip").has_value());
 }
 
 }  // namespace

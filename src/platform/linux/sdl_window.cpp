@@ -251,4 +251,26 @@ namespace kv::platform::linux_backend {
 
 SDL_Window* SdlWindow::sdlWindow() const { return state_->window; }
 
+bool SdlWindow::onWindowThread() const {
+  return state_->window != nullptr && state_->handler != nullptr &&
+         std::this_thread::get_id() == state_->mainThread;
+}
+
+void SdlWindow::keepPaintedWhileBlocked() {
+  State& s = *state_;
+  if (!onWindowThread()) return;
+  SDL_PumpEvents();
+  SDL_Event event;
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) > 0) {
+    const auto what = event.window.event;
+    if (what == SDL_WINDOWEVENT_EXPOSED || what == SDL_WINDOWEVENT_SHOWN ||
+        what == SDL_WINDOWEVENT_RESTORED) {
+      s.dirty.store(true);
+    }
+  }
+  // Keyboard, pointer, touch and controller input of the blocked window.
+  SDL_FlushEvents(SDL_KEYDOWN, SDL_MULTIGESTURE);
+  if (s.dirty.load()) paintFrame(s);
+}
+
 }  // namespace kv::platform::linux_backend

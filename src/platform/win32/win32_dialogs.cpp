@@ -72,8 +72,8 @@ MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& te
   }
 }
 
-ChosenPath Win32Dialogs::chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                                        const std::string& pattern) {
+ChosenPath Win32Dialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                        const std::string& typeName, const std::string& pattern) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return std::nullopt;
   ChosenPath chosen;
   IFileSaveDialog* dialog = nullptr;
@@ -84,8 +84,11 @@ ChosenPath Win32Dialogs::chooseSaveFile(const std::string& defaultName, const st
     const COMDLG_FILTERSPEC type{name.c_str(), spec.c_str()};
     dialog->SetFileTypes(1, &type);
     dialog->SetFileName(widen(defaultName).c_str());
+    if (!title.empty()) dialog->SetTitle(widen(title).c_str());
     IShellItem* item = nullptr;
-    if (SUCCEEDED(dialog->Show(nullptr)) && SUCCEEDED(dialog->GetResult(&item))) {
+    // Owned by the main window: the window ignores input meanwhile, and the
+    // dialog's own message loop keeps it painted.
+    if (SUCCEEDED(dialog->Show(static_cast<HWND>(window_.handle()))) && SUCCEEDED(dialog->GetResult(&item))) {
       wchar_t* path = nullptr;
       if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path != nullptr) {
         chosen = narrow(path);
@@ -115,6 +118,7 @@ ChosenPath Win32Dialogs::chooseOpenFile(const std::string& title, const std::str
   dialog.lpstrFile = file;
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrTitle = caption.c_str();
+  dialog.hwndOwner = static_cast<HWND>(window_.handle());
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
   if (!GetOpenFileNameW(&dialog)) return std::nullopt;
   return narrow(file);
