@@ -107,8 +107,14 @@ void drawControl(const OptionControl& c, const platform::Font* font, platform::C
     }
     case ControlKind::TextLine: {
       const std::string* text = std::get_if<std::string>(&c.value);
-      // A folder path keeps its end, where the folders differ.
-      if (font != nullptr && text != nullptr) {
+      // A note wraps within its rectangle (and the panel); a folder path
+      // keeps its end, where the folders differ.
+      if (font != nullptr && text != nullptr && c.wraps) {
+        const platform::Rect box{c.left, c.top, kPanelTextRight - c.left, c.bottom - c.top};
+        if (box.width > 0) {
+          canvas.drawText(*text, *font, kBlack, box, platform::HAlign::Left, platform::VAlign::Top);
+        }
+      } else if (font != nullptr && text != nullptr) {
         drawPanelText(*text, *font, kBlack, c.left, c.top, kTextLineHeight, canvas,
                       c.keepEnd ? FitSide::End : FitSide::Beginning);
       }

@@ -74,6 +74,7 @@ struct OptionControl {
   int minValue = 0;
   int maxValue = 100;
   bool keepEnd = false;  // a text line too long for the panel keeps its end (a folder path)
+  bool wraps = false;    // a text line wraps onto the lines its rectangle holds
 };
 
 // The five sound settings, read from the game client configuration.

@@ -16,9 +16,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from ui_harness import Launcher, X11Session, wait_until  # noqa: E402
 
 CHECKBOX = (210, 150)
-EXPORT = (224, 214)
-IMPORT = (279, 214)
-DELETE = (334, 214)
+EXPORT = (224, 229)
+IMPORT = (279, 229)
+DELETE = (334, 229)
 OPTIONS = (20, 20)
 
 SHARED_CONFIG = "musicSoundVolume: 40\naccount: hero\npassword: pw\n"

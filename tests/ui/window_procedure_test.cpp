@@ -323,7 +323,7 @@ TEST_F(WindowProcedureTest, SwitchFromTheSystemTabSelectsUs) {
   EXPECT_TRUE(usSelected);
   EXPECT_FALSE(euSelected);
   const auto& last = state.ui.systemControls.back();
-  EXPECT_EQ(last.top, 181);
+  EXPECT_EQ(last.top, 196);
   EXPECT_EQ(std::get<std::string>(last.value), dir / "us/config");
   EXPECT_TRUE(state.ui.localConfigFlag);
 }

@@ -155,7 +155,7 @@ class UiTextTest(SessionTestCase):
         self.assertEqual(outside[:10], [], "text ran past the panel")
         # The folder line is drawn, shortened to the panel's width.
         dark = lambda rgb: max(rgb) < 100  # noqa: E731
-        line = self.region(launcher, image, 199, 181, 470, 199, dark)
+        line = self.region(launcher, image, 199, 196, 470, 214, dark)
         self.assertTrue(line)
         self.assertGreater(max(p[0] for p in line), 420)
 
