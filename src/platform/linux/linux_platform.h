@@ -41,9 +41,10 @@ class SdlWindow : public Window {
   [[nodiscard]] bool onWindowThread() const;
 
   // One turn while a dialog blocks the main thread: repaints the window when
-  // the window system or a worker asks for it, and drops pointer and keyboard
-  // input; reports and quit requests stay queued for the event loop. Does
-  // nothing unless onWindowThread().
+  // the window system or a worker asks for it, and drops the pointer and
+  // keyboard input that is older than 150 ms (younger input may have come
+  // after the dialog closed); reports and quit requests stay queued for the
+  // event loop. Does nothing unless onWindowThread().
   void keepPaintedWhileBlocked();
 
   struct State;

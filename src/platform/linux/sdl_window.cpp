@@ -32,6 +32,9 @@ struct SdlWindow::State {
 
 namespace {
 
+// Input younger than this survives a dialog's turn (see keepPaintedWhileBlocked).
+constexpr Uint32 kBlockedInputGraceMs = 150;
+
 SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* area, void* data) {
   auto* state = static_cast<SdlWindow::State*>(data);
   if (state->handler != nullptr && state->handler->isDragArea(area->x, area->y)) {
@@ -268,8 +271,17 @@ void SdlWindow::keepPaintedWhileBlocked() {
       s.dirty.store(true);
     }
   }
-  // Keyboard, pointer, touch and controller input of the blocked window.
-  SDL_FlushEvents(SDL_KEYDOWN, SDL_MULTIGESTURE);
+  // Input of the blocked window is dropped once it is older than a moment:
+  // what arrived in the last moment may come right after the dialog closed
+  // (before its thread noticed) and stays for the event loop.
+  Uint32 cutoff = SDL_GetTicks();
+  cutoff = cutoff > kBlockedInputGraceMs ? cutoff - kBlockedInputGraceMs : 0;
+  SDL_FilterEvents(
+      [](void* data, SDL_Event* e) -> int {
+        const bool input = e->type >= SDL_KEYDOWN && e->type <= SDL_MULTIGESTURE;
+        return input && e->common.timestamp < *static_cast<Uint32*>(data) ? 0 : 1;
+      },
+      &cutoff);
   if (s.dirty.load()) paintFrame(s);
 }
 
