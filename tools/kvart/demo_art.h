@@ -13,8 +13,9 @@ enum class ArtLabel { EU, US };
 // The colour of each state frame (Disabled, Normal, Hover, Pressed) of the
 // ordinary pictures, and of the two alternative pictures, as 0xRRGGBB. A
 // frame is filled with its colour inside a 1-pixel darker border, with a
-// symbol in its middle.
-inline constexpr std::uint32_t kStateColours[4] = {0x5A5A5A, 0x2850A0, 0x28A050, 0xAA3232};
+// symbol in its middle. The Disabled frame is dark enough for the greyed
+// white label of a disabled Play (4.5 : 1).
+inline constexpr std::uint32_t kStateColours[4] = {0x4A4A4A, 0x2850A0, 0x28A050, 0xAA3232};
 inline constexpr std::uint32_t kOptionsOnColours[4] = {0x5A5A5A, 0xD07010, 0xE09030, 0xB05000};
 inline constexpr std::uint32_t kSoundOffColours[4] = {0x5A5A5A, 0x702070, 0x903090, 0x501050};
 

@@ -123,6 +123,8 @@ TEST_F(DemoArtTest, TextColoursReadOnWhatLiesUnderThem) {
         {"bottom line", "updater.png", 260, 312, 0x787878},
         {"bottom line, left end", "updater.png", 6, 320, 0x787878},
         {"Play", "big_button.png", 188 + 94, 35, table[ui::kPlayWidget].labelColour & 0xFFFFFF},
+        {"Play disabled", "big_button.png", 94, 35,
+         ui::labelColourFor(table[ui::kPlayWidget].labelColour, ui::WidgetState::Disabled) & 0xFFFFFF},
         {"Sign up", "button.png", 115 + 57, 14, table[ui::kSignUpWidget].labelColour & 0xFFFFFF},
         {"System tab", "button.png", 115 + 57, 14, table[ui::kSystemTabWidget].labelColour & 0xFFFFFF},
     };
