@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "platform/file_system.h"
-
 #include "ui/sound_control.h"
 #include "ui/ui_names.h"
 #include "ui/widget_table.h"
