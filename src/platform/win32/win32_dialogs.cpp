@@ -55,9 +55,18 @@ MessageAnswer failedAnswer(MessageButtons buttons) {
 
 MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& text, const std::string& title,
                                        MessageButtons buttons, MessageIcon icon) {
-  const HWND parent = owner == MessageOwner::MainWindow ? static_cast<HWND>(window_.handle()) : nullptr;
+  const HWND main = static_cast<HWND>(window_.handle());
+  const HWND parent = owner == MessageOwner::MainWindow ? main : nullptr;
+  // A box without owner shown from the window's own thread: the box's
+  // message loop keeps the window painted, and the window is disabled
+  // meanwhile so that it ignores input (as an owned box does by itself).
+  const bool disable = parent == nullptr && main != nullptr && IsWindow(main) &&
+                       GetWindowThreadProcessId(main, nullptr) == GetCurrentThreadId() &&
+                       IsWindowEnabled(main);
+  if (disable) EnableWindow(main, FALSE);
   const int answer = MessageBoxW(parent, widen(text).c_str(), widen(title).c_str(),
                                  buttonFlags(buttons) | iconFlags(icon));
+  if (disable) EnableWindow(main, TRUE);
   switch (answer) {
     case IDOK:
       return MessageAnswer::Ok;
