@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive_check.h"
+#include "figures.h"
 #include "file_hash.h"
 #include "publish_progress.h"
 #include "quoted_name.h"

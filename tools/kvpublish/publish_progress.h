@@ -34,9 +34,6 @@ std::string progressLine(const StepFigures& figures);
 // The line a finished step leaves: files, bytes, time and rate.
 std::string stepDoneLine(const StepFigures& figures);
 
-// Bytes as "512 B", "1.5 KB", "143.2 MB", "2.10 GB" (units of 1024).
-std::string byteText(std::int64_t bytes);
-
 // Progress on a console: on a terminal one line redrawn in place (at most
 // ten times a second, cut to columns when that is not 0), ended by the
 // step's done line; otherwise only the done line of each step.
