@@ -62,7 +62,7 @@ std::string summaryOf(const std::string& output) {
 std::vector<std::string> publishSummary(const std::string& output) {
   std::vector<std::string> out;
   for (const auto& line : lines(output)) {
-    if (line.rfind("hashing: ", 0) != 0 && line.rfind("copying: ", 0) != 0) out.push_back(line);
+    if (line.rfind("hashing: ", 0) != 0 && line.rfind("comparing and copying: ", 0) != 0) out.push_back(line);
   }
   return out;
 }
@@ -101,10 +101,11 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const ProcessResult published = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   ASSERT_EQ(published.exitCode, 0) << published.errors;
   const auto summary = publishSummary(published.output);
-  ASSERT_EQ(summary.size(), 2u) << published.output;
+  ASSERT_EQ(summary.size(), 3u) << published.output;
   EXPECT_EQ(summary[0].rfind("eu: 3 files (", 0), 0u) << summary[0];
   EXPECT_NE(summary[0].find(", 3 copied ("), std::string::npos) << summary[0];
   EXPECT_EQ(summary[1], "first manifest of this server: 3 added");
+  EXPECT_EQ(summary[2], "version text set to \"KVLauncher Version 0.29\"");
   EXPECT_NE(published.output.find("hashing: 3 files, "), std::string::npos) << published.output;
   EXPECT_NE(published.errors.find("kvpublish: warning: no \"oldlibs.zip\""), std::string::npos) << published.errors;
   EXPECT_EQ(readFile(sandbox_.site() + "/download/updater.php"), "KVLauncher Version 0.29");

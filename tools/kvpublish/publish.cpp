@@ -351,7 +351,8 @@ std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const u
 }
 
 // Removes the given files below serverDir, then the folders that emptied.
-bool pruneSite(const std::string& serverDir, const std::vector<std::string>& paths, std::vector<std::string>& problems) {
+bool pruneSite(const std::string& serverDir, const std::vector<std::string>& paths,
+               std::vector<std::string>& problems) {
   std::set<fs::path> folders;
   for (const auto& path : paths) {
     const fs::path full = fs::path(serverDir) / path;
@@ -468,7 +469,8 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   {
     std::vector<std::string> errors(files.size());
     std::vector<char> copied(files.size(), 0);
-    Step step(request.progress, request.dryRun ? "comparing" : "copying", files.size(), report.totalBytes);
+    Step step(request.progress, request.dryRun ? "comparing" : "comparing and copying", files.size(),
+              report.totalBytes);
     forEachIndex(files.size(), threads, [&](std::size_t i) {
       const updater::ManifestEntry& entry = entries[i];
       FileMeter meter(request.progress, entry.size);

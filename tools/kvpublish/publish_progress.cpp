@@ -74,7 +74,8 @@ void ConsoleProgress::redraw() {
   lastDraw_ = Clock::now();
   std::string line = progressLine(figuresNow());
   // The last column stays free: writing into it makes some terminals wrap.
-  if (columns_ > 1 && line.size() >= static_cast<std::size_t>(columns_)) line.resize(static_cast<std::size_t>(columns_ - 1));
+  const auto width = static_cast<std::size_t>(columns_);
+  if (columns_ > 1 && line.size() >= width) line.resize(width - 1);
   std::fprintf(stream_, "\r%s\x1b[K", line.c_str());
   std::fflush(stream_);
 }

@@ -573,7 +573,9 @@ TEST_F(PublishTest, DryRunWritesNothing) {
 }
 
 TEST_F(PublishTest, HashingOnSeveralThreadsGivesTheSameManifest) {
-  for (int i = 0; i < 40; ++i) writeFile(client_ / ("f/" + std::to_string(i) + ".pak"), std::string(i * 5000, 'x' + i % 3));
+  for (int i = 0; i < 40; ++i) {
+    writeFile(client_ / ("f/" + std::to_string(i) + ".pak"), std::string(i * 5000, static_cast<char>('x' + i % 3)));
+  }
   std::string manifests[2];
   for (const unsigned threads : {1u, 3u}) {
     TempDir site;
@@ -609,6 +611,27 @@ TEST(PublishProgressLines, ShowFilesBytesRateAndTimeLeft) {
   for (const auto& c : cases) {
     EXPECT_EQ(progressLine(c.figures), c.bar);
     EXPECT_EQ(stepDoneLine(c.figures), c.done);
+  }
+  // A terminal gets the bar redrawn in place, then the done line; anything
+  // else only the done line.
+  for (const bool terminal : {false, true}) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ConsoleProgress progress(file, terminal, 30);
+    progress.beginStep("hashing", 2, 10);
+    progress.advance(2, 10);
+    progress.endStep();
+    std::rewind(file);
+    char text[512] = {};
+    const std::string out(text, std::fread(text, 1, sizeof text - 1, file));
+    std::fclose(file);
+    const std::string done = "hashing: 2 files, 10 B in ";
+    if (terminal) {
+      EXPECT_EQ(out.rfind("\rhashing [--------------------\x1b[K\r" + done, 0), 0u) << out;
+    } else {
+      EXPECT_EQ(out.rfind(done, 0), 0u) << out;
+    }
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
   }
 }
 
