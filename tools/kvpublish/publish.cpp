@@ -158,11 +158,12 @@ void makePublicFolders(const fs::path& dir, std::error_code& ec) {
   }
 }
 
-// Copies source to target through a temporary file in target's folder. The
-// copy must hold what the manifest says (a client file that changed while
-// it was published is not put in place).
-bool copyFileAtomically(const std::string& source, const std::string& target, const updater::ManifestEntry& entry,
-                        FileMeter& meter, std::string& error) {
+// Copies source into a fresh temporary file in target's folder and answers
+// its name in temp; renaming it over target is left to the caller, once the
+// copies are on the disk. The copy must hold what the manifest says (a
+// client file that changed while it was published is not staged).
+bool stageCopy(const std::string& source, const std::string& target, const updater::ManifestEntry& entry,
+               FileMeter& meter, std::string& temp, std::string& error) {
   std::error_code ec;
   makePublicFolders(fs::path(target).parent_path(), ec);
   if (ec) {
@@ -179,31 +180,46 @@ bool copyFileAtomically(const std::string& source, const std::string& target, co
     return false;
   }
   ::close(reserved);
-  const std::string temp(name.data());
+  temp = name.data();
   fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+  // Whatever the client file allows, the site serves it to everybody.
   if (!ec) {
-    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      (void)::fsync(fd);
-      ::close(fd);
-    }
-    // Whatever the client file allows, the site serves it to everybody.
     fs::permissions(temp,
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
                     ec);
-    if (!ec && !sameFile(temp, entry, &meter)) {
-      error = quotedName(source) + " changed while it was published";
-      fs::remove(temp, ec);
-      return false;
-    }
-    if (!ec) fs::rename(temp, target, ec);
   }
-  if (ec) {
+  if (!ec && !sameFile(temp, entry, &meter)) {
+    error = quotedName(source) + " changed while it was published";
+  } else if (ec) {
     error = "cannot write " + quotedName(target) + ": " + ec.message();
-    fs::remove(temp, ec);
-    return false;
+  } else {
+    return true;
   }
-  return true;
+  fs::remove(temp, ec);
+  temp.clear();
+  return false;
+}
+
+// Puts the staged copies in place: first one flush of the file system that
+// holds them (cheaper than one per file, and no copy is renamed before its
+// bytes are on the disk), then the renames. On failure the copies not yet
+// renamed are removed.
+bool placeStagedCopies(const std::string& serverDir, const std::vector<std::pair<std::string, std::string>>& staged,
+                       std::string& error) {
+  if (staged.empty()) return true;
+  const int dir = ::open(serverDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || ::syncfs(dir) != 0) error = "cannot flush " + quotedName(serverDir) + ": " + std::strerror(errno);
+  if (dir >= 0) ::close(dir);
+  std::error_code ec;
+  for (const auto& [temp, target] : staged) {
+    if (error.empty()) {
+      fs::rename(temp, target, ec);
+      if (!ec) continue;
+      error = "cannot write " + quotedName(target) + ": " + ec.message();
+    }
+    fs::remove(temp, ec);
+  }
+  return error.empty();
 }
 
 std::string readWhole(const std::string& path, bool& exists) {
@@ -468,6 +484,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
 
   {
     std::vector<std::string> errors(files.size());
+    std::vector<std::string> staged(files.size());  // temporary copies, by file
     std::vector<char> copied(files.size(), 0);
     Step step(request.progress, request.dryRun ? "comparing" : "comparing and copying", files.size(),
               report.totalBytes);
@@ -477,12 +494,26 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
       const std::string target = updater::joinPath(serverDir, entry.path);
       if (!sameFile(target, entry, &meter)) {
         copied[i] = 1;
-        if (!request.dryRun && !copyFileAtomically(files[i].fullPath, target, entry, meter, errors[i])) return false;
+        if (!request.dryRun && !stageCopy(files[i].fullPath, target, entry, meter, staged[i], errors[i])) return false;
       }
       meter.finish();
       return true;
     });
     collectErrors(errors, report.problems);
+    std::vector<std::pair<std::string, std::string>> placements;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!staged[i].empty()) placements.emplace_back(staged[i], updater::joinPath(serverDir, entries[i].path));
+    }
+    if (!report.problems.empty()) {
+      std::error_code ec;
+      for (const auto& placement : placements) fs::remove(placement.first, ec);
+      return false;
+    }
+    std::string error;
+    if (!placeStagedCopies(serverDir, placements, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
     for (std::size_t i = 0; i < files.size(); ++i) {
       if (copied[i] == 0) continue;
       ++report.filesCopied;
