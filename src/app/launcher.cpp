@@ -98,9 +98,7 @@ void Launcher::bindActions() {
   config_.workingFolder = state_.baseFolder;
   config_.loadServerSettings = [this] { loadServerSettings(state_); };
   config_.recreateUiResources = [this] { reloadUiResources(state_); };
-  config_.refreshUiAfterImport = [this] {
-    ui::refreshUiAfterImport(state_.ui, platform_.graphics, platform_.window);
-  };
+  config_.refreshUiAfterImport = [this] { refreshUiAfterImport(state_); };
   config_.refreshConfigPathLine = [this] { refreshConfigPathLine(state_); };
 
   actions_.shutdown = [this] { shutdownLauncher(); };

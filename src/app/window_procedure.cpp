@@ -29,9 +29,24 @@ void loadUiResources(AppState& state) {
                         state.platform.window, currentResourceFolder(state));
 }
 
+void showPlayReadiness(AppState& state) {
+  bool ready = false;
+  if (updater::isValidServer(state.currentServer)) {
+    ready = state.status[static_cast<std::size_t>(state.currentServer)].ready;
+  }
+  ui::setWidgetState(playWidget(state), ready ? ui::WidgetState::Normal : ui::WidgetState::Disabled,
+                     state.platform.window);
+}
+
 void reloadUiResources(AppState& state) {
   ui::releaseUiResources(state.ui);
   loadUiResources(state);
+  showPlayReadiness(state);
+}
+
+void refreshUiAfterImport(AppState& state) {
+  ui::refreshUiAfterImport(state.ui, state.platform.graphics, state.platform.window);
+  showPlayReadiness(state);
 }
 
 void refreshConfigPathLine(AppState& state) {
@@ -78,10 +93,12 @@ void applyReport(AppState& state, const platform::Report& report) {
       status.ready = true;
       if (current) {
         // On a fresh installation the server's data folder (pictures, font,
-        // sounds) arrives with its first update: load the set again now that
-        // it is there, as a server switch does. The reload disables Play, so
-        // it comes first.
-        if (state.ui.resourcesIncomplete) reloadUiResources(state);
+        // sounds) arrives with its first update: load the set again once a
+        // file that was missing is there, as a server switch does. A file
+        // that is still missing (an optional one the site does not publish)
+        // reloads nothing, so the music plays on. A launcher that is closing
+        // loads nothing again.
+        if (!state.quitting && ui::missingResourceArrived(state.ui)) reloadUiResources(state);
         ui::setWidgetState(playWidget(state), ui::WidgetState::Normal, window);
       }
       break;

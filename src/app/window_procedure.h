@@ -21,8 +21,14 @@ namespace kv::app {
 
 // Loads the interface resources of the current server.
 void loadUiResources(AppState& state);
-// Releases the interface resources and loads those of the current server.
+// Releases the interface resources and loads those of the current server;
+// Play then shows the current server's readiness again.
 void reloadUiResources(AppState& state);
+// After a configuration import: the sound widget and sound settings follow
+// the imported configuration, and Play the current server's readiness.
+void refreshUiAfterImport(AppState& state);
+// Enables Play when the current server is ready and disables it otherwise.
+void showPlayReadiness(AppState& state);
 // Recomputes the local-configuration flag and the configuration-path line
 // from the configuration in force.
 void refreshConfigPathLine(AppState& state);
@@ -34,7 +40,8 @@ void refreshConfigPathLine(AppState& state);
 // Applies a worker report to its server's status. A report for a server that
 // is not shown is stored without repainting; an invalid server index changes
 // nothing. Ready enables Play and Error disables it, for the current server;
-// Ready also reloads the interface resources when some were missing.
+// Ready also reloads the interface resources when a file that was missing
+// has arrived (never while the launcher is closing).
 void applyReport(AppState& state, const platform::Report& report);
 
 // Pointer moved to (x, y): drags the active slider, tracks hover, or toggles

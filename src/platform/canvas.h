@@ -46,6 +46,9 @@ class Canvas {
   // the lines placed as a block, and everything outside the box cut off.
   virtual void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box,
                         HAlign h, VAlign v) = 0;
+  // The width in pixels that text takes on one line in font, never less
+  // than what its glyphs cover; 0 for a font this canvas cannot use.
+  virtual int textWidth(const std::string& utf8, const Font& font) = 0;
   // Text with its top-left corner at (x, y).
   virtual void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x,
                           int y) = 0;

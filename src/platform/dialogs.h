@@ -16,7 +16,8 @@ enum class MessageOwner { MainWindow, None };
 // dialog could not be shown.
 using ChosenPath = std::optional<std::string>;
 
-// Modal message boxes and file dialogs.
+// Modal message boxes and file dialogs. While one runs on the main thread the
+// main window keeps being painted and ignores input.
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -28,10 +29,10 @@ class Dialogs {
                                    const std::string& title, MessageButtons buttons,
                                    MessageIcon icon) = 0;
 
-  // The save dialog with a proposed file name and one file type filter
-  // (e.g. "ZIP File", "*.zip"). Main thread only.
-  virtual ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                                    const std::string& pattern) = 0;
+  // The save dialog with a title, a proposed file name and one file type
+  // filter (e.g. "ZIP File", "*.zip"). Main thread only.
+  virtual ChosenPath chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                    const std::string& typeName, const std::string& pattern) = 0;
 
   // The open dialog with a title and one file type filter. Main thread only.
   // A path that does not exist is reported as a cancel by the caller.

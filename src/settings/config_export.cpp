@@ -39,7 +39,8 @@ void exportConfiguration(ConfigActionContext& context) {
   const std::string server = where.currentServerFolder ? where.currentServerFolder() : std::string();
   const std::string stamp = context.timeStamp ? context.timeStamp() : localTimeStamp();
   const platform::ChosenPath chosen =
-      context.dialogs.chooseSaveFile(defaultExportName(server, stamp), kExportFileType, kZipPattern);
+      context.dialogs.chooseSaveFile(kExportDialogTitle, defaultExportName(server, stamp),
+                                     kExportFileType, kZipPattern);
   if (!chosen || chosen->empty()) return;
   const std::string archivePath = *chosen;
 

@@ -85,6 +85,7 @@ TEST(ExportConfiguration, ArchiveHoldsTheFolderWithConfigRewrittenFromMemory) {
     EXPECT_EQ(readFile(folder + "/config.kvml"), kClientConfig) << c.name;
     EXPECT_EQ(s.dialogs.saveDefaults(),
               std::vector<std::string>{"config_eu_20260307_140509.zip"});
+    EXPECT_EQ(s.dialogs.saveTitles(), std::vector<std::string>{"Export config zip"});
     EXPECT_EQ(textsAndTitles(s.boxes()),
               (Boxes{{kLoginQuestion, "Include Login Data"},
                      {"Configuration exported successfully.", "Success"}}))

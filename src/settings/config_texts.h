@@ -19,6 +19,7 @@ inline constexpr const char* kReplacedOldSuffix = ".replaced";
 inline constexpr const char* kExportFileType = "ZIP File";
 inline constexpr const char* kImportFileType = "Zip Files (*.zip)";
 inline constexpr const char* kImportDialogTitle = "Select config zip";
+inline constexpr const char* kExportDialogTitle = "Export config zip";
 inline constexpr const char* kZipPattern = "*.zip";
 
 // Texts and titles of the configuration actions' message boxes.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ui/options_panel.h"
+#include "ui/text_fit.h"
 #include "ui/ui_names.h"
 #include "ui/widget_table.h"
 #include "ui/widgets.h"
@@ -27,22 +28,28 @@ void paintMainScreen(const UiState& ui, const StatusView& status, platform::Canv
 
   canvas.fillRect(kProgressTrack, kTrackColour);
   const platform::Font* text = ui.fonts[kTextFontSlot].get();
+  const TextMeasure measure = [&canvas, text](const std::string& s) {
+    return canvas.textWidth(s, *text);
+  };
   if (status.currentServer == 1 || status.currentServer == 2) {
     canvas.fillRect({kProgressTrack.x, kProgressTrack.y, progressFillWidth(status.progress),
                      kProgressTrack.height},
                     kFillColour);
     if (text != nullptr) {
-      canvas.drawText(status.text, *text, kStatusColour, kStatusTextBox, platform::HAlign::Centre,
+      // One line: a long file name is shortened, the percent and speed stay.
+      canvas.drawText(fitStatusLine(status.text, kStatusTextBox.width, measure), *text,
+                      kStatusColour, kStatusTextBox, platform::HAlign::Centre,
                       platform::VAlign::Top);
     }
   }
   if (text != nullptr) {
-    canvas.drawText(kCreditLine, *text, kBottomLineColour, kBottomLineBox,
-                    platform::HAlign::Centre, platform::VAlign::Top);
-    canvas.drawText(kVersionLine, *text, kBottomLineColour, kBottomLineBox,
-                    platform::HAlign::Right, platform::VAlign::Top);
-    canvas.drawText(ui.rendererName, *text, kBottomLineColour, kBottomLineBox,
-                    platform::HAlign::Left, platform::VAlign::Top);
+    const BottomLineLayout line =
+        layoutBottomLine(kBottomLineBox, ui.rendererName, kCreditLine, kVersionLine, measure);
+    for (const PlacedText* placed : {&line.renderer, &line.credit, &line.version}) {
+      if (placed->text.empty()) continue;
+      canvas.drawText(placed->text, *text, kBottomLineColour, placed->box, platform::HAlign::Left,
+                      platform::VAlign::Top);
+    }
   }
 
   if (ui.page != ScreenPage::MainScreen) paintOptionsPanel(ui, canvas, status.currentServer);

@@ -30,9 +30,10 @@ inline constexpr platform::Argb kBottomLineColour = 0xFF787878;
 [[nodiscard]] int progressFillWidth(float progress);
 
 // Paints one whole frame: background stretched to 518 x 324, the widgets of
-// the page, the progress track and fill, the status line, the bottom line
-// (credit centred, version right, renderer name left) and, on the panel's
-// pages, the options panel. The canvas starts black. Main thread.
+// the page, the progress track and fill, the status line (on one line, see
+// fitStatusLine), the bottom line (laid out by layoutBottomLine: credit
+// centred, version right, renderer name left, none over another) and, on the
+// panel's pages, the options panel. The canvas starts black. Main thread.
 void paintMainScreen(const UiState& ui, const StatusView& status, platform::Canvas& canvas);
 
 // The two web pages of a server.

@@ -76,18 +76,20 @@ TEST_F(MainScreenTest, PaintsBackgroundWidgetsBarStatusAndBottomLine) {
   EXPECT_EQ(status.h, platform::HAlign::Centre);
   EXPECT_EQ(status.v, platform::VAlign::Top);
   EXPECT_EQ(status.fontPoints, 10.0f);
+  // Renderer name at the left, credit centred, version at the right, each
+  // in a box of its own width (the fake font: 6 pixels a character).
   const struct {
     std::string text;
-    platform::HAlign h;
-  } bottom[] = {{"Made for Vandrel", platform::HAlign::Centre},
-                {"KVLauncher Version 0.27", platform::HAlign::Right},
-                {"DirectX", platform::HAlign::Left}};
+    platform::Rect box;
+  } bottom[] = {{"DirectX", {5, 302, 42, 20}},
+                {"Made for Vandrel", {5 + (508 - 96) / 2, 302, 96, 20}},
+                {"KVLauncher Version 0.27", {513 - 138, 302, 138, 20}}};
   for (int i = 0; i < 3; ++i) {
     const DrawCall& t = texts[4 + i];
     EXPECT_EQ(t.text, bottom[i].text);
-    EXPECT_EQ(t.h, bottom[i].h);
+    EXPECT_EQ(t.h, platform::HAlign::Left);
     EXPECT_EQ(t.v, platform::VAlign::Top);
-    EXPECT_EQ(t.rect, (platform::Rect{5, 302, 508, 20}));
+    EXPECT_EQ(t.rect, bottom[i].box);
     EXPECT_EQ(t.colour, 0xFF787878u);
   }
 }

@@ -59,7 +59,16 @@ std::function<void()> bindServer(const std::function<void(int)>& fn, int server)
 }
 
 constexpr int kConfigLineLeft = 199;
-constexpr int kConfigLineTop = 181;
+// The note above wraps onto a second line, so the folder line and the three
+// buttons sit one line lower than a one-line note would put them.
+constexpr int kConfigLineTop = 196;
+constexpr int kButtonRowTop = 217;
+
+OptionControl configPathLine(const std::string& path) {
+  OptionControl c = textLine(kConfigLineLeft, kConfigLineTop, 699, kConfigLineTop + 34, path);
+  c.keepEnd = true;
+  return c;
+}
 
 void emptyLists(UiState& ui) {
   ui.systemControls.clear();
@@ -81,12 +90,14 @@ void buildSystemTab(UiState& ui, const PanelBindings& bindings) {
   list.push_back(choiceButton(269, 103, 329, 127, kEuLabel, bindServer(a.switchServer, 1)));
   list.push_back(checkbox(199, 139, 239, 173, kLocalConfigLabel, &ui.localConfigFlag,
                           a.toggleLocalConfig));
-  list.push_back(textLine(199, 160, 599, 194, kLocalConfigNote));
-  list.push_back(textLine(kConfigLineLeft, kConfigLineTop, 699, 215,
-                          bindings.configPath ? bindings.configPath() : std::string()));
-  list.push_back(choiceButton(199, 202, 249, 226, kExportLabel, a.exportConfiguration));
-  list.push_back(choiceButton(254, 202, 304, 226, kImportLabel, a.importConfiguration));
-  list.push_back(choiceButton(309, 202, 359, 226, kDeleteLabel, a.resetConfiguration));
+  OptionControl note = textLine(199, 160, 599, 194, kLocalConfigNote);
+  note.wraps = true;
+  list.push_back(std::move(note));
+  list.push_back(configPathLine(bindings.configPath ? bindings.configPath() : std::string()));
+  const int b = kButtonRowTop;
+  list.push_back(choiceButton(199, b, 249, b + 24, kExportLabel, a.exportConfiguration));
+  list.push_back(choiceButton(254, b, 304, b + 24, kImportLabel, a.importConfiguration));
+  list.push_back(choiceButton(309, b, 359, b + 24, kDeleteLabel, a.resetConfiguration));
 }
 
 void buildAudioTab(UiState& ui, const AudioTabActions& a) {
@@ -108,7 +119,7 @@ void refreshConfigPathLine(UiState& ui, const std::string& configPath, bool isLo
                                      c.top == kConfigLineTop;
                             }),
              list.end());
-  list.push_back(textLine(kConfigLineLeft, kConfigLineTop, 699, 215, configPath));
+  list.push_back(configPathLine(configPath));
 }
 
 void toggleOptionsPanel(UiState& ui, platform::Graphics& graphics, platform::Window& window,

@@ -78,10 +78,10 @@ TEST_F(PanelTest, SystemTabControlsAreExact) {
               {ControlKind::Checkbox, 199, 139, 239, 173, "Use local config for each server"},
               {ControlKind::TextLine, 199, 160, 599, 194,
                "Note: Local config will not be shared across servers."},
-              {ControlKind::TextLine, 199, 181, 699, 215, "/opt/kv/eu/config"},
-              {ControlKind::ChoiceButton, 199, 202, 249, 226, "Export"},
-              {ControlKind::ChoiceButton, 254, 202, 304, 226, "Import"},
-              {ControlKind::ChoiceButton, 309, 202, 359, 226, "Delete"}});
+              {ControlKind::TextLine, 199, 196, 699, 230, "/opt/kv/eu/config"},
+              {ControlKind::ChoiceButton, 199, 217, 249, 241, "Export"},
+              {ControlKind::ChoiceButton, 254, 217, 304, 241, "Import"},
+              {ControlKind::ChoiceButton, 309, 217, 359, 241, "Delete"}});
   EXPECT_EQ(std::get<bool*>(ui.systemControls[3].value), &ui.localConfigFlag);
   EXPECT_TRUE(ui.localConfigFlag);
   // The flag is computed only the first time in a process.
@@ -141,9 +141,9 @@ TEST_F(PanelTest, SystemButtonsRunTheirActions) {
   buildSystemTab(ui, bindings);
   ASSERT_TRUE(pressControls(ui, 210, 110, fake.window));
   ASSERT_TRUE(pressControls(ui, 300, 110, fake.window));
-  ASSERT_TRUE(pressControls(ui, 210, 210, fake.window));
-  ASSERT_TRUE(pressControls(ui, 280, 210, fake.window));
-  ASSERT_TRUE(pressControls(ui, 330, 210, fake.window));
+  ASSERT_TRUE(pressControls(ui, 210, 225, fake.window));
+  ASSERT_TRUE(pressControls(ui, 280, 225, fake.window));
+  ASSERT_TRUE(pressControls(ui, 330, 225, fake.window));
   EXPECT_EQ(log, (std::vector<std::string>{"switch 2", "switch 1", "export", "import", "reset"}));
   // Text lines do not react; the walk goes on and nothing takes the press.
   EXPECT_FALSE(pressControls(ui, 400, 90, fake.window));
@@ -231,12 +231,12 @@ TEST_F(PanelTest, RefreshConfigPathLineReplacesTheLineAtTheEnd) {
   const OptionControl& last = ui.systemControls.back();
   EXPECT_EQ(last.kind, ControlKind::TextLine);
   EXPECT_EQ(last.left, 199);
-  EXPECT_EQ(last.top, 181);
+  EXPECT_EQ(last.top, 196);
   EXPECT_EQ(last.right, 699);
-  EXPECT_EQ(last.bottom, 215);
+  EXPECT_EQ(last.bottom, 230);
   EXPECT_EQ(std::get<std::string>(last.value), "/home/p/vandrel");
   int lines = 0;
-  for (const auto& c : ui.systemControls) lines += c.top == 181 ? 1 : 0;
+  for (const auto& c : ui.systemControls) lines += c.top == 196 ? 1 : 0;
   EXPECT_EQ(lines, 1);
   EXPECT_EQ(ui.systemControls[5].label, "Export");
 }
@@ -278,6 +278,16 @@ std::vector<DrawCall> callsOfKind(const FakeCanvas& canvas, DrawCall::Kind kind)
   return out;
 }
 
+// The texts drawn in the panel's content area (the tab buttons' labels left
+// out).
+std::vector<DrawCall> contentTexts(const FakeCanvas& canvas) {
+  std::vector<DrawCall> out;
+  for (const DrawCall& c : canvas.calls) {
+    if (c.kind == DrawCall::Kind::Text && c.rect.x >= 175) out.push_back(c);
+  }
+  return out;
+}
+
 TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
   ui.page = ScreenPage::SystemTab;
   buildSystemTab(ui, bindings);
@@ -301,7 +311,7 @@ TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
     EXPECT_EQ(eu.colour, server == 1 ? 0xFFFFE5B4u : 0xFFF2F2F2u);
     const auto strokes = callsOfKind(canvas, DrawCall::Kind::Stroke);
     EXPECT_EQ(strokes[0].colour, server == 2 ? 0xFFFFA500u : 0xFF888888u);
-    const auto texts = callsOfKind(canvas, DrawCall::Kind::TextAt);
+    const auto texts = contentTexts(canvas);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0].text, "System");
     EXPECT_EQ(texts[0].rect.x, 180);
@@ -343,7 +353,7 @@ TEST_F(PanelTest, PaintsCheckboxAndSliderGeometry) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rect, (platform::Rect{199, 128, 245, 0}));
   std::vector<std::string> texts;
-  for (const auto& c : callsOfKind(canvas, DrawCall::Kind::TextAt)) texts.push_back(c.text);
+  for (const auto& c : contentTexts(canvas)) texts.push_back(c.text);
   EXPECT_EQ(texts, (std::vector<std::string>{"Audio", "Enable UI sound", "UI volume: 0",
                                              "Enable music sound", "Music volume: 1",
                                              "Enable sound"}));
@@ -373,10 +383,37 @@ TEST_F(PanelTest, ControlSettingsTabShowsOnlyItsTitle) {
   ui.page = ScreenPage::ControlSettingsTab;
   FakeCanvas canvas;
   paintOptionsPanel(ui, canvas, 1);
-  const auto texts = callsOfKind(canvas, DrawCall::Kind::TextAt);
+  const auto texts = contentTexts(canvas);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_EQ(texts[0].text, "Control Settings");
   EXPECT_TRUE(callsOfKind(canvas, DrawCall::Kind::Stroke).empty());
+}
+
+// Every text of the panel lies in a box inside the panel and fits it; a long
+// folder keeps its end, other long lines their beginning.
+TEST_F(PanelTest, TextsStayInsideThePanel) {
+  bindings.configPath = [] { return "/home/" + std::string(80, 'p') + "/.vandrel/eu/config"; };
+  for (const ScreenPage page : {ScreenPage::SystemTab, ScreenPage::AudioTab}) {
+    ui.page = page;
+    page == ScreenPage::SystemTab ? buildSystemTab(ui, bindings) : buildAudioTab(ui, bindings.audio);
+    FakeCanvas canvas;
+    paintOptionsPanel(ui, canvas, 1);
+    EXPECT_TRUE(callsOfKind(canvas, DrawCall::Kind::TextAt).empty());
+    int shortenedFolders = 0;
+    for (const DrawCall& t : contentTexts(canvas)) {
+      SCOPED_TRACE(t.text);
+      EXPECT_LE(t.rect.x + t.rect.width, 470);
+      // The note wraps in its two-line box; every other line fits its box,
+      // a folder keeping its end.
+      const bool note = t.rect.height > 24;
+      EXPECT_EQ(note, t.rect == (platform::Rect{199, 160, 267, 34}));
+      if (!note) {
+        EXPECT_LE(canvas.textWidth(t.text, platform::fake::FakeFont(10)), t.rect.width);
+      }
+      shortenedFolders += t.text.rfind("...", 0) == 0 && t.text.ends_with("/.vandrel/eu/config");
+    }
+    EXPECT_EQ(shortenedFolders, page == ScreenPage::SystemTab ? 1 : 0);
+  }
 }
 
 }  // namespace

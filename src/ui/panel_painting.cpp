@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/options_panel.h"
+#include "ui/text_fit.h"
 #include "ui/ui_names.h"
 #include "ui/widget_table.h"
 #include "ui/widgets.h"
@@ -24,6 +25,22 @@ constexpr platform::Argb kButtonText = 0xFF444444;
 constexpr int kSliderLength = 245;
 constexpr int kKnobSize = 8;
 constexpr int kCheckboxSize = 20;
+// Text on the panel ends this far inside its right edge (175 + 295).
+constexpr int kPanelTextRight = 470 - 4;
+constexpr int kTextLineHeight = 18;
+
+// Draws text on one line in the box from (x, y) to the panel's text edge,
+// shortened with an ellipsis when it is longer.
+void drawPanelText(const std::string& text, const platform::Font& font, platform::Argb colour,
+                   int x, int y, int height, platform::Canvas& canvas,
+                   FitSide keep = FitSide::Beginning) {
+  const platform::Rect box{x, y, kPanelTextRight - x, height};
+  if (box.width <= 0) return;
+  const std::string shown = fitText(
+      text, box.width, [&canvas, &font](const std::string& t) { return canvas.textWidth(t, font); },
+      keep);
+  canvas.drawText(shown, font, colour, box, platform::HAlign::Left, platform::VAlign::Top);
+}
 
 const char* titleOf(ScreenPage page) {
   switch (page) {
@@ -51,7 +68,9 @@ void drawControl(const OptionControl& c, const platform::Font* font, platform::C
       if (bound != nullptr && *bound != nullptr && **bound) {
         canvas.fillRect({c.left + 4, c.top + 4, 12, 12}, kBlack);
       }
-      if (font != nullptr) canvas.drawTextAt(c.label, *font, kBlack, c.left + 28, c.top + 2);
+      if (font != nullptr) {
+        drawPanelText(c.label, *font, kBlack, c.left + 28, c.top + 2, kTextLineHeight, canvas);
+      }
       break;
     }
     case ControlKind::Slider: {
@@ -60,7 +79,8 @@ void drawControl(const OptionControl& c, const platform::Font* font, platform::C
       int v = 0;
       if (auto* p = std::get_if<int*>(&c.value); p != nullptr && *p != nullptr) v = **p;
       if (font != nullptr) {
-        canvas.drawTextAt(c.label + ": " + std::to_string(v), *font, kBlack, x, y);
+        drawPanelText(c.label + ": " + std::to_string(v), *font, kBlack, x, y, kTextLineHeight,
+                      canvas);
       }
       canvas.drawLine(x, y + 20, x + kSliderLength, y + 20, 2.0f, kBlack);
       // A value read from the file may lie far outside 0..100; the knob then
@@ -77,14 +97,27 @@ void drawControl(const OptionControl& c, const platform::Font* font, platform::C
       canvas.fillRect(r, selected ? kSelectedFill : kButtonFill);
       canvas.strokeRect(r, selected ? kSelectedBorder : kButtonBorder);
       if (font != nullptr) {
-        canvas.drawText(c.label, *font, selected ? kSelectedText : kButtonText, r,
+        const std::string label = fitText(c.label, r.width, [&canvas, font](const std::string& t) {
+          return canvas.textWidth(t, *font);
+        });
+        canvas.drawText(label, *font, selected ? kSelectedText : kButtonText, r,
                         platform::HAlign::Centre, platform::VAlign::Centre);
       }
       break;
     }
     case ControlKind::TextLine: {
       const std::string* text = std::get_if<std::string>(&c.value);
-      if (font != nullptr && text != nullptr) canvas.drawTextAt(*text, *font, kBlack, c.left, c.top);
+      // A note wraps within its rectangle (and the panel); a folder path
+      // keeps its end, where the folders differ.
+      if (font != nullptr && text != nullptr && c.wraps) {
+        const platform::Rect box{c.left, c.top, kPanelTextRight - c.left, c.bottom - c.top};
+        if (box.width > 0) {
+          canvas.drawText(*text, *font, kBlack, box, platform::HAlign::Left, platform::VAlign::Top);
+        }
+      } else if (font != nullptr && text != nullptr) {
+        drawPanelText(*text, *font, kBlack, c.left, c.top, kTextLineHeight, canvas,
+                      c.keepEnd ? FitSide::End : FitSide::Beginning);
+      }
       break;
     }
   }
@@ -101,7 +134,7 @@ void paintOptionsPanel(const UiState& ui, platform::Canvas& canvas, int currentS
   }
 
   if (const platform::Font* title = ui.fonts[kTitleFontSlot].get()) {
-    canvas.drawTextAt(titleOf(ui.page), *title, kBlack, 180, 58);
+    drawPanelText(titleOf(ui.page), *title, kBlack, 180, 58, 24, canvas);
   }
 
   const platform::Font* font = ui.fonts[kTextFontSlot].get();

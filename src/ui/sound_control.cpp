@@ -46,9 +46,8 @@ void reapplySoundSettings(UiState& ui) {
 void toggleMasterSound(UiState& ui, settings::SettingsStore& settings,
                        platform::Graphics& graphics, platform::Window* window) {
   const bool on = !ui.audio.enableAudio;
-  replaceWidgetImage(ui.widgets[kSoundWidget], graphics,
-                     resourcePath(ui, on ? kSoundImagePath : kSoundOffImagePath));
   ui.audio.enableAudio = on;
+  showSoundState(ui, graphics);
   settings.setBool(kEnableAudioKey, on);
   if (ui.music) {
     if (ui.audio.enableAudio && ui.audio.enableMusicSound) {

@@ -1,5 +1,7 @@
 #include "ui/ui_resources.h"
 
+#include <vector>
+
 #include "platform/file_system.h"
 #include "ui/sound_control.h"
 #include "ui/ui_names.h"
@@ -11,6 +13,11 @@ void replaceWidgetImage(Widget& widget, platform::Graphics& graphics, const std:
   widget.image.reset();
   widget.image = graphics.loadImage(path);
   widget.imagePath = path;
+}
+
+void showSoundState(UiState& ui, platform::Graphics& graphics) {
+  replaceWidgetImage(ui.widgets[kSoundWidget], graphics,
+                     resourcePath(ui, ui.audio.enableAudio ? kSoundImagePath : kSoundOffImagePath));
 }
 
 void setWidgetState(Widget& widget, WidgetState state, platform::Window& window) {
@@ -30,17 +37,12 @@ std::string resourcePath(const std::string& folder, const std::string& defaultAr
 void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
                        platform::Window& window, const std::string& folder) {
   ui.resourceFolder = folder;
-  bool fellBack = false;  // something did not come from the server folder
-  const auto resolve = [&](const std::string& relative) {
-    std::string path = resourcePath(ui, relative);
-    fellBack = fellBack || path != folder + relative;
-    return path;
-  };
-  ui.background = graphics.loadImage(resolve(kBackgroundPath));
+  const std::string backgroundPath = resourcePath(ui, kBackgroundPath);
+  ui.background = graphics.loadImage(backgroundPath);
 
   // One font file gives the four sizes; a missing file leaves every slot
   // empty and the interface without text.
-  const std::string fontPath = resolve(kFontPath);
+  const std::string fontPath = resourcePath(ui, kFontPath);
   for (std::size_t slot = 0; slot < ui.fonts.size(); ++slot) {
     if (!ui.fonts[slot]) ui.fonts[slot] = graphics.loadFont(fontPath, kFontPoints[slot]);
     if (ui.fonts[slot] && !ui.fonts[slot]->ok()) ui.fonts[slot].reset();
@@ -50,12 +52,12 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
   for (std::size_t i = 0; i < table.size(); ++i) {
     const WidgetDef& def = table[i];
     Widget& w = ui.widgets[i];
-    w.imagePath = resolve(def.image);
+    w.imagePath = resourcePath(ui, def.image);
     w.image = graphics.loadImage(w.imagePath);
     w.iconPath.clear();
     w.iconImage.reset();
     if (def.icon[0] != '\0') {
-      w.iconPath = resolve(def.icon);
+      w.iconPath = resourcePath(ui, def.icon);
       w.iconImage = graphics.loadImage(w.iconPath);
     }
     w.label.clear();
@@ -72,27 +74,51 @@ void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audi
     }
   }
 
-  if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, resolve(kSoundOffImagePath));
-  }
+  if (!ui.audio.enableAudio) showSoundState(ui, graphics);
   // The panel stays open across a reload; its widget keeps the open look.
   if (ui.page != ScreenPage::MainScreen) {
-    replaceWidgetImage(ui.widgets[kOptionsWidget], graphics, resolve(kOptionsOnImagePath));
+    replaceWidgetImage(ui.widgets[kOptionsWidget], graphics, resourcePath(ui, kOptionsOnImagePath));
   }
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   openSounds(ui, audio, folder);
 
-  bool incomplete = fellBack || !(ui.background && ui.background->ok());
-  for (const auto& font : ui.fonts) incomplete = incomplete || !font;
+  // Files that are absent are remembered by their path in the server
+  // folder, so that a later update can tell whether any of them has arrived
+  // since; a file that is there but broken is not tried again. A file of the
+  // default art stands in for one the server folder lacks.
+  std::vector<std::string>& missing = ui.missingResources;
+  missing.clear();
+  bool incomplete = false;
+  const std::string defaultPrefix = ui.defaultArtFolder.empty() ? std::string() : ui.defaultArtFolder + "/";
+  const auto note = [&](bool loaded, const std::string& path) {
+    if (!defaultPrefix.empty() && path.starts_with(defaultPrefix)) {
+      incomplete = true;
+      missing.push_back(folder + path.substr(ui.defaultArtFolder.size()));
+    }
+    if (loaded) return;
+    incomplete = true;
+    if (!platform::isRegularFile(path)) missing.push_back(path);
+  };
+  note(ui.background && ui.background->ok(), backgroundPath);
+  bool fonts = true;
+  for (const auto& font : ui.fonts) fonts = fonts && font;
+  note(fonts, fontPath);
   for (const Widget& w : ui.widgets) {
-    incomplete = incomplete || !(w.image && w.image->ok()) ||
-                 (!w.iconPath.empty() && !(w.iconImage && w.iconImage->ok()));
+    note(w.image && w.image->ok(), w.imagePath);
+    if (!w.iconPath.empty()) note(w.iconImage && w.iconImage->ok(), w.iconPath);
   }
   if (audio.hasDevice()) {
-    incomplete = incomplete || !ui.music || !ui.click || !platform::isRegularFile(folder + kMusicPath) ||
-                 !platform::isRegularFile(folder + kClickPath);
+    note(ui.music != nullptr, resourcePath(folder, ui.defaultArtFolder, kMusicPath));
+    note(ui.click != nullptr, resourcePath(folder, ui.defaultArtFolder, kClickPath));
   }
   ui.resourcesIncomplete = incomplete;
+}
+
+bool missingResourceArrived(const UiState& ui) {
+  for (const std::string& path : ui.missingResources) {
+    if (platform::isRegularFile(path)) return true;
+  }
+  return false;
 }
 
 void releaseUiResources(UiState& ui) {
@@ -107,9 +133,8 @@ void releaseUiResources(UiState& ui) {
 }
 
 void refreshUiAfterImport(UiState& ui, platform::Graphics& graphics, platform::Window& window) {
-  if (!ui.audio.enableAudio) {
-    replaceWidgetImage(ui.widgets[kSoundWidget], graphics, resourcePath(ui, kSoundOffImagePath));
-  }
+  showSoundState(ui, graphics);
+  window.invalidateRect(ui.widgets[kSoundWidget].rect);
   setWidgetState(ui.widgets[kPlayWidget], WidgetState::Disabled, window);
   reapplySoundSettings(ui);
 }

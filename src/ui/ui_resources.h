@@ -26,10 +26,12 @@ namespace kv::ui {
 // pictures and labels, the sound widget's off picture when the master switch
 // is off (and the options widget's open picture while the panel is open), and
 // the sounds. A file the folder does not have comes from the default art
-// (see resourcePath). The Play widget is disabled; only a ready report or a
-// server switch enables it again. Missing files are not errors: what is
-// missing is simply not drawn or played, and resourcesIncomplete records that
-// something did not come from the server folder. Main thread.
+// (see resourcePath). The Play widget is disabled; the caller shows the
+// server's readiness on it again once the resources are in place. Missing
+// files are not errors: what is missing is simply not drawn or played,
+// resourcesIncomplete records that something did not come from the server
+// folder, and missingResources lists those files by their path in the server
+// folder (a file there but broken is not listed). Main thread.
 void createUiResources(UiState& ui, platform::Graphics& graphics, platform::Audio& audio,
                        platform::Window& window, const std::string& folder);
 
@@ -41,10 +43,19 @@ void releaseUiResources(UiState& ui);
 // path. A picture that fails to load draws nothing.
 void replaceWidgetImage(Widget& widget, platform::Graphics& graphics, const std::string& path);
 
-// After a configuration import: the sound widget shows sound_off.png when the
-// master switch is off, Play is disabled, and the sound settings are applied
-// again.
+// After a configuration import: the sound widget shows the master switch
+// (sound.png or sound_off.png), Play is disabled, and the sound settings are
+// applied again.
 void refreshUiAfterImport(UiState& ui, platform::Graphics& graphics, platform::Window& window);
+
+// Whether a resource file that was absent when the resources were last
+// loaded is there now.
+// Main thread.
+[[nodiscard]] bool missingResourceArrived(const UiState& ui);
+
+// Gives the sound widget the picture of the master switch: sound.png when
+// sound is on, sound_off.png when it is off (see resourcePath).
+void showSoundState(UiState& ui, platform::Graphics& graphics);
 
 // Sets a widget's look, repainting its rectangle when the look changes.
 void setWidgetState(Widget& widget, WidgetState state, platform::Window& window);

@@ -216,15 +216,17 @@ TEST_F(UiResourcesTest, RefreshAfterImportDisablesPlayAndSwapsSoundPicture) {
   fake.window.clearInvalidations();
   refreshUiAfterImport(ui, fake.graphics, fake.window);
   EXPECT_EQ(ui.widgets[kPlayWidget].state, WidgetState::Disabled);
-  EXPECT_EQ(fake.window.rectInvalidations().size(), 1u);
+  // The sound widget and Play are repainted.
+  EXPECT_EQ(fake.window.rectInvalidations(),
+            (std::vector<platform::Rect>{ui.widgets[kSoundWidget].rect, ui.widgets[kPlayWidget].rect}));
   EXPECT_EQ(ui.widgets[kSoundWidget].imagePath, folder + "/data/images/sound_off.png");
   auto* music = fake.audio.opened[folder + kMusicPath];
   EXPECT_FLOAT_EQ(music->volume(), 0.3f);
   EXPECT_FALSE(music->isPlaying());
-  // With the switch on again the picture is not switched back.
+  // An import that turns sound on again shows it on.
   ui.audio.enableAudio = true;
   refreshUiAfterImport(ui, fake.graphics, fake.window);
-  EXPECT_EQ(ui.widgets[kSoundWidget].imagePath, folder + "/data/images/sound_off.png");
+  EXPECT_EQ(ui.widgets[kSoundWidget].imagePath, folder + "/data/images/sound.png");
   EXPECT_TRUE(music->isPlaying());
 }
 

@@ -73,6 +73,8 @@ struct OptionControl {
   std::string label;
   int minValue = 0;
   int maxValue = 100;
+  bool keepEnd = false;  // a text line too long for the panel keeps its end (a folder path)
+  bool wraps = false;    // a text line wraps onto the lines its rectangle holds
 };
 
 // The five sound settings, read from the game client configuration.
@@ -116,6 +118,8 @@ struct UiState {
   // from the server folder the last time the resources were loaded (it came
   // from the default art, or from nowhere).
   bool resourcesIncomplete = false;
+  // The files among them that were absent (paths as tried).
+  std::vector<std::string> missingResources;
 
   AudioSettings audio;
   std::unique_ptr<platform::Sound> music;

@@ -1,5 +1,6 @@
 #include "ui/widgets.h"
 
+#include "ui/text_fit.h"
 #include "ui/widget_table.h"
 
 namespace kv::ui {
@@ -22,13 +23,26 @@ void drawWidget(const Widget& widget, platform::Canvas& canvas) {
   if (widget.image->ok()) {
     canvas.drawImage(*widget.image, {r.width * frame, 0, r.width, r.height}, r);
   }
-  if (widget.iconImage && widget.iconImage->ok()) {
+  const bool icon = widget.iconImage && widget.iconImage->ok();
+  if (icon) {
     canvas.drawImage(*widget.iconImage, {kIconSize * frame, 0, kIconSize, kIconSize},
                      {r.x + kIconInset, r.y + (r.height - kIconSize) / 2, kIconSize, kIconSize});
   }
   if (!widget.label.empty() && widget.font != nullptr) {
-    canvas.drawText(widget.label, *widget.font, labelColourFor(widget.colour, widget.state), r,
-                    platform::HAlign::Centre, platform::VAlign::Centre);
+    const platform::Font& font = *widget.font;
+    const TextMeasure measure = [&canvas, &font](const std::string& t) {
+      return canvas.textWidth(t, font);
+    };
+    // Centred on the widget, unless that would put it over the icon: then
+    // centred on the part right of the icon.
+    platform::Rect box = r;
+    const int iconRight = r.x + kIconInset + kIconSize + kIconLabelGap;
+    if (icon && r.x + (r.width - measure(widget.label)) / 2 < iconRight) {
+      box = {iconRight, r.y, r.x + r.width - iconRight, r.height};
+    }
+    canvas.drawText(fitText(widget.label, box.width, measure), font,
+                    labelColourFor(widget.colour, widget.state), box, platform::HAlign::Centre,
+                    platform::VAlign::Centre);
   }
 }
 

@@ -11,8 +11,9 @@ namespace kv::ui {
 [[nodiscard]] int hitTestWidgets(const UiState& ui, int x, int y);
 
 // Draws one widget: frame `state` of its picture strip, the frame of its icon
-// strip 8 pixels in and centred vertically, and its label centred in the
-// state's colour. A widget without a picture (resources released) draws
+// strip 8 pixels in and centred vertically, and its label on one line in the
+// state's colour, centred (right of the icon when centring would cover it)
+// and shortened with an ellipsis when it is wider than the widget. A widget without a picture (resources released) draws
 // nothing; a picture that failed to load is skipped and the label is still
 // drawn.
 void drawWidget(const Widget& widget, platform::Canvas& canvas);
@@ -21,5 +22,7 @@ void drawWidget(const Widget& widget, platform::Canvas& canvas);
 inline constexpr int kIconSize = 24;
 // Distance of the icon from the widget's left edge.
 inline constexpr int kIconInset = 8;
+// Least space between the icon and the label.
+inline constexpr int kIconLabelGap = 3;
 
 }  // namespace kv::ui

@@ -100,6 +100,31 @@ TEST_F(WidgetsTest, DrawsTheStateFrameIconAndLabelColour) {
   }
 }
 
+// A label stays on one line inside its widget and off the icon (the fake
+// font: 6 pixels a character; the icon ends at 46 + 8 + 24 + 3 = 81).
+TEST_F(WidgetsTest, LabelKeepsClearOfTheIconAndInsideTheWidget) {
+  struct Case {
+    const char* label;
+    std::string drawn;
+    platform::Rect box;
+  };
+  const Case cases[] = {
+      {"Sign up", "Sign up", {46, 226, 115, 29}},                     // centred from 82
+      {"Sign up now", "Sign up now", {81, 226, 80, 29}},              // 66 wide: from 70
+      {"Sign up for the game today", "Sign up fo...", {81, 226, 80, 29}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Widget& signUp = ui.widgets[kSignUpWidget];
+    signUp.label = c.label;
+    FakeCanvas canvas;
+    drawWidget(signUp, canvas);
+    ASSERT_EQ(canvas.calls.size(), 3u);
+    EXPECT_EQ(canvas.calls[2].text, c.drawn);
+    EXPECT_EQ(canvas.calls[2].rect, c.box);
+  }
+}
+
 TEST_F(WidgetsTest, PlayDisabledLabelIsGrey) {
   Widget& play = ui.widgets[kPlayWidget];
   play.state = WidgetState::Disabled;

@@ -1,6 +1,8 @@
 #include "updater/download_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -12,9 +14,10 @@ namespace kv::updater {
 namespace {
 
 // Logs message and shows text in an error box titled title.
-void reportFailure(const DownloadEnvironment& environment, const std::string& message,
-                   std::string_view text, std::string_view title) {
+void reportFailure(const DownloadEnvironment& environment, const std::string& localPath, const std::string& message,
+                   std::string_view text, std::string_view title, const std::string& systemReason = {}) {
   writeDownloadLog(environment.logPath, message);
+  if (environment.onFailure) environment.onFailure({localPath, message, systemReason});
   if (environment.dialogs != nullptr) {
     (void)environment.dialogs->messageBox(platform::MessageOwner::MainWindow, std::string(text),
                                           std::string(title), platform::MessageButtons::Ok,
@@ -22,8 +25,9 @@ void reportFailure(const DownloadEnvironment& environment, const std::string& me
   }
 }
 
-void reportTransportError(const DownloadEnvironment& environment, std::string_view reason) {
-  reportFailure(environment, std::string(kLogPerformErrorPrefix) + std::string(reason), reason,
+void reportTransportError(const DownloadEnvironment& environment, const std::string& localPath,
+                          std::string_view reason) {
+  reportFailure(environment, localPath, std::string(kLogPerformErrorPrefix) + std::string(reason), reason,
                 kTitleCurlError);
 }
 
@@ -31,6 +35,7 @@ void reportTransportError(const DownloadEnvironment& environment, std::string_vi
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {
+    if (file_ == nullptr) openError_ = errno;
     if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
   }
   ~OutputFile() { (void)close(); }
@@ -38,6 +43,7 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   bool isOpen() const { return file_ != nullptr; }
+  int openError() const { return openError_; }
   bool write(const char* data, std::size_t size) {
     if (file_ == nullptr) return false;
     if (std::fwrite(data, 1, size, file_) != size) {
@@ -60,6 +66,7 @@ class OutputFile {
   std::FILE* file_ = nullptr;
   std::int64_t written_ = 0;
   bool failed_ = false;
+  int openError_ = 0;
 };
 
 }  // namespace
@@ -75,7 +82,7 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
                   const std::string& localPath, std::optional<std::int64_t> expectedSize,
                   const DownloadProgressFn& progress) {
   if (environment.transport == nullptr) {
-    reportFailure(environment, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
+    reportFailure(environment, localPath, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
     return false;
   }
   auto output = std::make_unique<OutputFile>(localPath);
@@ -84,7 +91,8 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
     output = std::make_unique<OutputFile>(localPath);
   }
   if (!output->isOpen()) {
-    reportFailure(environment, std::string(kLogCannotOpenPrefix) + localPath, kBoxCannotOpen, kTitleError);
+    reportFailure(environment, localPath, std::string(kLogCannotOpenPrefix) + localPath, kBoxCannotOpen, kTitleError,
+                  std::strerror(output->openError()));
     return false;
   }
 
@@ -101,29 +109,29 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
 
   switch (result.outcome) {
     case TransferOutcome::InitFailed:
-      reportFailure(environment, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
+      reportFailure(environment, localPath, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
       return false;
     case TransferOutcome::Aborted:
       return false;  // the run was cancelled: nothing to tell
     case TransferOutcome::Failed:
       if (cancel != nullptr && cancel->load()) return false;
-      reportTransportError(environment, result.errorText);
+      reportTransportError(environment, localPath, result.errorText);
       return false;
     case TransferOutcome::Completed:
       break;
   }
   if (result.status != 200) {
     const std::string code = std::to_string(result.status);
-    reportFailure(environment, std::string(kLogHttpStatusPrefix) + code,
+    reportFailure(environment, localPath, std::string(kLogHttpStatusPrefix) + code,
                   std::string(kBoxHttpStatusPrefix) + code, kTitleHttpError);
     return false;
   }
   if (!closed) {
-    reportTransportError(environment, kReasonWriteFailed);
+    reportTransportError(environment, localPath, kReasonWriteFailed);
     return false;
   }
   if (expectedSize && written != *expectedSize) {
-    reportTransportError(environment, kReasonPartialFile);
+    reportTransportError(environment, localPath, kReasonPartialFile);
     return false;
   }
   return true;

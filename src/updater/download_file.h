@@ -11,6 +11,14 @@
 
 namespace kv::updater {
 
+// A failed download as the log records it, for callers that also show it.
+struct DownloadFailure {
+  std::string localPath;     // the file that was being written
+  std::string logMessage;    // the log line without its time stamp
+  std::string systemReason;  // the system's words when the file could not be opened, else ""
+};
+using DownloadFailureFn = std::function<void(const DownloadFailure&)>;
+
 // What downloadFile needs besides the request: the run's transport, where to
 // show failures, the log, and the run's cancel flag.
 struct DownloadEnvironment {
@@ -18,6 +26,7 @@ struct DownloadEnvironment {
   platform::Dialogs* dialogs = nullptr;       // null: failures are only logged
   std::string logPath;                        // the "curl_download.log" to append to
   const std::atomic<bool>* cancel = nullptr;  // set: the transfer stops early
+  DownloadFailureFn onFailure;                // told each logged failure before its box; may be empty
 };
 
 // Told the bytes received so far in the current transfer.

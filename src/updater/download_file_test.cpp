@@ -29,12 +29,14 @@ struct Fixture {
   platform::fake::FakeDialogs dialogs;
   std::atomic<bool> cancel{false};
   DownloadEnvironment environment;
+  std::vector<DownloadFailure> failures;  // as the caller is told them
 
   Fixture() {
     environment.transport = &transport;
     environment.dialogs = &dialogs;
     environment.logPath = dir / "curl_download.log";
     environment.cancel = &cancel;
+    environment.onFailure = [this](const DownloadFailure& failure) { failures.push_back(failure); };
   }
   bool download(const std::string& localPath, std::optional<std::int64_t> size,
                 const DownloadProgressFn& progress = {}) {
@@ -147,6 +149,10 @@ TEST(DownloadFile, EveryFailureIsLoggedAndShown) {
     f.transport.script(kUrl, c.answer);
     EXPECT_FALSE(f.download(f.dir / "eu/a.pak", c.size)) << c.name;
     EXPECT_EQ(f.logMessages(), std::vector<std::string>{c.log}) << c.name;
+    ASSERT_EQ(f.failures.size(), 1u) << c.name;
+    EXPECT_EQ(f.failures[0].localPath, f.dir / "eu/a.pak");
+    EXPECT_EQ(f.failures[0].logMessage, c.log);
+    EXPECT_EQ(f.failures[0].systemReason, "");
     const auto boxes = f.dialogs.boxes();
     ASSERT_EQ(boxes.size(), 1u) << c.name;
     EXPECT_EQ(boxes[0].text, c.box) << c.name;
@@ -182,6 +188,9 @@ TEST(DownloadFile, AFileThatCannotBeOpenedIsReported) {
   f.transport.script(kUrl, FakeAnswer{});
   EXPECT_FALSE(f.download(f.dir / "eu/a.pak", 0));
   EXPECT_EQ(f.logMessages(), std::vector<std::string>{"Cannot open file for writing: " + (f.dir / "eu/a.pak")});
+  ASSERT_EQ(f.failures.size(), 1u);
+  EXPECT_EQ(f.failures[0].logMessage, f.logMessages()[0]);
+  EXPECT_EQ(f.failures[0].systemReason, "Is a directory");
   ASSERT_EQ(f.dialogs.boxes().size(), 1u);
   EXPECT_EQ(f.dialogs.boxes()[0].text, "Cannot open file for writing.");
   EXPECT_EQ(f.dialogs.boxes()[0].title, "Error");

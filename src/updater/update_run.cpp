@@ -146,6 +146,7 @@ class UpdateRunner {
     environment.dialogs = context_.dialogs;
     environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
     environment.cancel = &worker_.cancel;
+    environment.onFailure = context_.onDownloadFailure;
     const DownloadProgressFn onProgress = [&progress](std::int64_t received) {
       reportDownloadProgress(progress, received);
     };

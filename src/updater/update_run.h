@@ -7,6 +7,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/report.h"
+#include "updater/download_file.h"
 #include "updater/endpoints.h"
 #include "updater/server_runtime.h"
 #include "updater/site_config.h"
@@ -37,6 +38,8 @@ struct UpdateContext {
   HttpTransport* transport = nullptr;
   // The pause before a failed download is tried again. Tests shorten it.
   std::chrono::milliseconds retryPause{kRetryPauseMs};
+  // Told each failed download as it is logged; may be empty.
+  DownloadFailureFn onDownloadFailure;
   // Called at every cancellation check, just before the flag is read. Tests
   // use it to raise the flag at a chosen check; empty in the launcher.
   std::function<void()> beforeCheck;

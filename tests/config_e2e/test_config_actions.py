@@ -7,19 +7,23 @@ chose, so no typing into a file chooser is involved."""
 import os
 import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ui_e2e"))
-from ui_harness import Launcher, X11Session, wait_until  # noqa: E402
+from ui_harness import (NORMAL, SOUND_OFF_COLOURS, STATE_COLOURS, Launcher, TestSite,  # noqa: E402
+                        X11Session, wait_until)
 
 CHECKBOX = (210, 150)
-EXPORT = (224, 214)
-IMPORT = (279, 214)
-DELETE = (334, 214)
+EXPORT = (224, 229)
+IMPORT = (279, 229)
+DELETE = (334, 229)
 OPTIONS = (20, 20)
+PLAY = (320, 229)
+SOUND = (46, 12)
 
 SHARED_CONFIG = "musicSoundVolume: 40\naccount: hero\npassword: pw\n"
 
@@ -59,8 +63,8 @@ class ConfigActionsTest(unittest.TestCase):
                     f"echo >> '{self.calls}'\n"
                     f"cat '{self.answer}'\n")
         os.chmod(os.path.join(self.bin, "zenity"), 0o755)
-        env = {"PATH": self.bin + os.pathsep + os.environ.get("PATH", "")}
-        self.launcher = Launcher(self.session, config=SHARED_CONFIG, env=env).wait_window()
+        self.env = {"PATH": self.bin + os.pathsep + os.environ.get("PATH", "")}
+        self.launcher = Launcher(self.session, config=SHARED_CONFIG, env=self.env).wait_window()
 
     def tearDown(self):
         self.launcher.stop()
@@ -92,6 +96,18 @@ class ConfigActionsTest(unittest.TestCase):
         self.session.run(["xdotool", "key", key])
         self.assertTrue(wait_until(lambda: title not in self.top_windows(), 30), f"box {title!r} stayed")
 
+    def expect_repainted_under_box(self):
+        """While a box is open, a window shown over the launcher's top right
+        corner and gone again leaves the launcher's own picture there, not a
+        ghost of that window."""
+        launcher = self.launcher
+        x, y = launcher.origin
+        subprocess.run(["xmessage", "-geometry", f"+{x + 430}+{y}", "-timeout", "1", "cover " * 8],
+                       env=self.session.env(), timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertEqual(launcher.wait_pixel(480, 12, lambda c: c == STATE_COLOURS[NORMAL], timeout=10),
+                         STATE_COLOURS[NORMAL], "the close widget is painted again")
+
     def will_choose(self, path):
         """The file dialog's next answer."""
         with open(self.answer, "w") as f:
@@ -115,6 +131,7 @@ class ConfigActionsTest(unittest.TestCase):
         archive = os.path.join(launcher.root, "exported.zip")
         self.will_choose(archive)
         self.press_for_box(EXPORT, "Include Login Data")
+        self.expect_repainted_under_box()
         self.answer_box("Include Login Data", "Escape")
         self.answer_box("Success", "Return")
         with zipfile.ZipFile(archive) as z:
@@ -148,7 +165,8 @@ class ConfigActionsTest(unittest.TestCase):
             calls = f.read().splitlines()
         self.assertEqual(len(calls), 2)
         self.assertRegex(calls[0], r"^1\|memory\|--file-selection\|--save\|--confirm-overwrite\|"
-                                   r"--filename=config_eu_\d{8}_\d{6}\.zip\|--file-filter=ZIP File \| \*\.zip\|$")
+                                   r"--filename=config_eu_\d{8}_\d{6}\.zip\|--file-filter=ZIP File \| \*\.zip\|"
+                                   r"--title=Export config zip\|$")
         self.assertEqual(calls[1], "1|memory|--file-selection|--file-filter=Zip Files (*.zip) | *.zip|"
                                    "--title=Select config zip|")
 
@@ -157,6 +175,56 @@ class ConfigActionsTest(unittest.TestCase):
                          "parking the configuration")
         self.assertFalse(os.path.exists(local))
         self.assertEqual(read_text(os.path.join(shared, "config.kvml")), SHARED_CONFIG)
+        self.assertIsNone(launcher.proc.poll(), launcher.log_text())
+
+
+    def test_play_and_sound_widget_follow_each_action_while_ready(self):
+        # A site that has nothing to download: the server is ready at once.
+        self.launcher.stop()
+        root = tempfile.mkdtemp(prefix="kvsite-")
+        site = TestSite(root, {})
+        self.addCleanup(lambda: (site.stop(), shutil.rmtree(root, ignore_errors=True)))
+        self.launcher = launcher = Launcher(self.session, system_settings=site.settings(),
+                                            config="enableAudio: false\n", env=self.env).wait_window()
+
+        def expect_main_screen(sound_colours, what):
+            """Closes the panel and checks Play (enabled) and the sound widget."""
+            self.click_until(OPTIONS, lambda: launcher.pixel(300, 250) != (255, 255, 255), "closing the panel")
+            launcher.move(250, 150)
+            play = launcher.wait_pixel(*PLAY, lambda c: c == STATE_COLOURS[NORMAL], timeout=30)
+            self.assertEqual(play, STATE_COLOURS[NORMAL], f"Play clickable after {what}: {launcher.log_text()}")
+            self.assertEqual(launcher.pixel(*SOUND), sound_colours[NORMAL], f"sound widget after {what}")
+
+        def open_panel():
+            self.click_until(OPTIONS, lambda: launcher.pixel(300, 250) == (255, 255, 255), "opening the panel")
+
+        self.assertEqual(launcher.wait_pixel(*PLAY, lambda c: c == STATE_COLOURS[NORMAL], timeout=60),
+                         STATE_COLOURS[NORMAL], launcher.log_text())
+        self.assertEqual(launcher.pixel(*SOUND), SOUND_OFF_COLOURS[NORMAL])
+
+        # An import that turns sound on.
+        archive = os.path.join(launcher.root, "sound_on.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("config.kvml", "enableAudio: true\n")
+        self.will_choose(archive)
+        open_panel()
+        self.press_for_box(IMPORT, "Import Config")
+        self.answer_box("Import Config", "Return")
+        self.answer_box("Success", "Return")
+        expect_main_screen(STATE_COLOURS, "the import")
+
+        # A configuration of the server's own (sound on in the fresh file).
+        open_panel()
+        local = os.path.join(launcher.install, "eu", "config", "config.kvml")
+        self.click_until(CHECKBOX, lambda: os.path.exists(local), "the local configuration")
+        expect_main_screen(STATE_COLOURS, "the local-configuration toggle")
+
+        # Delete.
+        open_panel()
+        self.press_for_box(DELETE, "Confirm Deletion")
+        self.answer_box("Confirm Deletion", "Return")
+        self.answer_box("Success", "Return")
+        expect_main_screen(STATE_COLOURS, "the deletion")
         self.assertIsNone(launcher.proc.poll(), launcher.log_text())
 
 

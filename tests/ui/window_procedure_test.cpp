@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -322,7 +323,7 @@ TEST_F(WindowProcedureTest, SwitchFromTheSystemTabSelectsUs) {
   EXPECT_TRUE(usSelected);
   EXPECT_FALSE(euSelected);
   const auto& last = state.ui.systemControls.back();
-  EXPECT_EQ(last.top, 181);
+  EXPECT_EQ(last.top, 196);
   EXPECT_EQ(std::get<std::string>(last.value), dir / "us/config");
   EXPECT_TRUE(state.ui.localConfigFlag);
 }
@@ -357,12 +358,13 @@ TEST_F(WindowProcedureTest, ReadyReloadsResourcesThatWereMissing) {
       {"first update brought the data", false, true, 1, true, true},
       {"data there from the start", true, true, 1, false, true},
       {"other server became ready", false, true, 2, false, false},
-      {"update brought no data", false, false, 1, true, false},
+      {"update brought no data", false, false, 1, false, false},
   };
   const std::string music = dir / "eu/data/sounds/music.mp3";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(dir / "eu/data");
+    state.status[1].ready = false;
     if (c.dataAtStart) ui::testing::writeServerArt(dir / "eu");
     reloadUiResources(state);
     EXPECT_EQ(state.ui.resourcesIncomplete, !c.dataAtStart);
@@ -389,6 +391,93 @@ TEST_F(WindowProcedureTest, ReadyReloadsResourcesThatWereMissing) {
     }
     EXPECT_EQ(play().state, c.readyServer == 1 ? WidgetState::Normal : WidgetState::Disabled);
     EXPECT_EQ(fake.window.fullInvalidations(), c.readyServer == 1 ? 1 : 0);
+  }
+}
+
+}  // namespace
+}  // namespace kv::app
+
+namespace kv::app {
+namespace {
+
+// An optional file the site does not publish stays missing on every start;
+// the ready report then reloads nothing and the music plays on. A launcher
+// that is closing loads nothing again.
+TEST_F(WindowProcedureTest, ReadyReloadsNothingWhenNothingArrived) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> missingAtStart;
+    bool arrives;  // the missing files are there at the report
+    bool quitting;
+    bool reloads;
+  };
+  const Case cases[] = {
+      {"optional icon never published", {ui::kWebsiteIconPath}, false, false, false},
+      {"optional icon published later", {ui::kWebsiteIconPath}, true, false, true},
+      {"launcher closing", {ui::kBackgroundPath}, true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir / "eu/data");
+    ui::testing::writeServerArt(dir / "eu", c.missingAtStart);
+    state.quitting = false;
+    reloadUiResources(state);
+    ASSERT_TRUE(state.ui.resourcesIncomplete);
+    if (c.arrives) ui::testing::writeServerArt(dir / "eu");
+    state.quitting = c.quitting;
+    const std::size_t loadsBefore = fake.graphics.imageLoads.size();
+    const platform::Sound* musicBefore = state.ui.music.get();
+    ASSERT_NE(musicBefore, nullptr);
+    ASSERT_TRUE(musicBefore->isPlaying());
+
+    applyReport(state, {ReportKind::Ready, 1, "", 0});
+
+    EXPECT_EQ(fake.graphics.imageLoads.size() > loadsBefore, c.reloads);
+    // Without a reload the same music plays on, never started again.
+    EXPECT_EQ(state.ui.music.get() != musicBefore, c.reloads);
+  }
+  state.quitting = false;
+}
+
+// Play shows the current server's readiness after every action that rebuilt
+// the interface (local-configuration toggle, reset, server switch) or
+// refreshed it after an import; the sound widget shows the master switch.
+TEST_F(WindowProcedureTest, PlayAndSoundWidgetFollowTheStateAfterEachAction) {
+  struct Case {
+    const char* name;
+    bool ready;
+    bool import;  // else the resources are rebuilt
+    bool soundBefore;
+    bool soundAfter;
+  };
+  const Case cases[] = {
+      {"rebuild while ready", true, false, true, true},
+      {"rebuild while not ready", false, false, true, true},
+      {"rebuild turning sound off", true, false, true, false},
+      {"import while ready turning sound on", true, true, false, true},
+      {"import while ready turning sound off", true, true, true, false},
+      {"import while not ready", false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.status[1].ready = c.ready;
+    state.ui.audio.enableAudio = c.soundBefore;
+    reloadUiResources(state);
+    state.ui.audio.enableAudio = c.soundAfter;  // what the action read from the configuration
+    fake.window.clearInvalidations();
+    if (c.import) {
+      refreshUiAfterImport(state);
+    } else {
+      reloadUiResources(state);
+    }
+    EXPECT_EQ(play().state, c.ready ? WidgetState::Normal : WidgetState::Disabled);
+    EXPECT_EQ(widget(ui::kSoundWidget).imagePath,
+              dir / "eu" + (c.soundAfter ? ui::kSoundImagePath : ui::kSoundOffImagePath));
+    if (c.import) {  // the sound widget is repainted
+      const auto rects = fake.window.rectInvalidations();
+      const platform::Rect sound = widget(ui::kSoundWidget).rect;
+      EXPECT_NE(std::find(rects.begin(), rects.end(), sound), rects.end());
+    }
   }
 }
 

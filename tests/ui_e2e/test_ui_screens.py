@@ -6,8 +6,8 @@ import shutil
 import tempfile
 import unittest
 
-from ui_harness import (DISABLED, HOVER, NORMAL, OPTIONS_ON_COLOURS, PRESSED, STATE_COLOURS,
-                        Launcher, SessionTestCase, TestSite, is_orange, wait_until)
+from ui_harness import (BUTTON_COLOURS, DISABLED, HOVER, NORMAL, OPTIONS_ON_COLOURS, PRESSED,
+                        STATE_COLOURS, Launcher, SessionTestCase, TestSite, is_orange, wait_until)
 
 BAR_Y = 268  # a row through the progress track (261..275)
 PLAY_PIXEL = (320, 229)
@@ -69,15 +69,15 @@ class UiScreensTest(SessionTestCase):
     def test_hover_and_pressed_frames_and_release_outside(self):
         launcher = self.start()
         launcher.move(*SIGN_UP_PIXEL)
-        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[HOVER]),
-                         STATE_COLOURS[HOVER])
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == BUTTON_COLOURS[HOVER]),
+                         BUTTON_COLOURS[HOVER])
         launcher.down()
-        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[PRESSED]),
-                         STATE_COLOURS[PRESSED])
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == BUTTON_COLOURS[PRESSED]),
+                         BUTTON_COLOURS[PRESSED])
         # Leaving while pressed shows the Normal frame; releasing outside does nothing.
         launcher.move(250, 150)
-        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == STATE_COLOURS[NORMAL]),
-                         STATE_COLOURS[NORMAL])
+        self.assertEqual(launcher.wait_pixel(*SIGN_UP_PIXEL, lambda c: c == BUTTON_COLOURS[NORMAL]),
+                         BUTTON_COLOURS[NORMAL])
         launcher.up()
         # Coming back and clicking opens the page of the current server.
         launcher.click(*SIGN_UP_PIXEL)
@@ -96,7 +96,7 @@ class UiScreensTest(SessionTestCase):
         self.assertEqual(launcher.pixel(60, 250, image), (0, 0, 0), "tab column")
         self.assertEqual(launcher.pixel(173, 250, image), (0xFF, 0x98, 0x00), "separator")
         self.assertEqual(launcher.pixel(15, 15, image), OPTIONS_ON_COLOURS[NORMAL], "options_on.png")
-        self.assertEqual(launcher.pixel(56, 58, image), STATE_COLOURS[NORMAL], "System tab button")
+        self.assertEqual(launcher.pixel(56, 58, image), BUTTON_COLOURS[NORMAL], "System tab button")
         # Closing the panel brings Play back and the plain options picture.
         launcher.click(20, 20)
         launcher.move(250, 150)

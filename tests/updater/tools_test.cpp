@@ -37,11 +37,32 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-// The status lines without the timing-dependent download texts.
+// The status lines without the timing-dependent download texts and summary.
 std::vector<std::string> statusLines(const std::string& output) {
   std::vector<std::string> out;
   for (const auto& line : lines(output)) {
-    if (line.rfind("Downloading: ", 0) != 0) out.push_back(line);
+    if (line.rfind("Downloading: ", 0) != 0 && line.rfind("Summary: ", 0) != 0) out.push_back(line);
+  }
+  return out;
+}
+
+// The summary line of a kvupdate run (its last line) with the time taken
+// written as "T".
+std::string summaryOf(const std::string& output) {
+  const auto all = lines(output);
+  if (all.empty() || all.back().rfind("Summary: ", 0) != 0) return "<no summary>";
+  std::string line = all.back();
+  const std::size_t in = line.find(" in ");
+  const std::size_t comma = line.find(", ", in);
+  if (in != std::string::npos && comma != std::string::npos) line.replace(in + 4, comma - in - 4, "T");
+  return line;
+}
+
+// What kvpublish printed, without the timed lines of its steps.
+std::vector<std::string> publishSummary(const std::string& output) {
+  std::vector<std::string> out;
+  for (const auto& line : lines(output)) {
+    if (line.rfind("hashing: ", 0) != 0 && line.rfind("comparing and copying: ", 0) != 0) out.push_back(line);
   }
   return out;
 }
@@ -79,7 +100,14 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   makeClient(1, "eu");
   const ProcessResult published = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   ASSERT_EQ(published.exitCode, 0) << published.errors;
-  EXPECT_EQ(published.output, "eu: 3 files, 3 copied, manifest updated\n");
+  const auto summary = publishSummary(published.output);
+  ASSERT_EQ(summary.size(), 3u) << published.output;
+  EXPECT_EQ(summary[0].rfind("eu: 3 files (", 0), 0u) << summary[0];
+  EXPECT_NE(summary[0].find(", 3 copied ("), std::string::npos) << summary[0];
+  EXPECT_EQ(summary[1], "first manifest of this server: 3 added");
+  EXPECT_EQ(summary[2], "version text set to \"KVLauncher Version 0.29\"");
+  EXPECT_NE(published.output.find("hashing: 3 files, "), std::string::npos) << published.output;
+  EXPECT_NE(published.errors.find("kvpublish: warning: no \"oldlibs.zip\""), std::string::npos) << published.errors;
   EXPECT_EQ(readFile(sandbox_.site() + "/download/updater.php"), "KVLauncher Version 0.29");
 
   NginxServer nginx;
@@ -91,20 +119,25 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(first.exitCode, 0) << first.output << first.errors;
   EXPECT_EQ(statusLines(first.output), (std::vector<std::string>{"Checking updates...", "Client is ready to play"}));
   EXPECT_EQ(first.errors, "");
+  EXPECT_EQ(summaryOf(first.output).rfind("Summary: eu: 3 files fetched (", 0), 0u) << first.output;
+  EXPECT_NE(summaryOf(first.output).find(" in T, client ready"), std::string::npos) << first.output;
   expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
   EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/" + headlessBuild() + ".exe"), "exe eu");
 
   nginx.clearRequests();
   const ProcessResult second = update(sandbox_.install());
   EXPECT_EQ(second.exitCode, 0);
-  EXPECT_EQ(second.output, "Client is ready to play\n");
+  EXPECT_EQ(statusLines(second.output), std::vector<std::string>{"Client is ready to play"});
+  EXPECT_EQ(summaryOf(second.output), "Summary: eu: 0 files fetched (0 B) in T, client ready");
   EXPECT_EQ(requestPaths(nginx.requests()),
             (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
 
   // Nothing published for the other server: no stamp, an error, exit 1.
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
   EXPECT_EQ(us.exitCode, 1);
-  EXPECT_EQ(us.output, "The updater is being prepared for download\n");
+  EXPECT_EQ(us.output.substr(0, us.output.find('\n') + 1), "The updater is being prepared for download\n");
+  EXPECT_EQ(summaryOf(us.output),
+            "Summary: us: 0 files fetched (0 B) in T, not ready: The updater is being prepared for download");
   EXPECT_EQ(us.errors, "kvupdate: HTTP status code: 404\n");
 
   // A newer launcher on the site.
@@ -114,7 +147,7 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
             0);
   const ProcessResult outdated = update(sandbox_.install());
   EXPECT_EQ(outdated.exitCode, 1);
-  EXPECT_EQ(outdated.output, "Download the new version of KVLauncher\n");
+  EXPECT_EQ(statusLines(outdated.output), std::vector<std::string>{"Download the new version of KVLauncher"});
 }
 
 TEST_F(Tools, MisuseExitsWithTwo) {
@@ -161,10 +194,11 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
                                                              "Connection failed (a.pak), retrying... (1/3)",
                                                              "Connection failed (a.pak), retrying... (2/3)",
                                                              "Connection failed (a.pak) after 3 attempts"}));
+  // Each failure line names the file and the reason, as the log does.
   EXPECT_EQ(r.errors,
-            "HTTP Error: Download failed. HTTP response code: 404\n"
-            "HTTP Error: Download failed. HTTP response code: 404\n"
-            "HTTP Error: Download failed. HTTP response code: 404\n");
+            "HTTP Error: eu/a.pak: HTTP status code: 404\n"
+            "HTTP Error: eu/a.pak: HTTP status code: 404\n"
+            "HTTP Error: eu/a.pak: HTTP status code: 404\n");
 }
 
 // Which server a settings file selects.
@@ -289,9 +323,9 @@ TEST_F(Tools, UnwritableServerFolder) {
                                                              "Connection failed (a.pak), retrying... (1/3)",
                                                              "Connection failed (a.pak), retrying... (2/3)",
                                                              "Connection failed (a.pak) after 3 attempts"}));
-  EXPECT_EQ(r.errors, "Error: Cannot open file for writing.\n"
-                      "Error: Cannot open file for writing.\n"
-                      "Error: Cannot open file for writing.\n");
+  EXPECT_EQ(r.errors, "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n"
+                      "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n"
+                      "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n");
   EXPECT_FALSE(exists(folder + "/curl_download.log"));
   EXPECT_TRUE(snapshotTree(folder + "/eu").empty());
 }

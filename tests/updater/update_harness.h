@@ -33,7 +33,8 @@ class RecordingDialogs : public platform::Dialogs {
  public:
   platform::MessageAnswer messageBox(platform::MessageOwner owner, const std::string& text, const std::string& title,
                                      platform::MessageButtons buttons, platform::MessageIcon icon) override;
-  platform::ChosenPath chooseSaveFile(const std::string&, const std::string&, const std::string&) override {
+  platform::ChosenPath chooseSaveFile(const std::string&, const std::string&, const std::string&,
+                                      const std::string&) override {
     return std::nullopt;
   }
   platform::ChosenPath chooseOpenFile(const std::string&, const std::string&, const std::string&) override {

@@ -142,6 +142,12 @@ bool writeBackground(const std::string& folder, ArtLabel label, std::string& err
     cairo_arc(cr, 90 + i * 85, 140 + (i % 2) * 20, 30 + i * 6, 0, 2 * M_PI);
     cairo_fill(cr);
   }
+  setRgb(cr, kStatusBandColour);
+  cairo_rectangle(cr, kStatusBand[0], kStatusBand[1], kStatusBand[2], kStatusBand[3]);
+  cairo_fill(cr);
+  setRgb(cr, kBottomBandColour);
+  cairo_rectangle(cr, 0, kBottomBandTop, 518, 324 - kBottomBandTop);
+  cairo_fill(cr);
   cairo_destroy(cr);
   const bool ok = writeSurface(s, folder + ui::kBackgroundPath, error);
   cairo_surface_destroy(s);
@@ -163,7 +169,7 @@ std::vector<PictureSpec> pictureSpecs() {
       {ui::kSoundImagePath, 32, 32, kSpeaker, kStateColours},
       {ui::kSoundOffImagePath, 32, 32, kSpeakerOff, kSoundOffColours},
       {ui::kBigButtonImagePath, 188, 71, kNone, kStateColours},
-      {ui::kButtonImagePath, 115, 29, kNone, kStateColours},
+      {ui::kButtonImagePath, 115, 29, kNone, kButtonColours},
       {ui::kSignUpIconPath, 24, 24, kPen, kStateColours},
       {ui::kWebsiteIconPath, 24, 24, kGlobe, kStateColours},
   };

@@ -3,6 +3,8 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -85,6 +87,54 @@ TEST_F(DemoArtTest, BackgroundDiffersPerServer) {
   EXPECT_EQ(eu.at(0, 0), backgroundColour(ArtLabel::EU));
   EXPECT_EQ(us.at(0, 0), backgroundColour(ArtLabel::US));
   EXPECT_NE(eu.at(0, 0), us.at(0, 0));
+}
+
+// The contrast ratio of two opaque 0xRRGGBB colours, as accessibility
+// guidelines define it (1 to 21).
+double contrast(std::uint32_t a, std::uint32_t b) {
+  const auto luminance = [](std::uint32_t c) {
+    double sum = 0;
+    const double weights[3] = {0.2126, 0.7152, 0.0722};
+    for (int i = 0; i < 3; ++i) {
+      const double v = ((c >> (16 - 8 * i)) & 0xFF) / 255.0;
+      sum += weights[i] * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+    }
+    return sum;
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Every text colour the launcher draws on the art reads at 4.5 : 1 or better
+// on the pixels under it, for both servers' art.
+TEST_F(DemoArtTest, TextColoursReadOnWhatLiesUnderThem) {
+  const auto& table = ui::widgetTable();
+  struct Case {
+    const char* what;
+    std::string picture;
+    int x, y;
+    std::uint32_t text;
+  };
+  for (const char* server : {"eu", "us"}) {
+    const std::string images = *dir / (std::string(server) + "/data/images/");
+    const Case cases[] = {
+        {"status line, left", "updater.png", 16, 283, 0x000000},
+        {"status line, right", "updater.png", 307, 299, 0x000000},
+        {"bottom line", "updater.png", 260, 312, 0x787878},
+        {"bottom line, left end", "updater.png", 6, 320, 0x787878},
+        {"Play", "big_button.png", 188 + 94, 35, table[ui::kPlayWidget].labelColour & 0xFFFFFF},
+        {"Play disabled", "big_button.png", 94, 35,
+         ui::labelColourFor(table[ui::kPlayWidget].labelColour, ui::WidgetState::Disabled) & 0xFFFFFF},
+        {"Sign up", "button.png", 115 + 57, 14, table[ui::kSignUpWidget].labelColour & 0xFFFFFF},
+        {"System tab", "button.png", 115 + 57, 14, table[ui::kSystemTabWidget].labelColour & 0xFFFFFF},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(server) + ": " + c.what);
+      Png png(images + c.picture);
+      ASSERT_GT(png.width, c.x);
+      EXPECT_GE(contrast(c.text, png.at(c.x, c.y)), 4.5);
+    }
+  }
 }
 
 TEST_F(DemoArtTest, FontAndSounds) {

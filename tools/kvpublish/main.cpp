@@ -1,10 +1,14 @@
 // kvpublish: writes the download site of one server from a client folder.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "publish.h"
 #include "publish_arguments.h"
+#include "publish_progress.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -21,13 +25,24 @@ int main(int argc, char** argv) {
     case kv::tools::ParseOutcome::Run:
       break;
   }
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  winsize size{};
+  const int columns = terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  kv::tools::ConsoleProgress progress(stdout, terminal, columns);
+
+  kv::tools::PublishRequest request{parsed.serverFolder, parsed.versionText, parsed.clientDir, parsed.siteDir};
+  request.strict = parsed.strict;
+  request.prune = parsed.prune;
+  request.dryRun = parsed.dryRun;
+  request.progress = &progress;
   kv::tools::PublishReport report;
-  const bool ok = kv::tools::publishClient(
-      {parsed.serverFolder, parsed.versionText, parsed.clientDir, parsed.siteDir}, report);
+  const bool ok = kv::tools::publishClient(request, report);
+  std::fflush(stdout);
   for (const auto& warning : report.warnings) std::fprintf(stderr, "kvpublish: warning: %s\n", warning.c_str());
   for (const auto& problem : report.problems) std::fprintf(stderr, "kvpublish: error: %s\n", problem.c_str());
   if (!ok) return 1;
-  std::printf("%s: %zu files, %zu copied, manifest %s\n", parsed.serverFolder.c_str(), report.fileCount,
-              report.filesCopied, report.manifestChanged ? "updated" : "unchanged");
+  for (const auto& line : kv::tools::summaryLines(request, report, parsed.verbose)) {
+    std::printf("%s\n", line.c_str());
+  }
   return 0;
 }

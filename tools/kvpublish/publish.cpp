@@ -5,19 +5,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "archive_check.h"
+#include "figures.h"
 #include "file_hash.h"
+#include "publish_progress.h"
 #include "quoted_name.h"
+#include "release_check.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 #include "updater/manifest.h"
@@ -31,6 +38,7 @@ namespace {
 struct ClientFile {
   std::string path;      // manifest path
   std::string fullPath;  // where it is in the client folder
+  std::int64_t size = 0;  // as listed; the hash tells the size published
 };
 
 // Whether text is valid UTF-8 (the manifest is JSON, which carries only that).
@@ -76,6 +84,10 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
       problems.push_back(quotedName(rel) + " is a path the launcher refuses");
       continue;
     }
+    if (const std::string problem = windowsNameProblem(rel); !problem.empty()) {
+      problems.push_back(quotedName(rel) + " " + problem);
+      continue;
+    }
     // The quick-form manifest is written into the same folder after the
     // files; writing it removes the leftover temporaries beside it.
     if (rel == updater::kQuickManifestEndpoint) {
@@ -86,19 +98,49 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
       problems.push_back(quotedName(rel) + " would be removed as a leftover when the manifest is written");
       continue;
     }
-    files.push_back({rel, full.string()});
+    const auto size = it->file_size(ec);
+    if (ec) break;
+    files.push_back({rel, full.string(), static_cast<std::int64_t>(size)});
   }
   if (ec) problems.push_back("cannot list " + quotedName(clientDir) + ": " + ec.message());
   std::sort(files.begin(), files.end(), [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
   return files;
 }
 
-bool sameFile(const std::string& path, const updater::ManifestEntry& entry) {
+// Tells progress the bytes of one file as they are read, never more than the
+// file's size however often it is read (a site copy checked, then copied and
+// checked again).
+class FileMeter {
+ public:
+  FileMeter(PublishProgress* progress, std::int64_t size) : progress_(progress), size_(size) {}
+  void add(std::int64_t bytes) {
+    const std::int64_t now = std::min(size_, seen_ += bytes);
+    if (progress_ != nullptr && now > reported_) progress_->advance(0, now - reported_);
+    reported_ = std::max(reported_, now);
+  }
+  // The file is done: the rest of its bytes and the file itself.
+  void finish() {
+    if (progress_ != nullptr) progress_->advance(1, size_ - reported_);
+    reported_ = size_;
+  }
+  std::function<void(std::int64_t)> callback() {
+    return [this](std::int64_t bytes) { add(bytes); };
+  }
+
+ private:
+  PublishProgress* progress_;
+  std::int64_t size_;
+  std::int64_t seen_ = 0;
+  std::int64_t reported_ = 0;
+};
+
+bool sameFile(const std::string& path, const updater::ManifestEntry& entry, FileMeter* meter = nullptr) {
   struct stat st{};
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != entry.size) return false;
   std::string digest, error;
   std::int64_t size = 0;
-  return hashFile(path, digest, size, error) && digest == entry.hash && size == entry.size;
+  return hashFile(path, digest, size, error, meter != nullptr ? meter->callback() : nullptr) &&
+         digest == entry.hash && size == entry.size;
 }
 
 // Creates the missing folders of dir, each readable and enterable by
@@ -116,11 +158,12 @@ void makePublicFolders(const fs::path& dir, std::error_code& ec) {
   }
 }
 
-// Copies source to target through a temporary file in target's folder. The
-// copy must hold what the manifest says (a client file that changed while
-// it was published is not put in place).
-bool copyFileAtomically(const std::string& source, const std::string& target, const updater::ManifestEntry& entry,
-                        std::string& error) {
+// Copies source into a fresh temporary file in target's folder and answers
+// its name in temp; renaming it over target is left to the caller, once the
+// copies are on the disk. The copy must hold what the manifest says (a
+// client file that changed while it was published is not staged).
+bool stageCopy(const std::string& source, const std::string& target, const updater::ManifestEntry& entry,
+               FileMeter& meter, std::string& temp, std::string& error) {
   std::error_code ec;
   makePublicFolders(fs::path(target).parent_path(), ec);
   if (ec) {
@@ -137,31 +180,46 @@ bool copyFileAtomically(const std::string& source, const std::string& target, co
     return false;
   }
   ::close(reserved);
-  const std::string temp(name.data());
+  temp = name.data();
   fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+  // Whatever the client file allows, the site serves it to everybody.
   if (!ec) {
-    const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      (void)::fsync(fd);
-      ::close(fd);
-    }
-    // Whatever the client file allows, the site serves it to everybody.
     fs::permissions(temp,
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
                     ec);
-    if (!ec && !sameFile(temp, entry)) {
-      error = quotedName(source) + " changed while it was published";
-      fs::remove(temp, ec);
-      return false;
-    }
-    if (!ec) fs::rename(temp, target, ec);
   }
-  if (ec) {
+  if (!ec && !sameFile(temp, entry, &meter)) {
+    error = quotedName(source) + " changed while it was published";
+  } else if (ec) {
     error = "cannot write " + quotedName(target) + ": " + ec.message();
-    fs::remove(temp, ec);
-    return false;
+  } else {
+    return true;
   }
-  return true;
+  fs::remove(temp, ec);
+  temp.clear();
+  return false;
+}
+
+// Puts the staged copies in place: first one flush of the file system that
+// holds them (cheaper than one per file, and no copy is renamed before its
+// bytes are on the disk), then the renames. On failure the copies not yet
+// renamed are removed.
+bool placeStagedCopies(const std::string& serverDir, const std::vector<std::pair<std::string, std::string>>& staged,
+                       std::string& error) {
+  if (staged.empty()) return true;
+  const int dir = ::open(serverDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || ::syncfs(dir) != 0) error = "cannot flush " + quotedName(serverDir) + ": " + std::strerror(errno);
+  if (dir >= 0) ::close(dir);
+  std::error_code ec;
+  for (const auto& [temp, target] : staged) {
+    if (error.empty()) {
+      fs::rename(temp, target, ec);
+      if (!ec) continue;
+      error = "cannot write " + quotedName(target) + ": " + ec.message();
+    }
+    fs::remove(temp, ec);
+  }
+  return error.empty();
 }
 
 std::string readWhole(const std::string& path, bool& exists) {
@@ -175,11 +233,13 @@ std::string readWhole(const std::string& path, bool& exists) {
 // Replaces path with content unless it already holds exactly that. A file
 // that was replaced gets a modification time later than the old one, so its
 // Last-Modified stamp changes even within the same second. Sets changed.
-bool writeIfChanged(const std::string& path, const std::string& content, bool& changed, std::string& error) {
+// On a dry run only tells whether it would.
+bool writeIfChanged(const std::string& path, const std::string& content, bool dryRun, bool& changed,
+                    std::string& error) {
   bool exists = false;
   const std::string old = readWhole(path, exists);
   changed = !exists || old != content;
-  if (!changed) return true;
+  if (!changed || dryRun) return true;
   struct stat before{};
   const bool hadOld = exists && ::stat(path.c_str(), &before) == 0;
   std::error_code ec;
@@ -239,6 +299,98 @@ void warnCaseVariants(const std::vector<std::string>& paths, std::vector<std::st
   }
 }
 
+// Runs work(i) for every i below count on up to threads threads; stops
+// handing out indexes once a call answered false.
+void forEachIndex(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& work) {
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  const auto loop = [&] {
+    for (std::size_t i = next++; i < count && !failed.load(); i = next++) {
+      if (!work(i)) failed = true;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(loop);
+  loop();
+  for (auto& helper : helpers) helper.join();
+}
+
+unsigned threadsFor(const PublishRequest& request, std::size_t files) {
+  if (request.threads > 0) return request.threads;
+  // Each thread pays off only with a good number of files to share.
+  if (files < 16) return 1;
+  return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+}
+
+// The errors of a parallel step, in file order.
+void collectErrors(const std::vector<std::string>& errors, std::vector<std::string>& problems) {
+  for (const auto& error : errors) {
+    if (!error.empty()) problems.push_back(error);
+  }
+}
+
+class Step {
+ public:
+  Step(PublishProgress* progress, const std::string& name, std::size_t files, std::int64_t bytes)
+      : progress_(progress) {
+    if (progress_ != nullptr) progress_->beginStep(name, files, bytes);
+  }
+  ~Step() {
+    if (progress_ != nullptr) progress_->endStep();
+  }
+  Step(const Step&) = delete;
+  Step& operator=(const Step&) = delete;
+
+ private:
+  PublishProgress* progress_;
+};
+
+// The site files below serverDir that neither the manifest lists nor are the
+// manifests themselves, in path order.
+std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const updater::ManifestMap& manifest,
+                                           std::vector<std::string>& problems) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  if (!fs::is_directory(serverDir, ec)) return out;
+  fs::recursive_directory_iterator it(serverDir, fs::directory_options::none, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string rel = it->path().lexically_relative(serverDir).generic_string();
+    const auto status = it->symlink_status(ec);
+    if (ec) break;
+    if (fs::is_directory(status)) continue;
+    if (rel == updater::kFullManifestEndpoint || rel == updater::kQuickManifestEndpoint) continue;
+    if (manifest.count(rel) == 0) out.push_back(rel);
+  }
+  if (ec) problems.push_back("cannot list " + quotedName(serverDir) + ": " + ec.message());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Removes the given files below serverDir, then the folders that emptied.
+bool pruneSite(const std::string& serverDir, const std::vector<std::string>& paths,
+               std::vector<std::string>& problems) {
+  std::set<fs::path> folders;
+  for (const auto& path : paths) {
+    const fs::path full = fs::path(serverDir) / path;
+    std::error_code ec;
+    fs::remove(full, ec);
+    if (ec) {
+      problems.push_back("cannot remove " + quotedName(full.string()) + ": " + ec.message());
+      return false;
+    }
+    for (fs::path folder = full.parent_path(); folder != fs::path(serverDir) && !folder.empty();
+         folder = folder.parent_path()) {
+      folders.insert(folder);
+    }
+  }
+  // Deepest first; a folder that still holds something stays.
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    std::error_code ec;
+    if (fs::is_empty(*it, ec) && !ec) fs::remove(*it, ec);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool publishClient(const PublishRequest& request, PublishReport& report) {
@@ -254,28 +406,49 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   const std::vector<ClientFile> files = listClient(request.clientDir, report.problems);
   if (!report.problems.empty()) return false;
 
-  updater::ManifestMap manifest;
-  std::vector<std::string> paths;
-  for (const auto& file : files) {
-    updater::ManifestEntry entry;
-    entry.path = file.path;
-    std::string error;
-    if (!hashFile(file.fullPath, entry.hash, entry.size, error)) {
-      report.problems.push_back("cannot read " + quotedName(file.path) + ": " + error);
-      continue;
-    }
-    manifest[file.path] = entry;
-    paths.push_back(file.path);
+  std::int64_t listedBytes = 0;
+  for (const auto& file : files) listedBytes += file.size;
+  const unsigned threads = threadsFor(request, files.size());
+  std::vector<updater::ManifestEntry> entries(files.size());
+  {
+    std::vector<std::string> errors(files.size());
+    Step step(request.progress, "hashing", files.size(), listedBytes);
+    forEachIndex(files.size(), threads, [&](std::size_t i) {
+      FileMeter meter(request.progress, files[i].size);
+      entries[i].path = files[i].path;
+      std::string error;
+      if (!hashFile(files[i].fullPath, entries[i].hash, entries[i].size, error, meter.callback())) {
+        errors[i] = "cannot read " + quotedName(files[i].path) + ": " + error;
+        return false;
+      }
+      meter.finish();
+      return true;
+    });
+    collectErrors(errors, report.problems);
   }
   if (!report.problems.empty()) return false;
+
+  updater::ManifestMap manifest;
+  std::vector<std::string> paths;
+  for (const auto& entry : entries) {
+    manifest[entry.path] = entry;
+    paths.push_back(entry.path);
+    report.totalBytes += entry.size;
+  }
   report.fileCount = manifest.size();
 
+  report.warnings = releaseWarnings(paths);
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
     if (!isUnpackedArchive(file.path)) continue;
     for (const auto& problem : checkArchive(file.fullPath, file.path)) {
       report.warnings.push_back(quotedName(file.path) + ": " + problem);
     }
+  }
+  if (request.strict && !report.warnings.empty()) {
+    report.problems = std::move(report.warnings);
+    report.warnings.clear();
+    return false;
   }
 
   const std::string document = updater::serializeManifest(manifest);
@@ -289,32 +462,123 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
 
   const std::string downloadDir = updater::joinPath(request.siteDir, "download");
   const std::string serverDir = updater::joinPath(downloadDir, request.serverFolder);
-  for (const auto& file : files) {
-    const std::string target = updater::joinPath(serverDir, file.path);
-    if (sameFile(target, manifest.at(file.path))) continue;
+  updater::ManifestMap previous;
+  if (updater::readLocalManifest(serverDir, previous)) {
+    report.hadPreviousManifest = fs::exists(updater::joinPath(serverDir, updater::kFullManifestEndpoint));
+  } else {
+    previous.clear();
+    report.warnings.push_back("the previous manifest of " + quotedName(request.serverFolder) +
+                              " cannot be read: every file counts as added");
+  }
+  for (const auto& [path, entry] : manifest) {
+    const auto old = previous.find(path);
+    if (old == previous.end()) {
+      report.added.push_back(path);
+    } else if (old->second.hash != entry.hash || old->second.size != entry.size) {
+      report.changed.push_back(path);
+    }
+  }
+  for (const auto& [path, entry] : previous) {
+    if (manifest.count(path) == 0) report.removed.push_back(path);
+  }
+
+  {
+    std::vector<std::string> errors(files.size());
+    std::vector<std::string> staged(files.size());  // temporary copies, by file
+    std::vector<char> copied(files.size(), 0);
+    Step step(request.progress, request.dryRun ? "comparing" : "comparing and copying", files.size(),
+              report.totalBytes);
+    forEachIndex(files.size(), threads, [&](std::size_t i) {
+      const updater::ManifestEntry& entry = entries[i];
+      FileMeter meter(request.progress, entry.size);
+      const std::string target = updater::joinPath(serverDir, entry.path);
+      if (!sameFile(target, entry, &meter)) {
+        copied[i] = 1;
+        if (!request.dryRun && !stageCopy(files[i].fullPath, target, entry, meter, staged[i], errors[i])) return false;
+      }
+      meter.finish();
+      return true;
+    });
+    collectErrors(errors, report.problems);
+    std::vector<std::pair<std::string, std::string>> placements;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!staged[i].empty()) placements.emplace_back(staged[i], updater::joinPath(serverDir, entries[i].path));
+    }
+    if (!report.problems.empty()) {
+      std::error_code ec;
+      for (const auto& placement : placements) fs::remove(placement.first, ec);
+      return false;
+    }
     std::string error;
-    if (!copyFileAtomically(file.fullPath, target, manifest.at(file.path), error)) {
+    if (!placeStagedCopies(serverDir, placements, error)) {
       report.problems.push_back(error);
       return false;
     }
-    ++report.filesCopied;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (copied[i] == 0) continue;
+      ++report.filesCopied;
+      report.bytesCopied += entries[i].size;
+    }
   }
+  if (!report.problems.empty()) return false;
 
   bool fullChanged = false;
   bool quickChanged = false;
-  bool versionChanged = false;
   std::string error;
   // The quick form carries the stamp the launcher checks first, so it goes last.
-  if (!writeIfChanged(updater::joinPath(serverDir, updater::kFullManifestEndpoint), document, fullChanged, error) ||
-      !writeIfChanged(updater::joinPath(serverDir, updater::kQuickManifestEndpoint), document, quickChanged,
-                      error) ||
+  if (!writeIfChanged(updater::joinPath(serverDir, updater::kFullManifestEndpoint), document, request.dryRun,
+                      fullChanged, error) ||
+      !writeIfChanged(updater::joinPath(serverDir, updater::kQuickManifestEndpoint), document, request.dryRun,
+                      quickChanged, error) ||
       !writeIfChanged(updater::joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
-                      versionChanged, error)) {
+                      request.dryRun, report.versionChanged, error)) {
     report.problems.push_back(error);
     return false;
   }
   report.manifestChanged = fullChanged || quickChanged;
+
+  // Only once the new manifests are in place: a player who read the old one
+  // a moment ago still finds every file it lists until then.
+  if (request.prune) {
+    report.pruned = unlistedSiteFiles(serverDir, manifest, report.problems);
+    if (!report.problems.empty()) return false;
+    if (!request.dryRun && !pruneSite(serverDir, report.pruned, report.problems)) return false;
+  }
   return true;
+}
+
+std::vector<std::string> summaryLines(const PublishRequest& request, const PublishReport& report, bool verbose) {
+  const std::string would = request.dryRun ? "would be " : "";
+  std::vector<std::string> lines;
+  lines.push_back(request.serverFolder + ": " + std::to_string(report.fileCount) + " files (" +
+                  byteText(report.totalBytes) + "), " + std::to_string(report.filesCopied) + " " +
+                  (request.dryRun ? "to copy" : "copied") + " (" + byteText(report.bytesCopied) + "), manifest " +
+                  (report.manifestChanged ? would + "updated" : std::string("unchanged")) +
+                  (request.dryRun ? " (dry run: nothing written)" : ""));
+  if (report.hadPreviousManifest) {
+    lines.push_back("since the previous manifest: " + std::to_string(report.added.size()) + " added, " +
+                    std::to_string(report.changed.size()) + " changed, " + std::to_string(report.removed.size()) +
+                    " removed");
+  } else {
+    lines.push_back("first manifest of this server: " + std::to_string(report.added.size()) + " added");
+  }
+  if (report.versionChanged) lines.push_back("version text " + would + "set to " + quotedName(request.versionText));
+  if (request.prune) {
+    lines.push_back(std::to_string(report.pruned.size()) + " unlisted site files " +
+                    (request.dryRun ? "would be pruned" : "pruned"));
+  } else if (!report.removed.empty()) {
+    lines.push_back("the removed files stay on the site; --prune removes them");
+  }
+  if (verbose) {
+    const auto list = [&lines](const char* mark, const std::vector<std::string>& paths) {
+      for (const auto& path : paths) lines.push_back(std::string("  ") + mark + " " + quotedName(path));
+    };
+    list("added  ", report.added);
+    list("changed", report.changed);
+    list("removed", report.removed);
+    list("pruned ", report.pruned);
+  }
+  return lines;
 }
 
 }  // namespace kv::tools

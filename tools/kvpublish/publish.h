@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace kv::tools {
+
+class PublishProgress;
 
 // What to publish and where.
 struct PublishRequest {
@@ -12,15 +15,28 @@ struct PublishRequest {
   std::string versionText;   // written to download/updater.php as it is
   std::string clientDir;     // the client installation to publish
   std::string siteDir;       // the site root; download/ is written below it
+  bool strict = false;       // warnings about the release refuse it
+  bool prune = false;        // remove the site files the new manifest does not list
+  bool dryRun = false;       // check and compare only; write and remove nothing
+  PublishProgress* progress = nullptr;  // told how hashing and copying advance; may be null
+  unsigned threads = 0;                 // hashing threads; 0 picks by the number of files
 };
 
-// What a publication found and did.
+// What a publication found and did (on a dry run: would do).
 struct PublishReport {
   std::vector<std::string> problems;  // why nothing (or not everything) was published
-  std::vector<std::string> warnings;  // archives the launcher could not unpack, case clashes
+  std::vector<std::string> warnings;  // what players may miss, archives the launcher could not unpack, case clashes
   std::size_t fileCount = 0;          // files in the manifest
+  std::int64_t totalBytes = 0;        // their sizes
   std::size_t filesCopied = 0;        // files whose site copy was new or changed
+  std::int64_t bytesCopied = 0;
   bool manifestChanged = false;       // the manifests were rewritten (new stamp)
+  bool versionChanged = false;        // download/updater.php got another text
+  bool hadPreviousManifest = false;   // the server had a readable manifest before
+  // Since the server's previous manifest, in path order.
+  std::vector<std::string> added, changed, removed;
+  // Site files that --prune removed, in path order.
+  std::vector<std::string> pruned;
 };
 
 // Publishes the client in request.clientDir for one server: every regular
@@ -29,14 +45,22 @@ struct PublishReport {
 // are written there, and siteDir/download/updater.php gets the version text
 // without a line end. Every file is written beside its old copy and renamed
 // over it, files before manifests, so a site that is being served never shows
-// a manifest whose files are missing. Unchanged files and manifests are left
-// as they are, so an unchanged manifest keeps its Last-Modified stamp; a
-// changed one always gets a newer file time than the old one.
+// a manifest whose files are missing; pruning comes last for the same
+// reason. Unchanged files and manifests are left as they are, so an
+// unchanged manifest keeps its Last-Modified stamp; a changed one always gets
+// a newer file time than the old one.
 // Refuses (false, nothing written) when the client folder holds a path the
-// launcher would refuse, a symbolic link or a special file. Archives the
-// launcher could not unpack and paths that differ only in case only produce
-// warnings. False also when writing
-// failed; problems says why.
+// launcher would refuse or the Windows program could not create, a symbolic
+// link or a special file, or, when strict, when there are warnings.
+// Warnings: a release that lacks what players need (see releaseWarnings),
+// archives the launcher could not unpack and paths that differ only in case.
+// False also when writing failed; problems says why.
 [[nodiscard]] bool publishClient(const PublishRequest& request, PublishReport& report);
+
+// The summary printed after a publication: the counts of files, copies and
+// changes since the previous manifest, whether the manifests and the version
+// text changed, what was pruned; with verbose also every added, changed,
+// removed and pruned path.
+std::vector<std::string> summaryLines(const PublishRequest& request, const PublishReport& report, bool verbose);
 
 }  // namespace kv::tools

@@ -32,6 +32,12 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
       } else {
         parsed.versionText = value;
       }
+    } else if (!optionsEnded && (arg == "--strict" || arg == "--prune" || arg == "--dry-run" || arg == "--verbose")) {
+      bool& flag = arg == "--strict" ? parsed.strict
+                   : arg == "--prune" ? parsed.prune
+                   : arg == "--dry-run" ? parsed.dryRun
+                                        : parsed.verbose;
+      flag = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return ParseOutcome::Misuse;
@@ -58,9 +64,14 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
 }
 
 const char* publishUsage() {
-  return "usage: kvpublish --server eu|us [--version-text TEXT] CLIENT_DIR SITE_DIR\n"
+  return "usage: kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune] [--dry-run] [--verbose]\n"
+         "                 CLIENT_DIR SITE_DIR\n"
          "Publishes the client in CLIENT_DIR for one server: writes SITE_DIR/download/<server>/\n"
-         "with every file, manifest.json and manifest.php, and SITE_DIR/download/updater.php.\n";
+         "with every file, manifest.json and manifest.php, and SITE_DIR/download/updater.php.\n"
+         "  --strict    refuse the release when there are warnings\n"
+         "  --prune     then remove the site files the new manifest does not list\n"
+         "  --dry-run   check and summarise only; write and remove nothing\n"
+         "  --verbose   list every added, changed, removed and pruned file\n";
 }
 
 }  // namespace kv::tools

@@ -6,12 +6,17 @@
 namespace kv::tools {
 
 // The command line of the publishing tool:
-//   kvpublish --server eu|us [--version-text TEXT] CLIENT_DIR SITE_DIR
+//   kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune]
+//             [--dry-run] [--verbose] CLIENT_DIR SITE_DIR
 struct PublishArguments {
   std::string serverFolder;  // "eu" or "us"
   std::string versionText;   // the launcher version the site announces
   std::string clientDir;
   std::string siteDir;
+  bool strict = false;   // warnings refuse the release
+  bool prune = false;    // remove the site files the new manifest does not list
+  bool dryRun = false;   // check and summarise, write nothing
+  bool verbose = false;  // list every added, changed, removed and pruned path
 };
 
 enum class ParseOutcome { Run, Help, Misuse };

@@ -38,7 +38,7 @@ TEST(PublishArguments, RejectsMisuse) {
       {"--server", "eu", "c"},
       {"--server", "eu", "c", "s", "extra"},
       {"--server", "eu", "--version-text"},
-      {"--server", "eu", "--verbose", "c", "s"},
+      {"--server", "eu", "--quiet", "c", "s"},
       {"--server", "eu", "", "s"},
   };
   for (const auto& args : cases) {

@@ -6,14 +6,22 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <sys/inotify.h>
+
 #include <ctime>
+#include <mutex>
+#include <set>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "archive_check.h"
 #include "file_hash.h"
+#include "publish_progress.h"
 #include "quoted_name.h"
 #include "support/temp_dir.h"
+#include "ui/ui_names.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -50,6 +58,18 @@ time_t mtimeOf(const std::string& path) {
   return st.st_mtim.tv_sec;
 }
 
+// The warnings other than what the release lacks (those have cases of their own).
+std::vector<std::string> otherWarnings(const PublishReport& report) {
+  std::vector<std::string> out;
+  for (const auto& warning : report.warnings) {
+    if (warning.rfind("no client build archive ", 0) != 0 && warning.rfind("no \"oldlibs.zip\"", 0) != 0 &&
+        warning.rfind("interface art missing: ", 0) != 0) {
+      out.push_back(warning);
+    }
+  }
+  return out;
+}
+
 void setMtime(const std::string& path, time_t seconds) {
   timespec times[2] = {{seconds, 0}, {seconds, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
@@ -59,7 +79,7 @@ TEST(FileHash, Sha256OfKnownTexts) {
   EXPECT_EQ(sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   TempDir dir;
-  const std::string big(3 * 1024 * 1024 + 17, 'q');  // more than one read buffer
+  const std::string big(9 * 1024 * 1024 + 17, 'q');  // more than one read buffer
   writeFile(dir / "big", big);
   std::string digest, error;
   std::int64_t size = 0;
@@ -142,7 +162,7 @@ TEST_F(PublishTest, WritesFilesManifestsAndVersion) {
   writeFile(client_ / "empty.txt", "");
   PublishReport report;
   ASSERT_TRUE(publishClient(request(), report)) << ::testing::PrintToString(report.problems);
-  EXPECT_TRUE(report.warnings.empty());
+  EXPECT_TRUE(otherWarnings(report).empty());
   EXPECT_EQ(report.fileCount, 4u);
   EXPECT_EQ(report.filesCopied, 4u);
   EXPECT_TRUE(report.manifestChanged);
@@ -195,6 +215,11 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"device name", [](const std::string& c) { writeFile(c + "/data/CON.pak", "a"); }},
       {"trailing dot", [](const std::string& c) { writeFile(c + "/x.pak.", "a"); }},
       {"not utf-8", [](const std::string& c) { writeFile(c + "/caf\xe9.pak", "a"); }},
+      {"question mark", [](const std::string& c) { writeFile(c + "/what?.pak", "a"); },
+       "\"what?.pak\" holds '?', which the Windows program cannot put in a file name"},
+      {"pipe", [](const std::string& c) { writeFile(c + "/a|b.pak", "a"); }},
+      {"double quote", [](const std::string& c) { writeFile(c + "/say\"hi\".pak", "a"); },
+       "\"say\\\"hi\\\".pak\" holds '\"', which the Windows program cannot put in a file name"},
       {"symlink", [](const std::string& c) {
          writeFile(c + "/real.pak", "a");
          ASSERT_EQ(::symlink("/etc/passwd", (c + "/link.pak").c_str()), 0);
@@ -239,8 +264,9 @@ TEST_F(PublishTest, WarnsOnlyAboutArchiveEntriesTheLauncherRefuses) {
   writeZip(client_ / "data/slip.zip", {"ok/", "../../up/"});
   PublishReport report;
   ASSERT_TRUE(publishClient(request(), report));
-  ASSERT_EQ(report.warnings.size(), 1u) << ::testing::PrintToString(report.warnings);
-  EXPECT_EQ(report.warnings[0].rfind("\"data/slip.zip\": entry \"../../up/\"", 0), 0u) << report.warnings[0];
+  const auto warnings = otherWarnings(report);
+  ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+  EXPECT_EQ(warnings[0].rfind("\"data/slip.zip\": entry \"../../up/\"", 0), 0u) << warnings[0];
   EXPECT_TRUE(exists(site_ / "download/eu/data/pack.zip"));
 }
 
@@ -251,8 +277,8 @@ TEST_F(PublishTest, WarnsAboutPathsThatDifferOnlyInCase) {
   writeFile(client_ / "data/y.pak", "alone");
   PublishReport report;
   ASSERT_TRUE(publishClient(request(), report));
-  ASSERT_EQ(report.warnings.size(), 1u) << ::testing::PrintToString(report.warnings);
-  EXPECT_EQ(report.warnings[0], "\"Data/x.pak\", \"data/X.PAK\", \"data/x.pak\": differ only in case and would "
+  ASSERT_EQ(otherWarnings(report).size(), 1u) << ::testing::PrintToString(report.warnings);
+  EXPECT_EQ(otherWarnings(report)[0], "\"Data/x.pak\", \"data/X.PAK\", \"data/x.pak\": differ only in case and would "
                                 "be one file on a system that ignores case");
   EXPECT_EQ(report.fileCount, 4u);
 }
@@ -323,6 +349,223 @@ TEST_F(PublishTest, BothServersShareOneSite) {
   ASSERT_TRUE(publishClient({"us", "KVLauncher Version 0.29", us.path(), site_.path()}, report));
   EXPECT_EQ(readFile(site_ / "download/eu/a.pak"), "eu client");
   EXPECT_EQ(readFile(site_ / "download/us/a.pak"), "us client");
+}
+
+TEST(ReleaseChecks, WarnAboutWhatPlayersNeedAndStrictRefuses) {
+  const std::vector<std::string> complete = {
+      "vdclient_dx_x64.zip", "vdclient_gl_x64.zip", "vdclient_dx_x86.zip", "vdclient_gl_x86.zip", "oldlibs.zip",
+      ui::kBackgroundPath + 1, ui::kFontPath + 1, ui::kCloseImagePath + 1, ui::kMinimizeImagePath + 1,
+      ui::kOptionsImagePath + 1, ui::kOptionsOnImagePath + 1, ui::kSoundImagePath + 1, ui::kSoundOffImagePath + 1,
+      ui::kBigButtonImagePath + 1, ui::kButtonImagePath + 1, ui::kSignUpIconPath + 1, ui::kWebsiteIconPath + 1,
+      ui::kMusicPath + 1, ui::kClickPath + 1};
+  const struct {
+    std::set<std::string> gone;  // left out of the complete release; "*": all of it
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {{}, {}},
+      {{"*"}, {"the release has no files at all"}},
+      {{"vdclient_dx_x64.zip", "vdclient_gl_x86.zip"},
+       {"no client build archive \"vdclient_dx_x64.zip\", \"vdclient_gl_x86.zip\": players of that build cannot "
+        "play"}},
+      {{"oldlibs.zip"}, {"no \"oldlibs.zip\": players whose graphics libraries fail have no fallback"}},
+      {{"data/fonts/RavidIzuz.ttf", "data/sounds/click.wav"},
+       {"interface art missing: \"data/fonts/RavidIzuz.ttf\", \"data/sounds/click.wav\""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.gone));
+    TempDir client;
+    std::filesystem::create_directories(client.path());
+    for (const auto& path : complete) {
+      if (c.gone.count(path) != 0 || c.gone.count("*") != 0) continue;
+      if (path.ends_with(".zip")) {
+        writeZip(client / path, {"entry.txt"});
+      } else {
+        writeFile(client / path, path);
+      }
+    }
+    for (const bool strict : {false, true}) {
+      TempDir site;
+      PublishRequest request{"eu", "v", client.path(), site.path()};
+      request.strict = strict;
+      PublishReport report;
+      const bool refused = strict && !c.warnings.empty();
+      EXPECT_EQ(publishClient(request, report), !refused) << ::testing::PrintToString(report.problems);
+      EXPECT_EQ(refused ? report.problems : report.warnings, c.warnings);
+      EXPECT_EQ(snapshotTree(site.path()).empty(), refused);
+    }
+  }
+}
+
+// A fake that adds up what each step is told.
+class RecordedProgress : public PublishProgress {
+ public:
+  struct Step {
+    std::size_t files = 0, filesDone = 0;
+    std::int64_t bytes = 0, bytesDone = 0;
+  };
+  void beginStep(const std::string&, std::size_t files, std::int64_t bytes) override {
+    steps.push_back({files, 0, bytes, 0});
+  }
+  void advance(std::size_t files, std::int64_t bytes) override {
+    std::lock_guard<std::mutex> lock(mutex_);  // guards steps while hashing threads run
+    steps.back().filesDone += files;
+    steps.back().bytesDone += bytes;
+  }
+  void endStep() override {}
+  std::vector<Step> steps;
+
+ private:
+  std::mutex mutex_;
+};
+
+// One site published again and again: what each publication says changed,
+// and that pruning removes files only after the new manifest is in place.
+TEST_F(PublishTest, SummarisesTheChangesAndPrunesAfterTheManifests) {
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> files;
+    std::string version;
+    bool prune, dryRun;
+    std::vector<std::string> added, changed, removed, pruned;
+    bool versionChanged;
+    std::size_t copied;
+  } steps[] = {
+      {"first", {{"a.pak", "a"}, {"b.pak", "b"}, {"d/c.pak", "c"}}, "v1", false, false,
+       {"a.pak", "b.pak", "d/c.pak"}, {}, {}, {}, true, 3},
+      {"version text only", {{"a.pak", "a"}, {"b.pak", "b"}, {"d/c.pak", "c"}}, "v2", false, false,
+       {}, {}, {}, {}, true, 0},
+      {"change, add, remove", {{"a.pak", "A"}, {"b.pak", "b"}, {"e.pak", "e"}}, "v2", false, false,
+       {"e.pak"}, {"a.pak"}, {"d/c.pak"}, {}, false, 2},
+      {"prune on a dry run", {{"a.pak", "A"}, {"e.pak", "e"}}, "v2", true, true,
+       {}, {}, {"b.pak"}, {"b.pak", "d/c.pak"}, false, 0},
+      {"prune", {{"a.pak", "A"}, {"e.pak", "e"}}, "v2", true, false, {}, {}, {"b.pak"}, {"b.pak", "d/c.pak"}, false, 0},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    std::filesystem::remove_all(client_.path());
+    for (const auto& [path, content] : step.files) writeFile(client_ / path, content);
+    PublishRequest publish = request();
+    publish.versionText = step.version;
+    publish.prune = step.prune;
+    publish.dryRun = step.dryRun;
+    RecordedProgress progress;
+    publish.progress = &progress;
+    const auto before = snapshotTree(site_ / "download");
+
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    std::filesystem::create_directories(site_ / "download/eu");
+    ASSERT_GE(::inotify_add_watch(watch, (site_ / "download/eu").c_str(), IN_MOVED_TO | IN_DELETE), 0);
+    PublishReport report;
+    ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+    std::vector<std::string> events;  // "+name" renamed into place, "-name" removed, in order
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+      for (ssize_t offset = 0; offset < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+        if (event->len > 0) events.push_back(((event->mask & IN_DELETE) ? "-" : "+") + std::string(event->name));
+        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    ::close(watch);
+
+    EXPECT_EQ(report.added, step.added);
+    EXPECT_EQ(report.changed, step.changed);
+    EXPECT_EQ(report.removed, step.removed);
+    EXPECT_EQ(report.pruned, step.pruned);
+    EXPECT_EQ(report.versionChanged, step.versionChanged);
+    EXPECT_EQ(report.filesCopied, step.copied);
+    ASSERT_EQ(progress.steps.size(), 2u);  // hashing, then comparing and copying: each runs to its total
+    for (const auto& s : progress.steps) {
+      EXPECT_EQ(s.filesDone, step.files.size());
+      EXPECT_EQ(s.bytesDone, s.bytes);
+    }
+    if (step.dryRun) {
+      EXPECT_EQ(snapshotTree(site_ / "download"), before);
+      EXPECT_TRUE(events.empty()) << ::testing::PrintToString(events);
+      continue;
+    }
+    const auto removal = std::find(events.begin(), events.end(), "-b.pak");
+    EXPECT_EQ(removal != events.end(), step.prune) << ::testing::PrintToString(events);
+    if (step.prune) {
+      EXPECT_LT(std::find(events.begin(), events.end(), "+manifest.php"), removal);
+      EXPECT_FALSE(exists(site_ / "download/eu/d"));  // emptied folders go too
+    }
+  }
+  PublishReport report;
+  PublishRequest last = request();
+  last.versionText = "v3";
+  writeFile(client_ / "a.pak", "A2");
+  ASSERT_TRUE(publishClient(last, report));
+  EXPECT_EQ(summaryLines(last, report, true),
+            (std::vector<std::string>{"eu: 2 files (3 B), 1 copied (2 B), manifest updated",
+                                      "since the previous manifest: 0 added, 1 changed, 0 removed",
+                                      "version text set to \"v3\"", "  changed \"a.pak\""}));
+}
+
+TEST_F(PublishTest, DryRunIntoAnEmptySiteWritesNothing) {
+  writeFile(client_ / "a.pak", "a");
+  writeFile(client_ / "big/b.pak", std::string(100000, 'b'));
+  PublishRequest dry = request();
+  dry.dryRun = true;
+  dry.prune = true;
+  PublishReport report;
+  ASSERT_TRUE(publishClient(dry, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_TRUE(snapshotTree(site_.path()).empty());
+  EXPECT_EQ(summaryLines(dry, report, false),
+            (std::vector<std::string>{
+                "eu: 2 files (97.7 KB), 2 to copy (97.7 KB), manifest would be updated (dry run: nothing written)",
+                "first manifest of this server: 2 added", "version text would be set to \"KVLauncher Version 0.29\"",
+                "0 unlisted site files would be pruned"}));
+}
+
+TEST_F(PublishTest, HashingOnSeveralThreadsGivesTheSameManifest) {
+  for (int i = 0; i < 40; ++i) writeFile(client_ / ("f/" + std::to_string(i)), std::string(i * 5000, 'a' + i % 3));
+  std::vector<std::string> manifests;
+  for (const unsigned threads : {1u, 3u}) {
+    TempDir site;
+    PublishRequest publish{"eu", "v", client_.path(), site.path()};
+    publish.threads = threads;
+    PublishReport report;
+    ASSERT_TRUE(publishClient(publish, report));
+    manifests.push_back(readFile(site / "download/eu/manifest.json"));
+  }
+  EXPECT_EQ(manifests[0], manifests[1]);
+}
+
+TEST(PublishProgressLines, ShowFilesBytesRateAndTimeLeft) {
+  const struct {
+    StepFigures figures;
+    std::string bar, done;
+  } cases[] = {
+      {{"hashing", 0, 10, 0, 1000, 0.0},
+       "hashing [--------------------] 0/10 files, 0 B of 1000 B", "hashing: 0 files, 0 B in 0.0 s"},
+      {{"hashing", 5, 10, 50LL << 20, 100LL << 20, 2.0},
+       "hashing [##########----------] 5/10 files, 50.0 MB of 100.0 MB, 25.0 MB/s, 2.0 s left",
+       "hashing: 5 files, 50.0 MB in 2.0 s (25.0 MB/s)"},
+      {{"copying", 1, 4, 1LL << 30, 8LL << 30, 100.0},
+       "copying [##------------------] 1/4 files, 1.00 GB of 8.00 GB, 10.2 MB/s, 11 min 40 s left",
+       "copying: 1 files, 1.00 GB in 1 min 40 s (10.2 MB/s)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(progressLine(c.figures), c.bar);
+    EXPECT_EQ(stepDoneLine(c.figures), c.done);
+  }
+  // A terminal gets the bar redrawn in place (cut to its width), then the
+  // done line; anything else only the done line.
+  for (const bool terminal : {false, true}) {
+    std::FILE* file = std::tmpfile();
+    ConsoleProgress progress(file, terminal, 30);
+    progress.beginStep("hashing", 2, 10);
+    progress.advance(2, 10);
+    progress.endStep();
+    std::rewind(file);
+    char text[512] = {};
+    const std::string out(text, std::fread(text, 1, sizeof text - 1, file));
+    std::fclose(file);
+    const std::string done = "hashing: 2 files, 10 B in ";
+    EXPECT_EQ(out.rfind(terminal ? "\rhashing [--------------------\x1b[K\r" + done : done, 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+  }
 }
 
 }  // namespace

@@ -6,16 +6,32 @@
 
 namespace kv::tools {
 
+std::string downloadFailureText(const updater::DownloadFailure& failure) {
+  std::string text = failure.logMessage;
+  if (text.find(failure.localPath) == std::string::npos) text = failure.localPath + ": " + text;
+  if (!failure.systemReason.empty()) text += " (" + failure.systemReason + ")";
+  return text;
+}
+
+void ConsoleDialogs::noteDownloadFailure(const updater::DownloadFailure& failure) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_[std::this_thread::get_id()] = downloadFailureText(failure);
+}
+
 platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const std::string& text,
                                                    const std::string& title, platform::MessageButtons buttons,
                                                    platform::MessageIcon) {
-  std::string line = title + ": " + text;
-  for (char& c : line) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  line = printableText(line) + '\n';
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::string line = title + ": " + text;
+    if (const auto failure = pending_.find(std::this_thread::get_id()); failure != pending_.end()) {
+      line = title + ": " + failure->second;
+      pending_.erase(failure);
+    }
+    for (char& c : line) {
+      if (c == '\n' || c == '\r') c = ' ';
+    }
+    line = printableText(line) + '\n';
     std::fwrite(line.data(), 1, line.size(), stream_);
     std::fflush(stream_);
   }
@@ -27,7 +43,8 @@ platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const
   return platform::MessageAnswer::Ok;
 }
 
-platform::ChosenPath ConsoleDialogs::chooseSaveFile(const std::string&, const std::string&, const std::string&) {
+platform::ChosenPath ConsoleDialogs::chooseSaveFile(const std::string&, const std::string&,
+                                                    const std::string&, const std::string&) {
   return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "client/client_names.h"
 #include "console_dialogs.h"
 #include "console_reports.h"
+#include "figures.h"
 #include "printable_text.h"
 #include "settings/settings_store.h"
 #include "update_arguments.h"
@@ -48,6 +50,23 @@ bool machineIs64Bit() {
   return std::strstr(name.machine, "64") != nullptr;
 }
 
+std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
+                       const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText) {
+  std::size_t files = 0;
+  std::int64_t bytes = 0;
+  for (const auto& [path, entry] : after) {
+    const auto old = before.find(path);
+    if (old != before.end() && old->second.hash == entry.hash && old->second.size == entry.size) continue;
+    ++files;
+    bytes += entry.size;
+  }
+  std::string state = "no answer";
+  if (end == RunEnd::Ready) state = "client ready";
+  if (end == RunEnd::Error) state = "not ready: " + printableText(errorText);
+  return "Summary: " + serverFolder + ": " + std::to_string(files) + (files == 1 ? " file" : " files") +
+         " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
+}
+
 int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
                   int columns) {
   UpdateArguments parsed;
@@ -78,6 +97,11 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   (void)updater::readManifestMeta(updater::serverFolder(settings.server), stored);
   runtime.setStoredLastModified(stored);
 
+  const std::string serverDir = updater::serverFolder(settings.server);
+  updater::ManifestMap before;
+  if (!updater::readLocalManifest(serverDir, before)) before.clear();
+  const auto start = std::chrono::steady_clock::now();
+
   ConsoleReports reports(out, terminal, columns);
   ConsoleDialogs dialogs(err);
   updater::UpdateContext context;
@@ -88,12 +112,22 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   context.site = settings.site;
   context.clientBuild = headlessClientBuild(machineIs64Bit());
   context.baseFolder = ".";
+  context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
+    dialogs.noteDownloadFailure(failure);
+  };
   updater::runUpdate(context);
   reports.finish();
   // Why the site could not be asked; the report's own text went to out.
   if (reports.end() == RunEnd::Error && !reports.errorReason().empty()) {
     std::fprintf(err, "kvupdate: %s\n", printableText(reports.errorReason()).c_str());
   }
+
+  updater::ManifestMap after;
+  if (!updater::readLocalManifest(serverDir, after)) after.clear();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(out, "%s\n",
+               runSummary(serverDir, before, after, seconds, reports.end(), reports.errorText()).c_str());
+  std::fflush(out);
   return reports.end() == RunEnd::Ready ? 0 : 1;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "console_reports.h"
+#include "updater/manifest.h"
 #include "updater/site_config.h"
 
 namespace kv::tools {
@@ -25,9 +27,17 @@ std::string headlessClientBuild(bool is64Bit);
 // Whether the operating system is 64-bit.
 bool machineIs64Bit();
 
+// The last line of a run: the server, the files the run installed (entries
+// of the local manifest after it that are new or differ from before) and
+// their bytes, the time taken, and whether the client is ready (else the
+// error).
+std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
+                       const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText);
+
 // The whole headless updater: parses args, runs one update run of the
 // server in the current folder, prints reports to out (a progress bar when
-// terminal, cut to columns when that is not 0) and message boxes to err.
+// terminal, cut to columns when that is not 0) and its summary to out, and
+// message boxes to err (a download failure as the file and the reason).
 // Answers the exit status: 0 when the client is ready, 1 on an error, 2 on
 // misuse.
 int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,

@@ -194,7 +194,50 @@ TEST(ConsoleDialogs, BoxesBecomeLinesAndGetTheSafeAnswer) {
             platform::MessageAnswer::Cancel);
   EXPECT_EQ(err.text(), "HTTP Error: Download failed. HTTP response code: 404\nImport: Replace?\nQ: Save?\n");
   EXPECT_FALSE(dialogs.chooseOpenFile("Select config zip", "ZIP File", "*.zip").has_value());
-  EXPECT_FALSE(dialogs.chooseSaveFile("a.zip", "ZIP File", "*.zip").has_value());
+  EXPECT_FALSE(dialogs.chooseSaveFile("Export", "a.zip", "ZIP File", "*.zip").has_value());
+}
+
+TEST(UpdateTool, SummaryCountsWhatTheRunInstalled) {
+  const auto entry = [](const std::string& path, const std::string& hash, std::int64_t size) {
+    return std::pair<const std::string, updater::ManifestEntry>{path, {path, hash, size, true}};
+  };
+  const updater::ManifestMap before = {entry("a.pak", "h1", 10), entry("b.pak", "h2", 20), entry("c.pak", "h3", 30)};
+  const struct {
+    updater::ManifestMap after;
+    double seconds;
+    RunEnd end;
+    std::string error, line;
+  } cases[] = {
+      {before, 0.12, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 0.1 s, client ready"},
+      {{entry("a.pak", "h1", 10), entry("b.pak", "new", 20), entry("c.pak", "h3", 31), entry("d.pak", "h4", 2048)},
+       75.0, RunEnd::Ready, "", "Summary: eu: 3 files fetched (2.0 KB) in 1 min 15 s, client ready"},
+      {{entry("b.pak", "new", 5)}, 4.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
+       "Summary: eu: 1 file fetched (5 B) in 4.0 s, not ready: Connection failed (a.pak) after 3 attempts"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(runSummary("eu", before, c.after, c.seconds, c.end, c.error), c.line);
+}
+
+TEST(ConsoleDialogs, ADownloadFailureBoxSaysTheFileAndTheReason) {
+  const struct {
+    updater::DownloadFailure failure;
+    std::string title, box, line;
+  } cases[] = {
+      {{"eu/a.pak", "Cannot open file for writing: eu/a.pak", "Permission denied"}, "Error",
+       "Cannot open file for writing.", "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n"},
+      {{"eu/data/b.pak", "HTTP status code: 404", ""}, "HTTP Error", "Download failed.\nHTTP response code: 404",
+       "HTTP Error: eu/data/b.pak: HTTP status code: 404\n"},
+  };
+  for (const auto& c : cases) {
+    Capture err;
+    ConsoleDialogs dialogs(err.file());
+    dialogs.noteDownloadFailure(c.failure);
+    (void)dialogs.messageBox(platform::MessageOwner::MainWindow, c.box, c.title, platform::MessageButtons::Ok,
+                             platform::MessageIcon::Error);
+    // The note is used once: the next box on this thread has its own text.
+    (void)dialogs.messageBox(platform::MessageOwner::None, "Other", "Box", platform::MessageButtons::Ok,
+                             platform::MessageIcon::Error);
+    EXPECT_EQ(err.text(), c.line + "Box: Other\n");
+  }
 }
 
 }  // namespace

@@ -27,9 +27,10 @@ MessageAnswer FakeDialogs::messageBox(MessageOwner owner, const std::string& tex
   return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Yes;
 }
 
-ChosenPath FakeDialogs::chooseSaveFile(const std::string& defaultName, const std::string&,
-                                       const std::string&) {
+ChosenPath FakeDialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                       const std::string&, const std::string&) {
   std::lock_guard<std::mutex> lock(mutex_);
+  saveTitles_.push_back(title);
   saveDefaults_.push_back(defaultName);
   if (savePaths_.empty()) return std::nullopt;
   ChosenPath path = savePaths_.front();
@@ -70,6 +71,11 @@ void FakeDialogs::queueOpenPath(ChosenPath path) {
 std::vector<std::string> FakeDialogs::openTitles() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return openTitles_;
+}
+
+std::vector<std::string> FakeDialogs::saveTitles() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return saveTitles_;
 }
 
 std::vector<std::string> FakeDialogs::saveDefaults() const {
@@ -140,6 +146,12 @@ void FakeCanvas::drawText(const std::string& utf8, const Font& font, Argb colour
 
 void FakeCanvas::drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) {
   calls.push_back({DrawCall::Kind::TextAt, {x, y, 0, 0}, {}, colour, utf8, font.pointSize()});
+}
+
+int FakeCanvas::textWidth(const std::string& utf8, const Font&) {
+  int characters = 0;
+  for (const char c : utf8) characters += (static_cast<unsigned char>(c) & 0xC0u) != 0x80u ? 1 : 0;
+  return characters * kCharacterWidth;
 }
 
 bool FakeWindow::create(const WindowSpec& spec, WindowHandler& h) {

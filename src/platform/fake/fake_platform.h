@@ -26,11 +26,12 @@ class FakeDialogs : public Dialogs {
  public:
   MessageAnswer messageBox(MessageOwner owner, const std::string& text, const std::string& title,
                            MessageButtons buttons, MessageIcon icon) override;
-  ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                            const std::string& pattern) override;
+  ChosenPath chooseSaveFile(const std::string& title, const std::string& defaultName,
+                            const std::string& typeName, const std::string& pattern) override;
   ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
                             const std::string& pattern) override;
   std::vector<std::string> openTitles() const;  // titles of the open dialogs shown
+  std::vector<std::string> saveTitles() const;  // titles of the save dialogs shown
 
   // Thread-safe views and scripting.
   std::vector<ShownBox> boxes() const;
@@ -47,6 +48,7 @@ class FakeDialogs : public Dialogs {
   std::deque<ChosenPath> openPaths_;
   std::vector<std::string> saveDefaults_;
   std::vector<std::string> openTitles_;
+  std::vector<std::string> saveTitles_;
 };
 
 struct StartedProcess {
@@ -180,6 +182,9 @@ class FakeCanvas : public Canvas {
   void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box, HAlign h,
                 VAlign v) override;
   void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) override;
+  // kCharacterWidth pixels per UTF-8 character, whatever the font.
+  int textWidth(const std::string& utf8, const Font& font) override;
+  static constexpr int kCharacterWidth = 6;
   std::vector<DrawCall> calls;
 };
 

@@ -324,6 +324,15 @@ class CairoCanvas : public Canvas {
     cairo_restore(cr);
   }
 
+  int textWidth(const std::string& utf8, const Font& font) override {
+    cairo_t* cr = prepareText(font, 0xFF000000);
+    if (cr == nullptr) return 0;
+    cairo_text_extents_t te{};
+    cairo_text_extents(cr, validUtf8(utf8).c_str(), &te);
+    // The ink of the last glyph may reach past the advance.
+    return static_cast<int>(std::ceil(std::max(te.x_advance, te.x_bearing + te.width)));
+  }
+
   void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) override {
     cairo_t* cr = prepareText(font, colour);
     if (cr == nullptr) return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,17 @@ class SdlWindow : public Window {
   // message boxes.
   ::SDL_Window* sdlWindow() const;
 
+  // Whether the window exists and the caller is its (main) thread: only then
+  // may a dialog keep it painted.
+  [[nodiscard]] bool onWindowThread() const;
+
+  // One turn while a dialog blocks the main thread: repaints the window when
+  // the window system or a worker asks for it, and drops the pointer and
+  // keyboard input that is older than 150 ms (younger input may have come
+  // after the dialog closed); reports and quit requests stay queued for the
+  // event loop. Does nothing unless onWindowThread().
+  void keepPaintedWhileBlocked();
+
   struct State;
 
  private:
@@ -47,12 +59,16 @@ class LinuxDialogs : public Dialogs {
   explicit LinuxDialogs(SdlWindow& window) : window_(window) {}
   MessageAnswer messageBox(MessageOwner owner, const std::string& text, const std::string& title,
                            MessageButtons buttons, MessageIcon icon) override;
-  ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                            const std::string& pattern) override;
+  ChosenPath chooseSaveFile(const std::string& title, const std::string& defaultName,
+                            const std::string& typeName, const std::string& pattern) override;
   ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
                             const std::string& pattern) override;
 
  private:
+  // What a file dialog does while it waits: keeps the window painted when
+  // called on its thread, nothing otherwise.
+  std::function<void()> keepWindowPainted();
+
   SdlWindow& window_;
 };
 

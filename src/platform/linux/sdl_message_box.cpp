@@ -1,11 +1,16 @@
 #include <SDL.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/linux_platform.h"
 
 namespace kv::platform::linux_backend {
 namespace {
+
+// How often the main window is looked after while a box is open.
+constexpr Uint32 kRepaintIntervalMs = 15;
 
 Uint32 iconFlags(MessageIcon icon) {
   switch (icon) {
@@ -64,7 +69,24 @@ MessageAnswer LinuxDialogs::messageBox(MessageOwner owner, const std::string& te
   box.numbuttons = static_cast<int>(data.size());
   box.buttons = data.data();
   int pressed = -1;
-  if (SDL_ShowMessageBox(&box, &pressed) != 0 || pressed < 0) return answerWhenNotShown(buttons);
+  int shown = 0;
+  if (window_.onWindowThread()) {
+    // The box runs its own event loop on a connection of its own; the main
+    // window is kept painted meanwhile, its input dropped.
+    std::atomic<bool> done{false};
+    std::thread boxThread([&] {
+      shown = SDL_ShowMessageBox(&box, &pressed);
+      done.store(true);
+    });
+    while (!done.load()) {
+      window_.keepPaintedWhileBlocked();
+      SDL_Delay(kRepaintIntervalMs);
+    }
+    boxThread.join();
+  } else {
+    shown = SDL_ShowMessageBox(&box, &pressed);
+  }
+  if (shown != 0 || pressed < 0) return answerWhenNotShown(buttons);
   return static_cast<MessageAnswer>(pressed);
 }
 

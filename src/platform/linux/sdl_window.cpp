@@ -32,6 +32,9 @@ struct SdlWindow::State {
 
 namespace {
 
+// Input younger than this survives a dialog's turn (see keepPaintedWhileBlocked).
+constexpr Uint32 kBlockedInputGraceMs = 150;
+
 SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* area, void* data) {
   auto* state = static_cast<SdlWindow::State*>(data);
   if (state->handler != nullptr && state->handler->isDragArea(area->x, area->y)) {
@@ -250,5 +253,36 @@ void SdlWindow::run() {
 namespace kv::platform::linux_backend {
 
 SDL_Window* SdlWindow::sdlWindow() const { return state_->window; }
+
+bool SdlWindow::onWindowThread() const {
+  return state_->window != nullptr && state_->handler != nullptr &&
+         std::this_thread::get_id() == state_->mainThread;
+}
+
+void SdlWindow::keepPaintedWhileBlocked() {
+  State& s = *state_;
+  if (!onWindowThread()) return;
+  SDL_PumpEvents();
+  SDL_Event event;
+  while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) > 0) {
+    const auto what = event.window.event;
+    if (what == SDL_WINDOWEVENT_EXPOSED || what == SDL_WINDOWEVENT_SHOWN ||
+        what == SDL_WINDOWEVENT_RESTORED) {
+      s.dirty.store(true);
+    }
+  }
+  // Input of the blocked window is dropped once it is older than a moment:
+  // what arrived in the last moment may come right after the dialog closed
+  // (before its thread noticed) and stays for the event loop.
+  Uint32 cutoff = SDL_GetTicks();
+  cutoff = cutoff > kBlockedInputGraceMs ? cutoff - kBlockedInputGraceMs : 0;
+  SDL_FilterEvents(
+      [](void* data, SDL_Event* e) -> int {
+        const bool input = e->type >= SDL_KEYDOWN && e->type <= SDL_MULTIGESTURE;
+        return input && e->common.timestamp < *static_cast<Uint32*>(data) ? 0 : 1;
+      },
+      &cutoff);
+  if (s.dirty.load()) paintFrame(s);
+}
 
 }  // namespace kv::platform::linux_backend

@@ -1,6 +1,7 @@
 #include "platform/linux/zenity_dialogs.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,12 +44,24 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// How long one wait for the dialog lasts before whileWaiting runs again.
+constexpr int kWaitSliceMs = 15;
+
 // Reads everything from fd until the end; keeps at most limit bytes and sets
-// overflow when there was more.
-std::string readToEnd(int fd, bool& overflow) {
+// overflow when there was more. Calls whileWaiting whenever nothing arrived
+// for a slice.
+std::string readToEnd(int fd, bool& overflow, const std::function<void()>& whileWaiting) {
   std::string out;
   char buffer[4096];
   for (;;) {
+    pollfd ready{fd, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, whileWaiting ? kWaitSliceMs : -1);
+    if (polled == 0) {
+      whileWaiting();
+      continue;
+    }
+    if (polled < 0 && errno != EINTR) break;
+    if (polled < 0) continue;
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -113,7 +126,8 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
 }
 
 ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
-                         const std::vector<std::string>& arguments) {
+                         const std::vector<std::string>& arguments,
+                         const std::function<void()>& whileWaiting) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
   const pid_t pid = startDialog(program, arguments, pipeFds[1]);
@@ -123,14 +137,19 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
     return std::nullopt;
   }
   bool overflow = false;
-  std::string answer = readToEnd(pipeFds[0], overflow);
+  std::string answer = readToEnd(pipeFds[0], overflow, whileWaiting);
   ::close(pipeFds[0]);
 
+  // The program closed its output; it may still take a moment to exit.
   int status = 0;
   pid_t waited = 0;
-  do {
-    waited = ::waitpid(pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
+  for (;;) {
+    waited = ::waitpid(pid, &status, whileWaiting ? WNOHANG : 0);
+    if (waited < 0 && errno == EINTR) continue;
+    if (waited != 0) break;
+    whileWaiting();
+    ::poll(nullptr, 0, kWaitSliceMs);
+  }
   if (waited != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || overflow) {
     return std::nullopt;
   }
@@ -140,10 +159,17 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
   return answer;
 }
 
-ChosenPath LinuxDialogs::chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                                        const std::string& pattern) {
-  return runFileDialog(kDialogProgram, FileDialogKind::Save,
-                       fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern));
+std::function<void()> LinuxDialogs::keepWindowPainted() {
+  if (!window_.onWindowThread()) return {};
+  return [this] { window_.keepPaintedWhileBlocked(); };
+}
+
+ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                        const std::string& typeName, const std::string& pattern) {
+  std::vector<std::string> arguments =
+      fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern);
+  if (!title.empty()) arguments.push_back("--title=" + title);
+  return runFileDialog(kDialogProgram, FileDialogKind::Save, arguments, keepWindowPainted());
 }
 
 ChosenPath LinuxDialogs::chooseOpenFile(const std::string& title, const std::string& typeName,
@@ -151,7 +177,7 @@ ChosenPath LinuxDialogs::chooseOpenFile(const std::string& title, const std::str
   std::vector<std::string> arguments =
       fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern);
   if (!title.empty()) arguments.push_back("--title=" + title);
-  return runFileDialog(kDialogProgram, FileDialogKind::Open, arguments);
+  return runFileDialog(kDialogProgram, FileDialogKind::Open, arguments, keepWindowPainted());
 }
 
 }  // namespace kv::platform::linux_backend

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,10 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
 // NO_AT_BRIDGE=1 and GSETTINGS_BACKEND=memory in its environment, and waits
 // for it. Answers its output without the trailing newline; nothing when it
 // could not start, exits with a status other than 0, answers nothing, or,
-// for Open, answers a path that does not exist. Main thread (it blocks).
+// for Open, answers a path that does not exist. Main thread (it blocks);
+// whileWaiting, when set, is called about every 15 ms until the program ends.
 ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
-                         const std::vector<std::string>& arguments);
+                         const std::vector<std::string>& arguments,
+                         const std::function<void()>& whileWaiting = {});
 
 }  // namespace kv::platform::linux_backend

@@ -57,10 +57,20 @@ TEST(RunFileDialog, AnswersByExitStatusAndOutput) {
       {"open existing", FileDialogKind::Open, "printf '%s\\n' '" + existing + "'\n", existing},
       {"open missing", FileDialogKind::Open, "printf '%s\\n' '" + (dir / "gone.zip") + "'\n",
        std::nullopt},
+      {"slow answer", FileDialogKind::Save, "sleep 0.3; printf '/x/slow\\n'\n", "/x/slow"},
+      {"slow exit after the answer", FileDialogKind::Save,
+       "printf '/x/late\\n'; exec >&-; sleep 0.3\n", "/x/late"},
   };
   for (const Case& c : cases) {
     const std::string script = writeScript(dir, c.body);
     EXPECT_EQ(runFileDialog(script, c.kind, {}), c.expected) << c.name;
+    // Waiting with the window looked after answers the same; a dialog that
+    // takes its time lets the window be looked after meanwhile.
+    int turns = 0;
+    EXPECT_EQ(runFileDialog(script, c.kind, {}, [&turns] { ++turns; }), c.expected) << c.name;
+    if (c.body.find("sleep") != std::string::npos) {
+      EXPECT_GT(turns, 0) << c.name;
+    }
   }
 }
 

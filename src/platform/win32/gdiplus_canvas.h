@@ -21,6 +21,7 @@ class GdiplusCanvas : public Canvas {
   void drawText(const std::string& utf8, const Font& font, Argb colour, Rect box, HAlign h,
                 VAlign v) override;
   void drawTextAt(const std::string& utf8, const Font& font, Argb colour, int x, int y) override;
+  int textWidth(const std::string& utf8, const Font& font) override;
 
  private:
   Gdiplus::Graphics& graphics_;

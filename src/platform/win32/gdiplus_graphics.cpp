@@ -10,6 +10,7 @@
 
 #include <gdiplus.h>
 
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -141,6 +142,22 @@ void GdiplusCanvas::drawTextAt(const std::string& utf8, const Font& font, Argb c
   const std::wstring text = widen(utf8);
   graphics_.DrawString(text.c_str(), static_cast<INT>(text.size()), face->font(),
                        Gdiplus::PointF(static_cast<Gdiplus::REAL>(x), static_cast<Gdiplus::REAL>(y)), &brush);
+}
+
+int GdiplusCanvas::textWidth(const std::string& utf8, const Font& font) {
+  const auto* face = dynamic_cast<const GdiplusFont*>(&font);
+  if (face == nullptr || !face->ok()) return 0;
+  const std::wstring text = widen(utf8);
+  if (text.empty()) return 0;
+  // Measured with the format drawText uses, so a text measured to fit is
+  // drawn on one line.
+  Gdiplus::StringFormat format;
+  Gdiplus::RectF bounds;
+  if (graphics_.MeasureString(text.c_str(), static_cast<INT>(text.size()), face->font(),
+                              Gdiplus::PointF(0.0f, 0.0f), &format, &bounds) != Gdiplus::Ok) {
+    return 0;
+  }
+  return static_cast<int>(std::ceil(bounds.Width));
 }
 
 GdiplusGraphics::GdiplusGraphics() {

@@ -55,9 +55,18 @@ MessageAnswer failedAnswer(MessageButtons buttons) {
 
 MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& text, const std::string& title,
                                        MessageButtons buttons, MessageIcon icon) {
-  const HWND parent = owner == MessageOwner::MainWindow ? static_cast<HWND>(window_.handle()) : nullptr;
+  const HWND main = static_cast<HWND>(window_.handle());
+  const HWND parent = owner == MessageOwner::MainWindow ? main : nullptr;
+  // A box without owner shown from the window's own thread: the box's
+  // message loop keeps the window painted, and the window is disabled
+  // meanwhile so that it ignores input (as an owned box does by itself).
+  const bool disable = parent == nullptr && main != nullptr && IsWindow(main) &&
+                       GetWindowThreadProcessId(main, nullptr) == GetCurrentThreadId() &&
+                       IsWindowEnabled(main);
+  if (disable) EnableWindow(main, FALSE);
   const int answer = MessageBoxW(parent, widen(text).c_str(), widen(title).c_str(),
                                  buttonFlags(buttons) | iconFlags(icon));
+  if (disable) EnableWindow(main, TRUE);
   switch (answer) {
     case IDOK:
       return MessageAnswer::Ok;
@@ -72,8 +81,8 @@ MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& te
   }
 }
 
-ChosenPath Win32Dialogs::chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                                        const std::string& pattern) {
+ChosenPath Win32Dialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
+                                        const std::string& typeName, const std::string& pattern) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return std::nullopt;
   ChosenPath chosen;
   IFileSaveDialog* dialog = nullptr;
@@ -84,8 +93,11 @@ ChosenPath Win32Dialogs::chooseSaveFile(const std::string& defaultName, const st
     const COMDLG_FILTERSPEC type{name.c_str(), spec.c_str()};
     dialog->SetFileTypes(1, &type);
     dialog->SetFileName(widen(defaultName).c_str());
+    if (!title.empty()) dialog->SetTitle(widen(title).c_str());
     IShellItem* item = nullptr;
-    if (SUCCEEDED(dialog->Show(nullptr)) && SUCCEEDED(dialog->GetResult(&item))) {
+    // Owned by the main window: the window ignores input meanwhile, and the
+    // dialog's own message loop keeps it painted.
+    if (SUCCEEDED(dialog->Show(static_cast<HWND>(window_.handle()))) && SUCCEEDED(dialog->GetResult(&item))) {
       wchar_t* path = nullptr;
       if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path != nullptr) {
         chosen = narrow(path);
@@ -115,6 +127,7 @@ ChosenPath Win32Dialogs::chooseOpenFile(const std::string& title, const std::str
   dialog.lpstrFile = file;
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrTitle = caption.c_str();
+  dialog.hwndOwner = static_cast<HWND>(window_.handle());
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
   if (!GetOpenFileNameW(&dialog)) return std::nullopt;
   return narrow(file);

@@ -49,8 +49,8 @@ class Win32Dialogs : public Dialogs {
   explicit Win32Dialogs(Win32Window& window) : window_(window) {}
   MessageAnswer messageBox(MessageOwner owner, const std::string& text, const std::string& title,
                            MessageButtons buttons, MessageIcon icon) override;
-  ChosenPath chooseSaveFile(const std::string& defaultName, const std::string& typeName,
-                            const std::string& pattern) override;
+  ChosenPath chooseSaveFile(const std::string& title, const std::string& defaultName,
+                            const std::string& typeName, const std::string& pattern) override;
   ChosenPath chooseOpenFile(const std::string& title, const std::string& typeName,
                             const std::string& pattern) override;
 

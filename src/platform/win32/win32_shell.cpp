@@ -9,7 +9,7 @@ namespace kv::platform::win32 {
 
 void Win32Shell::openUrl(const std::string& url) {
   // The answer is ignored: a missing browser only means no page.
-  (void)ShellExecuteA(static_cast<HWND>(window_.handle()), "open", url.c_str(), nullptr, nullptr, SW_SHOW);
+  (void)ShellExecuteA(static_cast<HWND>(window_.handle()), "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 bool Win32Shell::startProcess(const std::string& executable, const std::string& workingDirectory) {

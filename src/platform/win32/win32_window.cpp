@@ -160,12 +160,23 @@ void Win32Window::State::paint() {
     if (frame.GetLastStatus() == Gdiplus::Ok) {
       {
         Gdiplus::Graphics offscreen(&frame);
+        // Every frame starts opaque black, so nothing of an earlier frame
+        // or of the screen below shows through a frame without background.
+        offscreen.Clear(Gdiplus::Color(255, 0, 0, 0));
         offscreen.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
         offscreen.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        offscreen.SetCompositingQuality(Gdiplus::CompositingQualityHighQuality);
+        offscreen.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        offscreen.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
         GdiplusCanvas canvas(offscreen);
         handler->onPaint(canvas);
       }
+      // The finished frame replaces what the window showed: copied, not
+      // blended, pixel for pixel.
       Gdiplus::Graphics screen(target);
+      screen.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+      screen.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+      screen.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
       screen.DrawImage(&frame, 0, 0, w, h);
     }
   }
