@@ -170,6 +170,10 @@ TEST(UiResourcesDefaultArt, StandsInForWhatTheServerLacks) {
     EXPECT_EQ(ui.fonts[0] != nullptr, std::filesystem::exists(expectedFrom(kFontPath)));
     ASSERT_GE(fake.audio.openLog.size(), 2u);
     EXPECT_EQ(fake.audio.openLog[1].first, expectedFrom(kClickPath));
+    // The server's own file is awaited, whether the default art stood in.
+    const std::string ownBackground = dir / "eu" + kBackgroundPath;
+    EXPECT_EQ(std::count(ui.missingResources.begin(), ui.missingResources.end(), ownBackground),
+              lacks(c.serverMissing, kBackgroundPath) ? 1 : 0);
   }
 }
 
