@@ -13,8 +13,9 @@ namespace kv::archive {
 // in bounded pieces (a later entry of the same name wins). Creates the
 // folders the entries need below destination: a folder entry ("sub/")
 // becomes a folder, and a file's folders are made when missing; a file or
-// special file where a folder belongs fails. Nothing is written when an entry name could lead outside
-// the destination or is not a plain file name (see isSafeEntryName), or when
+// special file where a folder belongs fails. Nothing is written when an
+// entry name could lead outside the destination or is not a plain file name
+// (see isSafeEntryName, also for the name of a folder entry), or when
 // the declared content does not fit on the destination's disk. Never creates
 // or writes through a symbolic link: an existing file or link at an entry's
 // place is replaced by a new regular file. An entry made on a Unix-like

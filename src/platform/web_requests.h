@@ -6,13 +6,6 @@
 
 namespace kv::platform {
 
-// The system's own HTTP client, where the system has one, for the updater's
-// three small requests (a manifest, the launcher version, the manifest's
-// Last-Modified stamp). It trusts the system's certificate store. Every call
-// opens and closes its own connection, so one object may serve several
-// threads. None of them throws; none looks at the HTTP status: an error
-// page is an answer like any other. Redirects are followed, but an answer
-// that a redirect took from https to plain http is refused.
 // How a request went.
 struct WebOutcome {
   bool arrived = true;  // a whole response arrived
@@ -20,6 +13,13 @@ struct WebOutcome {
   std::string failure;  // when none arrived whole: the system's reason
 };
 
+// The system's own HTTP client, where the system has one, for the updater's
+// three small requests (a manifest, the launcher version, the manifest's
+// Last-Modified stamp). It trusts the system's certificate store. Every call
+// opens and closes its own connection, so one object may serve several
+// threads. None of them throws; none looks at the HTTP status: an error
+// page is an answer like any other. Redirects are followed, but an answer
+// that a redirect took from https to plain http is refused.
 class WebRequests {
  public:
   virtual ~WebRequests() = default;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/web_requests.h"
 #include "updater/curl_transport.h"
