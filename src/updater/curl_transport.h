@@ -19,4 +19,10 @@ struct CurlTransportOptions {
 // Only https redirects are followed. Never throws.
 std::unique_ptr<HttpTransport> makeCurlTransport(const CurlTransportOptions& options);
 
+// The parallel transfer engine over libcurl's multi interface: many streams
+// on one connection when the site speaks HTTP/2, otherwise up to connections
+// kept-alive HTTP/1.1 connections. Every transfer keeps the rules of
+// HttpTransport::download.
+std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections);
+
 }  // namespace kv::updater

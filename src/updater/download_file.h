@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,6 +37,49 @@ using DownloadProgressFn = std::function<void(std::int64_t received)>;
 [[nodiscard]] bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
                                 const std::string& localPath, std::optional<std::int64_t> expectedSize,
                                 const DownloadProgressFn& progress);
+
+// What the log and the message box tell of a failed download: the log line,
+// the box text and the box title.
+struct DownloadFailure {
+  std::string logLine;
+  std::string boxText;
+  std::string title;
+};
+
+// The output file of one transfer (truncated; its folders created when
+// missing); counts what was written. Worker thread.
+class DownloadTarget {
+ public:
+  explicit DownloadTarget(const std::string& path);
+  ~DownloadTarget() { (void)close(); }
+  DownloadTarget(const DownloadTarget&) = delete;
+  DownloadTarget& operator=(const DownloadTarget&) = delete;
+
+  bool isOpen() const { return file_ != nullptr; }
+  // False when the bytes could not all be written.
+  bool write(const char* data, std::size_t size);
+  // Flushes and closes; false when any write or the flush failed.
+  bool close();
+  std::int64_t written() const { return written_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::int64_t written_ = 0;
+  bool failed_ = false;
+};
+
+// The failure of a download whose output file localPath cannot be opened.
+DownloadFailure cannotOpenFailure(const std::string& localPath);
+
+// Judges a finished transfer by the rules of downloadFile: nothing when the
+// file is whole, else what to log and show (an aborted transfer gets an
+// empty failure, which is never shown).
+std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,
+                                             std::optional<std::int64_t> expectedSize);
+
+// Logs failure and shows it in an error box owned by the main window, which
+// blocks this thread until it is closed.
+void reportDownloadFailure(const DownloadEnvironment& environment, const DownloadFailure& failure);
 
 // Creates every missing folder of the folder part of path (the part before
 // its last "/"); errors are ignored.

@@ -5,11 +5,13 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "updater/endpoints.h"
 #include "updater/http_transport.h"
+#include "updater/transfer_engine.h"
 
 namespace kv::updater::testing {
 
@@ -91,6 +93,13 @@ class FakeHttpTransport : public HttpTransport {
     result.errorText = answer->errorText;
     return result;
   }
+
+  // The fake's engine admits this many transfers at once and runs them one
+  // after another, in the order they were started.
+  std::unique_ptr<TransferEngine> openEngine(int /*connections*/) override {
+    return makeSequentialEngine(*this, engineWidth);
+  }
+  int engineWidth = 1;
 
   // Every request so far, in order.
   std::vector<FakeRequest> requests;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "updater/transfer_engine.h"
+
 namespace kv::updater {
 namespace {
 
@@ -22,6 +24,9 @@ class CombinedTransport final : public HttpTransport {
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
                           std::int64_t maxBytes) override {
     return downloads_->download(url, sink, progress, maxBytes);
+  }
+  std::unique_ptr<TransferEngine> openEngine(int connections) override {
+    return downloads_->openEngine(connections);
   }
 
  private:

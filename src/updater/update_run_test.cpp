@@ -514,23 +514,25 @@ TEST(UpdateRun, ADuplicatePathIsFetchedOnceWithItsLaterEntry) {
 }
 
 TEST(UpdateRun, CheckpointsKeepWhatWasRecordedBeforeAnInterruption) {
+  // Checkpoints count the bytes of completed files, the file that completes
+  // the 10 MiB included; bytes still in flight or of failed attempts count
+  // for nothing.
   RunFixture f;
-  FakeAnswer big1;
-  big1.body = "1";
-  big1.progressSteps = {11 * 1024 * 1024};  // counted towards the checkpoint only
-  FakeAnswer big2 = big1;
-  big2.body = "2";
+  const std::string big(kCheckpointBytes, 'b');
+  FakeAnswer halfway;
+  halfway.body = "4";
+  halfway.progressSteps = {11 * 1024 * 1024};
   FakeAnswer broken;
   broken.status = 500;
-  f.transport.script(f.url("f1"), big1);
-  f.transport.script(f.url("f2"), big2);
+  broken.progressSteps = {11 * 1024 * 1024};
+  f.transport.script(f.url("f2"), halfway);
   f.transport.script(f.url("f3"), broken);
-  f.publish({{"f1", "1", "h1"}, {"f2", "2", "h2"}, {"f3", "3", "h3"}});
+  f.publish({{"f1", big, "h1"}, {"f2", "4", "h2"}, {"f3", "3", "h3"}});
   f.run();
   ASSERT_EQ(f.messages().back(), "ERROR Connection failed (f3) after 3 attempts");
   ManifestMap local;
   ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
-  ASSERT_EQ(local.size(), 1u) << "the checkpoint before f2 was recorded lists f1 alone";
+  ASSERT_EQ(local.size(), 1u) << "the checkpoint written when f1 completed lists f1 alone";
   EXPECT_EQ(local.count("f1"), 1u);
   EXPECT_FALSE(exists(f.local("manifest.meta")));
 }
