@@ -23,6 +23,7 @@ struct FakeAnswer {
   std::string lastModified;   // header requests: the Last-Modified value ("" = none)
   TransferOutcome outcome = TransferOutcome::Completed;  // downloads
   std::string errorText;      // downloads that fail
+  bool connectionLost = false;  // downloads that fail: refused or reset
   std::vector<std::int64_t> progressSteps;  // downloads: byte counts told to progress first
 };
 
@@ -91,6 +92,7 @@ class FakeHttpTransport : public HttpTransport {
     }
     result.outcome = answer->outcome;
     result.errorText = answer->errorText;
+    result.connectionLost = answer->connectionLost;
     return result;
   }
 
