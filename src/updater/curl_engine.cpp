@@ -28,8 +28,11 @@ struct Slot {
 
 class CurlEngine final : public TransferEngine {
  public:
-  CurlEngine(CurlTransportOptions options, int connections)
-      : options_(std::move(options)), connections_(std::max(connections, 1)) {
+  CurlEngine(CurlTransportOptions options, int connections, const CurlEngineStart& start)
+      : options_(std::move(options)),
+        share_(start.share),
+        connections_(std::max(connections, 1)),
+        multiplexed_(start.multiplexed) {
     initializeCurlOnce();
     multi_ = curl_multi_init();
     if (multi_ != nullptr) {
@@ -85,6 +88,7 @@ class CurlEngine final : public TransferEngine {
     slot->state.limit = slot->spec.maxBytes;
     configureDownload(handle, slot->spec.url, slot->state, options_);
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+    if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());
     if (curl_multi_add_handle(multi_, handle) != CURLM_OK) {
       recycle(handle);
@@ -157,9 +161,8 @@ class CurlEngine final : public TransferEngine {
       done.id = slot->id;
       done.result = downloadResult(handle, code, slot->state);
       long version = 0;
-      if (code == CURLE_OK && curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK &&
-          version >= CURL_HTTP_VERSION_2_0) {
-        multiplexed_ = true;
+      if (code == CURLE_OK && curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK) {
+        multiplexed_ = version >= CURL_HTTP_VERSION_2_0;
       }
       (void)curl_multi_remove_handle(multi_, handle);
       recycle(handle);
@@ -169,10 +172,11 @@ class CurlEngine final : public TransferEngine {
   }
 
   CurlTransportOptions options_;
+  void* share_;                    // the CURLSH* of the transport, or null
   CURLM* multi_ = nullptr;
   int connections_;                // the most connections to the site
+  bool multiplexed_;               // the site answers over HTTP/2
   int cap_ = kMaxStreams;          // the most transfers at once after narrowing
-  bool multiplexed_ = false;       // the site answered over HTTP/2
   std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
   std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
   std::vector<CURL*> pool_;        // idle handles, reused by later transfers
@@ -180,8 +184,9 @@ class CurlEngine final : public TransferEngine {
 
 }  // namespace
 
-std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections) {
-  return std::make_unique<CurlEngine>(options, connections);
+std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections,
+                                               const CurlEngineStart& start) {
+  return std::make_unique<CurlEngine>(options, connections, start);
 }
 
 }  // namespace kv::updater

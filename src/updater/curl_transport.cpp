@@ -53,6 +53,7 @@ class CurlTransport final : public HttpTransport {
   explicit CurlTransport(CurlTransportOptions options) : options_(std::move(options)) {}
   ~CurlTransport() override {
     if (handle_ != nullptr) curl_easy_cleanup(handle_);
+    if (share_ != nullptr) curl_share_cleanup(share_);
   }
   CurlTransport(const CurlTransport&) = delete;
   CurlTransport& operator=(const CurlTransport&) = delete;
@@ -97,8 +98,14 @@ class CurlTransport final : public HttpTransport {
     return downloadResult(handle, curl_easy_perform(handle), state);
   }
 
+  // The engine reuses this transport's connections and TLS sessions, and
+  // starts with many streams at once when the site already answered over
+  // HTTP/2.
   std::unique_ptr<TransferEngine> openEngine(int connections) override {
-    return makeCurlEngine(options_, connections);
+    CurlEngineStart start;
+    start.share = share_;
+    start.multiplexed = lastVersion_ >= CURL_HTTP_VERSION_2_0;
+    return makeCurlEngine(options_, connections, start);
   }
 
  private:
@@ -108,9 +115,16 @@ class CurlTransport final : public HttpTransport {
     if (handle_ == nullptr) {
       initializeCurlOnce();
       handle_ = curl_easy_init();
+      share_ = curl_share_init();
+      if (share_ != nullptr) {
+        (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        (void)curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+      }
     } else {
       curl_easy_reset(handle_);
     }
+    if (handle_ != nullptr && share_ != nullptr) curl_easy_setopt(handle_, CURLOPT_SHARE, share_);
     return handle_;
   }
 
@@ -147,6 +161,7 @@ class CurlTransport final : public HttpTransport {
     const CURLcode code = curl_easy_perform(handle);
     long status = 0;
     (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (code == CURLE_OK) (void)curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &lastVersion_);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     if (code != CURLE_OK || status == 0) return false;
@@ -156,6 +171,10 @@ class CurlTransport final : public HttpTransport {
 
   CurlTransportOptions options_;
   CURL* handle_ = nullptr;
+  // The connections, TLS sessions and names this transport shares with its
+  // engines; one thread only, so without locks.
+  CURLSH* share_ = nullptr;
+  long lastVersion_ = 0;  // HTTP version of the last small answer
 };
 
 }  // namespace

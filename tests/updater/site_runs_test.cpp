@@ -304,8 +304,8 @@ TEST_F(SiteRuns, BothServersUpdateAtOnce) {
 }
 
 // Full installs of many files against nginx with and without HTTP/2, with
-// one connection, and with a site that answers only two connections at
-// once: every run ends ready without a box or a log line, each file arrives
+// HTTP/2 connections the site closes after a few requests, with one
+// connection, and with a site that answers only two connections at once: every run ends ready without a box or a log line, each file arrives
 // once whole over no more connections than allowed, and an unchanged site
 // then costs two requests.
 TEST_F(SiteRuns, ManyFilesInParallel) {
@@ -319,6 +319,8 @@ TEST_F(SiteRuns, ManyFilesInParallel) {
   const Case cases[] = {
       {"http1", {}, 8, 8, 2},
       {"http2", {.http2 = true}, 8, 1, 1},
+      // The site closes each connection after 40 requests; new ones follow.
+      {"http2-closing", {.http2 = true, .keepaliveRequests = 40}, 8, 10, 4},
       {"one", {}, 1, 1, 1},
       // The slow answers hold the two connections the site allows.
       {"limit-http1", {.limitConnections = 2, .slowPrefix = "/download/eu/0slow/"}, 8, 8, 1},
