@@ -22,7 +22,7 @@ constexpr int kMaxStreams = 64;
 struct Slot {
   std::uint64_t id = 0;
   CURL* handle = nullptr;
-  TransferSpec spec;
+  TransferOrder order;
   RequestState state;
 };
 
@@ -69,7 +69,7 @@ class CurlEngine final : public TransferEngine {
     return true;
   }
 
-  void start(std::uint64_t id, TransferSpec spec) override {
+  void start(std::uint64_t id, TransferOrder order) override {
     CURL* handle = takeHandle();
     if (multi_ == nullptr || handle == nullptr) {
       if (handle != nullptr) pool_.push_back(handle);
@@ -82,11 +82,11 @@ class CurlEngine final : public TransferEngine {
     auto slot = std::make_unique<Slot>();
     slot->id = id;
     slot->handle = handle;
-    slot->spec = std::move(spec);
-    slot->state.sink = &slot->spec.sink;
-    slot->state.progress = &slot->spec.progress;
-    slot->state.limit = slot->spec.maxBytes;
-    configureDownload(handle, slot->spec.url, slot->state, options_);
+    slot->order = std::move(order);
+    slot->state.sink = &slot->order.sink;
+    slot->state.progress = &slot->order.progress;
+    slot->state.limit = slot->order.maxBytes;
+    configureDownload(handle, slot->order.url, slot->state, options_);
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
     if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());

@@ -81,18 +81,18 @@ class Fetch {
     if (!active.target->isOpen()) return failed(active, cannotOpenFailure(item.localPath));
     const std::uint64_t id = nextId_++;
     Active& placed = active_.emplace(id, std::move(active)).first->second;
-    TransferSpec spec;
-    spec.url = item.url;
-    spec.maxBytes = item.expectedSize ? *item.expectedSize : kMaxManifestFileSize;
+    TransferOrder order;
+    order.url = item.url;
+    order.maxBytes = item.expectedSize ? *item.expectedSize : kMaxManifestFileSize;
     DownloadTarget* target = placed.target.get();
-    spec.sink = [target](const char* data, std::size_t size) { return target->write(data, size); };
-    spec.progress = [this, &placed](std::int64_t received) {
+    order.sink = [target](const char* data, std::size_t size) { return target->write(data, size); };
+    order.progress = [this, &placed](std::int64_t received) {
       const std::int64_t added = received - placed.reported;
       placed.reported = received;
       reportDownloadProgress(progress_, items_[placed.index].path, added);
       return environment_.cancel == nullptr || !environment_.cancel->load();
     };
-    engine_.start(id, std::move(spec));
+    engine_.start(id, std::move(order));
     return std::nullopt;
   }
 

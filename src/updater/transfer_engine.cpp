@@ -17,7 +17,7 @@ class SequentialEngine final : public TransferEngine {
     return true;
   }
 
-  void start(std::uint64_t id, TransferSpec spec) override { queue_.emplace_back(id, std::move(spec)); }
+  void start(std::uint64_t id, TransferOrder order) override { queue_.emplace_back(id, std::move(order)); }
 
   void stop(std::uint64_t id) override {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
@@ -30,18 +30,18 @@ class SequentialEngine final : public TransferEngine {
 
   void wait(std::chrono::milliseconds /*timeout*/, std::vector<FinishedTransfer>& finished) override {
     if (queue_.empty()) return;
-    auto [id, spec] = std::move(queue_.front());
+    auto [id, order] = std::move(queue_.front());
     queue_.pop_front();
     FinishedTransfer done;
     done.id = id;
-    done.result = transport_.download(spec.url, spec.sink, spec.progress, spec.maxBytes);
+    done.result = transport_.download(order.url, order.sink, order.progress, order.maxBytes);
     finished.push_back(std::move(done));
   }
 
  private:
   HttpTransport& transport_;
   int width_;
-  std::deque<std::pair<std::uint64_t, TransferSpec>> queue_;
+  std::deque<std::pair<std::uint64_t, TransferOrder>> queue_;
 };
 
 }  // namespace

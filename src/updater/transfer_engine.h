@@ -12,7 +12,7 @@ namespace kv::updater {
 // One download handed to a TransferEngine. The callables stay with the
 // transfer until it finished or was stopped, and are called on the thread
 // that calls TransferEngine::wait.
-struct TransferSpec {
+struct TransferOrder {
   std::string url;
   // The most a status-200 body may hold, as for HttpTransport::download.
   std::int64_t maxBytes = 0;
@@ -43,7 +43,7 @@ class TransferEngine {
   virtual bool narrow() = 0;
 
   // Starts a transfer under the caller's id (unique among those in flight).
-  virtual void start(std::uint64_t id, TransferSpec spec) = 0;
+  virtual void start(std::uint64_t id, TransferOrder order) = 0;
 
   // Ends a transfer in flight at once; it reports nothing.
   virtual void stop(std::uint64_t id) = 0;
