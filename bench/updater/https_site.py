@@ -1,6 +1,6 @@
 """The local HTTPS game site of a benchmark run: a certificate authority made
-for the run and nginx (keep-alive on) on a free 127.0.0.1 port, both through
-the shell helpers of scripts/lib/site.sh."""
+for the run and nginx (keep-alive on, HTTP/2 offered when asked) on a free
+127.0.0.1 port, both through the shell helpers of scripts/lib/site.sh."""
 import os
 import subprocess
 
@@ -17,7 +17,8 @@ class Site:
     """nginx serving root over HTTPS; state (configuration, logs, CA) in
     state_dir."""
 
-    def __init__(self, state_dir, root):
+    def __init__(self, state_dir, root, http2=False):
+        self.http2 = http2
         self.state_dir = state_dir
         self.root = root
         self.ca_dir = os.path.join(state_dir, "ca")
@@ -32,8 +33,9 @@ class Site:
         self.port = int(_bash("free_port"))
         # start_nginx leaves nginx running in a session of its own; its pid
         # is the group to stop.
-        self.pid = int(_bash('start_nginx "$1" "$2" "$3" "$4" >&2; echo "$NGINX_PID"',
-                             self.nginx_dir, self.root, self.ca_dir, str(self.port)))
+        self.pid = int(_bash('start_nginx "$1" "$2" "$3" "$4" "$5" >&2; echo "$NGINX_PID"',
+                             self.nginx_dir, self.root, self.ca_dir, str(self.port),
+                             "http2" if self.http2 else ""))
 
     def stop(self):
         if self.pid is not None:

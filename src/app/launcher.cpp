@@ -130,6 +130,8 @@ void Launcher::readSiteConfig() {
   const std::string host = state_.settings.getString(SettingsFile::System, "siteHost");
   state_.site.siteHost = host.empty() ? updater::defaultSiteHost() : host;
   state_.site.caFile = state_.settings.getString(SettingsFile::System, "caFile");
+  state_.site.downloadConnections = updater::clampDownloadConnections(state_.settings.getInt(
+      SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
 }
 
 void Launcher::runtimeCheck() {

@@ -19,4 +19,19 @@ struct CurlTransportOptions {
 // Only https redirects are followed. Never throws.
 std::unique_ptr<HttpTransport> makeCurlTransport(const CurlTransportOptions& options);
 
+// What a libcurl engine may start from: a share handle (CURLSH*, may be
+// null) whose connections and TLS sessions its transfers reuse, and whether
+// the site is known to multiplex (HTTP/2), so that many streams start at once.
+struct CurlEngineStart {
+  void* share = nullptr;
+  bool multiplexed = false;
+};
+
+// The parallel transfer engine over libcurl's multi interface: many streams
+// on one connection when the site speaks HTTP/2, otherwise up to connections
+// kept-alive HTTP/1.1 connections. Every transfer keeps the rules of
+// HttpTransport::download.
+std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections,
+                                               const CurlEngineStart& start = {});
+
 }  // namespace kv::updater

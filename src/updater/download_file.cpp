@@ -4,72 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include "updater/download_log.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
-namespace {
-
-// Logs message and shows text in an error box titled title.
-void reportFailure(const DownloadEnvironment& environment, const std::string& localPath, const std::string& message,
-                   std::string_view text, std::string_view title, const std::string& systemReason = {}) {
-  writeDownloadLog(environment.logPath, message);
-  if (environment.onFailure) environment.onFailure({localPath, message, systemReason});
-  if (environment.dialogs != nullptr) {
-    (void)environment.dialogs->messageBox(platform::MessageOwner::MainWindow, std::string(text),
-                                          std::string(title), platform::MessageButtons::Ok,
-                                          platform::MessageIcon::Error);
-  }
-}
-
-void reportTransportError(const DownloadEnvironment& environment, const std::string& localPath,
-                          std::string_view reason) {
-  reportFailure(environment, localPath, std::string(kLogPerformErrorPrefix) + std::string(reason), reason,
-                kTitleCurlError);
-}
-
-// The output file of one transfer; counts what was written.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {
-    if (file_ == nullptr) openError_ = errno;
-    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
-  }
-  ~OutputFile() { (void)close(); }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  bool isOpen() const { return file_ != nullptr; }
-  int openError() const { return openError_; }
-  bool write(const char* data, std::size_t size) {
-    if (file_ == nullptr) return false;
-    if (std::fwrite(data, 1, size, file_) != size) {
-      failed_ = true;
-      return false;
-    }
-    written_ += static_cast<std::int64_t>(size);
-    return true;
-  }
-  // Flushes and closes; false when any write or the flush failed.
-  bool close() {
-    if (file_ == nullptr) return !failed_;
-    if (std::fclose(file_) != 0) failed_ = true;
-    file_ = nullptr;
-    return !failed_;
-  }
-  std::int64_t written() const { return written_; }
-
- private:
-  std::FILE* file_ = nullptr;
-  std::int64_t written_ = 0;
-  bool failed_ = false;
-  int openError_ = 0;
-};
-
-}  // namespace
 
 void createFoldersOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -78,63 +18,104 @@ void createFoldersOf(const std::string& path) {
   std::filesystem::create_directories(path.substr(0, slash), error);
 }
 
+void reportDownloadFailure(const DownloadEnvironment& environment, const std::string& localPath,
+                           DownloadFailure failure) {
+  writeDownloadLog(environment.logPath, failure.logLine);
+  failure.localPath = localPath;
+  if (environment.onFailure) environment.onFailure(failure);
+  if (environment.dialogs != nullptr) {
+    (void)environment.dialogs->messageBox(platform::MessageOwner::MainWindow, failure.boxText, failure.title,
+                                          platform::MessageButtons::Ok, platform::MessageIcon::Error);
+  }
+}
+
+DownloadTarget::DownloadTarget(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {
+  if (file_ == nullptr) {
+    createFoldersOf(path);
+    file_ = std::fopen(path.c_str(), "wbe");
+  }
+  if (file_ == nullptr) openError_ = errno;
+  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+}
+
+bool DownloadTarget::write(const char* data, std::size_t size) {
+  if (file_ == nullptr) return false;
+  if (std::fwrite(data, 1, size, file_) != size) {
+    failed_ = true;
+    return false;
+  }
+  written_ += static_cast<std::int64_t>(size);
+  return true;
+}
+
+bool DownloadTarget::close() {
+  if (file_ == nullptr) return !failed_;
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+DownloadFailure cannotOpenFailure(const std::string& localPath, const DownloadTarget& target) {
+  return {std::string(kLogCannotOpenPrefix) + localPath, std::string(kBoxCannotOpen), std::string(kTitleError),
+          localPath, target.openError() != 0 ? std::strerror(target.openError()) : std::string()};
+}
+
+std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,
+                                             std::optional<std::int64_t> expectedSize) {
+  const auto transportError = [](std::string_view reason) {
+    return DownloadFailure{std::string(kLogPerformErrorPrefix) + std::string(reason), std::string(reason),
+                           std::string(kTitleCurlError)};
+  };
+  switch (result.outcome) {
+    case TransferOutcome::InitFailed:
+      return DownloadFailure{std::string(kLogInitFailed), std::string(kBoxInitFailed), std::string(kTitleError)};
+    case TransferOutcome::Aborted:
+      return DownloadFailure{};  // the run was cancelled: nothing to tell
+    case TransferOutcome::Failed:
+      return transportError(result.errorText);
+    case TransferOutcome::Completed:
+      break;
+  }
+  if (result.status != 200) {
+    const std::string code = std::to_string(result.status);
+    return DownloadFailure{std::string(kLogHttpStatusPrefix) + code, std::string(kBoxHttpStatusPrefix) + code,
+                           std::string(kTitleHttpError)};
+  }
+  if (!closed) return transportError(kReasonWriteFailed);
+  if (expectedSize && written != *expectedSize) return transportError(kReasonPartialFile);
+  return std::nullopt;
+}
+
 bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
                   const std::string& localPath, std::optional<std::int64_t> expectedSize,
                   const DownloadProgressFn& progress) {
   if (environment.transport == nullptr) {
-    reportFailure(environment, localPath, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
+    reportDownloadFailure(environment, localPath,
+                          {std::string(kLogInitFailed), std::string(kBoxInitFailed), std::string(kTitleError)});
     return false;
   }
-  auto output = std::make_unique<OutputFile>(localPath);
-  if (!output->isOpen()) {
-    createFoldersOf(localPath);
-    output = std::make_unique<OutputFile>(localPath);
-  }
-  if (!output->isOpen()) {
-    reportFailure(environment, localPath, std::string(kLogCannotOpenPrefix) + localPath, kBoxCannotOpen, kTitleError,
-                  std::strerror(output->openError()));
+  DownloadTarget output(localPath);
+  if (!output.isOpen()) {
+    reportDownloadFailure(environment, localPath, cannotOpenFailure(localPath, output));
     return false;
   }
 
   const std::atomic<bool>* cancel = environment.cancel;
-  const ByteSink sink = [&output](const char* data, std::size_t size) { return output->write(data, size); };
+  const ByteSink sink = [&output](const char* data, std::size_t size) { return output.write(data, size); };
   TransferProgress adapter = [&progress, cancel](std::int64_t received) {
     if (progress) progress(received);
     return cancel == nullptr || !cancel->load();
   };
   const std::int64_t limit = expectedSize ? *expectedSize : kMaxManifestFileSize;
   const TransferResult result = environment.transport->download(url, sink, adapter, limit);
-  const bool closed = output->close();
-  const std::int64_t written = output->written();
-
-  switch (result.outcome) {
-    case TransferOutcome::InitFailed:
-      reportFailure(environment, localPath, std::string(kLogInitFailed), kBoxInitFailed, kTitleError);
-      return false;
-    case TransferOutcome::Aborted:
-      return false;  // the run was cancelled: nothing to tell
-    case TransferOutcome::Failed:
-      if (cancel != nullptr && cancel->load()) return false;
-      reportTransportError(environment, localPath, result.errorText);
-      return false;
-    case TransferOutcome::Completed:
-      break;
-  }
-  if (result.status != 200) {
-    const std::string code = std::to_string(result.status);
-    reportFailure(environment, localPath, std::string(kLogHttpStatusPrefix) + code,
-                  std::string(kBoxHttpStatusPrefix) + code, kTitleHttpError);
-    return false;
-  }
-  if (!closed) {
-    reportTransportError(environment, localPath, kReasonWriteFailed);
-    return false;
-  }
-  if (expectedSize && written != *expectedSize) {
-    reportTransportError(environment, localPath, kReasonPartialFile);
-    return false;
-  }
-  return true;
+  const bool closed = output.close();
+  const std::optional<DownloadFailure> failure = judgeDownload(result, closed, output.written(), expectedSize);
+  if (!failure) return true;
+  // A transfer stopped because the run was cancelled answers quietly.
+  if (result.outcome == TransferOutcome::Aborted) return false;
+  if (result.outcome == TransferOutcome::Failed && cancel != nullptr && cancel->load()) return false;
+  reportDownloadFailure(environment, localPath, *failure);
+  return false;
 }
 
 }  // namespace kv::updater

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -11,11 +12,16 @@
 
 namespace kv::updater {
 
-// A failed download as the log records it, for callers that also show it.
+// What the log and the message box tell of a failed download: the log line
+// (without its time stamp), the box text and the box title; and, for callers
+// that show it elsewhere, the file that was being written and the system's
+// words when it could not be opened.
 struct DownloadFailure {
-  std::string localPath;     // the file that was being written
-  std::string logMessage;    // the log line without its time stamp
-  std::string systemReason;  // the system's words when the file could not be opened, else ""
+  std::string logLine;
+  std::string boxText;
+  std::string title;
+  std::string localPath;
+  std::string systemReason;  // "" unless the file could not be opened
 };
 using DownloadFailureFn = std::function<void(const DownloadFailure&)>;
 
@@ -45,6 +51,47 @@ using DownloadProgressFn = std::function<void(std::int64_t received)>;
 [[nodiscard]] bool downloadFile(const DownloadEnvironment& environment, const std::string& url,
                                 const std::string& localPath, std::optional<std::int64_t> expectedSize,
                                 const DownloadProgressFn& progress);
+
+// The output file of one transfer (truncated; its folders created when
+// missing); counts what was written. Worker thread.
+class DownloadTarget {
+ public:
+  explicit DownloadTarget(const std::string& path);
+  ~DownloadTarget() { (void)close(); }
+  DownloadTarget(const DownloadTarget&) = delete;
+  DownloadTarget& operator=(const DownloadTarget&) = delete;
+
+  bool isOpen() const { return file_ != nullptr; }
+  // The errno of the failed open; 0 when the file is open.
+  int openError() const { return openError_; }
+  // False when the bytes could not all be written.
+  bool write(const char* data, std::size_t size);
+  // Flushes and closes; false when any write or the flush failed.
+  bool close();
+  std::int64_t written() const { return written_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::int64_t written_ = 0;
+  bool failed_ = false;
+  int openError_ = 0;
+};
+
+// The failure of a download whose output file target (at localPath) cannot
+// be opened.
+DownloadFailure cannotOpenFailure(const std::string& localPath, const DownloadTarget& target);
+
+// Judges a finished transfer by the rules of downloadFile: nothing when the
+// file is whole, else what to log and show (an aborted transfer gets an
+// empty failure, which is never shown).
+std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,
+                                             std::optional<std::int64_t> expectedSize);
+
+// Logs failure of the download into localPath, tells environment.onFailure,
+// and shows it in an error box owned by the main window, which blocks this
+// thread until it is closed.
+void reportDownloadFailure(const DownloadEnvironment& environment, const std::string& localPath,
+                           DownloadFailure failure);
 
 // Creates every missing folder of the folder part of path (the part before
 // its last "/"); errors are ignored.

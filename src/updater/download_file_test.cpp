@@ -151,7 +151,7 @@ TEST(DownloadFile, EveryFailureIsLoggedAndShown) {
     EXPECT_EQ(f.logMessages(), std::vector<std::string>{c.log}) << c.name;
     ASSERT_EQ(f.failures.size(), 1u) << c.name;
     EXPECT_EQ(f.failures[0].localPath, f.dir / "eu/a.pak");
-    EXPECT_EQ(f.failures[0].logMessage, c.log);
+    EXPECT_EQ(f.failures[0].logLine, c.log);
     EXPECT_EQ(f.failures[0].systemReason, "");
     const auto boxes = f.dialogs.boxes();
     ASSERT_EQ(boxes.size(), 1u) << c.name;
@@ -189,7 +189,7 @@ TEST(DownloadFile, AFileThatCannotBeOpenedIsReported) {
   EXPECT_FALSE(f.download(f.dir / "eu/a.pak", 0));
   EXPECT_EQ(f.logMessages(), std::vector<std::string>{"Cannot open file for writing: " + (f.dir / "eu/a.pak")});
   ASSERT_EQ(f.failures.size(), 1u);
-  EXPECT_EQ(f.failures[0].logMessage, f.logMessages()[0]);
+  EXPECT_EQ(f.failures[0].logLine, f.logMessages()[0]);
   EXPECT_EQ(f.failures[0].systemReason, "Is a directory");
   ASSERT_EQ(f.dialogs.boxes().size(), 1u);
   EXPECT_EQ(f.dialogs.boxes()[0].text, "Cannot open file for writing.");

@@ -23,12 +23,10 @@ void post(DownloadProgress& progress, platform::Report report) {
 
 }  // namespace
 
-void reportDownloadProgress(DownloadProgress& progress, std::int64_t received) {
+void reportDownloadProgress(DownloadProgress& progress, const std::string& path, std::int64_t addedBytes) {
   if (progress.cancel != nullptr && progress.cancel->load()) return;
-  received = std::max<std::int64_t>(received, 0);
-  progress.runBytes = saturatingAdd(progress.attemptBase, received);
-  // The running count of this transfer, as the checkpoint rule counts it.
-  progress.checkpointBytes = saturatingAdd(progress.checkpointBytes, received);
+  progress.runBytes = saturatingAdd(progress.runBytes, std::max<std::int64_t>(addedBytes, 0));
+  if (progress.currentPath != path) progress.currentPath = path;
 
   const SteadyTime now = progress.now();
   const std::chrono::duration<double> sinceReport = now - progress.lastReport;

@@ -19,20 +19,19 @@ struct DownloadProgress {
   platform::ReportSink* reports = nullptr;    // where status and progress go
   int server = 0;                             // the server the reports are about
   std::int64_t runBytes = 0;         // bytes received in this run, all files and attempts
-  std::int64_t attemptBase = 0;      // runBytes when the current attempt began
-  std::int64_t checkpointBytes = 0;  // decides when the local manifest is saved
   SteadyTime lastReport{};           // when the last report went out
   SteadyTime phaseStart{};           // when the download phase began
   std::int64_t totalBytes = 0;       // sum of the sizes of every file to fetch
-  std::string currentPath;           // manifest path of the file being fetched
+  std::string currentPath;           // manifest path of the file that reported last
   // The clock; tests may replace it.
   std::function<SteadyTime()> now = [] { return std::chrono::steady_clock::now(); };
 };
 
-// The progress callable of a transfer: received is the byte count of the
-// current transfer so far. Updates the totals and, at most every half
-// second, posts the status "Downloading: NAME (P%, S KB/s)" and then the
-// fraction done (within 0..1). Posts nothing once the run is cancelled.
-void reportDownloadProgress(DownloadProgress& progress, std::int64_t received);
+// Told that the transfer of path received addedBytes more: updates the
+// totals and, at most every half second, posts the status
+// "Downloading: NAME (P%, S KB/s)" of the file that reported last and the
+// whole run, and then the fraction of the run done (within 0..1). Posts
+// nothing once the run is cancelled.
+void reportDownloadProgress(DownloadProgress& progress, const std::string& path, std::int64_t addedBytes);
 
 }  // namespace kv::updater

@@ -34,27 +34,26 @@ struct Fixture {
     progress.now = [this] { return clock; };
     progress.phaseStart = clock;
     progress.lastReport = clock;
-    progress.currentPath = "data/sub/x y.pak";
   }
+  const std::string path = "data/sub/x y.pak";
 };
 
 TEST(DownloadProgress, NothingIsPostedWithinHalfASecond) {
   Fixture f;
   f.progress.totalBytes = 1000;
   f.clock += 499ms;
-  reportDownloadProgress(f.progress, 100);
-  reportDownloadProgress(f.progress, 200);
+  reportDownloadProgress(f.progress, f.path, 100);
+  reportDownloadProgress(f.progress, "other.pak", 200);
   EXPECT_TRUE(f.sink.reports.empty());
-  EXPECT_EQ(f.progress.runBytes, 200);
-  EXPECT_EQ(f.progress.checkpointBytes, 300) << "each call adds the running count";
+  EXPECT_EQ(f.progress.runBytes, 300) << "every transfer adds what it received";
 }
 
 TEST(DownloadProgress, PostsStatusThenFractionForTheServer) {
   Fixture f;
   f.progress.totalBytes = 4096;
-  f.progress.attemptBase = 1024;
+  f.progress.runBytes = 1024;
   f.clock += 1s;
-  reportDownloadProgress(f.progress, 1024);
+  reportDownloadProgress(f.progress, f.path, 1024);
   ASSERT_EQ(f.sink.reports.size(), 2u);
   EXPECT_EQ(f.sink.reports[0].kind, ReportKind::Status);
   EXPECT_EQ(f.sink.reports[0].server, 1);
@@ -64,20 +63,22 @@ TEST(DownloadProgress, PostsStatusThenFractionForTheServer) {
   EXPECT_EQ(f.progress.lastReport, f.clock);
 
   // The next report waits for another half second.
+  // The next report waits for another half second and names the file that
+  // reported last, with the percent of the whole run.
   f.clock += 300ms;
-  reportDownloadProgress(f.progress, 2048);
+  reportDownloadProgress(f.progress, f.path, 512);
   EXPECT_EQ(f.sink.reports.size(), 2u);
   f.clock += 200ms;
-  reportDownloadProgress(f.progress, 2048);
+  reportDownloadProgress(f.progress, "data/z.pak", 512);
   EXPECT_EQ(f.sink.reports.size(), 4u);
-  EXPECT_EQ(f.sink.reports[2].text, "Downloading: x y.pak (75%, 2 KB/s)");
+  EXPECT_EQ(f.sink.reports[2].text, "Downloading: z.pak (75%, 2 KB/s)");
 }
 
 TEST(DownloadProgress, FractionAndPercentStayInRange) {
   struct Case {
     std::int64_t total;
-    std::int64_t base;
-    std::int64_t received;
+    std::int64_t base;      // received before
+    std::int64_t received;  // received now
     float fraction;
     const char* percent;
   };
@@ -92,9 +93,9 @@ TEST(DownloadProgress, FractionAndPercentStayInRange) {
   for (const Case& c : cases) {
     Fixture f;
     f.progress.totalBytes = c.total;
-    f.progress.attemptBase = c.base;
+    f.progress.runBytes = c.base;
     f.clock += 1s;
-    reportDownloadProgress(f.progress, c.received);
+    reportDownloadProgress(f.progress, f.path, c.received);
     ASSERT_EQ(f.sink.reports.size(), 2u);
     EXPECT_FLOAT_EQ(f.sink.reports[1].progress, c.fraction) << c.total << " " << c.received;
     EXPECT_NE(f.sink.reports[0].text.find(c.percent), std::string::npos) << f.sink.reports[0].text;
@@ -105,7 +106,7 @@ TEST(DownloadProgress, ACancelledRunPostsNothing) {
   Fixture f;
   f.cancel = true;
   f.clock += 5s;
-  reportDownloadProgress(f.progress, 100);
+  reportDownloadProgress(f.progress, f.path, 100);
   EXPECT_TRUE(f.sink.reports.empty());
 }
 

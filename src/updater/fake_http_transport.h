@@ -5,11 +5,13 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "updater/endpoints.h"
 #include "updater/http_transport.h"
+#include "updater/transfer_engine.h"
 
 namespace kv::updater::testing {
 
@@ -21,6 +23,7 @@ struct FakeAnswer {
   std::string lastModified;   // header requests: the Last-Modified value ("" = none)
   TransferOutcome outcome = TransferOutcome::Completed;  // downloads
   std::string errorText;      // downloads that fail, small requests without a response
+  bool connectionLost = false;  // downloads that fail: refused or reset
   std::vector<std::int64_t> progressSteps;  // downloads: byte counts told to progress first
 };
 
@@ -93,8 +96,16 @@ class FakeHttpTransport : public HttpTransport {
     }
     result.outcome = answer->outcome;
     result.errorText = answer->errorText;
+    result.connectionLost = answer->connectionLost;
     return result;
   }
+
+  // The fake's engine admits this many transfers at once and runs them one
+  // after another, in the order they were started.
+  std::unique_ptr<TransferEngine> openEngine(int /*connections*/) override {
+    return makeSequentialEngine(*this, engineWidth);
+  }
+  int engineWidth = 1;
 
   // Every request so far, in order.
   std::vector<FakeRequest> requests;

@@ -3,9 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace kv::updater {
+
+class TransferEngine;
 
 // How a streamed transfer ended at the transport level.
 enum class TransferOutcome {
@@ -19,6 +22,9 @@ struct TransferResult {
   TransferOutcome outcome = TransferOutcome::Failed;
   long status = 0;        // final HTTP status after redirects; 0 when none arrived
   std::string errorText;  // Failed: the transport's reason
+  // Failed: the connection was refused, reset or closed before the answer
+  // was whole (what a site that limits connections does to the extra ones).
+  bool connectionLost = false;
 };
 
 // Receives the body of a transfer piece by piece; false stops the transfer
@@ -65,6 +71,11 @@ class HttpTransport {
   // transport's reason when none did (or the body exceeded its limit).
   // Completed with status 0 when the transport cannot tell.
   virtual TransferResult lastSmallRequest() const { return {TransferOutcome::Completed, 0, {}}; }
+
+  // The engine that runs many downloads of one run at once, over at most
+  // connections connections to a site (1: one transfer at a time). The
+  // default runs them one after another through download. Worker thread.
+  virtual std::unique_ptr<TransferEngine> openEngine(int connections);
 };
 
 }  // namespace kv::updater

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "updater/download_log.h"
+#include "updater/transfer_engine.h"
 
 namespace kv::updater {
 namespace {
@@ -29,6 +30,9 @@ class CombinedTransport final : public HttpTransport {
     const platform::WebOutcome outcome = small_->lastOutcome();
     if (outcome.arrived) return {TransferOutcome::Completed, outcome.status, {}};
     return {TransferOutcome::Failed, outcome.status, outcome.failure};
+  }
+  std::unique_ptr<TransferEngine> openEngine(int connections) override {
+    return downloads_->openEngine(connections);
   }
 
  private:

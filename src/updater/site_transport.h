@@ -30,6 +30,9 @@ class SmallRequestLog final : public HttpTransport {
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
                           std::int64_t maxBytes) override;
   TransferResult lastSmallRequest() const override { return transport_.lastSmallRequest(); }
+  std::unique_ptr<TransferEngine> openEngine(int connections) override {
+    return transport_.openEngine(connections);
+  }
 
  private:
   bool logged(bool answered);

@@ -1,7 +1,7 @@
 #include "updater/update_run.h"
 
 #include <optional>
-#include <thread>
+#include <vector>
 
 #include "archive/zip_archive.h"
 #include "platform/file_system.h"
@@ -10,12 +10,14 @@
 #include "updater/download_file.h"
 #include "updater/download_log.h"
 #include "updater/download_progress.h"
+#include "updater/fetch_files.h"
 #include "updater/endpoints.h"
 #include "updater/last_modified.h"
 #include "updater/manifest.h"
 #include "updater/manifest_meta.h"
 #include "updater/report_texts.h"
 #include "updater/server_profiles.h"
+#include "updater/transfer_engine.h"
 #include "updater/version_check.h"
 
 namespace kv::updater {
@@ -147,38 +149,31 @@ class UpdateRunner {
     environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
     environment.cancel = &worker_.cancel;
     environment.onFailure = context_.onDownloadFailure;
-    const DownloadProgressFn onProgress = [&progress](std::int64_t received) {
-      reportDownloadProgress(progress, received);
-    };
 
+    std::vector<FetchItem> items;
+    items.reserve(plan.paths.size());
     for (const std::string& path : plan.paths) {
-      if (cancelled()) return;
       const ManifestEntry& entry = remote.at(path);
       // A file whose size the manifest leaves out may have any size.
       const std::optional<std::int64_t> expectedSize =
           entry.sizeListed ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-      const std::string localPath = joinPath(serverDir_, path);
-      if (!removeExistingFile(localPath)) {
-        if (cancelled()) return;
-        postError(removeFailedText(fileNamePart(localPath)));
-        return;
-      }
-      for (int attempt = 1;; ++attempt) {
-        if (cancelled()) return;
-        progress.currentPath = path;
-        progress.attemptBase = progress.runBytes;
-        progress.lastReport = progress.now();
-        if (downloadFile(environment, fileUrl(context_.site, folder_, path), localPath, expectedSize, onProgress)) {
-          break;
-        }
-        if (cancelled()) return;
-        if (attempt >= kDownloadAttempts) {
-          postError(attemptsFailedText(path, kDownloadAttempts));
-          return;
-        }
-        postStatus(retryText(path, attempt, kDownloadAttempts));
-        if (context_.retryPause.count() > 0) std::this_thread::sleep_for(context_.retryPause);
-      }
+      items.push_back({path, fileUrl(context_.site, folder_, path), joinPath(serverDir_, path), expectedSize});
+    }
+    std::int64_t sinceCheckpoint = 0;  // bytes of the files completed since the last checkpoint
+    FetchHooks hooks;
+    hooks.cancelled = [this] { return cancelled(); };
+    hooks.prepare = [this](const FetchItem& item) {
+      if (removeExistingFile(item.localPath)) return true;
+      if (!cancelled()) postError(removeFailedText(fileNamePart(item.localPath)));
+      return false;
+    };
+    hooks.retrying = [this](const FetchItem& item, int attempt) {
+      postStatus(retryText(item.path, attempt, kDownloadAttempts));
+    };
+    hooks.gaveUp = [this](const FetchItem& item) { postError(attemptsFailedText(item.path, kDownloadAttempts)); };
+    hooks.completed = [&](const FetchItem& item, std::int64_t bytes) {
+      const std::string& path = item.path;
+      const std::string& localPath = item.localPath;
       if (path != kOldLibsArchive && endsWith(localPath, kArchiveExtension)) {
         const std::size_t slash = path.rfind('/');
         const std::string archiveFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -186,24 +181,26 @@ class UpdateRunner {
         // like a damaged one.
         if (!archiveEntriesAreSafe(localPath, archiveFolder) ||
             !archive::extractZipArchive(localPath, folderOf(localPath), context_.window)) {
-          if (cancelled()) return;
-          postError(extractFailedText(fileNamePart(localPath)));
-          return;
+          if (!cancelled()) postError(extractFailedText(fileNamePart(localPath)));
+          return false;
         }
         // An archive that cannot be deleted only costs disk space: it is
         // recorded all the same and not fetched again.
         (void)platform::removeFile(localPath);
       }
-      if (progress.checkpointBytes >= kCheckpointBytes) {
+      local[path] = remote.at(path);
+      sinceCheckpoint += bytes;
+      if (sinceCheckpoint >= kCheckpointBytes) {
         // A checkpoint that cannot be written only means more to fetch
-        // after an interruption. Checkpoints come often, so they are not
-        // flushed to the disk one by one: the rename alone keeps them whole
-        // when the launcher is closed or killed.
+        // after an interruption. It is not flushed to the disk: the rename
+        // alone keeps it whole when the launcher is closed or killed.
         (void)writeLocalManifest(serverDir_, local, FileSync::NoFlush);
-        progress.checkpointBytes = 0;
+        sinceCheckpoint = 0;
       }
-      local[path] = entry;
-    }
+      return true;
+    };
+    const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
+    if (fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause) != FetchEnd::Done) return;
     if (cancelled()) return;
     // The stamp is recorded only with the manifest it belongs to, so an
     // unwritable manifest makes the next run compare again instead of

@@ -256,6 +256,66 @@ TEST(UpdateRun, TwoFailuresThenSuccessShowTwoRetries) {
   EXPECT_NE(log.find("] HTTP status code: 503\n"), std::string::npos);
 }
 
+// Answers that tell of a site limiting connections cost nothing visible
+// while several transfers run: the engine narrows and the file is tried
+// again. On one transfer they are failed attempts like any other; other
+// failures always are, and the transfers in flight beside them are started
+// again without a word.
+TEST(UpdateRun, ALimitedSiteNarrowsTheEngineQuietly) {
+  FakeAnswer refused;
+  refused.status = 503;
+  FakeAnswer busy;
+  busy.status = 429;
+  FakeAnswer reset;
+  reset.outcome = TransferOutcome::Failed;
+  reset.errorText = "Connection reset";
+  reset.connectionLost = true;
+  FakeAnswer broken;
+  broken.status = 500;
+  const FakeAnswer whole{.body = "bravo"};
+  const std::string retry = "STATUS Connection failed (b.pak), retrying... ";
+  struct Case {
+    const char* name;
+    int width;
+    std::vector<FakeAnswer> answers;  // of b.pak, in order
+    std::vector<std::string> messages;
+    int boxes;
+  };
+  const Case cases[] = {
+      {"503 then whole", 4, {refused, whole}, {"READY"}, 0},
+      {"429 twice", 4, {busy, busy, whole}, {"READY"}, 0},
+      {"a lone reset", 4, {reset, whole}, {"READY"}, 0},
+      {"503 on one transfer", 1, {refused, whole}, {retry + "(1/3)", "READY"}, 1},
+      // 4 -> 2 -> 1 quietly, then three failed attempts.
+      {"503 for good", 4, {refused}, {retry + "(1/3)", retry + "(2/3)", "ERROR Connection failed (b.pak) after 3 attempts"}, 3},
+      {"500 among others", 4, {broken, whole}, {retry + "(1/3)", "READY"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunFixture f;
+    f.transport.engineWidth = c.width;
+    for (const FakeAnswer& answer : c.answers) f.transport.script(f.url("b.pak"), answer);
+    f.publish({{"a.pak", "alpha", "ha"}, {"b.pak", "bravo", "hb"}, {"c.pak", "charlie", "hc"},
+               {"d.pak", "delta", "hd"}});
+    f.run();
+    std::vector<std::string> expected = {"STATUS Checking updates..."};
+    expected.insert(expected.end(), c.messages.begin(), c.messages.end());
+    EXPECT_EQ(f.messages(), expected);
+    EXPECT_EQ(f.dialogs.boxes().size(), static_cast<std::size_t>(c.boxes));
+    const std::string log = exists(f.root / "curl_download.log") ? readFile(f.root / "curl_download.log") : "";
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), c.boxes);
+    // a.pak finished before b.pak failed; c.pak and d.pak were in flight
+    // and start again, uncounted, until they are whole.
+    EXPECT_EQ(f.transport.count(f.url("a.pak")), 1);
+    if (c.messages.back() == "READY") {
+      EXPECT_EQ(readFile(f.local("d.pak")), "delta");
+      ManifestMap local;
+      ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+      EXPECT_EQ(local.size(), 4u);
+    }
+  }
+}
+
 TEST(UpdateRun, ThreeFailuresEndTheRunWithoutRecordingAnything) {
   RunFixture f;
   FakeAnswer endless;  // far longer than the manifest says
@@ -541,23 +601,25 @@ TEST(UpdateRun, ADuplicatePathIsFetchedOnceWithItsLaterEntry) {
 }
 
 TEST(UpdateRun, CheckpointsKeepWhatWasRecordedBeforeAnInterruption) {
+  // Checkpoints count the bytes of completed files, the file that completes
+  // the 10 MiB included; bytes still in flight or of failed attempts count
+  // for nothing.
   RunFixture f;
-  FakeAnswer big1;
-  big1.body = "1";
-  big1.progressSteps = {11 * 1024 * 1024};  // counted towards the checkpoint only
-  FakeAnswer big2 = big1;
-  big2.body = "2";
+  const std::string big(kCheckpointBytes, 'b');
+  FakeAnswer halfway;
+  halfway.body = "4";
+  halfway.progressSteps = {11 * 1024 * 1024};
   FakeAnswer broken;
   broken.status = 500;
-  f.transport.script(f.url("f1"), big1);
-  f.transport.script(f.url("f2"), big2);
+  broken.progressSteps = {11 * 1024 * 1024};
+  f.transport.script(f.url("f2"), halfway);
   f.transport.script(f.url("f3"), broken);
-  f.publish({{"f1", "1", "h1"}, {"f2", "2", "h2"}, {"f3", "3", "h3"}});
+  f.publish({{"f1", big, "h1"}, {"f2", "4", "h2"}, {"f3", "3", "h3"}});
   f.run();
   ASSERT_EQ(f.messages().back(), "ERROR Connection failed (f3) after 3 attempts");
   ManifestMap local;
   ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
-  ASSERT_EQ(local.size(), 1u) << "the checkpoint before f2 was recorded lists f1 alone";
+  ASSERT_EQ(local.size(), 1u) << "the checkpoint written when f1 completed lists f1 alone";
   EXPECT_EQ(local.count("f1"), 1u);
   EXPECT_FALSE(exists(f.local("manifest.meta")));
 }

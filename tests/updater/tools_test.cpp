@@ -244,7 +244,8 @@ TEST_F(Tools, KilledRunsLeaveAConsistentInstallation) {
   for (int i = 0; i < kFiles; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "files/f%02d.pak", i);
-    std::string content(256 * 1024, static_cast<char>('a' + i % 26));
+    // 20 MiB in all: checkpoints come after every 10 MiB of completed files.
+    std::string content(512 * 1024, static_cast<char>('a' + i % 26));
     writeFile(sandbox_.client(1) + "/" + name, content);
   }
   writeZip(sandbox_.client(1) + "/files/pack.zip", {{"packed.txt", "packed"}});

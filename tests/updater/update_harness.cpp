@@ -87,6 +87,7 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   context.dialogs = &dialogs;
   context.site.siteHost = siteHost;
   context.site.caFile = caFile;
+  context.site.downloadConnections = options.connections;
   context.clientBuild = options.build;
   context.baseFolder = baseFolder;
   context.retryPause = std::chrono::milliseconds(0);

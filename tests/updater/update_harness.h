@@ -64,6 +64,7 @@ struct RunOptions {
   std::string build = "vdclient_gl_x64";
   int cancelAtCheck = 0;           // raise the cancel flag at this check (1-based); 0: never
   std::function<void()> onCancel;  // called when the flag is raised
+  int connections = 8;             // "downloadConnections" of the run
 };
 
 // One update run in process, as a worker thread runs it: stored stamp read

@@ -7,7 +7,7 @@
 namespace kv::tools {
 
 std::string downloadFailureText(const updater::DownloadFailure& failure) {
-  std::string text = failure.logMessage;
+  std::string text = failure.logLine;
   if (text.find(failure.localPath) == std::string::npos) text = failure.localPath + ": " + text;
   if (!failure.systemReason.empty()) text += " (" + failure.systemReason + ")";
   return text;

@@ -34,6 +34,8 @@ ToolSettings readToolSettings(const std::string& folder) {
   result.site.siteHost = store.getString(settings::SettingsFile::System, "siteHost");
   if (result.site.siteHost.empty()) result.site.siteHost = updater::defaultSiteHost();
   result.site.caFile = store.getString(settings::SettingsFile::System, "caFile");
+  result.site.downloadConnections = updater::clampDownloadConnections(store.getInt(
+      settings::SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
   result.server = updater::normalizeServerIndex(
       store.getInt(settings::SettingsFile::System, "server", updater::kDefaultServer));
   return result;

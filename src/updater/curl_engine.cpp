@@ -1,0 +1,192 @@
+// The parallel transfer engine over libcurl's multi interface.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "updater/curl_request.h"
+#include "updater/curl_transport.h"
+#include "updater/transfer_engine.h"
+
+namespace kv::updater {
+namespace {
+
+// The most transfers in flight at once over HTTP/2, all streams of one
+// connection.
+constexpr int kMaxStreams = 64;
+
+// One transfer in flight. Its address is fixed while libcurl holds it.
+struct Slot {
+  std::uint64_t id = 0;
+  CURL* handle = nullptr;
+  TransferOrder order;
+  RequestState state;
+};
+
+class CurlEngine final : public TransferEngine {
+ public:
+  CurlEngine(CurlTransportOptions options, int connections, const CurlEngineStart& start)
+      : options_(std::move(options)),
+        share_(start.share),
+        connections_(std::max(connections, 1)),
+        multiplexed_(start.multiplexed) {
+    initializeCurlOnce();
+    multi_ = curl_multi_init();
+    if (multi_ != nullptr) {
+      // Transfers wait for the first connection to say whether it
+      // multiplexes (CURLOPT_PIPEWAIT) instead of opening one each.
+      (void)curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+      (void)curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS, static_cast<long>(kMaxStreams));
+      applyConnections();
+    }
+  }
+
+  ~CurlEngine() override {
+    for (auto& [id, slot] : slots_) {
+      if (multi_ != nullptr) (void)curl_multi_remove_handle(multi_, slot->handle);
+      curl_easy_cleanup(slot->handle);
+    }
+    for (CURL* handle : pool_) curl_easy_cleanup(handle);
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+  }
+  CurlEngine(const CurlEngine&) = delete;
+  CurlEngine& operator=(const CurlEngine&) = delete;
+
+  int width() const override {
+    if (connections_ <= 1) return 1;
+    return std::min(cap_, multiplexed_ ? kMaxStreams : connections_);
+  }
+
+  bool narrow() override {
+    const int now = width();
+    if (now <= 1 && connections_ <= 1) return false;
+    cap_ = std::max(now / 2, 1);
+    connections_ = std::max(std::min(connections_, cap_), 1);
+    applyConnections();
+    return true;
+  }
+
+  void start(std::uint64_t id, TransferOrder order) override {
+    CURL* handle = takeHandle();
+    if (multi_ == nullptr || handle == nullptr) {
+      if (handle != nullptr) pool_.push_back(handle);
+      FinishedTransfer failed;
+      failed.id = id;
+      failed.result.outcome = TransferOutcome::InitFailed;
+      unstarted_.push_back(std::move(failed));
+      return;
+    }
+    auto slot = std::make_unique<Slot>();
+    slot->id = id;
+    slot->handle = handle;
+    slot->order = std::move(order);
+    slot->state.sink = &slot->order.sink;
+    slot->state.progress = &slot->order.progress;
+    slot->state.limit = slot->order.maxBytes;
+    configureDownload(handle, slot->order.url, slot->state, options_);
+    curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+    if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
+    curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());
+    if (curl_multi_add_handle(multi_, handle) != CURLM_OK) {
+      recycle(handle);
+      FinishedTransfer failed;
+      failed.id = id;
+      failed.result.outcome = TransferOutcome::InitFailed;
+      unstarted_.push_back(std::move(failed));
+      return;
+    }
+    slots_[id] = std::move(slot);
+  }
+
+  void stop(std::uint64_t id) override {
+    const auto it = slots_.find(id);
+    if (it == slots_.end()) {
+      std::erase_if(unstarted_, [id](const FinishedTransfer& f) { return f.id == id; });
+      return;
+    }
+    (void)curl_multi_remove_handle(multi_, it->second->handle);
+    recycle(it->second->handle);
+    slots_.erase(it);
+  }
+
+  void wait(std::chrono::milliseconds timeout, std::vector<FinishedTransfer>& finished) override {
+    const std::size_t before = finished.size();
+    for (FinishedTransfer& failed : unstarted_) finished.push_back(std::move(failed));
+    unstarted_.clear();
+    if (multi_ == nullptr || slots_.empty()) return;
+    int running = 0;
+    (void)curl_multi_perform(multi_, &running);
+    collect(finished);
+    if (finished.size() > before) return;
+    (void)curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+    (void)curl_multi_perform(multi_, &running);
+    collect(finished);
+  }
+
+ private:
+  void applyConnections() {
+    (void)curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(connections_));
+    (void)curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(connections_));
+  }
+
+  // A handle from the pool, or a new one; null when libcurl has none.
+  CURL* takeHandle() {
+    if (!pool_.empty()) {
+      CURL* handle = pool_.back();
+      pool_.pop_back();
+      return handle;
+    }
+    return curl_easy_init();
+  }
+
+  // Back to the pool, its options cleared.
+  void recycle(CURL* handle) {
+    curl_easy_reset(handle);
+    pool_.push_back(handle);
+  }
+
+  void collect(std::vector<FinishedTransfer>& finished) {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      CURL* handle = message->easy_handle;
+      const CURLcode code = message->data.result;
+      Slot* slot = nullptr;
+      (void)curl_easy_getinfo(handle, CURLINFO_PRIVATE, &slot);
+      if (slot == nullptr) continue;
+      FinishedTransfer done;
+      done.id = slot->id;
+      done.result = downloadResult(handle, code, slot->state);
+      long version = 0;
+      if (code == CURLE_OK && curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK) {
+        multiplexed_ = version >= CURL_HTTP_VERSION_2_0;
+      }
+      (void)curl_multi_remove_handle(multi_, handle);
+      recycle(handle);
+      slots_.erase(done.id);
+      finished.push_back(std::move(done));
+    }
+  }
+
+  CurlTransportOptions options_;
+  void* share_;                    // the CURLSH* of the transport, or null
+  CURLM* multi_ = nullptr;
+  int connections_;                // the most connections to the site
+  bool multiplexed_;               // the site answers over HTTP/2
+  int cap_ = kMaxStreams;          // the most transfers at once after narrowing
+  std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
+  std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
+  std::vector<CURL*> pool_;        // idle handles, reused by later transfers
+};
+
+}  // namespace
+
+std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections,
+                                               const CurlEngineStart& start) {
+  return std::make_unique<CurlEngine>(options, connections, start);
+}
+
+}  // namespace kv::updater

@@ -1,0 +1,152 @@
+#include "updater/curl_request.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "updater/endpoints.h"
+
+namespace kv::updater {
+namespace {
+
+constexpr long kDownloadBufferBytes = 100 * 1024;
+
+int onRequestProgress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downloaded, curl_off_t /*uploadTotal*/,
+                      curl_off_t /*uploaded*/) {
+  auto* state = static_cast<RequestState*>(user);
+  // Nothing may be thrown through libcurl.
+  try {
+    if (state->progress != nullptr && *state->progress &&
+        !(*state->progress)(static_cast<std::int64_t>(downloaded))) {
+      return 1;  // the run was cancelled
+    }
+  } catch (...) {
+    state->callbackFailed = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void initializeCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { (void)curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t onRequestBody(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<RequestState*>(user);
+  const size_t bytes = size * count;
+  if (state->headersOnly) {
+    state->stoppedAtBody = true;
+    return 0;
+  }
+  if (!state->limitDecided) {
+    state->limitDecided = true;
+    if (state->buffer != nullptr) {
+      state->limitActive = state->limit > 0;
+    } else {
+      long code = 0;
+      (void)curl_easy_getinfo(state->handle, CURLINFO_RESPONSE_CODE, &code);
+      state->limitActive = true;
+      if (code != 200) {
+        state->errorPage = true;
+        state->limit = kErrorPageLimit;
+      }
+    }
+  }
+  const std::int64_t before = state->received;
+  state->received += static_cast<std::int64_t>(bytes);
+  std::size_t keep = bytes;
+  if (state->limitActive && state->received > state->limit) {
+    if (!state->errorPage) {
+      state->overLimit = true;
+      return 0;
+    }
+    // The error page ends here: its first kErrorPageLimit bytes are kept.
+    state->pageCut = true;
+    keep = static_cast<std::size_t>(std::max<std::int64_t>(state->limit - before, 0));
+  }
+  // Nothing may be thrown through libcurl.
+  try {
+    if (state->pageCut) {
+      if (keep > 0 && state->sink != nullptr) (void)(*state->sink)(data, keep);
+      return 0;
+    }
+    if (state->buffer != nullptr) {
+      state->buffer->append(data, bytes);
+      return bytes;
+    }
+    if (state->sink != nullptr && !(*state->sink)(data, bytes)) return 0;
+  } catch (...) {
+    state->callbackFailed = true;
+    return 0;
+  }
+  return bytes;
+}
+
+void setRequestLimits(CURL* handle, const CurlTransportOptions& options) {
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!options.caFile.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, options.caFile.c_str());
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  if (options.connectTimeoutSeconds > 0) {
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
+  }
+  if (options.stallSeconds > 0) {
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
+  }
+}
+
+void configureDownload(CURL* handle, const std::string& url, RequestState& state,
+                       const CurlTransportOptions& options) {
+  state.handle = handle;
+  // The download options in the engine's documented order, then the limits
+  // every request shares.
+  curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onRequestBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onRequestProgress);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &state);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, std::string(kHttpAgent).c_str());
+  // Large files stream in the same piece size as the curl tool uses.
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
+  setRequestLimits(handle, options);
+}
+
+TransferResult downloadResult(CURL* handle, CURLcode code, const RequestState& state) {
+  TransferResult result;
+  long status = 0;
+  (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  result.status = status;
+  if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && state.pageCut)) {
+    result.outcome = TransferOutcome::Completed;
+  } else if (code == CURLE_ABORTED_BY_CALLBACK && !state.callbackFailed) {
+    result.outcome = TransferOutcome::Aborted;
+  } else {
+    result.outcome = TransferOutcome::Failed;
+    result.errorText = curl_easy_strerror(state.overLimit ? CURLE_FILESIZE_EXCEEDED : code);
+    switch (code) {
+      case CURLE_COULDNT_CONNECT:
+      case CURLE_SEND_ERROR:
+      case CURLE_RECV_ERROR:
+      case CURLE_GOT_NOTHING:
+      case CURLE_SSL_CONNECT_ERROR:
+      case CURLE_HTTP2:
+      case CURLE_HTTP2_STREAM:
+        result.connectionLost = true;
+        break;
+      default:
+        break;
+    }
+  }
+  return result;
+}
+
+}  // namespace kv::updater

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "updater/curl_transport.h"
+#include "updater/http_transport.h"
+
+namespace kv::updater {
+
+// What the callbacks of one libcurl request share with it. Lives as long as
+// the request; used by the single-request transport and by the parallel
+// transfer engine alike.
+struct RequestState {
+  CURL* handle = nullptr;
+  // Small bodies: collected here up to limit bytes (0: no limit).
+  std::string* buffer = nullptr;
+  // Downloads: handed to sink; a status-200 body may hold up to limit bytes,
+  // an error page is cut after kErrorPageLimit.
+  const ByteSink* sink = nullptr;
+  const TransferProgress* progress = nullptr;
+  std::int64_t limit = 0;
+  std::int64_t received = 0;
+  bool limitDecided = false;
+  bool limitActive = false;
+  bool errorPage = false;  // a download answered with another status than 200
+  bool overLimit = false;
+  bool pageCut = false;  // an error page reached its limit
+  bool callbackFailed = false;  // a callback could not do its work
+  // Header requests: stop at the first body byte.
+  bool headersOnly = false;
+  bool stoppedAtBody = false;
+  std::string lastModified;
+  bool lastModifiedSeen = false;
+};
+
+// libcurl's body callback for a RequestState.
+size_t onRequestBody(char* data, size_t size, size_t count, void* user);
+
+// The limits every request shares: redirects (https only, at most
+// kMaxRedirects), certificate and host verification, the trusted CA file,
+// the connect time-out and the no-data time-out.
+void setRequestLimits(CURL* handle, const CurlTransportOptions& options);
+
+// Sets up handle (fresh or reset) for a download of url into state, which
+// must already hold the sink, progress and limit of the transfer.
+void configureDownload(CURL* handle, const std::string& url, RequestState& state,
+                       const CurlTransportOptions& options);
+
+// The result of a finished download from libcurl's code and the state.
+TransferResult downloadResult(CURL* handle, CURLcode code, const RequestState& state);
+
+// Loads libcurl's global state once per process.
+void initializeCurlOnce();
+
+}  // namespace kv::updater

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "updater/download_file.h"
+#include "updater/download_progress.h"
+#include "updater/transfer_engine.h"
+
+namespace kv::updater {
+
+// One file to fetch.
+struct FetchItem {
+  std::string path;       // the manifest path: what the texts and the progress name
+  std::string url;        // built with fileUrl
+  std::string localPath;  // where the file goes
+  std::optional<std::int64_t> expectedSize;  // the listed size, when the manifest gives one
+};
+
+// What the caller decides while files arrive. Every callable is called on
+// the worker's thread; none may be empty.
+struct FetchHooks {
+  // A cancellation check: true when the fetch must end at once, silently.
+  std::function<bool()> cancelled;
+  // Called just before a file is fetched (again); false ends the fetch (the
+  // callable has told the player why).
+  std::function<bool(const FetchItem&)> prepare;
+  // Called once a file is whole, with the bytes it holds; false ends the
+  // fetch (the callable has told the player why).
+  std::function<bool(const FetchItem&, std::int64_t bytes)> completed;
+  // Called after the failed attempt-th attempt of a file, before the pause
+  // that precedes the next one.
+  std::function<void(const FetchItem&, int attempt)> retrying;
+  // Called when the last attempt of a file failed; the fetch then ends.
+  std::function<void(const FetchItem&)> gaveUp;
+};
+
+enum class FetchEnd {
+  Done,       // every file completed
+  Stopped,    // a hook ended the fetch, or a file failed every attempt
+  Cancelled,  // the run was cancelled
+};
+
+// Fetches items through engine, starting them in the given order and
+// keeping engine.width() of them in flight. A file fails as downloadFile
+// fails (same log line and message box) and gets kDownloadAttempts attempts
+// with retryPause between them; when a file fails, the transfers in flight
+// are stopped and fetched again later without counting as attempts. An
+// answer that tells of a site limiting its connections (status 503 or 429,
+// a refused or reset connection) while several transfers run makes the
+// engine narrower and is tried again without a word; at one transfer it is a
+// failed attempt like any other. Progress goes to progress. Worker thread.
+FetchEnd fetchFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
+                    const std::vector<FetchItem>& items, const FetchHooks& hooks,
+                    std::chrono::milliseconds retryPause);
+
+}  // namespace kv::updater
