@@ -8,7 +8,20 @@ set(KV_INSTALL_SUBDIR "${CMAKE_INSTALL_LIBDIR}/kvlauncher" CACHE STRING
     "Installation folder of the launcher, relative to the prefix")
 
 install(TARGETS kvlauncher RUNTIME DESTINATION ${KV_INSTALL_SUBDIR})
-# The default interface art lives next to the launcher.
+# The default interface art lives next to the launcher. A cross build cannot
+# run kvart, so it takes the art a native build made (KV_DEFAULT_ART_SOURCE,
+# that build's bin/default_art) and copies it next to the launcher.
+set(KV_DEFAULT_ART_SOURCE "" CACHE PATH
+    "Cross builds: a folder of default interface art made by a native build's kvart")
+if(NOT TARGET kv_default_art AND KV_DEFAULT_ART_SOURCE)
+  set(kv_copied_art ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/default_art)
+  add_custom_target(kv_default_art ALL
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${kv_copied_art}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${KV_DEFAULT_ART_SOURCE} ${kv_copied_art}
+    COMMENT "Copying the default interface art"
+    VERBATIM)
+  set_property(GLOBAL PROPERTY KV_DEFAULT_ART_DIR ${kv_copied_art})
+endif()
 if(TARGET kv_default_art)
   get_property(kv_default_art_dir GLOBAL PROPERTY KV_DEFAULT_ART_DIR)
   install(DIRECTORY ${kv_default_art_dir} DESTINATION ${KV_INSTALL_SUBDIR})

@@ -82,6 +82,9 @@ PIDS+=("$NGINX_PID")
 INSTALL=$WORK/install
 mkdir -p "$INSTALL/eu"
 cp "$EXE" "$INSTALL/kvlauncher.exe"
+# The installation as shipped: the launcher with its default art beside it.
+[[ -d "$(dirname "$EXE")/default_art" ]] || fail "no default art next to $EXE"
+cp -r "$(dirname "$EXE")/default_art" "$INSTALL/"
 cp -r "$CLIENT/data" "$INSTALL/eu/"
 # Wine sees the machine's root folder as drive Z:. The downloads (libcurl) trust
 # caFile; the small requests trust the CA imported into the prefix below.
