@@ -35,7 +35,8 @@ start_server() {
   PIDS+=("$!")
   SERVER_PORT=""
   for _ in $(seq 1 100); do
-    SERVER_PORT=$(sed -n 's/^PORT //p' "$state/stdout" 2>/dev/null)
+    # The server's shell may not have made its output file yet.
+    SERVER_PORT=$(sed -n 's/^PORT //p' "$state/stdout" 2>/dev/null || true)
     [[ -n "$SERVER_PORT" ]] && return 0
     sleep 0.1
   done
