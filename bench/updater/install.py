@@ -29,13 +29,14 @@ def publish(tools, client, site_root):
                    check=True, stdout=subprocess.DEVNULL)
 
 
-def make_installation(folder, site, server=1):
-    """An empty launcher folder whose settings point at site."""
+def make_installation(folder, site, server=1, settings=""):
+    """An empty launcher folder whose settings point at site; settings adds
+    further "key: value" lines."""
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
     with open(os.path.join(folder, "system.kvml"), "w") as out:
-        out.write("siteHost: %s\ncaFile: %s\nserver: %d\n" % (site.host, site.ca_file, server))
+        out.write("siteHost: %s\ncaFile: %s\nserver: %d\n%s" % (site.host, site.ca_file, server, settings))
 
 
 def published_files(site_root):

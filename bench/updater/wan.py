@@ -87,7 +87,8 @@ def _measure_site(site, tools, work, paths, archive, expected, runs, log):
     with open(aria_list, "w") as listing:
         for path in ["manifest.json"] + paths:
             listing.write("%s\n  out=%s\n" % (site.url(base + path), path))
-    folders = {name: os.path.join(work, name) for name in ("launcher", "parallel", "aria2", "sequential")}
+    folders = {name: os.path.join(work, name) for name in ("launcher", "launcher16", "parallel", "aria2",
+                                                           "sequential")}
 
     def then_unzip(sample, folder):
         if not archive:
@@ -99,6 +100,11 @@ def _measure_site(site, tools, work, paths, archive, expected, runs, log):
     def run_launcher():
         install.make_installation(folders["launcher"], site)
         return measure.run_sample([tools.kvupdate], cwd=folders["launcher"])
+
+    # The same with as many connections as aria2c opens.
+    def run_launcher16():
+        install.make_installation(folders["launcher16"], site, settings="downloadConnections: 16\n")
+        return measure.run_sample([tools.kvupdate], cwd=folders["launcher16"])
 
     def run_parallel():
         _fresh(folders["parallel"])
@@ -115,8 +121,8 @@ def _measure_site(site, tools, work, paths, archive, expected, runs, log):
         _fresh(folders["sequential"])
         return then_unzip(measure.run_sample(peers.curl(), cwd=folders["sequential"]), folders["sequential"])
 
-    contenders = [("launcher", run_launcher), ("parallel", run_parallel), ("aria2", run_aria2),
-                  ("sequential", run_sequential)]
+    contenders = [("launcher", run_launcher), ("launcher16", run_launcher16), ("parallel", run_parallel),
+                  ("aria2", run_aria2), ("sequential", run_sequential)]
     series = {name: measure.Series(name) for name, _ in contenders}
     log("warm-up run of the launcher and curl --parallel (checked against the client folder)")
     for name, run, folder in (("launcher", run_launcher, os.path.join(folders["launcher"], install.SERVER)),
