@@ -77,7 +77,7 @@ class Fetch {
     Active active;
     active.index = index;
     active.generation = generation_;
-    active.target = std::make_unique<DownloadTarget>(item.localPath);
+    active.target = std::make_unique<DownloadTarget>(item.partPath);
     if (!active.target->isOpen()) return failed(active, cannotOpenFailure(item.localPath, *active.target));
     const std::uint64_t id = nextId_++;
     Active& placed = active_.emplace(id, std::move(active)).first->second;
