@@ -55,7 +55,8 @@ enum class FetchEnd {
 // answer that tells of a site limiting its connections (status 503 or 429,
 // a refused or reset connection) while several transfers run makes the
 // engine narrower and is tried again without a word; at one transfer it is a
-// failed attempt like any other. Progress goes to progress. Worker thread.
+// failed attempt like any other. All transfers together receive no more than
+// environment.rateLimit allows. Progress goes to progress. Worker thread.
 FetchEnd fetchFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
                     const std::vector<FetchItem>& items, const FetchHooks& hooks,
                     std::chrono::milliseconds retryPause);

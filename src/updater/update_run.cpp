@@ -184,6 +184,7 @@ class UpdateRunner {
     environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
     environment.cancel = &worker_.cancel;
     environment.onFailure = context_.onDownloadFailure;
+    environment.rateLimit = clampDownloadLimit(context_.site.downloadLimitKBps) * 1024;
 
     std::vector<FetchItem> items;
     items.reserve(plan.paths.size());

@@ -36,6 +36,8 @@ ToolSettings readToolSettings(const std::string& folder) {
   result.site.caFile = store.getString(settings::SettingsFile::System, "caFile");
   result.site.downloadConnections = updater::clampDownloadConnections(store.getInt(
       settings::SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
+  result.site.downloadLimitKBps =
+      updater::clampDownloadLimit(store.getInt(settings::SettingsFile::System, "downloadLimitKBps", 0));
   result.server = updater::normalizeServerIndex(
       store.getInt(settings::SettingsFile::System, "server", updater::kDefaultServer));
   return result;
@@ -92,6 +94,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   ToolSettings settings = readToolSettings(folder);
   if (parsed.server != 0) settings.server = parsed.server;
+  if (parsed.limitRateKBps) settings.site.downloadLimitKBps = *parsed.limitRateKBps;
 
   updater::UpdaterWorker worker(settings.server);
   updater::ServerRuntime runtime;

@@ -46,8 +46,17 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
     std::vector<std::string> args;
     UpdateParse outcome;
     int server;
+    std::int64_t limit = -1;  // -1: no --limit-rate
   } cases[] = {
       {{}, UpdateParse::Run, 0},
+      {{"--limit-rate", "512", "--server", "us"}, UpdateParse::Run, 2, 512},
+      {{"--limit-rate", "0"}, UpdateParse::Run, 0, 0},
+      {{"--limit-rate"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "-5"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "12k"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", ""}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "99999999999999999999"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "1", "--limit-rate", "2"}, UpdateParse::Misuse, 0},
       {{"--server", "eu"}, UpdateParse::Run, 1},
       {{"--server", "us"}, UpdateParse::Run, 2},
       {{"--help"}, UpdateParse::Help, 0},
@@ -64,6 +73,7 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
     EXPECT_EQ(parseUpdateArguments(c.args, out, error), c.outcome) << ::testing::PrintToString(c.args);
     if (c.outcome == UpdateParse::Run) {
       EXPECT_EQ(out.server, c.server);
+      EXPECT_EQ(out.limitRateKBps.value_or(-1), c.limit) << ::testing::PrintToString(c.args);
     }
     if (c.outcome == UpdateParse::Misuse) {
       EXPECT_FALSE(error.empty());
@@ -85,9 +95,12 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
     std::string content;
     std::string host, ca;
     int server;
+    std::int64_t limit = 0;
   } cases[] = {
       {"", updater::defaultSiteHost(), "", 2},
-      {"server: 1\nsiteHost: 127.0.0.1:8443\ncaFile: /tmp/ca.pem\n", "127.0.0.1:8443", "/tmp/ca.pem", 1},
+      {"server: 1\nsiteHost: 127.0.0.1:8443\ncaFile: /tmp/ca.pem\ndownloadLimitKBps: 300\n", "127.0.0.1:8443",
+       "/tmp/ca.pem", 1, 300},
+      {"downloadLimitKBps: -20\n", updater::defaultSiteHost(), "", 2, 0},
       {"server: 7\r\nsiteHost: localhost:9\r\n", "localhost:9", "", 2},
       {"server: -3\n", updater::defaultSiteHost(), "", 2},
       {"server: abc\nsiteHost:\n", updater::defaultSiteHost(), "", 2},
@@ -99,6 +112,7 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
     EXPECT_EQ(settings.site.siteHost, c.host) << c.content;
     EXPECT_EQ(settings.site.caFile, c.ca) << c.content;
     EXPECT_EQ(settings.server, c.server) << c.content;
+    EXPECT_EQ(settings.site.downloadLimitKBps, c.limit) << c.content;
   }
 }
 
