@@ -13,6 +13,7 @@
 #include "updater/download_log.h"
 #include "updater/download_progress.h"
 #include "updater/fetch_files.h"
+#include "updater/install_check.h"
 #include "updater/endpoints.h"
 #include "updater/last_modified.h"
 #include "updater/manifest.h"
@@ -32,14 +33,6 @@ bool isRegularFile(const std::string& path) { return platform::isRegularFile(pat
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-// Whether the file at path is a regular file of the size entry lists (any
-// size when it lists none). Reads the metadata only.
-bool isWholeFile(const std::string& path, const ManifestEntry& entry) {
-  const platform::File file = platform::openForReading(path);
-  const std::optional<std::uint64_t> size = file.ok() ? file.regularFileSize() : std::nullopt;
-  return size && (!entry.sizeListed || *size == static_cast<std::uint64_t>(entry.size));
 }
 
 // Makes room for a file where an empty folder stands; a folder that holds
@@ -93,17 +86,19 @@ class UpdateRunner {
 
  private:
   // Notes the files of the local manifest that are missing, not regular
-  // files or not of their listed size. Archives are not files of the
-  // installation (an unpacked one is deleted, the library fallback deletes
-  // its own), so they are left out. Reads the metadata only; a local
-  // manifest that cannot be read is the full run's to report.
+  // files, not of their listed size or (when the context asks) not of their
+  // listed content, and tells the context. A local manifest that cannot be
+  // read is the full run's to report.
   void findDamagedFiles() {
     ManifestMap local;
     if (!readLocalManifest(serverDir_, local)) return;
+    std::size_t checked = 0;
     for (const auto& [path, entry] : local) {
-      if (endsWith(path, kArchiveExtension)) continue;
-      if (!isWholeFile(joinPath(serverDir_, path), entry)) damaged_.insert(path);
+      if (!isCheckedEntry(path)) continue;
+      ++checked;
+      if (!isWholeFile(joinPath(serverDir_, path), entry, context_.startCheck)) damaged_.insert(path);
     }
+    if (context_.onStartCheck) context_.onStartCheck(checked, damaged_);
   }
 
   // The shortcuts of a whole installation: an unchanged stamp, or a quick

@@ -132,6 +132,29 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(requestPaths(nginx.requests()),
             (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
 
+  // One flipped byte: the start of a plain run reads no content and misses
+  // it; --verify finds it and fetches the file again.
+  const std::string aPak = sandbox_.serverDir(1) + "/a.pak";
+  std::string flipped = readFile(aPak);
+  flipped[0] ^= 0x20;
+  writeFile(aPak, flipped);
+  nginx.clearRequests();
+  EXPECT_EQ(update(sandbox_.install()).exitCode, 0);
+  EXPECT_EQ(readFile(aPak), flipped);
+  const ProcessResult verified = update(sandbox_.install(), {"--verify"});
+  EXPECT_EQ(verified.exitCode, 0) << verified.output << verified.errors;
+  const auto verifiedLines = lines(verified.output);
+  ASSERT_GE(verifiedLines.size(), 2u);
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(readFile(aPak), "a eu");
+  EXPECT_EQ(requestPaths(nginx.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php", "/download/updater.php",
+                                      "/download/eu/manifest.php", "/download/eu/manifest.json",
+                                      "/download/eu/a.pak"}));
+  const ProcessResult clean = update(sandbox_.install(), {"--verify"});
+  EXPECT_NE(clean.output.find("Verify: eu: 2 files checked, 0 damaged, 0 repaired\n"), std::string::npos)
+      << clean.output;
+
   // Nothing published for the other server: no stamp, an error, exit 1.
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
   EXPECT_EQ(us.exitCode, 1);

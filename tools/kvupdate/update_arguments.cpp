@@ -12,6 +12,14 @@ UpdateParse parseUpdateArguments(const std::vector<std::string>& args, UpdateArg
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") return UpdateParse::Help;
+    if (arg == "--verify") {
+      if (parsed.verify) {
+        error = "--verify given twice";
+        return UpdateParse::Misuse;
+      }
+      parsed.verify = true;
+      continue;
+    }
     if (arg == "--limit-rate") {
       if (i + 1 >= args.size()) {
         error = "--limit-rate needs a value";
@@ -59,10 +67,12 @@ UpdateParse parseUpdateArguments(const std::vector<std::string>& args, UpdateArg
 }
 
 const char* updateUsage() {
-  return "usage: kvupdate [--server eu|us] [--limit-rate KBPS]\n"
+  return "usage: kvupdate [--server eu|us] [--limit-rate KBPS] [--verify]\n"
          "Runs one update of a server's game client in the current folder, with the settings\n"
          "of \"system.kvml\" there. Exits 0 when the client is ready, 1 on an error.\n"
-         "--limit-rate caps the downloads at KBPS KB/s in all (0: no limit) for this run.\n";
+         "--limit-rate caps the downloads at KBPS KB/s in all (0: no limit) for this run.\n"
+         "--verify reads every installed file, compares it with the manifest and fetches\n"
+         "again what differs.\n";
 }
 
 }  // namespace kv::tools

@@ -8,10 +8,11 @@
 namespace kv::tools {
 
 // The command line of the headless updater:
-// kvupdate [--server eu|us] [--limit-rate KBPS]
+// kvupdate [--server eu|us] [--limit-rate KBPS] [--verify]
 struct UpdateArguments {
   int server = 0;  // 1 (eu) or 2 (us); 0: the one chosen in "system.kvml"
   std::optional<std::int64_t> limitRateKBps;  // given: replaces "downloadLimitKBps"
+  bool verify = false;  // read every installed file and repair what differs
 };
 
 enum class UpdateParse { Run, Help, Misuse };

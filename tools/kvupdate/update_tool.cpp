@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "client/client_names.h"
 #include "console_dialogs.h"
@@ -16,6 +17,7 @@
 #include "settings/settings_store.h"
 #include "update_arguments.h"
 #include "updater/endpoints.h"
+#include "updater/install_check.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
 #include "updater/server_runtime.h"
@@ -71,6 +73,12 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
          " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
 }
 
+std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
+                          std::size_t repaired) {
+  return "Verify: " + serverFolder + ": " + std::to_string(checked) + (checked == 1 ? " file" : " files") +
+         " checked, " + std::to_string(damaged) + " damaged, " + std::to_string(repaired) + " repaired";
+}
+
 int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
                   int columns) {
   UpdateArguments parsed;
@@ -120,6 +128,15 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
     dialogs.noteDownloadFailure(failure);
   };
+  std::size_t checked = 0;
+  std::set<std::string> damaged;
+  if (parsed.verify) {
+    context.startCheck = updater::FileCheck::Content;
+    context.onStartCheck = [&](std::size_t count, const std::set<std::string>& found) {
+      checked = count;
+      damaged = found;
+    };
+  }
   updater::runUpdate(context);
   reports.finish();
   // Why the site could not be asked; the report's own text went to out.
@@ -130,6 +147,17 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   updater::ManifestMap after;
   if (!updater::readLocalManifest(serverDir, after)) after.clear();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (parsed.verify) {
+    // A damaged file counts as repaired once it is recorded again and
+    // passes the same check.
+    std::size_t repaired = 0;
+    for (const std::string& path : damaged) {
+      const auto entry = after.find(path);
+      repaired += entry != after.end() &&
+                  updater::isWholeFile(serverDir + "/" + path, entry->second, updater::FileCheck::Content);
+    }
+    std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired).c_str());
+  }
   std::fprintf(out, "%s\n",
                runSummary(serverDir, before, after, seconds, reports.end(), reports.errorText()).c_str());
   std::fflush(out);

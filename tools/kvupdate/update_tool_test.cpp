@@ -57,6 +57,8 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
       {{"--limit-rate", ""}, UpdateParse::Misuse, 0},
       {{"--limit-rate", "99999999999999999999"}, UpdateParse::Misuse, 0},
       {{"--limit-rate", "1", "--limit-rate", "2"}, UpdateParse::Misuse, 0},
+      {{"--verify", "--server", "eu"}, UpdateParse::Run, 1},
+      {{"--verify", "--verify"}, UpdateParse::Misuse, 0},
       {{"--server", "eu"}, UpdateParse::Run, 1},
       {{"--server", "us"}, UpdateParse::Run, 2},
       {{"--help"}, UpdateParse::Help, 0},
