@@ -1,5 +1,6 @@
 #include "updater/update_run.h"
 
+#include <future>
 #include <optional>
 #include <set>
 #include <vector>
@@ -63,6 +64,10 @@ class UpdateRunner {
 
   void run() {
     if (cancelled()) return;
+    // The check of the installed files only reads the disk: it runs while
+    // the site is asked (at once, where no thread can be started).
+    std::future<InstalledCheck> check =
+        std::async(std::launch::async | std::launch::deferred, [this] { return checkInstalledFiles(); });
     if (checkLauncherVersion(transport_, context_.site)) {
       postError(std::string(kTextNewLauncher));  // posted whatever the cancel flag says
       return;
@@ -73,7 +78,11 @@ class UpdateRunner {
       postError(std::string(kTextUpdaterPreparing), problem.empty() ? std::string(kReasonNoStamp) : problem);
       return;
     }
-    findDamagedFiles();
+    {
+      const InstalledCheck found = check.get();
+      damaged_ = found.damaged;
+      if (context_.onStartCheck) context_.onStartCheck(found.checked, damaged_);
+    }
     if (damaged_.empty()) {
       if (cancelled()) return;
       if (unchangedOrVouched()) return;
@@ -85,20 +94,28 @@ class UpdateRunner {
   }
 
  private:
-  // Notes the files of the local manifest that are missing, not regular
-  // files, not of their listed size or (when the context asks) not of their
-  // listed content, and tells the context. A local manifest that cannot be
-  // read is the full run's to report.
-  void findDamagedFiles() {
-    ManifestMap local;
-    if (!readLocalManifest(serverDir_, local)) return;
+  // What the check of the installed files found.
+  struct InstalledCheck {
     std::size_t checked = 0;
+    std::set<std::string> damaged;
+  };
+
+  // Finds the files of the local manifest that are missing, not regular
+  // files, not of their listed size or (when the context asks) not of their
+  // listed content. A local manifest that cannot be read is the full run's
+  // to report. Reads only the disk, the constant members and the cancel
+  // flag, so it may run on its own thread.
+  InstalledCheck checkInstalledFiles() const {
+    InstalledCheck found;
+    ManifestMap local;
+    if (!readLocalManifest(serverDir_, local)) return found;
     for (const auto& [path, entry] : local) {
+      if (worker_.cancel.load()) break;  // the run ends without a word anyway
       if (!isCheckedEntry(path)) continue;
-      ++checked;
-      if (!isWholeFile(joinPath(serverDir_, path), entry, context_.startCheck)) damaged_.insert(path);
+      ++found.checked;
+      if (!isWholeFile(joinPath(serverDir_, path), entry, context_.startCheck)) found.damaged.insert(path);
     }
-    if (context_.onStartCheck) context_.onStartCheck(checked, damaged_);
+    return found;
   }
 
   // The shortcuts of a whole installation: an unchanged stamp, or a quick
