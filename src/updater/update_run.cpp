@@ -101,10 +101,10 @@ class UpdateRunner {
   };
 
   // Finds the files of the local manifest that are missing, not regular
-  // files, not of their listed size or (when the context asks) not of their
-  // listed content. A local manifest that cannot be read is the full run's
-  // to report. Reads only the disk, the constant members and the cancel
-  // flag, so it may run on its own thread.
+  // files, not of their listed size, or refused by the context's content
+  // check. A local manifest that cannot be read is the full run's to
+  // report. Reads only the disk, the constant members and the cancel flag,
+  // so it may run on its own thread.
   InstalledCheck checkInstalledFiles() const {
     InstalledCheck found;
     ManifestMap local;
@@ -113,7 +113,10 @@ class UpdateRunner {
       if (worker_.cancel.load()) break;  // the run ends without a word anyway
       if (!isCheckedEntry(path)) continue;
       ++found.checked;
-      if (!isWholeFile(joinPath(serverDir_, path), entry, context_.startCheck)) found.damaged.insert(path);
+      const std::string localPath = joinPath(serverDir_, path);
+      if (!isWholeFile(localPath, entry) || (context_.contentCheck && !context_.contentCheck(localPath, entry))) {
+        found.damaged.insert(path);
+      }
     }
     return found;
   }

@@ -42,9 +42,11 @@ struct UpdateContext {
   std::chrono::milliseconds retryPause{kRetryPauseMs};
   // Told each failed download as it is logged; may be empty.
   DownloadFailureFn onDownloadFailure;
-  // How the files the local manifest lists are checked at the start of
-  // every run; those found damaged are fetched again.
-  FileCheck startCheck = FileCheck::Metadata;
+  // At the start of every run each file the local manifest lists is
+  // checked (see isWholeFile); those found damaged are fetched again. This
+  // check, when given, then looks further at each file that passed (its
+  // content, say): false marks it damaged. Called on a thread of its own.
+  std::function<bool(const std::string& path, const ManifestEntry& entry)> contentCheck;
   // Told how many files that check covered and which were found damaged;
   // may be empty.
   std::function<void(std::size_t checked, const std::set<std::string>& damaged)> onStartCheck;

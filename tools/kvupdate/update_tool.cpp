@@ -13,6 +13,7 @@
 #include "console_dialogs.h"
 #include "console_reports.h"
 #include "figures.h"
+#include "file_hash.h"
 #include "printable_text.h"
 #include "settings/settings_store.h"
 #include "update_arguments.h"
@@ -73,6 +74,19 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
          " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
 }
 
+bool contentMatches(const std::string& path, const updater::ManifestEntry& entry) {
+  if (!updater::isSha256Hex(entry.hash)) return true;
+  std::string digest;
+  std::int64_t size = 0;
+  std::string error;
+  if (!hashFile(path, digest, size, error) || digest.size() != entry.hash.size()) return false;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const char c = entry.hash[i];
+    if (digest[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) return false;
+  }
+  return true;
+}
+
 std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
                           std::size_t repaired) {
   return "Verify: " + serverFolder + ": " + std::to_string(checked) + (checked == 1 ? " file" : " files") +
@@ -131,7 +145,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   std::size_t checked = 0;
   std::set<std::string> damaged;
   if (parsed.verify) {
-    context.startCheck = updater::FileCheck::Content;
+    context.contentCheck = contentMatches;
     context.onStartCheck = [&](std::size_t count, const std::set<std::string>& found) {
       checked = count;
       damaged = found;
@@ -153,8 +167,9 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::size_t repaired = 0;
     for (const std::string& path : damaged) {
       const auto entry = after.find(path);
-      repaired += entry != after.end() &&
-                  updater::isWholeFile(serverDir + "/" + path, entry->second, updater::FileCheck::Content);
+      const std::string local = serverDir + "/" + path;
+      repaired += entry != after.end() && updater::isWholeFile(local, entry->second) &&
+                  contentMatches(local, entry->second);
     }
     std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired).c_str());
   }

@@ -118,6 +118,32 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
   }
 }
 
+// --verify compares content only where the manifest's hash is a SHA-256 in
+// hex; other hashes say nothing about it.
+TEST(UpdateTool, ContentMatchesASha256HashOnly) {
+  TempDir dir;
+  writeFile(dir / "hello", "hello");
+  writeFile(dir / "flipped", "hellp");
+  const std::string hello = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";  // sha256("hello")
+  std::string upper = hello;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    const char* file;
+    std::string hash;
+    bool matches;
+  } cases[] = {
+      {"hello", hello, true},
+      {"hello", upper, true},
+      {"flipped", hello, false},
+      {"missing", hello, false},
+      {"flipped", "opaque", true},
+      {"flipped", hello.substr(1) + "g", true},  // not hex: opaque
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(contentMatches(dir / c.file, {c.file, c.hash, 5}), c.matches) << c.file << " " << c.hash;
+  }
+}
+
 TEST(UpdateTool, HeadlessBuildIsTheDirectXBuildOfTheMachineWidth) {
   EXPECT_EQ(headlessClientBuild(true), "vdclient_dx_x64");
   EXPECT_EQ(headlessClientBuild(false), "vdclient_dx_x86");
