@@ -24,8 +24,7 @@ bool isCheckedEntry(std::string_view path) {
 }
 
 bool isWholeFile(const std::string& path, const ManifestEntry& entry) {
-  const platform::File file = platform::openForReading(path);
-  const std::optional<std::uint64_t> size = file.ok() ? file.regularFileSize() : std::nullopt;
+  const std::optional<std::uint64_t> size = platform::regularFileSizeAt(path);
   return size && (!entry.sizeListed || *size == static_cast<std::uint64_t>(entry.size));
 }
 
