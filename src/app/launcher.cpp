@@ -132,6 +132,8 @@ void Launcher::readSiteConfig() {
   state_.site.caFile = state_.settings.getString(SettingsFile::System, "caFile");
   state_.site.downloadConnections = updater::clampDownloadConnections(state_.settings.getInt(
       SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
+  state_.site.downloadLimitKBps =
+      updater::clampDownloadLimit(state_.settings.getInt(SettingsFile::System, "downloadLimitKBps", 0));
 }
 
 void Launcher::runtimeCheck() {

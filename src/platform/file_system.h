@@ -25,6 +25,10 @@ PathKind pathKind(const std::string& path);
 // Whether path (following links) is a regular file.
 bool isRegularFile(const std::string& path);
 
+// The size of the regular file at path (following links), read from its
+// metadata; nothing for anything else or when it cannot be asked.
+std::optional<std::uint64_t> regularFileSizeAt(const std::string& path);
+
 // Whether path (following links) is a folder.
 bool isFolder(const std::string& path);
 

@@ -53,8 +53,12 @@ TEST(FileSystem, PathKindTellsEveryKindApartWithoutFollowingLinks) {
   EXPECT_TRUE(isRegularFile(dir / "file"));
   EXPECT_FALSE(isRegularFile(dir / "folder"));
   EXPECT_FALSE(isRegularFile(dir / "missing"));
+  EXPECT_EQ(regularFileSizeAt(dir / "file"), readFile(dir / "file").size());
+  EXPECT_EQ(regularFileSizeAt(dir / "folder"), std::nullopt);
+  EXPECT_EQ(regularFileSizeAt(dir / "missing"), std::nullopt);
   if (links) {
     EXPECT_TRUE(isRegularFile(dir / "link"));
+    EXPECT_EQ(regularFileSizeAt(dir / "link"), readFile(dir / "file").size());
   }
 }
 

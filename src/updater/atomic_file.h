@@ -18,6 +18,16 @@ enum class FileSync {
 // leaf removes the files of that form it finds beside it.
 [[nodiscard]] bool isTemporaryNameOf(std::string_view name, std::string_view leaf);
 
+// Whether a path segment has the form of a download temporary: it holds
+// kDownloadTemporarySuffix (any ASCII case) at its end or followed by a dot.
+[[nodiscard]] bool isDownloadTemporaryName(std::string_view segment);
+
+// Where the file at path is downloaded before it takes its final place: a
+// name of the download temporary form in the same folder. A name that would
+// grow too long for the file system is shortened to its first bytes and a
+// hash of the whole name; a name that is already too long stays too long.
+[[nodiscard]] std::string downloadTemporaryPath(const std::string& path);
+
 // Replaces the file at path with content: writes a temporary file in the
 // same folder, flushes it to disk (unless told not to), renames it over path
 // and flushes the folder. A reader finds the old or the new complete file,

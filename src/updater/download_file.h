@@ -33,6 +33,7 @@ struct DownloadEnvironment {
   std::string logPath;                        // the "curl_download.log" to append to
   const std::atomic<bool>* cancel = nullptr;  // set: the transfer stops early
   DownloadFailureFn onFailure;                // told each logged failure before its box; may be empty
+  std::int64_t rateLimit = 0;                 // bytes per second all transfers share; 0: none
 };
 
 // Told the bytes received so far in the current transfer.

@@ -23,6 +23,11 @@ inline constexpr std::string_view kDownloadLogName = "curl_download.log";  // in
 inline constexpr std::string_view kInterfaceArtFolders[] = {"data/images/", "data/fonts/", "data/sounds/"};
 inline constexpr std::string_view kOldLibsArchive = "oldlibs.zip";  // never unpacked
 inline constexpr std::string_view kArchiveExtension = ".zip";      // unpacked on arrival
+// Ends the name of the temporary a file is downloaded into, beside its final
+// place; no manifest path may take a name of that form.
+inline constexpr std::string_view kDownloadTemporarySuffix = ".kvpart";
+// The longest file name (one path segment) the file systems take, in bytes.
+inline constexpr std::size_t kMaxNameBytes = 255;
 inline constexpr std::string_view kConfigFolderName = "config";
 inline constexpr std::string_view kConfigBackupFolderName = "config_backup";
 inline constexpr std::string_view kMetaKey = "Last-Modified:";

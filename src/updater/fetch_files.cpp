@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "updater/endpoints.h"
+#include "updater/rate_limit.h"
 
 namespace kv::updater {
 namespace {
@@ -37,6 +38,8 @@ class Fetch {
         items_(items),
         hooks_(hooks),
         retryPause_(retryPause),
+        rateLimit_(environment.rateLimit,
+                   [cancel = environment.cancel] { return cancel != nullptr && cancel->load(); }),
         attempts_(items.size(), 0) {
     for (std::size_t i = 0; i < items.size(); ++i) pending_.push_back(i);
   }
@@ -77,7 +80,7 @@ class Fetch {
     Active active;
     active.index = index;
     active.generation = generation_;
-    active.target = std::make_unique<DownloadTarget>(item.localPath);
+    active.target = std::make_unique<DownloadTarget>(item.partPath);
     if (!active.target->isOpen()) return failed(active, cannotOpenFailure(item.localPath, *active.target));
     const std::uint64_t id = nextId_++;
     Active& placed = active_.emplace(id, std::move(active)).first->second;
@@ -85,7 +88,10 @@ class Fetch {
     order.url = item.url;
     order.maxBytes = item.expectedSize ? *item.expectedSize : kMaxManifestFileSize;
     DownloadTarget* target = placed.target.get();
-    order.sink = [target](const char* data, std::size_t size) { return target->write(data, size); };
+    order.sink = [this, target](const char* data, std::size_t size) {
+      rateLimit_.take(size);
+      return target->write(data, size);
+    };
     order.progress = [this, &placed](std::int64_t received) {
       const std::int64_t added = received - placed.reported;
       placed.reported = received;
@@ -168,6 +174,7 @@ class Fetch {
   const std::vector<FetchItem>& items_;
   const FetchHooks& hooks_;
   const std::chrono::milliseconds retryPause_;
+  RateLimit rateLimit_;             // shared by every transfer of the fetch
   std::vector<int> attempts_;       // failed attempts per item
   std::deque<std::size_t> pending_;  // items waiting for a transfer, next first
   std::map<std::uint64_t, Active> active_;  // by transfer id, in start order

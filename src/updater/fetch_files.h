@@ -18,6 +18,7 @@ struct FetchItem {
   std::string path;       // the manifest path: what the texts and the progress name
   std::string url;        // built with fileUrl
   std::string localPath;  // where the file goes
+  std::string partPath;   // where its bytes go until it is whole (see downloadTemporaryPath)
   std::optional<std::int64_t> expectedSize;  // the listed size, when the manifest gives one
 };
 
@@ -29,8 +30,9 @@ struct FetchHooks {
   // Called just before a file is fetched (again); false ends the fetch (the
   // callable has told the player why).
   std::function<bool(const FetchItem&)> prepare;
-  // Called once a file is whole, with the bytes it holds; false ends the
-  // fetch (the callable has told the player why).
+  // Called once the file at partPath is whole, with the bytes it holds; the
+  // callable puts it in its place. False ends the fetch (the callable has
+  // told the player why).
   std::function<bool(const FetchItem&, std::int64_t bytes)> completed;
   // Called after the failed attempt-th attempt of a file, before the pause
   // that precedes the next one.
@@ -53,7 +55,8 @@ enum class FetchEnd {
 // answer that tells of a site limiting its connections (status 503 or 429,
 // a refused or reset connection) while several transfers run makes the
 // engine narrower and is tried again without a word; at one transfer it is a
-// failed attempt like any other. Progress goes to progress. Worker thread.
+// failed attempt like any other. All transfers together receive no more than
+// environment.rateLimit allows. Progress goes to progress. Worker thread.
 FetchEnd fetchFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
                     const std::vector<FetchItem>& items, const FetchHooks& hooks,
                     std::chrono::milliseconds retryPause);

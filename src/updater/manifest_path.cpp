@@ -40,7 +40,7 @@ bool isValidSegment(std::string_view segment) {
   }
   const char last = segment.back();
   if (last == '.' || last == ' ') return false;
-  return !isReservedDeviceName(segment);
+  return !isReservedDeviceName(segment) && !isDownloadTemporaryName(segment);
 }
 
 // Whether the path names the launcher's own state in the server folder,

@@ -9,7 +9,8 @@ namespace kv::updater {
 // empty, ".", or "..", that hold no control character (bytes below 0x20 and
 // 0x7F), no "\" and no ":", that do not end in "." or " ", and that are not a
 // reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without
-// an extension, any case). It must not name the launcher's own files of the
+// an extension, any case), and that do not have the form of a download
+// temporary (see isDownloadTemporaryName). It must not name the launcher's own files of the
 // server folder: "manifest.json", "manifest.meta", or anything in "config" or
 // "config_backup" (compared without regard to ASCII case), nor, at the top,
 // a name that replacing one of those two files removes as a leftover

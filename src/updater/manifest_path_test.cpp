@@ -27,6 +27,9 @@ TEST(ManifestPath, AcceptsOrdinaryRelativePaths) {
       "CONSOLE.pak",
       "com0.pak",
       "lpt10.pak",
+      "a.kvparts",        // not the download temporary form
+      "kvpart",
+      "a.kvpartx.pak",
   };
   for (const char* path : valid) EXPECT_TRUE(validateManifestPath(path)) << path;
 }
@@ -75,6 +78,10 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "config",
       "config_backup/x",
       "Config_Backup/y/z",
+      "a.pak.kvpart",  // a download temporary, in any folder and any case
+      "data/a.pak.KVPART",
+      "data.kvpart/a.pak",
+      "a.kvpart.info",
   };
   for (const std::string& path : refused) EXPECT_FALSE(validateManifestPath(path)) << path;
 }

@@ -10,4 +10,10 @@ int clampDownloadConnections(int value) {
   return std::clamp(value, kMinDownloadConnections, kMaxDownloadConnections);
 }
 
+std::int64_t clampDownloadLimit(std::int64_t value) {
+  // Far beyond any line; keeps the byte rate from overflowing.
+  constexpr std::int64_t kMostKBps = std::int64_t{1} << 40;
+  return std::clamp<std::int64_t>(value, 0, kMostKBps);
+}
+
 }  // namespace kv::updater

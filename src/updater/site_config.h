@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kv::updater {
@@ -17,7 +18,14 @@ struct SiteConfig {
   // The most connections the downloads of one run open to the site
   // ("downloadConnections"); 1 fetches the files one after another.
   int downloadConnections = kDefaultDownloadConnections;
+  // The most all the downloads of one run receive together, in KB/s of 1024
+  // bytes ("downloadLimitKBps"); 0 sets no limit.
+  std::int64_t downloadLimitKBps = 0;
 };
+
+// A "downloadLimitKBps" value made usable: a negative one sets no limit,
+// like 0.
+std::int64_t clampDownloadLimit(std::int64_t value);
 
 // A "downloadConnections" value brought within
 // kMinDownloadConnections..kMaxDownloadConnections.

@@ -1,16 +1,20 @@
 #include "updater/update_run.h"
 
+#include <future>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "archive/zip_archive.h"
 #include "platform/file_system.h"
 #include "updater/archive_guard.h"
+#include "updater/atomic_file.h"
 #include "updater/site_transport.h"
 #include "updater/download_file.h"
 #include "updater/download_log.h"
 #include "updater/download_progress.h"
 #include "updater/fetch_files.h"
+#include "updater/install_check.h"
 #include "updater/endpoints.h"
 #include "updater/last_modified.h"
 #include "updater/manifest.h"
@@ -26,24 +30,19 @@ namespace {
 using platform::Report;
 using platform::ReportKind;
 
-// Removes an old copy of a file about to be fetched. A missing file is fine;
-// a folder in its place is never removed.
-bool removeExistingFile(const std::string& path) {
-  switch (platform::pathKind(path)) {
-    case platform::PathKind::Missing:
-      return true;
-    case platform::PathKind::Folder:
-    case platform::PathKind::Unknown:
-      return false;
-    default:
-      return platform::removeFile(path) || platform::pathKind(path) == platform::PathKind::Missing;
-  }
-}
-
 bool isRegularFile(const std::string& path) { return platform::isRegularFile(path); }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Makes room for a file where an empty folder stands; a folder that holds
+// anything is left alone. False when a folder is still there.
+bool clearEmptyFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string parent = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  const platform::Folder folder = platform::openFolder(parent);
+  return folder.ok() && platform::removeFolderIn(folder, path.substr(slash + 1));
 }
 
 // The folder part of path (before its last "/"), or "." when there is none.
@@ -65,6 +64,10 @@ class UpdateRunner {
 
   void run() {
     if (cancelled()) return;
+    // The check of the installed files only reads the disk: it runs while
+    // the site is asked (at once, where no thread can be started).
+    std::future<InstalledCheck> check =
+        std::async(std::launch::async | std::launch::deferred, [this] { return checkInstalledFiles(); });
     if (checkLauncherVersion(transport_, context_.site)) {
       postError(std::string(kTextNewLauncher));  // posted whatever the cancel flag says
       return;
@@ -75,28 +78,14 @@ class UpdateRunner {
       postError(std::string(kTextUpdaterPreparing), problem.empty() ? std::string(kReasonNoStamp) : problem);
       return;
     }
-    const std::string remoteStamp = runtime_.remoteLastModified();
-    const std::string storedStamp = runtime_.storedLastModified();
-    if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp) {
-      if (cancelled()) return;
-      postReady();
-      return;
+    {
+      const InstalledCheck found = check.get();
+      damaged_ = found.damaged;
+      if (context_.onStartCheck) context_.onStartCheck(found.checked, damaged_);
     }
-    std::string quickText;
-    if (!transport_.getText(quickManifestUrl(context_.site, folder_), kManifestBodyLimit, quickText)) {
+    if (damaged_.empty()) {
       if (cancelled()) return;
-      postError(std::string(kTextManifestFailed), smallRequestProblem(transport_.lastSmallRequest()));
-      return;
-    }
-    if (cancelled()) return;
-    // The shared reference only vouches for a server folder that holds an
-    // installation: without a local manifest nothing is installed yet.
-    if (isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
-        quickManifestCheck(quickText, joinPath(context_.baseFolder, kQuickReferencePath))) {
-      if (cancelled()) return;
-      postReady();
-      recordStamp();
-      return;
+      if (unchangedOrVouched()) return;
     }
     if (cancelled()) return;
     postStatus(std::string(kTextCheckingUpdates));
@@ -105,6 +94,62 @@ class UpdateRunner {
   }
 
  private:
+  // What the check of the installed files found.
+  struct InstalledCheck {
+    std::size_t checked = 0;
+    std::set<std::string> damaged;
+  };
+
+  // Finds the files of the local manifest that are missing, not regular
+  // files, not of their listed size, or refused by the context's content
+  // check. A local manifest that cannot be read is the full run's to
+  // report. Reads only the disk, the constant members and the cancel flag,
+  // so it may run on its own thread.
+  InstalledCheck checkInstalledFiles() const {
+    InstalledCheck found;
+    ManifestMap local;
+    if (!readLocalManifest(serverDir_, local)) return found;
+    for (const auto& [path, entry] : local) {
+      if (worker_.cancel.load()) break;  // the run ends without a word anyway
+      if (!isCheckedEntry(path)) continue;
+      ++found.checked;
+      const std::string localPath = joinPath(serverDir_, path);
+      if (!isWholeFile(localPath, entry) || (context_.contentCheck && !context_.contentCheck(localPath, entry))) {
+        found.damaged.insert(path);
+      }
+    }
+    return found;
+  }
+
+  // The shortcuts of a whole installation: an unchanged stamp, or a quick
+  // manifest the shared reference vouches for. True when the run ended
+  // there (ready, or an error posted).
+  bool unchangedOrVouched() {
+    const std::string remoteStamp = runtime_.remoteLastModified();
+    const std::string storedStamp = runtime_.storedLastModified();
+    if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp) {
+      postReady();
+      return true;
+    }
+    std::string quickText;
+    if (!transport_.getText(quickManifestUrl(context_.site, folder_), kManifestBodyLimit, quickText)) {
+      if (cancelled()) return true;
+      postError(std::string(kTextManifestFailed), smallRequestProblem(transport_.lastSmallRequest()));
+      return true;
+    }
+    if (cancelled()) return true;
+    // The shared reference only vouches for a server folder that holds an
+    // installation: without a local manifest nothing is installed yet.
+    if (isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
+        quickManifestCheck(quickText, joinPath(context_.baseFolder, kQuickReferencePath))) {
+      if (cancelled()) return true;
+      postReady();
+      recordStamp();
+      return true;
+    }
+    return false;
+  }
+
   void runFullUpdate() {
     std::string text;
     if (!transport_.getText(fullManifestUrl(context_.site, folder_), kManifestBodyLimit, text)) {
@@ -127,11 +172,16 @@ class UpdateRunner {
       return;
     }
     if (cancelled()) return;
+    // Damaged files are fetched again as if they were not installed.
+    for (const std::string& path : damaged_) local.erase(path);
     FetchPlan plan = compareManifests(remote, local);
     putInterfaceArtFirst(plan.paths);
     if (cancelled()) return;
     if (plan.paths.empty()) {
+      // Damaged files the site no longer lists are no longer recorded.
+      const bool saved = damaged_.empty() || writeLocalManifest(serverDir_, local);
       postReady();
+      if (!saved) return;
       if (!runtime_.remoteLastModified().empty()) recordStamp();
       return;
     }
@@ -149,6 +199,7 @@ class UpdateRunner {
     environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
     environment.cancel = &worker_.cancel;
     environment.onFailure = context_.onDownloadFailure;
+    environment.rateLimit = clampDownloadLimit(context_.site.downloadLimitKBps) * 1024;
 
     std::vector<FetchItem> items;
     items.reserve(plan.paths.size());
@@ -157,13 +208,19 @@ class UpdateRunner {
       // A file whose size the manifest leaves out may have any size.
       const std::optional<std::int64_t> expectedSize =
           entry.sizeListed ? std::optional<std::int64_t>(entry.size) : std::nullopt;
-      items.push_back({path, fileUrl(context_.site, folder_, path), joinPath(serverDir_, path), expectedSize});
+      const std::string localPath = joinPath(serverDir_, path);
+      items.push_back({path, fileUrl(context_.site, folder_, path), localPath, downloadTemporaryPath(localPath),
+                       expectedSize});
     }
     std::int64_t sinceCheckpoint = 0;  // bytes of the files completed since the last checkpoint
     FetchHooks hooks;
     hooks.cancelled = [this] { return cancelled(); };
+    // The old copy stays untouched until its new version is whole; a folder
+    // in its place is removed only when empty.
     hooks.prepare = [this](const FetchItem& item) {
-      if (removeExistingFile(item.localPath)) return true;
+      if (platform::pathKind(item.localPath) != platform::PathKind::Folder || clearEmptyFolder(item.localPath)) {
+        return true;
+      }
       if (!cancelled()) postError(removeFailedText(fileNamePart(item.localPath)));
       return false;
     };
@@ -174,9 +231,16 @@ class UpdateRunner {
     hooks.completed = [&](const FetchItem& item, std::int64_t bytes) {
       const std::string& path = item.path;
       const std::string& localPath = item.localPath;
+      if (!platform::renameReplacing(item.partPath, localPath)) {
+        if (!cancelled()) postError(removeFailedText(fileNamePart(localPath)));
+        return false;
+      }
       if (path != kOldLibsArchive && endsWith(localPath, kArchiveExtension)) {
         const std::size_t slash = path.rfind('/');
         const std::string archiveFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        // A cancel is heard before the unpacking, which may take a while;
+        // the archive is then fetched again by the next run.
+        if (cancelled()) return false;
         // An archive that would overwrite the launcher's own files is refused
         // like a damaged one.
         if (!archiveEntriesAreSafe(localPath, archiveFolder) ||
@@ -200,7 +264,12 @@ class UpdateRunner {
       return true;
     };
     const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
-    if (fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause) != FetchEnd::Done) return;
+    if (fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause) != FetchEnd::Done) {
+      // What a stopped run had begun to download is not kept; the old
+      // copies stay as they were.
+      for (const FetchItem& item : items) (void)platform::removeFile(item.partPath);
+      return;
+    }
     if (cancelled()) return;
     // The stamp is recorded only with the manifest it belongs to, so an
     // unwritable manifest makes the next run compare again instead of
@@ -243,6 +312,7 @@ class UpdateRunner {
   ServerRuntime& runtime_;
   const std::string folder_;
   const std::string serverDir_;
+  std::set<std::string> damaged_;  // the local manifest's paths found damaged at the start
 };
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/dialogs.h"
 #include "platform/report.h"
 #include "updater/download_file.h"
 #include "updater/endpoints.h"
+#include "updater/install_check.h"
 #include "updater/server_runtime.h"
 #include "updater/site_config.h"
 
@@ -40,6 +42,14 @@ struct UpdateContext {
   std::chrono::milliseconds retryPause{kRetryPauseMs};
   // Told each failed download as it is logged; may be empty.
   DownloadFailureFn onDownloadFailure;
+  // At the start of every run each file the local manifest lists is
+  // checked (see isWholeFile); those found damaged are fetched again. This
+  // check, when given, then looks further at each file that passed (its
+  // content, say): false marks it damaged. Called on a thread of its own.
+  std::function<bool(const std::string& path, const ManifestEntry& entry)> contentCheck;
+  // Told how many files that check covered and which were found damaged;
+  // may be empty.
+  std::function<void(std::size_t checked, const std::set<std::string>& damaged)> onStartCheck;
   // Called at every cancellation check, just before the flag is read. Tests
   // use it to raise the flag at a chosen check; empty in the launcher.
   std::function<void()> beforeCheck;

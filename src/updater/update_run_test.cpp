@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -327,7 +328,8 @@ TEST(UpdateRun, ThreeFailuresEndTheRunWithoutRecordingAnything) {
                                                     "STATUS Connection failed (data/x.pak), retrying... (1/3)",
                                                     "STATUS Connection failed (data/x.pak), retrying... (2/3)",
                                                     "ERROR Connection failed (data/x.pak) after 3 attempts"}));
-  EXPECT_LE(readFile(f.local("data/x.pak")).size(), 6u);
+  EXPECT_FALSE(exists(f.local("data/x.pak")));
+  EXPECT_FALSE(exists(f.local("data/x.pak.kvpart")));
   EXPECT_FALSE(exists(f.local("manifest.json")));
   EXPECT_FALSE(exists(f.local("manifest.meta")));
   EXPECT_EQ(f.runtime.storedLastModified(), "");
@@ -348,7 +350,72 @@ TEST(UpdateRun, ASizeLeftOutTakesAnyBodyAndASizeOfZeroNone) {
                                                     "STATUS Connection failed (zero.pak), retrying... (2/3)",
                                                     "ERROR Connection failed (zero.pak) after 3 attempts"}));
   EXPECT_EQ(readFile(f.local("free.pak")), "of any length");
-  EXPECT_LE(readFile(f.local("zero.pak")).size(), 1u);
+  EXPECT_FALSE(exists(f.local("zero.pak")));
+}
+
+// A new version is downloaded beside the old copy, which stays as it was
+// until the new one is whole: a download that fails or is cancelled leaves
+// the old copy and the record, and no temporary.
+TEST(UpdateRun, TheOldCopyStaysUntilTheNewOneIsWhole) {
+  const struct {
+    const char* name;
+    std::function<void(RunFixture&)> spoil;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"too long",
+       [](RunFixture& f) { f.transport.script(f.url("a.pak"), FakeAnswer{.body = std::string(100000, 'z')}); },
+       {"STATUS Checking updates...", "STATUS Connection failed (a.pak), retrying... (1/3)",
+        "STATUS Connection failed (a.pak), retrying... (2/3)", "ERROR Connection failed (a.pak) after 3 attempts"}},
+      {"cancelled",
+       [](RunFixture& f) {
+         f.transport.onRequest = [&f](const testing::FakeRequest& request) {
+           if (request.url == f.url("a.pak")) f.worker.cancel = true;
+         };
+       },
+       {"STATUS Checking updates..."}},
+  };
+  for (const auto& c : cases) {
+    RunFixture f;
+    writeFile(f.local("a.pak"), "old");
+    writeFile(f.local("manifest.json"), manifestOf({{"a.pak", "old", "h0"}}));
+    const ino_t before = inodeOf(f.local("a.pak"));
+    c.spoil(f);
+    f.publish({{"a.pak", "alpha", "ha"}});
+    f.run();
+    EXPECT_EQ(f.messages(), c.messages) << c.name;
+    EXPECT_EQ(readFile(f.local("a.pak")), "old") << c.name;
+    EXPECT_EQ(inodeOf(f.local("a.pak")), before) << c.name;
+    EXPECT_EQ(snapshotTree(f.local("")).size(), 2u) << c.name << ": the old copy and the record only";
+  }
+  // A whole new version takes the old one's place.
+  RunFixture f;
+  writeFile(f.local("a.pak"), "old");
+  writeFile(f.local("manifest.json"), manifestOf({{"a.pak", "old", "h0"}}));
+  f.publish({{"a.pak", "alpha", "ha"}});
+  f.run();
+  EXPECT_EQ(f.messages().back(), "READY");
+  EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
+  EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
+}
+
+// A name the file system refuses fails like any file that cannot be opened,
+// attempt after attempt, and touches nothing.
+TEST(UpdateRun, ANameTooLongForTheFileSystemCannotBeOpened) {
+  RunFixture f;
+  const std::string name(256, 'n');
+  f.publish({{"data/" + name, "n", "hn"}});
+  f.run();
+  const std::vector<std::string> messages = f.messages();
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[2].rfind("STATUS Connection failed (data/nnn", 0), 0u) << messages[2];
+  EXPECT_EQ(messages[3].rfind("ERROR Connection failed (data/nnn", 0), 0u) << messages[3];
+  EXPECT_EQ(f.transport.count(f.url("data/" + name)), 0);
+  const std::string log = readFile(f.root / "curl_download.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+  EXPECT_NE(log.find("] Cannot open file for writing: " + f.local("data/" + name) + "\n"), std::string::npos) << log;
+  ASSERT_EQ(f.dialogs.boxes().size(), 3u);
+  EXPECT_EQ(f.dialogs.boxes()[0].text, "Cannot open file for writing.");
+  EXPECT_FALSE(exists(f.local("manifest.json")));
 }
 
 TEST(UpdateRun, EarlyEndsOfTheRun) {
@@ -530,13 +597,14 @@ TEST(UpdateRun, AnArchiveThatCannotBeDeletedIsRecordedAllTheSame) {
   } release{folder};
   const std::vector<SiteFile> files = {{"sub/pack.zip", zipOf({{"inner/packed.txt", "from the pack"}}), "hp"}};
   f.publish(files);
-  // Once the archive's file exists, nothing more may be removed from its folder.
-  f.transport.onRequest = [&](const testing::FakeRequest& request) {
-    if (request.url == f.url("sub/pack.zip")) {
-      EXPECT_TRUE(setImmutable(folder, true));
-    }
+  // Once the archive is in its place, nothing more may be removed from its
+  // folder.
+  bool locked = false;
+  f.context.beforeCheck = [&] {
+    if (!locked && exists(f.local("sub/pack.zip"))) locked = setImmutable(folder, true);
   };
   f.run();
+  EXPECT_TRUE(locked);
   EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
   EXPECT_EQ(readFile(f.local("sub/inner/packed.txt")), "from the pack");
   EXPECT_TRUE(exists(f.local("sub/pack.zip")));

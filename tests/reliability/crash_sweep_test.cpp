@@ -252,6 +252,58 @@ TEST_F(Sweep, UpdateKilledWhileUnpackingALargeArchive) {
   }
 }
 
+// An update of large files killed at their writes and at the renames that
+// put them in place: each file is its old or its new whole version, never a
+// torn one, and the next run converges.
+TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
+  constexpr int kBig = 3;
+  const auto content = [](int version, int i) {
+    return std::string(std::size_t{6} << 20, static_cast<char>('a' + 4 * version + i));
+  };
+  const auto publishVersion = [&](int version) {
+    for (int i = 0; i < kBig; ++i) {
+      writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", content(version, i));
+    }
+    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
+    sandbox_.publish(1);
+  };
+  publishVersion(1);
+  ASSERT_EQ(update().exitCode, 0);
+  const std::string saved = sandbox_.state("version1");
+  fs::copy(sandbox_.serverDir(1), saved, fs::copy_options::recursive);
+  publishVersion(2);
+  std::mt19937 random = sweepRandom();
+  const std::string match = "/install/eu/big";
+  const long writes = countWrites(match);
+  ASSERT_GT(writes, kBig);
+
+  std::vector<FaultPlan> plans;
+  for (const long at : spreadPoints(writes, sweepPoints(6), random)) {
+    plans.push_back({match, at, false, 0, "", ""});
+  }
+  for (long at = 1; at <= kBig; ++at) plans.push_back({match, 0, false, at, "", ""});
+  int killed = 0;
+  for (const FaultPlan& plan : plans) {
+    SCOPED_TRACE("killed at write " + std::to_string(plan.writeAt) + ", rename " + std::to_string(plan.renameAt));
+    resetInstall();
+    fs::copy(saved, sandbox_.serverDir(1), fs::copy_options::recursive);
+    const ProcessResult run = update(faultEnvironment(plan));
+    ASSERT_TRUE(run.exitCode == 128 + SIGKILL || run.exitCode == 0) << run.exitCode << run.errors;
+    killed += run.exitCode == 128 + SIGKILL ? 1 : 0;
+    for (int i = 0; i < kBig; ++i) {
+      const std::string now = readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak");
+      EXPECT_TRUE(now == content(1, i) || now == content(2, i)) << "big" << i << " is torn: " << now.size()
+                                                                 << " bytes";
+    }
+    expectConvergence();
+    for (int i = 0; i < kBig; ++i) {
+      EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak"), content(2, i)) << i;
+    }
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GE(killed, kBig + 1) << "the rename points and some write points must kill";
+}
+
 TEST_F(Sweep, FullDiskRecordsOnlyWholeFiles) {
   makeClient();
   std::mt19937 random = sweepRandom();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "update_harness.h"
 #include "updater/manifest.h"
@@ -127,12 +128,36 @@ TEST_F(LocalState, OddLastModifiedRecords) {
 
 // An unchanged stamp means ready without looking at the disk, even when an
 // installed file went missing.
-TEST_F(LocalState, MissingFileWithUnchangedStampIsReady) {
-  const std::string base = installed("gone");
-  ::unlink((base + "/eu/a.pak").c_str());
-  nginx_.clearRequests();
-  EXPECT_EQ(run(base).events(), (Events{"READY"}));
-  EXPECT_EQ(requests().size(), 2u);
+// Every run, also with an unchanged stamp, finds the installed files that
+// went missing, shrank or grew, or became an empty folder, and fetches only
+// those again; a whole installation still costs two requests.
+TEST_F(LocalState, DamagedFilesAreFetchedAgainWithAnUnchangedStamp) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string& file)> spoil;
+  } cases[] = {
+      {"deleted", [](const std::string& file) { ::unlink(file.c_str()); }},
+      {"truncated", [](const std::string& file) { ::truncate(file.c_str(), 2); }},
+      {"grown", [](const std::string& file) { writeFile(file, "world!!"); }},
+      {"empty folder",
+       [](const std::string& file) {
+         ::unlink(file.c_str());
+         std::filesystem::create_directory(file);
+       }},
+  };
+  for (const auto& c : cases) {
+    const std::string base = installed(c.name);
+    c.spoil(base + "/eu/data/b.pak");
+    nginx_.clearRequests();
+    EXPECT_EQ(run(base).events(), kInstalled) << c.name;
+    EXPECT_EQ(requests(), (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php",
+                                                    "/download/eu/manifest.json", "/download/eu/data/b.pak"}))
+        << c.name;
+    expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+    nginx_.clearRequests();
+    EXPECT_EQ(run(base).events(), (Events{"READY"})) << c.name;
+    EXPECT_EQ(requests().size(), 2u) << c.name;
+  }
 }
 
 // The quick-check reference lies in the working folder and is shared by

@@ -132,6 +132,29 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(requestPaths(nginx.requests()),
             (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
 
+  // One flipped byte: the start of a plain run reads no content and misses
+  // it; --verify finds it and fetches the file again.
+  const std::string aPak = sandbox_.serverDir(1) + "/a.pak";
+  std::string flipped = readFile(aPak);
+  flipped[0] ^= 0x20;
+  writeFile(aPak, flipped);
+  nginx.clearRequests();
+  EXPECT_EQ(update(sandbox_.install()).exitCode, 0);
+  EXPECT_EQ(readFile(aPak), flipped);
+  const ProcessResult verified = update(sandbox_.install(), {"--verify"});
+  EXPECT_EQ(verified.exitCode, 0) << verified.output << verified.errors;
+  const auto verifiedLines = lines(verified.output);
+  ASSERT_GE(verifiedLines.size(), 2u);
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(readFile(aPak), "a eu");
+  EXPECT_EQ(requestPaths(nginx.requests()),
+            (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php", "/download/updater.php",
+                                      "/download/eu/manifest.php", "/download/eu/manifest.json",
+                                      "/download/eu/a.pak"}));
+  const ProcessResult clean = update(sandbox_.install(), {"--verify"});
+  EXPECT_NE(clean.output.find("Verify: eu: 2 files checked, 0 damaged, 0 repaired\n"), std::string::npos)
+      << clean.output;
+
   // Nothing published for the other server: no stamp, an error, exit 1.
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
   EXPECT_EQ(us.exitCode, 1);
@@ -202,6 +225,40 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
 }
 
 // Which server a settings file selects.
+// "downloadLimitKBps" holds a whole run (all its transfers together) to the
+// rate; "--limit-rate" replaces it for one run, 0 lifting it.
+TEST_F(Tools, TheDownloadLimitHoldsTheWholeRun) {
+  makeClient(1, "eu");
+  for (int i = 0; i < 4; ++i) {
+    writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", std::string(1 << 20, 'b'));
+  }
+  sandbox_.publish(1);
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+  const struct {
+    std::string name;
+    std::vector<std::string> args;
+    bool limited;  // 4 MiB at 1024 KB/s: at least 3.75 s
+  } cases[] = {
+      {"setting", {}, true},
+      {"option", {"--limit-rate", "0"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = sandbox_.install() + "/" + c.name;
+    std::filesystem::create_directories(folder);
+    writeSettings(folder, nginx.hostPort(), "server: 1\ndownloadLimitKBps: 1024\n");
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult r = update(folder, c.args);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.exitCode, 0) << r.output << r.errors;
+    EXPECT_EQ(readFile(folder + "/eu/big3.pak"), std::string(1 << 20, 'b'));
+    EXPECT_EQ(took >= std::chrono::milliseconds(3750), c.limited)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+  }
+}
+
 TEST_F(Tools, ServerChoiceFromTheSettings) {
   makeClient(1, "eu");
   makeClient(2, "us");

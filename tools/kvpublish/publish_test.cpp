@@ -207,6 +207,8 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"own manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.json.backup", "x"); },
        "\"manifest.json.backup\" is a path the launcher refuses"},
       {"own meta", [](const std::string& c) { writeFile(c + "/manifest.meta", "x"); }},
+      {"download temporary", [](const std::string& c) { writeFile(c + "/data/a.pak.KVPart", "x"); },
+       "\"data/a.pak.KVPart\" is a path the launcher refuses"},
       {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); }},
       {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); }},
       {"backslash", [](const std::string& c) { writeFile(c + "/a\\b.pak", "a"); }},

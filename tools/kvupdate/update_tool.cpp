@@ -7,15 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "client/client_names.h"
 #include "console_dialogs.h"
 #include "console_reports.h"
 #include "figures.h"
+#include "file_hash.h"
 #include "printable_text.h"
 #include "settings/settings_store.h"
 #include "update_arguments.h"
 #include "updater/endpoints.h"
+#include "updater/install_check.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
 #include "updater/server_runtime.h"
@@ -36,6 +39,8 @@ ToolSettings readToolSettings(const std::string& folder) {
   result.site.caFile = store.getString(settings::SettingsFile::System, "caFile");
   result.site.downloadConnections = updater::clampDownloadConnections(store.getInt(
       settings::SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
+  result.site.downloadLimitKBps =
+      updater::clampDownloadLimit(store.getInt(settings::SettingsFile::System, "downloadLimitKBps", 0));
   result.server = updater::normalizeServerIndex(
       store.getInt(settings::SettingsFile::System, "server", updater::kDefaultServer));
   return result;
@@ -69,6 +74,25 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
          " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
 }
 
+bool contentMatches(const std::string& path, const updater::ManifestEntry& entry) {
+  if (!updater::isSha256Hex(entry.hash)) return true;
+  std::string digest;
+  std::int64_t size = 0;
+  std::string error;
+  if (!hashFile(path, digest, size, error) || digest.size() != entry.hash.size()) return false;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const char c = entry.hash[i];
+    if (digest[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) return false;
+  }
+  return true;
+}
+
+std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
+                          std::size_t repaired) {
+  return "Verify: " + serverFolder + ": " + std::to_string(checked) + (checked == 1 ? " file" : " files") +
+         " checked, " + std::to_string(damaged) + " damaged, " + std::to_string(repaired) + " repaired";
+}
+
 int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
                   int columns) {
   UpdateArguments parsed;
@@ -92,6 +116,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   }
   ToolSettings settings = readToolSettings(folder);
   if (parsed.server != 0) settings.server = parsed.server;
+  if (parsed.limitRateKBps) settings.site.downloadLimitKBps = *parsed.limitRateKBps;
 
   updater::UpdaterWorker worker(settings.server);
   updater::ServerRuntime runtime;
@@ -117,6 +142,15 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
     dialogs.noteDownloadFailure(failure);
   };
+  std::size_t checked = 0;
+  std::set<std::string> damaged;
+  if (parsed.verify) {
+    context.contentCheck = contentMatches;
+    context.onStartCheck = [&](std::size_t count, const std::set<std::string>& found) {
+      checked = count;
+      damaged = found;
+    };
+  }
   updater::runUpdate(context);
   reports.finish();
   // Why the site could not be asked; the report's own text went to out.
@@ -127,6 +161,18 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   updater::ManifestMap after;
   if (!updater::readLocalManifest(serverDir, after)) after.clear();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (parsed.verify) {
+    // A damaged file counts as repaired once it is recorded again and
+    // passes the same check.
+    std::size_t repaired = 0;
+    for (const std::string& path : damaged) {
+      const auto entry = after.find(path);
+      const std::string local = serverDir + "/" + path;
+      repaired += entry != after.end() && updater::isWholeFile(local, entry->second) &&
+                  contentMatches(local, entry->second);
+    }
+    std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired).c_str());
+  }
   std::fprintf(out, "%s\n",
                runSummary(serverDir, before, after, seconds, reports.end(), reports.errorText()).c_str());
   std::fflush(out);

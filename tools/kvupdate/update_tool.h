@@ -34,6 +34,15 @@ bool machineIs64Bit();
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
                        const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText);
 
+// Whether the file at path holds the content entry's hash names, where that
+// hash is a SHA-256 in hex; other hashes are opaque and pass.
+bool contentMatches(const std::string& path, const updater::ManifestEntry& entry);
+
+// The line a verifying run prints before its summary: the files the check
+// read, those found damaged and those of them installed whole again.
+std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
+                          std::size_t repaired);
+
 // The whole headless updater: parses args, runs one update run of the
 // server in the current folder, prints reports to out (a progress bar when
 // terminal, cut to columns when that is not 0) and its summary to out, and

@@ -46,8 +46,19 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
     std::vector<std::string> args;
     UpdateParse outcome;
     int server;
+    std::int64_t limit = -1;  // -1: no --limit-rate
   } cases[] = {
       {{}, UpdateParse::Run, 0},
+      {{"--limit-rate", "512", "--server", "us"}, UpdateParse::Run, 2, 512},
+      {{"--limit-rate", "0"}, UpdateParse::Run, 0, 0},
+      {{"--limit-rate"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "-5"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "12k"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", ""}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "99999999999999999999"}, UpdateParse::Misuse, 0},
+      {{"--limit-rate", "1", "--limit-rate", "2"}, UpdateParse::Misuse, 0},
+      {{"--verify", "--server", "eu"}, UpdateParse::Run, 1},
+      {{"--verify", "--verify"}, UpdateParse::Misuse, 0},
       {{"--server", "eu"}, UpdateParse::Run, 1},
       {{"--server", "us"}, UpdateParse::Run, 2},
       {{"--help"}, UpdateParse::Help, 0},
@@ -64,6 +75,7 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
     EXPECT_EQ(parseUpdateArguments(c.args, out, error), c.outcome) << ::testing::PrintToString(c.args);
     if (c.outcome == UpdateParse::Run) {
       EXPECT_EQ(out.server, c.server);
+      EXPECT_EQ(out.limitRateKBps.value_or(-1), c.limit) << ::testing::PrintToString(c.args);
     }
     if (c.outcome == UpdateParse::Misuse) {
       EXPECT_FALSE(error.empty());
@@ -85,9 +97,12 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
     std::string content;
     std::string host, ca;
     int server;
+    std::int64_t limit = 0;
   } cases[] = {
       {"", updater::defaultSiteHost(), "", 2},
-      {"server: 1\nsiteHost: 127.0.0.1:8443\ncaFile: /tmp/ca.pem\n", "127.0.0.1:8443", "/tmp/ca.pem", 1},
+      {"server: 1\nsiteHost: 127.0.0.1:8443\ncaFile: /tmp/ca.pem\ndownloadLimitKBps: 300\n", "127.0.0.1:8443",
+       "/tmp/ca.pem", 1, 300},
+      {"downloadLimitKBps: -20\n", updater::defaultSiteHost(), "", 2, 0},
       {"server: 7\r\nsiteHost: localhost:9\r\n", "localhost:9", "", 2},
       {"server: -3\n", updater::defaultSiteHost(), "", 2},
       {"server: abc\nsiteHost:\n", updater::defaultSiteHost(), "", 2},
@@ -99,6 +114,33 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
     EXPECT_EQ(settings.site.siteHost, c.host) << c.content;
     EXPECT_EQ(settings.site.caFile, c.ca) << c.content;
     EXPECT_EQ(settings.server, c.server) << c.content;
+    EXPECT_EQ(settings.site.downloadLimitKBps, c.limit) << c.content;
+  }
+}
+
+// --verify compares content only where the manifest's hash is a SHA-256 in
+// hex; other hashes say nothing about it.
+TEST(UpdateTool, ContentMatchesASha256HashOnly) {
+  TempDir dir;
+  writeFile(dir / "hello", "hello");
+  writeFile(dir / "flipped", "hellp");
+  const std::string hello = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";  // sha256("hello")
+  std::string upper = hello;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    const char* file;
+    std::string hash;
+    bool matches;
+  } cases[] = {
+      {"hello", hello, true},
+      {"hello", upper, true},
+      {"flipped", hello, false},
+      {"missing", hello, false},
+      {"flipped", "opaque", true},
+      {"flipped", hello.substr(1) + "g", true},  // not hex: opaque
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(contentMatches(dir / c.file, {c.file, c.hash, 5}), c.matches) << c.file << " " << c.hash;
   }
 }
 

@@ -60,6 +60,19 @@ bool isRegularFile(const std::string& path) {
   return regular;
 }
 
+std::optional<std::uint64_t> regularFileSizeAt(const std::string& path) {
+  // Opened without access rights: only the metadata is asked.
+  const HANDLE handle = CreateFileW(win32::widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool regular = GetFileType(handle) == FILE_TYPE_DISK && attributesOf(handle, info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  CloseHandle(handle);
+  if (!regular) return std::nullopt;
+  return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
 bool isFolder(const std::string& path) {
   const HANDLE handle = CreateFileW(win32::widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
