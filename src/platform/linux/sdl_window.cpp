@@ -26,6 +26,10 @@ struct SdlWindow::State {
   std::atomic<bool> dirty{true};
   std::atomic<bool> wakePending{false};
   std::atomic<bool> quit{false};
+  // While a dialog blocks the window: true once the window was uncovered
+  // (the dialog over it has gone), false again when it loses the focus to
+  // the next one. Window thread only.
+  bool uncoveredWhileBlocked = false;
   bool videoStarted = false;
   Cursor cursor = Cursor::Arrow;
 };
@@ -245,6 +249,7 @@ void SdlWindow::run() {
     dispatch(s, event);
     // Handle everything that is already queued before painting again.
     while (!s.quit.load() && SDL_PollEvent(&event) != 0) dispatch(s, event);
+    s.uncoveredWhileBlocked = false;
   }
 }
 
@@ -263,6 +268,27 @@ void SdlWindow::keepPaintedWhileBlocked() {
   State& s = *state_;
   if (!onWindowThread()) return;
   SDL_PumpEvents();
+  // Input of the blocked window is dropped, in queue order, unless it came
+  // after the window was uncovered (the dialog over it closed) or in the
+  // last moment: both may be the player's first input after the dialog,
+  // before its thread noticed the end, and stay for the event loop.
+  struct Pass {
+    State* state;
+    Uint32 cutoff;
+  } pass{&s, SDL_GetTicks()};
+  pass.cutoff = pass.cutoff > kBlockedInputGraceMs ? pass.cutoff - kBlockedInputGraceMs : 0;
+  SDL_FilterEvents(
+      [](void* data, SDL_Event* e) -> int {
+        auto* p = static_cast<Pass*>(data);
+        if (e->type == SDL_WINDOWEVENT) {
+          if (e->window.event == SDL_WINDOWEVENT_EXPOSED) p->state->uncoveredWhileBlocked = true;
+          if (e->window.event == SDL_WINDOWEVENT_FOCUS_LOST) p->state->uncoveredWhileBlocked = false;
+          return 1;
+        }
+        const bool input = e->type >= SDL_KEYDOWN && e->type <= SDL_MULTIGESTURE;
+        return input && !p->state->uncoveredWhileBlocked && e->common.timestamp < p->cutoff ? 0 : 1;
+      },
+      &pass);
   SDL_Event event;
   while (SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT) > 0) {
     const auto what = event.window.event;
@@ -271,17 +297,6 @@ void SdlWindow::keepPaintedWhileBlocked() {
       s.dirty.store(true);
     }
   }
-  // Input of the blocked window is dropped once it is older than a moment:
-  // what arrived in the last moment may come right after the dialog closed
-  // (before its thread noticed) and stays for the event loop.
-  Uint32 cutoff = SDL_GetTicks();
-  cutoff = cutoff > kBlockedInputGraceMs ? cutoff - kBlockedInputGraceMs : 0;
-  SDL_FilterEvents(
-      [](void* data, SDL_Event* e) -> int {
-        const bool input = e->type >= SDL_KEYDOWN && e->type <= SDL_MULTIGESTURE;
-        return input && e->common.timestamp < *static_cast<Uint32*>(data) ? 0 : 1;
-      },
-      &cutoff);
   if (s.dirty.load()) paintFrame(s);
 }
 
