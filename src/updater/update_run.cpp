@@ -36,19 +36,17 @@ bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// Makes room for a file where an empty folder stands; a folder that holds
-// anything is left alone. False when a folder is still there.
-bool clearEmptyFolder(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string parent = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  const platform::Folder folder = platform::openFolder(parent);
-  return folder.ok() && platform::removeFolderIn(folder, path.substr(slash + 1));
-}
-
 // The folder part of path (before its last "/"), or "." when there is none.
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Makes room for a file where an empty folder stands; a folder that holds
+// anything is left alone. False when a folder is still there.
+bool clearEmptyFolder(const std::string& path) {
+  const platform::Folder folder = platform::openFolder(folderOf(path));
+  return folder.ok() && platform::removeFolderIn(folder, fileNamePart(path));
 }
 
 // One update run of one server, on its worker's thread.
