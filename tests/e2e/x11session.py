@@ -63,17 +63,36 @@ class X11Session:
         self.number = int(number)
         self.display = f":{self.number}"
         if self.window_manager:
+            self._start_window_manager()
+        return self
+
+    def _start_window_manager(self):
+        # openbox sets _NET_SUPPORTING_WM_CHECK once it manages the screen. On
+        # a loaded machine it has been seen to exit at start without a word;
+        # a fresh start on the same server then succeeds, so it gets three.
+        errors = []
+        for _attempt in range(3):
+            log = tempfile.TemporaryFile()
             wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=log,
                                   start_new_session=True)
             self.procs.append(wm)
-            # openbox sets _NET_SUPPORTING_WM_CHECK once it manages the screen.
             managed = wait_until(lambda: wm.poll() is None and "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
                 ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 30)
-            if not managed:
-                self.__exit__(None, None, None)
-                raise RuntimeError("openbox did not start")
-        return self
+            if managed:
+                log.close()
+                return
+            try:
+                os.killpg(wm.pid, signal.SIGKILL)
+            except (ProcessLookupError, PermissionError):
+                pass
+            wm.wait(timeout=10)
+            self.procs.remove(wm)
+            log.seek(0)
+            errors.append(f"exit {wm.returncode}: {log.read().decode(errors='replace').strip()}")
+            log.close()
+        self.__exit__(None, None, None)
+        raise RuntimeError("openbox did not start: " + " | ".join(errors))
 
     def __exit__(self, *exc):
         for proc in reversed(self.procs):
