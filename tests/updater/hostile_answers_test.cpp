@@ -86,8 +86,8 @@ class HostileAnswers : public ::testing::Test {
     // Only the log tells of it: a manifest that did not arrive whole or came
     // with another status than 200 leaves its reason there.
     auto after = snapshotTree(base);
-    const std::string log = after[std::string(updater::kDownloadLogName)];
-    after.erase(std::string(updater::kDownloadLogName));
+    const std::string log = after[std::string(kDownloadLogName)];
+    after.erase(std::string(kDownloadLogName));
     EXPECT_EQ(after, before);
     if (logged.empty()) {
       EXPECT_EQ(log, "") << log;

@@ -21,7 +21,7 @@ bool endsWith(const std::string& text, std::string_view suffix) {
 }  // namespace
 
 bool isUnpackedArchive(const std::string& manifestPath) {
-  return manifestPath != updater::kOldLibsArchive && endsWith(manifestPath, updater::kArchiveExtension);
+  return manifestPath != kOldLibsArchive && endsWith(manifestPath, kArchiveExtension);
 }
 
 std::vector<std::string> checkArchive(const std::string& archiveFile, const std::string& archivePath) {

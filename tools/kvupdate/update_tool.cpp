@@ -48,7 +48,7 @@ ToolSettings readToolSettings(const std::string& folder) {
 
 std::string headlessClientBuild(bool is64Bit) {
   // Index: renderer (DirectX 0, OpenGL 1) + width (64-bit 0, 32-bit 2).
-  return client::kClientBuildNames[is64Bit ? 0 : 2];
+  return kClientBuildNames[is64Bit ? 0 : 2];
 }
 
 bool machineIs64Bit() {
