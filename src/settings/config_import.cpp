@@ -139,7 +139,10 @@ void importConfiguration(ConfigActionContext& context) {
   if (!chosen || chosen->empty()) return;
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog
-  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(*chosen);
+  // The archive is opened once: its directory is weighed, then the same
+  // open file is extracted.
+  archive::ArchiveToExtract zip(*chosen);
+  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(zip);
   if (!declaredWithinImportLimits(totals, *archiveSize)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
@@ -162,7 +165,7 @@ void importConfiguration(ConfigActionContext& context) {
   // "characters", or deeper inside it, are no configuration: such an archive
   // fails before anything is extracted.
   const bool configurationLayout = !totals || totals->configurationLayout;
-  if (!configurationLayout || !archive::extractZipArchive(*chosen, *temporary, context.window)) {
+  if (!configurationLayout || !zip.extractTo(*temporary, context.window)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }

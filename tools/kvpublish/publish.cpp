@@ -26,6 +26,7 @@
 #include "quoted_name.h"
 #include "release_check.h"
 #include "base/path_text.h"
+#include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 #include "updater/manifest.h"
@@ -441,7 +442,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   report.warnings = releaseWarnings(paths);
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
-    if (!isUnpackedArchive(file.path)) continue;
+    if (!updater::isUnpackedArchive(file.path)) continue;
     for (const auto& problem : checkArchive(file.fullPath, file.path)) {
       report.warnings.push_back(quotedName(file.path) + ": " + problem);
     }

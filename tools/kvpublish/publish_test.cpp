@@ -22,6 +22,7 @@
 #include "quoted_name.h"
 #include "support/temp_dir.h"
 #include "base/launcher_files.h"
+#include "updater/archive_guard.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -107,10 +108,10 @@ TEST(QuotedName, EscapesWhatATerminalWouldObey) {
 }
 
 TEST(ArchiveCheck, UnpackedArchives) {
-  EXPECT_TRUE(isUnpackedArchive("data/b.zip"));
-  EXPECT_FALSE(isUnpackedArchive("oldlibs.zip"));
-  EXPECT_TRUE(isUnpackedArchive("sub/oldlibs.zip"));
-  EXPECT_FALSE(isUnpackedArchive("data/b.ZIP"));
+  EXPECT_TRUE(updater::isUnpackedArchive("data/b.zip"));
+  EXPECT_FALSE(updater::isUnpackedArchive("oldlibs.zip"));
+  EXPECT_TRUE(updater::isUnpackedArchive("sub/oldlibs.zip"));
+  EXPECT_FALSE(updater::isUnpackedArchive("data/b.ZIP"));
 }
 
 TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
