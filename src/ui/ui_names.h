@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/launcher_files.h"
+#include "base/launcher_version.h"
 
 namespace kv::ui {
 
@@ -20,9 +21,9 @@ inline constexpr const char* kSignUpPage = "/sign_up.php";
 inline constexpr const char* kIndexPage = "/index.php";
 
 // Texts of the bottom line. The credit is kept short: centred, it must end
-// before the right-aligned version line begins (about 150 px at 10 pt).
+// before the right-aligned version line (kVersionLine of
+// base/launcher_version.h) begins (about 150 px at 10 pt).
 inline constexpr const char* kCreditLine = "Made for Vandrel";
-inline constexpr const char* kVersionLine = "KVLauncher Version 0.27";
 
 // Texts of the options panel.
 inline constexpr const char* kSystemTitle = "System";

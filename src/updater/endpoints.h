@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/launcher_files.h"
+#include "base/launcher_version.h"
 #include "base/path_text.h"
 #include "updater/site_config.h"
 
@@ -28,8 +29,8 @@ inline constexpr std::string_view kFullManifestEndpoint = "manifest.json";
 inline constexpr std::string_view kTextAgent = "KVLauncher";
 inline constexpr std::string_view kHttpAgent = "KVLauncher/1.0";
 
-// The launcher's own version, compared byte for byte with the site's answer.
-inline constexpr std::string_view kLauncherVersionText = "KVLauncher Version 0.29";
+// The launcher's own version, compared byte for byte with the site's answer,
+// is kLauncherVersionText of base/launcher_version.h.
 
 // Limits of the small requests: an answer above them is a failed request.
 inline constexpr std::size_t kManifestBodyLimit = std::size_t{64} * 1024 * 1024;
