@@ -18,7 +18,8 @@ std::optional<ArchiveTotals> declaredArchiveTotals(const archive::ArchiveToExtra
   ArchiveTotals totals;
   totals.entries = zip.entries().size();
   for (const archive::ZipEntryInfo& entry : zip.entries()) {
-    totals.bytes = entry.uncompressedSize > UINT64_MAX - totals.bytes ? UINT64_MAX : totals.bytes + entry.uncompressedSize;
+    const std::uint64_t size = entry.uncompressedSize;
+    totals.bytes = size > UINT64_MAX - totals.bytes ? UINT64_MAX : totals.bytes + size;
     if (!fitsConfigurationLayout(entry.storedName)) totals.configurationLayout = false;
   }
   return totals;
