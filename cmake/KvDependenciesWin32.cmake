@@ -45,6 +45,4 @@ kv_win32_alias(PkgConfig::KVDEP_ZIP
   LIBS libzip::zip ${KV_WIN32_ZLIB_LIBRARY} bcrypt advapi32
   DEFINES ZIP_STATIC)
 kv_win32_alias(nlohmann_json::nlohmann_json INCLUDES "${KV_WIN32_DEPS}/include")
-# The launcher's own code needs no OpenSSL; the Linux-only tools do.
-kv_win32_alias(OpenSSL::Crypto)
 kv_win32_alias(KV::SDL2 LIBS SDL2_mixer::SDL2_mixer-static SDL2::SDL2-static)

@@ -53,12 +53,13 @@ function(kv_test name)
 endfunction()
 
 # kv_subsystem(NAME [DEPS ...] [TEST_DEPS ...]) — the library of the current
-# source folder: every .cpp except *_test.cpp and main.cpp. The folder's
+# source folder: every .cpp except *_test.cpp and the entry points main.cpp
+# and win32_main.cpp (each program picks its own). The folder's
 # *_test.cpp files form one test binary NAME_test.
 function(kv_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "(_test|/main)\\.cpp$")
+  list(FILTER sources EXCLUDE REGEX "(_test|/main|/win32_main)\\.cpp$")
   if(sources)
     kv_library(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
   else()

@@ -17,7 +17,7 @@ namespace up = kv::updater;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
   const std::size_t build = provider.ConsumeIntegralInRange<std::size_t>(0, 3);
-  const std::string chosen(up::kClientBuildArchives[build].substr(0, up::kClientBuildArchives[build].size() - 4));
+  const std::string chosen(kv::kClientBuildNames[build]);
   const std::string localText = provider.ConsumeRandomLengthString(2048);
   const std::string remoteText = provider.ConsumeRemainingBytesAsString();
 
@@ -31,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (path != entry.path) kv::fuzz::fail("entry filed under another path", path);
     if (!up::validateManifestPath(path)) kv::fuzz::fail("an unsafe path was accepted", path);
     if (entry.size < 0 || entry.size > up::kMaxManifestFileSize) kv::fuzz::fail("size out of range", path);
-    for (std::string_view other : up::kClientBuildArchives) {
-      if (path == other && other != chosen + ".zip") kv::fuzz::fail("another build's archive kept", path);
+    for (const char* other : kv::kClientBuildNames) {
+      if (path == std::string(other) + kv::kArchiveExtension && other != chosen) {
+        kv::fuzz::fail("another build's archive kept", path);
+      }
     }
   }
   up::ManifestMap reread;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/launcher_version.h"
 #include "fuzz_support.h"
 #include "updater/endpoints.h"
 #include "updater/fake_http_transport.h"
@@ -21,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   transport.script(up::versionUrl(site), answer);
 
   const bool newer = up::checkLauncherVersion(transport, site);
-  const bool expected = !body.empty() && body.size() <= up::kVersionBodyLimit && body != up::kLauncherVersionText;
+  const bool expected = !body.empty() && body.size() <= up::kVersionBodyLimit && body != kv::kLauncherVersionText;
   if (newer != expected) kv::fuzz::fail("wrong version verdict", body);
   if (transport.requests.size() != 1) kv::fuzz::fail("the check did not make exactly one request");
   return 0;

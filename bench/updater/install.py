@@ -11,7 +11,6 @@ import profiles
 from https_site import Site
 
 SERVER = "eu"
-VERSION_TEXT = "KVLauncher Version 0.29"
 
 
 class Tools:
@@ -25,7 +24,8 @@ class Tools:
 
 
 def publish(tools, client, site_root):
-    subprocess.run([tools.kvpublish, "--server", SERVER, "--version-text", VERSION_TEXT, client, site_root],
+    # kvpublish writes the launcher's own version text to the site.
+    subprocess.run([tools.kvpublish, "--server", SERVER, client, site_root],
                    check=True, stdout=subprocess.DEVNULL)
 
 

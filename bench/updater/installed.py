@@ -27,8 +27,8 @@ def _write_random(path, size):
 
 
 def _publish(tools, client, site_root, server):
-    subprocess.run([tools.kvpublish, "--server", server, "--version-text", install.VERSION_TEXT, client,
-                    site_root], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([tools.kvpublish, "--server", server, client, site_root], check=True,
+                   stdout=subprocess.DEVNULL)
 
 
 def measure_installed(tools, work, runs, log):

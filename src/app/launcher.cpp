@@ -8,6 +8,8 @@
 #include "app/launcher_actions.h"
 #include "app/server_switch.h"
 #include "app/window_procedure.h"
+#include "base/launcher_files.h"
+#include "base/path_text.h"
 #include "client/build_selection.h"
 #include "client/client_launch.h"
 #include "client/library_fallback.h"
@@ -16,7 +18,6 @@
 #include "settings/config_import.h"
 #include "settings/config_placement.h"
 #include "settings/config_reset.h"
-#include "ui/ui_names.h"
 #include "ui/ui_resources.h"
 #include "updater/server_profiles.h"
 #include "updater/update_run.h"
@@ -25,11 +26,6 @@ namespace kv::app {
 namespace {
 
 using settings::SettingsFile;
-
-std::string directoryOf(const std::string& path) {
-  const auto cut = path.find_last_of('/');
-  return cut == std::string::npos ? path : path.substr(0, cut);
-}
 
 // The launcher's state and the bindings between its subsystems. Lives for
 // the whole process: detached workers may still read their records after
@@ -40,12 +36,12 @@ class Launcher {
       : platform_(platform),
         options_(std::move(options)),
         state_(platform, settings::SettingsLocations{
-                             directoryOf(platform.machine.executablePath()),
+                             folderOf(platform.machine.executablePath()),
                              platform.machine.profileFolder(),
                              [this] { return updater::serverFolder(state_.currentServer); }}),
         config_{state_.settings, platform.dialogs} {
     state_.ui.defaultArtFolder =
-        directoryOf(platform.machine.executablePath()) + "/" + ui::kDefaultArtFolder;
+        joinPath(folderOf(platform.machine.executablePath()), kDefaultArtFolder);
     bindHooks();
     bindActions();
   }

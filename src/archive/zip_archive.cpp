@@ -54,21 +54,39 @@ void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string&
 
 }  // namespace
 
-bool extractZipArchive(const std::string& archivePath, const std::string& destination,
-                       platform::Window* window) {
+ArchiveToExtract::ArchiveToExtract(const std::string& archivePath) : archive_(std::make_unique<ZipArchive>()) {
   try {
-    ZipArchive archive;
-    archive.load(archivePath);
-    const std::vector<ZipEntryInfo> entries = archive.listEntries();
-    checkEntryNames(entries, destination);
-    checkFreeSpace(entries, destination);
-    for (const ZipEntryInfo& entry : entries) archive.extractEntry(entry, destination);
+    archive_->load(archivePath);
+    entries_ = archive_->listEntries();
+    readable_ = true;
+  } catch (const std::exception& error) {
+    failure_ = error.what();
+    entries_.clear();
+  } catch (...) {
+    failure_ = kBadZip;
+    entries_.clear();
+  }
+}
+
+ArchiveToExtract::~ArchiveToExtract() = default;
+
+bool ArchiveToExtract::extractTo(const std::string& destination, platform::Window* window) {
+  try {
+    if (!readable_) throw ZipError(failure_);
+    checkEntryNames(entries_, destination);
+    checkFreeSpace(entries_, destination);
+    for (const ZipEntryInfo& entry : entries_) archive_->extractEntry(entry, destination);
     return true;
   } catch (...) {
     // The caller reports the failure in its own words.
     if (window != nullptr) window->invalidate();
     return false;
   }
+}
+
+bool extractZipArchive(const std::string& archivePath, const std::string& destination,
+                       platform::Window* window) {
+  return ArchiveToExtract(archivePath).extractTo(destination, window);
 }
 
 bool createZipArchive(const std::string& sourceFolder, const std::string& archivePath) {

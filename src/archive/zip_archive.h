@@ -1,12 +1,46 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "archive/zip_archive_object.h"
 
 namespace kv::platform {
 class Window;
 }
 
 namespace kv::archive {
+
+// One ZIP file opened once for one use: its entries can be weighed before
+// anything is written, and are then extracted from the same open file, so
+// that the archive is read and parsed one time. The file stays open as long
+// as the object. One thread. Never throws.
+class ArchiveToExtract {
+ public:
+  // Opens the ZIP file at archivePath and lists its entries.
+  explicit ArchiveToExtract(const std::string& archivePath);
+  ~ArchiveToExtract();
+  ArchiveToExtract(const ArchiveToExtract&) = delete;
+  ArchiveToExtract& operator=(const ArchiveToExtract&) = delete;
+
+  // Whether the file opened as a ZIP archive and its entries are listed.
+  bool readable() const { return readable_; }
+  // Why it is not readable (one of the texts of archive_texts.h); empty
+  // when it is.
+  const std::string& failure() const { return failure_; }
+  // The entries in central-directory order; none when not readable.
+  const std::vector<ZipEntryInfo>& entries() const { return entries_; }
+
+  // What extractZipArchive does, on this archive.
+  [[nodiscard]] bool extractTo(const std::string& destination, platform::Window* window);
+
+ private:
+  std::unique_ptr<ZipArchive> archive_;
+  std::vector<ZipEntryInfo> entries_;
+  std::string failure_;
+  bool readable_ = false;
+};
 
 // Unpacks every entry of the ZIP file at archivePath into the existing folder
 // destination, in central-directory order, each entry streamed to its file

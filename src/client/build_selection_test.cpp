@@ -103,7 +103,7 @@ TEST(ClientBuildNameTest, DerivedNamesAndTexts) {
   EXPECT_EQ(clientArchiveName("vdclient_gl_x86"), "vdclient_gl_x86.zip");
   EXPECT_STREQ(kEglLibraryFile, "libEGL.dll");
   EXPECT_STREQ(kGlesLibraryFile, "libGLESv2.dll");
-  EXPECT_STREQ(kFallbackArchiveFile, "oldlibs.zip");
+  EXPECT_STREQ(kOldLibsArchive, "oldlibs.zip");
   EXPECT_STREQ(kEglEntryPoint, "eglGetDisplay");
   EXPECT_STREQ(kGlesEntryPoint, "glGetString");
   EXPECT_STREQ(kLibraryExtractFailedText, "Failed to extract ZIP file with libraries.");

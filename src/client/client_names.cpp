@@ -6,6 +6,6 @@ std::string clientExecutableName(const std::string& buildName) {
   return buildName + kExecutableSuffix;
 }
 
-std::string clientArchiveName(const std::string& buildName) { return buildName + kArchiveSuffix; }
+std::string clientArchiveName(const std::string& buildName) { return buildName + kArchiveExtension; }
 
 }  // namespace kv::client

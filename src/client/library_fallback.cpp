@@ -30,7 +30,7 @@ bool isPresentFile(const std::string& path) {
 
 GraphicsLibraryPaths graphicsLibraryPaths(const std::string& serverPath) {
   return {serverPath + "/" + kEglLibraryFile, serverPath + "/" + kGlesLibraryFile,
-          serverPath + "/" + kFallbackArchiveFile};
+          serverPath + "/" + kOldLibsArchive};
 }
 
 bool restoreGraphicsLibraries(const std::string& serverPath, platform::Machine& machine,

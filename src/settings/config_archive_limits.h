@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "archive/zip_archive.h"
+
 namespace kv::settings {
 
 // What a ZIP file's central directory declares.
@@ -19,12 +21,12 @@ struct ArchiveTotals {
 // ArchiveTotals::configurationLayout).
 [[nodiscard]] bool fitsConfigurationLayout(const std::string& entryName);
 
-// Reads the entry count, the declared uncompressed sizes and the layout of
-// the entry names of the ZIP file at path without extracting anything, so
-// that an import can refuse an archive far larger than any configuration, or
-// shaped unlike one, before writing a byte. Nothing
-// when the file cannot be read as a ZIP file (extraction then reports it).
-// Main thread.
-std::optional<ArchiveTotals> declaredArchiveTotals(const std::string& path);
+// The entry count, the declared uncompressed sizes and the layout of the
+// entry names of the opened archive, read from its central directory before
+// anything is extracted, so that an import can refuse an archive far larger
+// than any configuration, or shaped unlike one, before writing a byte.
+// Nothing when the file cannot be read as a ZIP file (extraction then
+// reports it). Main thread.
+std::optional<ArchiveTotals> declaredArchiveTotals(const archive::ArchiveToExtract& zip);
 
 }  // namespace kv::settings

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/path_text.h"
 #include "platform/file_system.h"
 
 namespace kv::settings {
@@ -25,10 +26,7 @@ std::string systemError() { return platform::lastErrorText(); }
 
 // The folder part and the last name of a path ("." when it has no folder).
 std::pair<std::string, std::string> splitParent(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  if (slash == 0) return {"/", path.substr(1)};
-  return {path.substr(0, slash), path.substr(slash + 1)};
+  return {folderOf(path), fileNamePart(path)};
 }
 
 // Opens a folder; the last component may not be a symbolic link unless
@@ -163,12 +161,6 @@ bool measureFolder(const Folder& folder, int depth, TreeSize& size) {
 }
 
 }  // namespace
-
-std::string joinPath(const std::string& base, const std::string& name) {
-  if (base.empty() || base == ".") return name;
-  if (base.back() == '/') return base + name;
-  return base + "/" + name;
-}
 
 bool pathExists(const std::string& path) {
   const PathKind kind = platform::pathKind(path);

@@ -13,9 +13,6 @@ namespace kv::settings {
 // so no operation reads, writes or deletes anything outside its folder.
 // Main thread; no operation throws.
 
-// base + "/" + name; base "" or "." gives name alone.
-std::string joinPath(const std::string& base, const std::string& name);
-
 // Whether anything (also a dangling symbolic link) exists at path.
 bool pathExists(const std::string& path);
 

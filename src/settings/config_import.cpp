@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/zip_archive.h"
+#include "base/path_text.h"
 #include "platform/file_system.h"
 #include "settings/config_archive_limits.h"
 #include "settings/config_files.h"
@@ -49,9 +50,7 @@ void mergeInto(const std::string& configFolder, const std::string& temporary, bo
 
 void offerMinimap(ConfigActionContext& context, const std::string& temporary) {
   for (const std::string& relative : listRegularFiles(temporary)) {
-    const std::size_t slash = relative.rfind('/');
-    const std::string name = slash == std::string::npos ? relative : relative.substr(slash + 1);
-    if (name != kMinimapFileName) continue;
+    if (fileNamePart(relative) != kMinimapFileName) continue;
     if (ask(context, kMinimapText, kMinimapTitle, MessageButtons::YesNo) == MessageAnswer::Yes) {
       // A failed copy leaves the working folder's minimap as it was.
       (void)replaceFileWithCopy(temporary + "/" + relative,
@@ -64,9 +63,7 @@ void offerMinimap(ConfigActionContext& context, const std::string& temporary) {
 std::pair<std::string, std::string> splitLast(const std::string& path) {
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-  const std::size_t slash = trimmed.rfind('/');
-  if (slash == std::string::npos) return {".", trimmed};
-  return {slash == 0 ? std::string("/") : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
+  return {folderOf(trimmed), fileNamePart(trimmed)};
 }
 
 }  // namespace
@@ -142,7 +139,10 @@ void importConfiguration(ConfigActionContext& context) {
   if (!chosen || chosen->empty()) return;
   const std::optional<std::uint64_t> archiveSize = regularFileSize(*chosen);
   if (!archiveSize) return;  // nothing to open: as a cancelled dialog
-  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(*chosen);
+  // The archive is opened once: its directory is weighed, then the same
+  // open file is extracted.
+  archive::ArchiveToExtract zip(*chosen);
+  const std::optional<ArchiveTotals> totals = declaredArchiveTotals(zip);
   if (!declaredWithinImportLimits(totals, *archiveSize)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
@@ -165,7 +165,7 @@ void importConfiguration(ConfigActionContext& context) {
   // "characters", or deeper inside it, are no configuration: such an archive
   // fails before anything is extracted.
   const bool configurationLayout = !totals || totals->configurationLayout;
-  if (!configurationLayout || !archive::extractZipArchive(*chosen, *temporary, context.window)) {
+  if (!configurationLayout || !zip.extractTo(*temporary, context.window)) {
     tell(context, MessageOwner::None, kImportExtractFailedText, kTitleImportError, MessageIcon::Error);
     return;
   }

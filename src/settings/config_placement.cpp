@@ -46,18 +46,18 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
 }  // namespace
 
 std::string localConfigFolder(const SettingsStore& store) {
-  return serverFolderPath(store) + "/" + kLocalConfigFolderName;
+  return serverFolderPath(store) + "/" + kConfigFolderName;
 }
 
 std::string backupConfigFolder(const SettingsStore& store) {
-  return serverFolderPath(store) + "/" + kBackupConfigFolderName;
+  return serverFolderPath(store) + "/" + kConfigBackupFolderName;
 }
 
 bool isConfigFolderPath(const std::string& path) {
   std::filesystem::path normal = std::filesystem::path(path).lexically_normal();
   if (!normal.has_filename()) normal = normal.parent_path();  // a trailing '/'
   const std::string name = normal.filename().string();
-  return name == kLocalConfigFolderName || name == kSharedFolderName;
+  return name == kConfigFolderName || name == kSharedFolderName;
 }
 
 bool leadsToProfileOrAbove(const std::string& path, const std::string& profileFolder) {

@@ -2,18 +2,12 @@
 
 #include <cstdint>
 
+#include "base/launcher_files.h"
+
 namespace kv::settings {
 
-// File and folder names of the configuration actions.
-inline constexpr const char* kLocalConfigFolderName = "config";
-inline constexpr const char* kBackupConfigFolderName = "config_backup";
-inline constexpr const char* kExportTempStem = "config_export_tmp";
-inline constexpr const char* kImportTempStem = "config_import_tmp";
-inline constexpr const char* kCharactersFolderName = "characters";
-inline constexpr const char* kMinimapFileName = "minimap.kvmm";
-// Siblings of the configuration folder while a replacing import swaps it.
-inline constexpr const char* kReplaceStagingSuffix = ".importing";
-inline constexpr const char* kReplacedOldSuffix = ".replaced";
+// The names on disk of the configuration actions are those of
+// base/launcher_files.h.
 
 // Dialog filters.
 inline constexpr const char* kExportFileType = "ZIP File";

@@ -5,14 +5,13 @@
 #include <map>
 #include <string>
 
+#include "base/launcher_files.h"
+
 namespace kv::settings {
 
 // The two key-value files of the launcher.
 enum class SettingsFile { Config = 0, System = 1 };
 
-inline constexpr const char* kConfigFileName = "config.kvml";
-inline constexpr const char* kSystemFileName = "system.kvml";
-inline constexpr const char* kSharedFolderName = "vandrel";
 inline constexpr const char* kDefaultConfigContent = "enableAudio: true\n";
 
 // The in-memory copy of one settings file.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "base/launcher_version.h"
 #include "ui/ui_resources.h"
 #include "ui/ui_test_helpers.h"
 
@@ -83,7 +84,7 @@ TEST_F(MainScreenTest, PaintsBackgroundWidgetsBarStatusAndBottomLine) {
     platform::Rect box;
   } bottom[] = {{"DirectX", {5, 302, 42, 20}},
                 {"Made for Vandrel", {5 + (508 - 96) / 2, 302, 96, 20}},
-                {"KVLauncher Version 0.27", {513 - 138, 302, 138, 20}}};
+                {kVersionLine, {513 - 138, 302, 138, 20}}};
   for (int i = 0; i < 3; ++i) {
     const DrawCall& t = texts[4 + i];
     EXPECT_EQ(t.text, bottom[i].text);

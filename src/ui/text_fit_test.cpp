@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "base/launcher_version.h"
+
 namespace kv::ui {
 namespace {
 
@@ -80,7 +82,7 @@ TEST(TextFit, StatusLineKeepsPercentAndSpeed) {
 // line's box, apart from each other, and each fits its own box.
 TEST(TextFit, BottomLineTextsNeverOverlap) {
   const std::string credit = "Made for Vandrel";           // 96 px
-  const std::string version = "KVLauncher Version 0.27";  // 138 px
+  const std::string version = kVersionLine;  // 138 px
   const std::string renderers[] = {"", "DirectX", "OpenGL 4.5 (Compatibility Profile) Mesa 22.3.6",
                                    std::string(60, 'W'), std::string(300, 'i')};
   for (const int width : {508, 400, 300, 250, 140, 100, 20, 0}) {
@@ -107,7 +109,7 @@ TEST(TextFit, BottomLineTextsNeverOverlap) {
 TEST(TextFit, BottomLineRendererGivesWayFirst) {
   const platform::Rect box{5, 302, 508, 20};
   const std::string credit = "Made for Vandrel";
-  const std::string version = "KVLauncher Version 0.27";
+  const std::string version = kVersionLine;
   // The window's own line: credit centred and version at the right, whole;
   // a long renderer name is cut before the credit.
   const BottomLineLayout line =

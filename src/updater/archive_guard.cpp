@@ -1,6 +1,8 @@
 #include "updater/archive_guard.h"
 
-#include "archive/zip_archive_object.h"
+#include <algorithm>
+
+#include "base/launcher_files.h"
 #include "updater/manifest_path.h"
 
 namespace kv::updater {
@@ -13,22 +15,22 @@ bool landsSafely(std::string_view archiveFolder, std::string name) {
 
 }  // namespace
 
-bool archiveEntriesAreSafe(const std::string& archivePath, std::string_view archiveFolder) {
-  std::vector<archive::ZipEntryInfo> entries;
-  try {
-    archive::ZipArchive zip;
-    zip.load(archivePath);
-    entries = zip.listEntries();
-  } catch (...) {
-    return true;  // unreadable: extraction fails and says so
-  }
-  for (const archive::ZipEntryInfo& entry : entries) {
-    if (entry.nameHasNul || !landsSafely(archiveFolder, entry.name) ||
-        !landsSafely(archiveFolder, entry.storedName)) {
-      return false;
-    }
-  }
-  return true;
+bool isUnpackedArchive(std::string_view manifestPath) {
+  return manifestPath != kOldLibsArchive && manifestPath.ends_with(kArchiveExtension);
+}
+
+std::string archiveFolderOf(std::string_view manifestPath) {
+  const std::size_t slash = manifestPath.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(manifestPath.substr(0, slash + 1));
+}
+
+bool entryLandsSafely(const archive::ZipEntryInfo& entry, std::string_view archiveFolder) {
+  return !entry.nameHasNul && landsSafely(archiveFolder, entry.name) && landsSafely(archiveFolder, entry.storedName);
+}
+
+bool archiveEntriesAreSafe(const archive::ArchiveToExtract& zip, std::string_view archiveFolder) {
+  return std::all_of(zip.entries().begin(), zip.entries().end(),
+                     [&](const archive::ZipEntryInfo& entry) { return entryLandsSafely(entry, archiveFolder); });
 }
 
 }  // namespace kv::updater

@@ -3,14 +3,27 @@
 #include <string>
 #include <string_view>
 
+#include "archive/zip_archive.h"
+
 namespace kv::updater {
 
-// Whether every entry of the downloaded archive at archivePath, placed in the
-// server folder's sub-folder archiveFolder ("" for the server folder itself,
-// else ending in "/"), lands on a path that validateManifestPath accepts: no
-// entry may replace the launcher's own manifest, Last-Modified record or
-// configuration. An archive that cannot be read counts as safe here (its
-// extraction reports the damage). Worker thread. Never throws.
-[[nodiscard]] bool archiveEntriesAreSafe(const std::string& archivePath, std::string_view archiveFolder);
+// Whether the file at this manifest path is unpacked where it lies when it
+// arrives: every ".zip" except "oldlibs.zip" at the top of the server folder.
+[[nodiscard]] bool isUnpackedArchive(std::string_view manifestPath);
+
+// The sub-folder of the server folder that the archive at this manifest path
+// is unpacked into: "" for the server folder itself, else ending in "/".
+[[nodiscard]] std::string archiveFolderOf(std::string_view manifestPath);
+
+// Whether entry of an archive unpacked into archiveFolder (see
+// archiveFolderOf) lands on a path that validateManifestPath accepts, by its
+// stored name and by its UTF-8 name: no entry may replace the launcher's own
+// manifest, Last-Modified record or configuration. Any thread.
+[[nodiscard]] bool entryLandsSafely(const archive::ZipEntryInfo& entry, std::string_view archiveFolder);
+
+// Whether every entry of the downloaded archive lands safely. An archive
+// that cannot be read counts as safe here (its extraction reports the
+// damage). Worker thread. Never throws.
+[[nodiscard]] bool archiveEntriesAreSafe(const archive::ArchiveToExtract& zip, std::string_view archiveFolder);
 
 }  // namespace kv::updater

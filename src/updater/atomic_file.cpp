@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/path_text.h"
 #include "platform/file_system.h"
 #include "updater/endpoints.h"
 
@@ -17,10 +18,8 @@ void setReason(std::string* reason, const std::string& what) {
 // Removes the temporary files that replacements of path cut off by a kill
 // or a power loss left beside it. Failures are ignored.
 void removeLeftTemporaries(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folderPath = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  const platform::Folder folder = platform::openFolder(folderPath.empty() ? std::string("/") : folderPath);
+  const std::string leaf = fileNamePart(path);
+  const platform::Folder folder = platform::openFolder(folderOf(path));
   std::vector<std::string> names;
   if (!folder.ok()) return;
   (void)platform::listNames(folder, names);
@@ -64,7 +63,7 @@ std::string downloadTemporaryPath(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::size_t leafStart = slash == std::string::npos ? 0 : slash + 1;
   const std::size_t leafSize = path.size() - leafStart;
-  const std::size_t suffixSize = kDownloadTemporarySuffix.size();
+  const std::size_t suffixSize = std::string_view(kDownloadTemporarySuffix).size();
   if (leafSize + suffixSize <= kMaxNameBytes || leafSize > kMaxNameBytes) {
     return path + std::string(kDownloadTemporarySuffix);
   }

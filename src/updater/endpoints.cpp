@@ -56,17 +56,4 @@ std::string percentEncodePath(std::string_view path) {
   return out;
 }
 
-std::string joinPath(std::string_view base, std::string_view relative) {
-  if (base.empty() || base == ".") return std::string(relative);
-  std::string out(base);
-  if (out.back() != '/') out.push_back('/');
-  out += relative;
-  return out;
-}
-
-std::string fileNamePart(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 }  // namespace kv::updater

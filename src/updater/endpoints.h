@@ -5,36 +5,20 @@
 #include <string>
 #include <string_view>
 
+#include "base/launcher_files.h"
+#include "base/launcher_version.h"
+#include "base/path_text.h"
 #include "updater/site_config.h"
 
 namespace kv::updater {
 
-// Every name the updater sends to the game web site or keeps on disk, and
-// every text it shows. Paths on disk are relative to the launcher's working
-// folder; URLs are built from the site configuration.
+// Every name the updater sends to the game web site, and every text it
+// shows. URLs are built from the site configuration; the names on disk are
+// those of base/launcher_files.h.
 
-// Files and folders.
-inline constexpr std::string_view kLocalManifestName = "manifest.json";   // in the server folder
-inline constexpr std::string_view kManifestMetaName = "manifest.meta";    // in the server folder
-inline constexpr std::string_view kQuickReferencePath = "data/manifest.json";  // in the working folder
-inline constexpr std::string_view kDownloadLogName = "curl_download.log";  // in the working folder
-// The folders of a server folder that hold the window's own pictures, font
-// and sounds.
-inline constexpr std::string_view kInterfaceArtFolders[] = {"data/images/", "data/fonts/", "data/sounds/"};
-inline constexpr std::string_view kOldLibsArchive = "oldlibs.zip";  // never unpacked
-inline constexpr std::string_view kArchiveExtension = ".zip";      // unpacked on arrival
-// Ends the name of the temporary a file is downloaded into, beside its final
-// place; no manifest path may take a name of that form.
-inline constexpr std::string_view kDownloadTemporarySuffix = ".kvpart";
 // The longest file name (one path segment) the file systems take, in bytes.
 inline constexpr std::size_t kMaxNameBytes = 255;
-inline constexpr std::string_view kConfigFolderName = "config";
-inline constexpr std::string_view kConfigBackupFolderName = "config_backup";
 inline constexpr std::string_view kMetaKey = "Last-Modified:";
-
-// The four client build archives; a manifest keeps only the chosen one.
-inline constexpr std::string_view kClientBuildArchives[] = {
-    "vdclient_gl_x64.zip", "vdclient_dx_x64.zip", "vdclient_gl_x86.zip", "vdclient_dx_x86.zip"};
 
 // Request names under the download folder of the site.
 inline constexpr std::string_view kVersionEndpoint = "updater.php";
@@ -45,8 +29,8 @@ inline constexpr std::string_view kFullManifestEndpoint = "manifest.json";
 inline constexpr std::string_view kTextAgent = "KVLauncher";
 inline constexpr std::string_view kHttpAgent = "KVLauncher/1.0";
 
-// The launcher's own version, compared byte for byte with the site's answer.
-inline constexpr std::string_view kLauncherVersionText = "KVLauncher Version 0.29";
+// The launcher's own version, compared byte for byte with the site's answer,
+// is kLauncherVersionText of base/launcher_version.h.
 
 // Limits of the small requests: an answer above them is a failed request.
 inline constexpr std::size_t kManifestBodyLimit = std::size_t{64} * 1024 * 1024;
@@ -124,10 +108,5 @@ std::string fileUrl(const SiteConfig& site, std::string_view serverFolder, std::
 std::string percentEncodeSegment(std::string_view segment);
 // Percent-encodes every "/"-separated segment of path; the "/" stay.
 std::string percentEncodePath(std::string_view path);
-
-// base + "/" + relative; a base of "" or "." gives relative alone.
-std::string joinPath(std::string_view base, std::string_view relative);
-// The part of path after its last "/" (all of it when there is none).
-std::string fileNamePart(std::string_view path);
 
 }  // namespace kv::updater

@@ -15,11 +15,11 @@ TEST(Endpoints, UrlsOfTheSite) {
 }
 
 TEST(Endpoints, NamesAndTexts) {
-  EXPECT_EQ(kLocalManifestName, "manifest.json");
-  EXPECT_EQ(kManifestMetaName, "manifest.meta");
-  EXPECT_EQ(kQuickReferencePath, "data/manifest.json");
-  EXPECT_EQ(kDownloadLogName, "curl_download.log");
-  EXPECT_EQ(kOldLibsArchive, "oldlibs.zip");
+  EXPECT_STREQ(kLocalManifestName, "manifest.json");
+  EXPECT_STREQ(kManifestMetaName, "manifest.meta");
+  EXPECT_STREQ(kQuickReferencePath, "data/manifest.json");
+  EXPECT_STREQ(kDownloadLogName, "curl_download.log");
+  EXPECT_STREQ(kOldLibsArchive, "oldlibs.zip");
   EXPECT_EQ(kTextAgent, "KVLauncher");
   EXPECT_EQ(kHttpAgent, "KVLauncher/1.0");
   EXPECT_EQ(kLauncherVersionText, "KVLauncher Version 0.29");
@@ -66,15 +66,6 @@ TEST(Endpoints, PercentEncodingOfEverySegment) {
   }
   EXPECT_EQ(percentEncodeSegment("a/b"), "a%2Fb");
   EXPECT_EQ(percentEncodeSegment(std::string("\x00\xff", 2)), "%00%FF");
-}
-
-TEST(Endpoints, PathHelpers) {
-  EXPECT_EQ(joinPath(".", "eu"), "eu");
-  EXPECT_EQ(joinPath("", "eu"), "eu");
-  EXPECT_EQ(joinPath("/tmp/root", "eu"), "/tmp/root/eu");
-  EXPECT_EQ(joinPath("/tmp/root/", "eu"), "/tmp/root/eu");
-  EXPECT_EQ(fileNamePart("eu/data/x y.pak"), "x y.pak");
-  EXPECT_EQ(fileNamePart("x.pak"), "x.pak");
 }
 
 }  // namespace

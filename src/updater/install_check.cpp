@@ -19,8 +19,7 @@ bool isSha256Hex(std::string_view hash) {
 }
 
 bool isCheckedEntry(std::string_view path) {
-  return !(path.size() >= kArchiveExtension.size() &&
-           path.substr(path.size() - kArchiveExtension.size()) == kArchiveExtension);
+  return !path.ends_with(kArchiveExtension);
 }
 
 bool isWholeFile(const std::string& path, const ManifestEntry& entry) {

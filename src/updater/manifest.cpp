@@ -81,8 +81,9 @@ bool readEntry(const json& element, ManifestEntry& entry, std::string& reason) {
 }
 
 bool isClientBuildArchive(std::string_view path) {
-  return std::find(std::begin(kClientBuildArchives), std::end(kClientBuildArchives), path) !=
-         std::end(kClientBuildArchives);
+  if (!path.ends_with(kArchiveExtension)) return false;
+  path.remove_suffix(std::string_view(kArchiveExtension).size());
+  return std::find(kClientBuildNames.begin(), kClientBuildNames.end(), path) != kClientBuildNames.end();
 }
 
 // Reads a manifest document into out; when chosenBuild is given, keeps only
@@ -100,7 +101,7 @@ bool readManifest(std::string_view text, const std::optional<std::string_view>& 
       reason = "not a JSON array";
       return false;
     }
-    const std::string keptArchive = chosenBuild ? std::string(*chosenBuild) + ".zip" : std::string();
+    const std::string keptArchive = chosenBuild ? std::string(*chosenBuild) + kArchiveExtension : std::string();
     ManifestMap map;
     for (const json& element : *document) {
       ManifestEntry entry;

@@ -1,10 +1,10 @@
 #include "updater/manifest_path.h"
 
-#include <array>
 #include <string>
 
+#include "archive/archive_path.h"
+#include "base/launcher_files.h"
 #include "updater/atomic_file.h"
-#include "updater/endpoints.h"
 
 namespace kv::updater {
 namespace {
@@ -17,30 +17,16 @@ std::string lowerAscii(std::string_view text) {
   return out;
 }
 
-// Device names that no file may carry on the platforms the client runs on,
-// whatever the extension.
-bool isReservedDeviceName(std::string_view segment) {
-  static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
-  const std::string stem = lowerAscii(segment.substr(0, segment.find('.')));
-  for (const std::string_view name : kPlain) {
-    if (stem == name) return true;
+bool hasDownloadTemporarySegment(std::string_view path) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t slash = path.find('/', start);
+    if (isDownloadTemporaryName(path.substr(start, slash == std::string_view::npos ? slash : slash - start))) {
+      return true;
+    }
+    if (slash == std::string_view::npos) return false;
+    start = slash + 1;
   }
-  if (stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' &&
-      stem[3] <= '9') {
-    return true;
-  }
-  return false;
-}
-
-bool isValidSegment(std::string_view segment) {
-  if (segment.empty() || segment == "." || segment == "..") return false;
-  for (const char c : segment) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '\\' || c == ':') return false;
-  }
-  const char last = segment.back();
-  if (last == '.' || last == ' ') return false;
-  return !isReservedDeviceName(segment) && !isDownloadTemporaryName(segment);
 }
 
 // Whether the path names the launcher's own state in the server folder,
@@ -57,17 +43,7 @@ bool isLauncherOwned(std::string_view path) {
 }  // namespace
 
 bool validateManifestPath(std::string_view path) {
-  if (path.empty() || path.front() == '/') return false;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t slash = path.find('/', start);
-    const std::string_view segment =
-        path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-    if (!isValidSegment(segment)) return false;
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
-  }
-  return !isLauncherOwned(path);
+  return archive::isSafeEntryName(path) && !hasDownloadTemporarySegment(path) && !isLauncherOwned(path);
 }
 
 }  // namespace kv::updater

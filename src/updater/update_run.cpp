@@ -32,16 +32,6 @@ using platform::ReportKind;
 
 bool isRegularFile(const std::string& path) { return platform::isRegularFile(path); }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-// The folder part of path (before its last "/"), or "." when there is none.
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 // Makes room for a file where an empty folder stands; a folder that holds
 // anything is left alone. False when a folder is still there.
 bool clearEmptyFolder(const std::string& path) {
@@ -233,16 +223,19 @@ class UpdateRunner {
         if (!cancelled()) postError(removeFailedText(fileNamePart(localPath)));
         return false;
       }
-      if (path != kOldLibsArchive && endsWith(localPath, kArchiveExtension)) {
-        const std::size_t slash = path.rfind('/');
-        const std::string archiveFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+      if (isUnpackedArchive(path)) {
         // A cancel is heard before the unpacking, which may take a while;
         // the archive is then fetched again by the next run.
         if (cancelled()) return false;
         // An archive that would overwrite the launcher's own files is refused
-        // like a damaged one.
-        if (!archiveEntriesAreSafe(localPath, archiveFolder) ||
-            !archive::extractZipArchive(localPath, folderOf(localPath), context_.window)) {
+        // like a damaged one. The archive is closed before it is removed.
+        bool unpacked = false;
+        {
+          archive::ArchiveToExtract zip(localPath);
+          unpacked = archiveEntriesAreSafe(zip, archiveFolderOf(path)) &&
+                     zip.extractTo(folderOf(localPath), context_.window);
+        }
+        if (!unpacked) {
           if (!cancelled()) postError(extractFailedText(fileNamePart(localPath)));
           return false;
         }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "archive/zip_archive.h"
+#include "base/launcher_version.h"
 #include "platform/fake/fake_platform.h"
 #include "support/immutable.h"
 #include "support/temp_dir.h"
@@ -96,7 +97,7 @@ class RunFixture {
   // Scripts a site with the current launcher, stamp and these files.
   void publish(const std::vector<SiteFile>& files, const std::string& stamp = kStamp1) {
     FakeAnswer version;
-    version.body = "KVLauncher Version 0.29";
+    version.body = std::string(kLauncherVersionText);
     transport.script(kVersionUrl, version);
     FakeAnswer head;
     head.lastModified = stamp;
@@ -455,7 +456,7 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
        std::vector<std::string>(2, "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK")},
       {"stamp answered with an error page",
        [](RunFixture& f) {
-         f.transport.script(kVersionUrl, FakeAnswer{.body = "KVLauncher Version 0.29"});
+         f.transport.script(kVersionUrl, FakeAnswer{.body = std::string(kLauncherVersionText)});
          f.transport.script(f.url("manifest.php"), FakeAnswer{.status = 503});
        },
        {"ERROR The updater is being prepared for download"}, 2, "HTTP status code: 503", {"HTTP status code: 503"}},
@@ -808,7 +809,7 @@ TEST(UpdateRun, NoExceptionLeavesTheRun) {
   RunFixture f;
   ThrowingTransport throwing;
   FakeAnswer version;
-  version.body = "KVLauncher Version 0.29";
+  version.body = std::string(kLauncherVersionText);
   throwing.script(kVersionUrl, version);
   throwing.script(f.url("manifest.php"), FakeAnswer{.lastModified = kStamp1});
   f.context.transport = &throwing;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
+#include "base/launcher_version.h"
 #include "updater/fake_http_transport.h"
 #include "updater/last_modified.h"
 
@@ -20,14 +23,17 @@ TEST(VersionCheck, OnlyADifferentNonEmptyTextMeansANewerLauncher) {
     bool arrived;
     bool newer;
   };
+  const std::string own(kLauncherVersionText);
+  std::string lower = own;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const Case cases[] = {
-      {"KVLauncher Version 0.29", true, false},
-      {"KVLauncher Version 0.29\n", true, true},
-      {"KVLauncher Version 0.29\r\n", true, true},
-      {"KVLauncher Version 0.29 ", true, true},
-      {"\xEF\xBB\xBFKVLauncher Version 0.29", true, true},
+      {own, true, false},
+      {own + "\n", true, true},
+      {own + "\r\n", true, true},
+      {own + " ", true, true},
+      {"\xEF\xBB\xBF" + own, true, true},
       {"KVLauncher Version 0.30", true, true},
-      {"kvlauncher version 0.29", true, true},
+      {lower, true, true},
       {"\xFF\xFE", true, true},
       {"<html>404 Not Found</html>", true, true},
       {"", true, false},

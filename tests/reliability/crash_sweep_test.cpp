@@ -19,6 +19,7 @@
 
 #include "sweep_support.h"
 #include "updater/update_harness.h"
+#include "updater/archive_guard.h"
 #include "updater/manifest.h"
 
 namespace kv::test {
@@ -31,10 +32,6 @@ constexpr int kFiles = 300;
 constexpr int kPackEntries = 40;
 
 std::string headlessBuild() { return sizeof(void*) == 8 ? "vdclient_dx_x64" : "vdclient_dx_x86"; }
-
-bool isUnpackedArchive(const std::string& path) {
-  return path.size() > 4 && path.compare(path.size() - 4, 4, ".zip") == 0 && path != "oldlibs.zip";
-}
 
 class Sweep : public ::testing::Test {
  protected:
@@ -98,7 +95,7 @@ class Sweep : public ::testing::Test {
     updater::ManifestMap local;
     ASSERT_TRUE(updater::readLocalManifest(eu, local)) << "manifest.json is not a whole document";
     for (const auto& [path, entry] : local) {
-      if (isUnpackedArchive(path)) {
+      if (updater::isUnpackedArchive(path)) {
         EXPECT_FALSE(exists(eu + "/" + path)) << path << " recorded before it was unpacked and removed";
         if (path == "files/pack.zip") {
           for (int i = 0; i < kPackEntries; ++i) {

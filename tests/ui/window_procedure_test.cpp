@@ -412,9 +412,9 @@ TEST_F(WindowProcedureTest, ReadyReloadsNothingWhenNothingArrived) {
     bool reloads;
   };
   const Case cases[] = {
-      {"optional icon never published", {ui::kWebsiteIconPath}, false, false, false},
-      {"optional icon published later", {ui::kWebsiteIconPath}, true, false, true},
-      {"launcher closing", {ui::kBackgroundPath}, true, true, false},
+      {"optional icon never published", {kWebsiteIconPath}, false, false, false},
+      {"optional icon published later", {kWebsiteIconPath}, true, false, true},
+      {"launcher closing", {kBackgroundPath}, true, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -472,7 +472,7 @@ TEST_F(WindowProcedureTest, PlayAndSoundWidgetFollowTheStateAfterEachAction) {
     }
     EXPECT_EQ(play().state, c.ready ? WidgetState::Normal : WidgetState::Disabled);
     EXPECT_EQ(widget(ui::kSoundWidget).imagePath,
-              dir / "eu" + (c.soundAfter ? ui::kSoundImagePath : ui::kSoundOffImagePath));
+              dir / "eu" + (c.soundAfter ? kSoundImagePath : kSoundOffImagePath));
     if (c.import) {  // the sound widget is repainted
       const auto rects = fake.window.rectInvalidations();
       const platform::Rect sound = widget(ui::kSoundWidget).rect;

@@ -196,7 +196,7 @@ def make_test_site(folder, files):
     os.makedirs(os.path.join(download, "eu"))
     os.makedirs(os.path.join(download, "us"))
     with open(os.path.join(download, "updater.php"), "w") as f:
-        f.write("KVLauncher Version 0.29")
+        f.write(os.environ["KV_LAUNCHER_VERSION_TEXT"])
     entries = []
     for name, content in sorted(files.items()):
         with open(os.path.join(download, "eu", name), "wb") as f:

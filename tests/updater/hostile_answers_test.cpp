@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "base/launcher_version.h"
 #include "update_harness.h"
 #include "updater/endpoints.h"
 #include "updater/manifest.h"
@@ -86,8 +87,8 @@ class HostileAnswers : public ::testing::Test {
     // Only the log tells of it: a manifest that did not arrive whole or came
     // with another status than 200 leaves its reason there.
     auto after = snapshotTree(base);
-    const std::string log = after[std::string(updater::kDownloadLogName)];
-    after.erase(std::string(updater::kDownloadLogName));
+    const std::string log = after[std::string(kDownloadLogName)];
+    after.erase(std::string(kDownloadLogName));
     EXPECT_EQ(after, before);
     if (logged.empty()) {
       EXPECT_EQ(log, "") << log;
@@ -402,21 +403,28 @@ TEST_F(HostileAnswers, AStaleFullManifestIsTrustedUntilTheStampChanges) {
 }
 
 TEST_F(HostileAnswers, VersionTextsAreComparedByteForByte) {
+  const std::string own(kLauncherVersionText);
+  std::string ownHex;
+  for (const char c : own) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    ownHex += kDigits[static_cast<unsigned char>(c) >> 4];
+    ownHex += kDigits[static_cast<unsigned char>(c) & 15];
+  }
   const struct {
     std::string name;
     std::string rule;
     bool newer;
   } cases[] = {
-      {"exact", R"({"body": "KVLauncher Version 0.29"})", false},
+      {"exact", R"({"body": ")" + own + R"("})", false},
       {"empty", R"({"body": ""})", false},
-      {"line feed", R"({"body": "KVLauncher Version 0.29\n"})", true},
-      {"crlf", R"({"body": "KVLauncher Version 0.29\r\n"})", true},
-      {"bom", R"({"bodyHex": "efbbbf4b564c61756e636865722056657273696f6e20302e3239"})", true},
-      {"trailing blank", R"({"body": "KVLauncher Version 0.29 "})", true},
+      {"line feed", R"({"body": ")" + own + R"(\n"})", true},
+      {"crlf", R"({"body": ")" + own + R"(\r\n"})", true},
+      {"bom", R"({"bodyHex": "efbbbf)" + ownHex + R"("})", true},
+      {"trailing blank", R"({"body": ")" + own + R"( "})", true},
       {"binary", R"({"bodyHex": "fffe"})", true},
       {"older", R"({"body": "KVLauncher Version 0.28"})", true},
       {"endless", R"({"endless": true, "endlessCap": 104857600})", false},
-      {"cut", R"({"body": "KVLauncher Version 0.29", "cutAt": 5})", false},
+      {"cut", R"({"body": ")" + own + R"(", "cutAt": 5})", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

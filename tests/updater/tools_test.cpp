@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/launcher_version.h"
 #include "update_harness.h"
 #include "updater/manifest.h"
 
@@ -105,10 +106,10 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(summary[0].rfind("eu: 3 files (", 0), 0u) << summary[0];
   EXPECT_NE(summary[0].find(", 3 copied ("), std::string::npos) << summary[0];
   EXPECT_EQ(summary[1], "first manifest of this server: 3 added");
-  EXPECT_EQ(summary[2], "version text set to \"KVLauncher Version 0.29\"");
+  EXPECT_EQ(summary[2], "version text set to \"" + std::string(kLauncherVersionText) + "\"");
   EXPECT_NE(published.output.find("hashing: 3 files, "), std::string::npos) << published.output;
   EXPECT_NE(published.errors.find("kvpublish: warning: no \"oldlibs.zip\""), std::string::npos) << published.errors;
-  EXPECT_EQ(readFile(sandbox_.site() + "/download/updater.php"), "KVLauncher Version 0.29");
+  EXPECT_EQ(readFile(sandbox_.site() + "/download/updater.php"), kLauncherVersionText);
 
   NginxServer nginx;
   std::string error;

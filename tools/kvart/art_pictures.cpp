@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "demo_art.h"
-#include "ui/ui_names.h"
+#include "base/launcher_files.h"
 
 namespace kv::art {
 namespace {
@@ -149,7 +149,7 @@ bool writeBackground(const std::string& folder, ArtLabel label, std::string& err
   cairo_rectangle(cr, 0, kBottomBandTop, 518, 324 - kBottomBandTop);
   cairo_fill(cr);
   cairo_destroy(cr);
-  const bool ok = writeSurface(s, folder + ui::kBackgroundPath, error);
+  const bool ok = writeSurface(s, folder + kBackgroundPath, error);
   cairo_surface_destroy(s);
   return ok;
 }
@@ -162,16 +162,16 @@ std::uint32_t backgroundColour(ArtLabel label) {
 
 std::vector<PictureSpec> pictureSpecs() {
   return {
-      {ui::kCloseImagePath, 32, 32, kCross, kStateColours},
-      {ui::kMinimizeImagePath, 32, 32, kBar, kStateColours},
-      {ui::kOptionsImagePath, 32, 32, kGear, kStateColours},
-      {ui::kOptionsOnImagePath, 32, 32, kGear, kOptionsOnColours},
-      {ui::kSoundImagePath, 32, 32, kSpeaker, kStateColours},
-      {ui::kSoundOffImagePath, 32, 32, kSpeakerOff, kSoundOffColours},
-      {ui::kBigButtonImagePath, 188, 71, kNone, kStateColours},
-      {ui::kButtonImagePath, 115, 29, kNone, kButtonColours},
-      {ui::kSignUpIconPath, 24, 24, kPen, kStateColours},
-      {ui::kWebsiteIconPath, 24, 24, kGlobe, kStateColours},
+      {kCloseImagePath, 32, 32, kCross, kStateColours},
+      {kMinimizeImagePath, 32, 32, kBar, kStateColours},
+      {kOptionsImagePath, 32, 32, kGear, kStateColours},
+      {kOptionsOnImagePath, 32, 32, kGear, kOptionsOnColours},
+      {kSoundImagePath, 32, 32, kSpeaker, kStateColours},
+      {kSoundOffImagePath, 32, 32, kSpeakerOff, kSoundOffColours},
+      {kBigButtonImagePath, 188, 71, kNone, kStateColours},
+      {kButtonImagePath, 115, 29, kNone, kButtonColours},
+      {kSignUpIconPath, 24, 24, kPen, kStateColours},
+      {kWebsiteIconPath, 24, 24, kGlobe, kStateColours},
   };
 }
 

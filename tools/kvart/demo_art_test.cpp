@@ -9,8 +9,8 @@
 #include <cstring>
 #include <set>
 
+#include "base/launcher_files.h"
 #include "support/temp_dir.h"
-#include "ui/ui_names.h"
 #include "ui/widget_table.h"
 
 namespace kv::art {
@@ -62,8 +62,8 @@ TEST_F(DemoArtTest, EveryWidgetPictureIsAStripOfFourDifferentFrames) {
       EXPECT_EQ(icon.height, 24);
     }
   }
-  tablePaths.insert(ui::kOptionsOnImagePath);
-  tablePaths.insert(ui::kSoundOffImagePath);
+  tablePaths.insert(kOptionsOnImagePath);
+  tablePaths.insert(kSoundOffImagePath);
   for (const PictureSpec& picture : pictureSpecs()) {
     EXPECT_TRUE(tablePaths.count(picture.path)) << picture.path;
     Png png(*dir / ("eu" + picture.path));

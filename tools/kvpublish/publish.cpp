@@ -25,6 +25,8 @@
 #include "publish_progress.h"
 #include "quoted_name.h"
 #include "release_check.h"
+#include "base/path_text.h"
+#include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 #include "updater/manifest.h"
@@ -440,7 +442,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   report.warnings = releaseWarnings(paths);
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
-    if (!isUnpackedArchive(file.path)) continue;
+    if (!updater::isUnpackedArchive(file.path)) continue;
     for (const auto& problem : checkArchive(file.fullPath, file.path)) {
       report.warnings.push_back(quotedName(file.path) + ": " + problem);
     }
@@ -460,11 +462,11 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     return false;
   }
 
-  const std::string downloadDir = updater::joinPath(request.siteDir, "download");
-  const std::string serverDir = updater::joinPath(downloadDir, request.serverFolder);
+  const std::string downloadDir = joinPath(request.siteDir, "download");
+  const std::string serverDir = joinPath(downloadDir, request.serverFolder);
   updater::ManifestMap previous;
   if (updater::readLocalManifest(serverDir, previous)) {
-    report.hadPreviousManifest = fs::exists(updater::joinPath(serverDir, updater::kFullManifestEndpoint));
+    report.hadPreviousManifest = fs::exists(joinPath(serverDir, updater::kFullManifestEndpoint));
   } else {
     previous.clear();
     report.warnings.push_back("the previous manifest of " + quotedName(request.serverFolder) +
@@ -491,7 +493,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     forEachIndex(files.size(), threads, [&](std::size_t i) {
       const updater::ManifestEntry& entry = entries[i];
       FileMeter meter(request.progress, entry.size);
-      const std::string target = updater::joinPath(serverDir, entry.path);
+      const std::string target = joinPath(serverDir, entry.path);
       if (!sameFile(target, entry, &meter)) {
         copied[i] = 1;
         if (!request.dryRun && !stageCopy(files[i].fullPath, target, entry, meter, staged[i], errors[i])) return false;
@@ -502,7 +504,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     collectErrors(errors, report.problems);
     std::vector<std::pair<std::string, std::string>> placements;
     for (std::size_t i = 0; i < files.size(); ++i) {
-      if (!staged[i].empty()) placements.emplace_back(staged[i], updater::joinPath(serverDir, entries[i].path));
+      if (!staged[i].empty()) placements.emplace_back(staged[i], joinPath(serverDir, entries[i].path));
     }
     if (!report.problems.empty()) {
       std::error_code ec;
@@ -526,11 +528,11 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   bool quickChanged = false;
   std::string error;
   // The quick form carries the stamp the launcher checks first, so it goes last.
-  if (!writeIfChanged(updater::joinPath(serverDir, updater::kFullManifestEndpoint), document, request.dryRun,
+  if (!writeIfChanged(joinPath(serverDir, updater::kFullManifestEndpoint), document, request.dryRun,
                       fullChanged, error) ||
-      !writeIfChanged(updater::joinPath(serverDir, updater::kQuickManifestEndpoint), document, request.dryRun,
+      !writeIfChanged(joinPath(serverDir, updater::kQuickManifestEndpoint), document, request.dryRun,
                       quickChanged, error) ||
-      !writeIfChanged(updater::joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
+      !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
                       request.dryRun, report.versionChanged, error)) {
     report.problems.push_back(error);
     return false;

@@ -1,13 +1,13 @@
 #include "publish_arguments.h"
 
-#include "updater/endpoints.h"
+#include "base/launcher_version.h"
 
 namespace kv::tools {
 
 ParseOutcome parsePublishArguments(const std::vector<std::string>& args, PublishArguments& out,
                                    std::string& error) {
   PublishArguments parsed;
-  parsed.versionText = std::string(updater::kLauncherVersionText);
+  parsed.versionText = std::string(kLauncherVersionText);
   bool haveServer = false;
   std::vector<std::string> positional;
   bool optionsEnded = false;

@@ -21,7 +21,8 @@
 #include "publish_progress.h"
 #include "quoted_name.h"
 #include "support/temp_dir.h"
-#include "ui/ui_names.h"
+#include "base/launcher_files.h"
+#include "updater/archive_guard.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -107,10 +108,10 @@ TEST(QuotedName, EscapesWhatATerminalWouldObey) {
 }
 
 TEST(ArchiveCheck, UnpackedArchives) {
-  EXPECT_TRUE(isUnpackedArchive("data/b.zip"));
-  EXPECT_FALSE(isUnpackedArchive("oldlibs.zip"));
-  EXPECT_TRUE(isUnpackedArchive("sub/oldlibs.zip"));
-  EXPECT_FALSE(isUnpackedArchive("data/b.ZIP"));
+  EXPECT_TRUE(updater::isUnpackedArchive("data/b.zip"));
+  EXPECT_FALSE(updater::isUnpackedArchive("oldlibs.zip"));
+  EXPECT_TRUE(updater::isUnpackedArchive("sub/oldlibs.zip"));
+  EXPECT_FALSE(updater::isUnpackedArchive("data/b.ZIP"));
 }
 
 TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
@@ -356,10 +357,10 @@ TEST_F(PublishTest, BothServersShareOneSite) {
 TEST(ReleaseChecks, WarnAboutWhatPlayersNeedAndStrictRefuses) {
   const std::vector<std::string> complete = {
       "vdclient_dx_x64.zip", "vdclient_gl_x64.zip", "vdclient_dx_x86.zip", "vdclient_gl_x86.zip", "oldlibs.zip",
-      ui::kBackgroundPath + 1, ui::kFontPath + 1, ui::kCloseImagePath + 1, ui::kMinimizeImagePath + 1,
-      ui::kOptionsImagePath + 1, ui::kOptionsOnImagePath + 1, ui::kSoundImagePath + 1, ui::kSoundOffImagePath + 1,
-      ui::kBigButtonImagePath + 1, ui::kButtonImagePath + 1, ui::kSignUpIconPath + 1, ui::kWebsiteIconPath + 1,
-      ui::kMusicPath + 1, ui::kClickPath + 1};
+      kBackgroundPath + 1, kFontPath + 1, kCloseImagePath + 1, kMinimizeImagePath + 1,
+      kOptionsImagePath + 1, kOptionsOnImagePath + 1, kSoundImagePath + 1, kSoundOffImagePath + 1,
+      kBigButtonImagePath + 1, kButtonImagePath + 1, kSignUpIconPath + 1, kWebsiteIconPath + 1,
+      kMusicPath + 1, kClickPath + 1};
   const struct {
     std::set<std::string> gone;  // left out of the complete release; "*": all of it
     std::vector<std::string> warnings;

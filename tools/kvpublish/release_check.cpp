@@ -2,9 +2,8 @@
 
 #include <set>
 
-#include "client/client_names.h"
+#include "base/launcher_files.h"
 #include "quoted_name.h"
-#include "ui/ui_names.h"
 
 namespace kv::tools {
 namespace {
@@ -14,9 +13,9 @@ const std::vector<std::string>& interfaceArt() {
   static const std::vector<std::string> paths = [] {
     std::vector<std::string> out;
     for (const char* path :
-         {ui::kBackgroundPath, ui::kFontPath, ui::kCloseImagePath, ui::kMinimizeImagePath, ui::kOptionsImagePath,
-          ui::kOptionsOnImagePath, ui::kSoundImagePath, ui::kSoundOffImagePath, ui::kBigButtonImagePath,
-          ui::kButtonImagePath, ui::kSignUpIconPath, ui::kWebsiteIconPath, ui::kMusicPath, ui::kClickPath}) {
+         {kBackgroundPath, kFontPath, kCloseImagePath, kMinimizeImagePath, kOptionsImagePath,
+          kOptionsOnImagePath, kSoundImagePath, kSoundOffImagePath, kBigButtonImagePath,
+          kButtonImagePath, kSignUpIconPath, kWebsiteIconPath, kMusicPath, kClickPath}) {
       out.emplace_back(path + 1);  // without the leading "/"
     }
     return out;
@@ -54,12 +53,12 @@ std::vector<std::string> releaseWarnings(const std::vector<std::string>& paths) 
   };
   std::vector<std::string> warnings;
   std::vector<std::string> archives;
-  for (const char* build : client::kClientBuildNames) archives.push_back(std::string(build) + client::kArchiveSuffix);
+  for (const char* build : kClientBuildNames) archives.push_back(std::string(build) + kArchiveExtension);
   if (const auto absent = missing(archives); !absent.empty()) {
     warnings.push_back("no client build archive " + quotedList(absent) + ": players of that build cannot play");
   }
-  if (present.count(client::kFallbackArchiveFile) == 0) {
-    warnings.push_back("no " + quotedName(client::kFallbackArchiveFile) +
+  if (present.count(kOldLibsArchive) == 0) {
+    warnings.push_back("no " + quotedName(kOldLibsArchive) +
                        ": players whose graphics libraries fail have no fallback");
   }
   if (const auto absent = missing(interfaceArt()); !absent.empty()) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/linux_platform.h"
 #include "update_tool.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +14,6 @@ int main(int argc, char** argv) {
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   winsize size{};
   const int columns = terminal && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-  return kv::tools::runUpdateTool(args, stdout, stderr, terminal, columns);
+  kv::platform::linux_backend::LinuxMachine machine;
+  return kv::tools::runUpdateTool(args, machine, stdout, stderr, terminal, columns);
 }

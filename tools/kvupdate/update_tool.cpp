@@ -1,18 +1,14 @@
 #include "update_tool.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <set>
 
-#include "client/client_names.h"
+#include "client/build_selection.h"
 #include "console_dialogs.h"
 #include "console_reports.h"
 #include "figures.h"
+#include "platform/machine.h"
 #include "file_hash.h"
 #include "printable_text.h"
 #include "settings/settings_store.h"
@@ -26,11 +22,10 @@
 
 namespace kv::tools {
 
-ToolSettings readToolSettings(const std::string& folder) {
+ToolSettings readToolSettings(const std::string& folder, const std::string& profileFolder) {
   settings::SettingsLocations locations;
   locations.executableDirectory = folder;
-  const char* home = std::getenv("HOME");
-  locations.profileFolder = home ? home : "";
+  locations.profileFolder = profileFolder;
   settings::SettingsStore store(locations);
   store.loadSettings(settings::SettingsFile::System);
   ToolSettings result;
@@ -46,16 +41,7 @@ ToolSettings readToolSettings(const std::string& folder) {
   return result;
 }
 
-std::string headlessClientBuild(bool is64Bit) {
-  // Index: renderer (DirectX 0, OpenGL 1) + width (64-bit 0, 32-bit 2).
-  return client::kClientBuildNames[is64Bit ? 0 : 2];
-}
-
-bool machineIs64Bit() {
-  utsname name{};
-  if (::uname(&name) != 0) return false;
-  return std::strstr(name.machine, "64") != nullptr;
-}
+std::string headlessClientBuild(bool is64Bit) { return client::clientBuildName(/*rendererIsDirectX=*/true, is64Bit); }
 
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
                        const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText) {
@@ -93,8 +79,8 @@ std::string verifySummary(const std::string& serverFolder, std::size_t checked, 
          " checked, " + std::to_string(damaged) + " damaged, " + std::to_string(repaired) + " repaired";
 }
 
-int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
-                  int columns) {
+int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machine, std::FILE* out, std::FILE* err,
+                  bool terminal, int columns) {
   UpdateArguments parsed;
   std::string error;
   switch (parseUpdateArguments(args, parsed, error)) {
@@ -114,7 +100,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
     std::fprintf(err, "kvupdate: cannot read the current folder: %s\n", ec.message().c_str());
     return 1;
   }
-  ToolSettings settings = readToolSettings(folder);
+  ToolSettings settings = readToolSettings(folder, machine.profileFolder());
   if (parsed.server != 0) settings.server = parsed.server;
   if (parsed.limitRateKBps) settings.site.downloadLimitKBps = *parsed.limitRateKBps;
 
@@ -137,7 +123,7 @@ int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
   context.reports = &reports;
   context.dialogs = &dialogs;
   context.site = settings.site;
-  context.clientBuild = headlessClientBuild(machineIs64Bit());
+  context.clientBuild = headlessClientBuild(machine.is64Bit());
   context.baseFolder = ".";
   context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
     dialogs.noteDownloadFailure(failure);

@@ -8,6 +8,10 @@
 #include "updater/manifest.h"
 #include "updater/site_config.h"
 
+namespace kv::platform {
+class Machine;
+}
+
 namespace kv::tools {
 
 // What the headless updater takes from the launcher settings.
@@ -16,16 +20,14 @@ struct ToolSettings {
   int server = 2;            // "server", made selectable (anything but 1 or 2 is 2)
 };
 
-// Reads "system.kvml" in folder the way the launcher does. A missing file
-// gives the defaults.
-ToolSettings readToolSettings(const std::string& folder);
+// Reads "system.kvml" in folder the way the launcher does, with the
+// launcher's settings store over folder and the user's profile folder. A
+// missing file gives the defaults.
+ToolSettings readToolSettings(const std::string& folder, const std::string& profileFolder);
 
 // The client build the launcher chooses on a machine where it cannot probe
 // OpenGL (no display): the DirectX build of the machine's width.
 std::string headlessClientBuild(bool is64Bit);
-
-// Whether the operating system is 64-bit.
-bool machineIs64Bit();
 
 // The last line of a run: the server, the files the run installed (entries
 // of the local manifest after it that are new or differ from before) and
@@ -48,8 +50,8 @@ std::string verifySummary(const std::string& serverFolder, std::size_t checked, 
 // terminal, cut to columns when that is not 0) and its summary to out, and
 // message boxes to err (a download failure as the file and the reason).
 // Answers the exit status: 0 when the client is ready, 1 on an error, 2 on
-// misuse.
-int runUpdateTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err, bool terminal,
-                  int columns = 0);
+// misuse. The machine tells the profile folder and the processor width.
+int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machine, std::FILE* out, std::FILE* err,
+                  bool terminal, int columns = 0);
 
 }  // namespace kv::tools

@@ -6,6 +6,7 @@
 
 #include "console_dialogs.h"
 #include "console_reports.h"
+#include "platform/fake/fake_platform.h"
 #include "printable_text.h"
 #include "support/temp_dir.h"
 #include "update_arguments.h"
@@ -85,10 +86,11 @@ TEST(UpdateArguments, ServerChoiceAndMisuse) {
 
 TEST(UpdateTool, MisuseExitsWithTwoBeforeTouchingAnything) {
   Capture out, err;
-  EXPECT_EQ(runUpdateTool({"--server", "asia"}, out.file(), err.file(), false), 2);
+  platform::fake::FakeMachine machine;
+  EXPECT_EQ(runUpdateTool({"--server", "asia"}, machine, out.file(), err.file(), false), 2);
   EXPECT_NE(err.text().find("usage: kvupdate"), std::string::npos);
   EXPECT_EQ(out.text(), "");
-  EXPECT_EQ(runUpdateTool({"--help"}, out.file(), err.file(), false), 0);
+  EXPECT_EQ(runUpdateTool({"--help"}, machine, out.file(), err.file(), false), 0);
   EXPECT_NE(out.text().find("usage: kvupdate"), std::string::npos);
 }
 
@@ -110,7 +112,7 @@ TEST(UpdateTool, ReadsTheLauncherSettings) {
   for (const auto& c : cases) {
     TempDir dir;
     if (!c.content.empty()) writeFile(dir / "system.kvml", c.content);
-    const ToolSettings settings = readToolSettings(dir.path());
+    const ToolSettings settings = readToolSettings(dir.path(), "");
     EXPECT_EQ(settings.site.siteHost, c.host) << c.content;
     EXPECT_EQ(settings.site.caFile, c.ca) << c.content;
     EXPECT_EQ(settings.server, c.server) << c.content;

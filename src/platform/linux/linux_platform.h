@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/sdl/mixer_audio.h"
 
 struct SDL_Window;
 
@@ -98,25 +99,6 @@ class LinuxMachine : public Machine {
   int lockFd_ = -1;
 };
 
-// SDL2_mixer audio.
-class MixerAudio : public Audio {
- public:
-  MixerAudio();
-  ~MixerAudio() override;
-  bool openDevice() override;
-  bool hasDevice() const override;
-  std::unique_ptr<Sound> openSound(const std::string& path, SoundMode mode) override;
-
-  // Streamed music is decoded from the file's bytes in memory; a larger
-  // file (far beyond any background loop) is refused without being read.
-  static constexpr std::uint64_t kMaxMusicBytes = std::uint64_t{64} << 20;
-
-  struct State;
-
- private:
-  std::unique_ptr<State> state_;
-};
-
 // Cairo + FreeType pictures and fonts.
 class CairoGraphics : public Graphics {
  public:
@@ -144,7 +126,7 @@ class LinuxPlatform {
   LinuxDialogs dialogs_{window_};
   LinuxShell shell_;
   LinuxMachine machine_;
-  MixerAudio audio_;
+  sdl::MixerAudio audio_;
   CairoGraphics graphics_;
   Platform platform_{window_, dialogs_, shell_, machine_, audio_, graphics_};
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/path_text.h"
 #include "platform/file_system.h"
 
 namespace kv::platform {
@@ -28,13 +29,6 @@ PathKind kindAt(int folder, const char* name) {
     return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
   }
   return kindOf(st);
-}
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 }  // namespace

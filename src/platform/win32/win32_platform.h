@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/sdl/mixer_audio.h"
 #include "platform/platform.h"
 
 namespace kv::platform::win32 {
@@ -99,7 +99,7 @@ class GdiplusGraphics : public Graphics {
   std::uintptr_t token_ = 0;
 };
 
-// The whole Windows backend. Audio is SDL2_mixer, shared with Linux.
+// The whole Windows backend. Audio is SDL2_mixer, shared with Linux (platform/sdl).
 class Win32Platform {
  public:
   // showCommand: the show command passed to the program's entry point.
@@ -112,7 +112,7 @@ class Win32Platform {
   Win32Dialogs dialogs_{window_};
   Win32Shell shell_{window_};
   Win32Machine machine_{window_};
-  linux_backend::MixerAudio audio_;
+  sdl::MixerAudio audio_;
   Platform platform_{window_, dialogs_, shell_, machine_, audio_, graphics_};
 };
 

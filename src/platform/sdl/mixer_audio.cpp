@@ -13,9 +13,9 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/sdl/mixer_audio.h"
 
-namespace kv::platform::linux_backend {
+namespace kv::platform::sdl {
 namespace {
 
 constexpr int kFrequency = 44100;
@@ -200,4 +200,4 @@ std::unique_ptr<Sound> MixerAudio::openSound(const std::string& path, SoundMode 
   return std::make_unique<MixerEffect>(state_->device, chunk);
 }
 
-}  // namespace kv::platform::linux_backend
+}  // namespace kv::platform::sdl

@@ -10,10 +10,10 @@
 
 #include <sys/stat.h>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/sdl/mixer_audio.h"
 #include "support/temp_dir.h"
 
-namespace kv::platform::linux_backend {
+namespace kv::platform::sdl {
 namespace {
 
 // A mono 16-bit PCM WAV file with a sine tone.
@@ -173,4 +173,4 @@ TEST(MixerAudioLifetime, SoundsMayOutliveTheAudioObject) {
 }
 
 }  // namespace
-}  // namespace kv::platform::linux_backend
+}  // namespace kv::platform::sdl
