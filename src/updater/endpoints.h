@@ -26,6 +26,14 @@ inline constexpr std::string_view kArchiveExtension = ".zip";      // unpacked o
 // Ends the name of the temporary a file is downloaded into, beside its final
 // place; no manifest path may take a name of that form.
 inline constexpr std::string_view kDownloadTemporarySuffix = ".kvpart";
+// Ends the name of the record beside a download temporary that tells which
+// entry and which answer its bytes come from: the temporary's name and this.
+inline constexpr std::string_view kDownloadRecordSuffix = ".info";
+// The largest download record read; a larger one is not trusted.
+inline constexpr std::uint64_t kMaxDownloadRecordBytes = 16 * 1024;
+// A download writes its record once its temporary holds this many bytes (or
+// when it is interrupted earlier), so a quick small file costs no record.
+inline constexpr std::int64_t kDownloadRecordBytes = 1024 * 1024;
 // The longest file name (one path segment) the file systems take, in bytes.
 inline constexpr std::size_t kMaxNameBytes = 255;
 inline constexpr std::string_view kConfigFolderName = "config";

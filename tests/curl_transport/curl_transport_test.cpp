@@ -58,7 +58,7 @@ class CurlTransportTest : public ::testing::Test {
       body.append(data, size);
       return true;
     };
-    const TransferResult result = http.download(url, sink, progress, maxBytes);
+    const TransferResult result = http.download(url, sink, progress, maxBytes, {});
     return {result, body};
   }
 
