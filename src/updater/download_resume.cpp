@@ -24,10 +24,13 @@ bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// A temporary, a record, or what a killed write of a record left.
 bool isDownloadFileName(std::string_view name) {
   const std::string record = std::string(kDownloadTemporarySuffix) + std::string(kDownloadRecordSuffix);
-  return (name.size() > kDownloadTemporarySuffix.size() && endsWith(name, kDownloadTemporarySuffix)) ||
-         (name.size() > record.size() && endsWith(name, record));
+  if (name.size() > kDownloadTemporarySuffix.size() && endsWith(name, kDownloadTemporarySuffix)) return true;
+  if (name.size() > record.size() && endsWith(name, record)) return true;
+  const std::size_t at = name.rfind(record + ".");
+  return at != std::string_view::npos && at > 0 && isTemporaryNameOf(name, name.substr(0, at + record.size()));
 }
 
 void removeStrayIn(const platform::Folder& folder, const std::string& prefix, const std::set<std::string>& keep,

@@ -56,8 +56,9 @@ enum class AnswerBody {
 
 // Removes, in the folder at root and the folders below it, every file named
 // like a download temporary or its record (ending in kDownloadTemporarySuffix,
-// or in it followed by kDownloadRecordSuffix) whose path relative to root is
-// not in keep. Links are never followed and nothing else is touched.
+// or in it followed by kDownloadRecordSuffix, or the temporary a killed write
+// of such a record left) whose path relative to root is not in keep. Links
+// are never followed and nothing else is touched.
 void removeStrayDownloadFiles(const std::string& root, const std::set<std::string>& keep);
 
 // The SHA-256 of the regular file at path (never through a link) as 64

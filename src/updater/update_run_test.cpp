@@ -481,7 +481,8 @@ TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
 // lists, and nothing else of the server folder.
 TEST(UpdateRun, StrayTemporariesAreRemoved) {
   RunFixture f;
-  const std::vector<std::string> stray = {"gone.pak.kvpart", "gone.pak.kvpart.info", "data/x/old.kvpart"};
+  const std::vector<std::string> stray = {"gone.pak.kvpart", "gone.pak.kvpart.info", "data/x/old.kvpart",
+                                          "a.pak.kvpart.info.Ab12_z"};
   const std::vector<std::string> kept = {"a.pak.kvpart.txt", "kvpart", "data/x/b.kvpart.info.old", "notes.txt"};
   for (const std::string& name : stray) writeFile(f.local(name), "s");
   for (const std::string& name : kept) writeFile(f.local(name), "k");
