@@ -1,7 +1,5 @@
 #include "updater/download_resume.h"
 
-#include <openssl/evp.h>
-
 #include <charconv>
 #include <memory>
 #include <vector>
@@ -11,6 +9,7 @@
 #include "platform/file_system.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
+#include "updater/sha256.h"
 
 namespace kv::updater {
 namespace {
@@ -150,27 +149,17 @@ std::optional<std::string> fileSha256Hex(const std::string& path) {
   if (platform::pathKind(path) != platform::PathKind::File) return std::nullopt;
   const platform::File file = platform::openForReading(path);
   if (!file.ok() || !file.regularFileSize()) return std::nullopt;
-  const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+  Sha256 digest;
   std::vector<char> buffer(std::size_t{1} << 20);
   std::uint64_t offset = 0;
   for (;;) {
     const std::int64_t n = file.readAt(offset, buffer.data(), buffer.size());
     if (n < 0) return std::nullopt;
     if (n == 0) break;
-    if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(n)) != 1) return std::nullopt;
+    digest.add(buffer.data(), static_cast<std::size_t>(n));
     offset += static_cast<std::uint64_t>(n);
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(kDigits[digest[i] >> 4]);
-    hex.push_back(kDigits[digest[i] & 0x0F]);
-  }
-  return hex;
+  return digest.finishHex();
 }
 
 }  // namespace kv::updater
