@@ -93,31 +93,12 @@ class UpdateRunner {
   }
 
  private:
-  // What the check of the installed files found.
-  struct InstalledCheck {
-    std::size_t checked = 0;
-    std::set<std::string> damaged;
-  };
-
-  // Finds the files of the local manifest that are missing, not regular
-  // files, not of their listed size, or refused by the context's content
-  // check. A local manifest that cannot be read is the full run's to
-  // report. Reads only the disk, the constant members and the cancel flag,
-  // so it may run on its own thread.
+  // The check of the installed files; a local manifest that cannot be read
+  // is the full run's to report. Reads only the disk, the constant members
+  // and the cancel flag, so it may run on its own thread (a cancelled run
+  // ends without a word anyway).
   InstalledCheck checkInstalledFiles() const {
-    InstalledCheck found;
-    ManifestMap local;
-    if (!readLocalManifest(serverDir_, local)) return found;
-    for (const auto& [path, entry] : local) {
-      if (worker_.cancel.load()) break;  // the run ends without a word anyway
-      if (!isCheckedEntry(path)) continue;
-      ++found.checked;
-      const std::string localPath = joinPath(serverDir_, path);
-      if (!isWholeFile(localPath, entry) || (context_.contentCheck && !context_.contentCheck(localPath, entry))) {
-        found.damaged.insert(path);
-      }
-    }
-    return found;
+    return updater::checkInstalledFiles(serverDir_, context_.contentCheck, &worker_.cancel);
   }
 
   // The shortcuts of a whole installation: an unchanged stamp, or a quick
