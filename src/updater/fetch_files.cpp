@@ -248,6 +248,8 @@ class Fetch {
     }
     // The record goes first: a record never describes bytes it did not see.
     (void)platform::removeFile(recordPath);
+    // A link in the temporary's place is removed, never written through.
+    if (platform::pathKind(item.partPath) == platform::PathKind::Link) (void)platform::removeFile(item.partPath);
     active.target = std::make_unique<DownloadTarget>(item.partPath);
   }
 

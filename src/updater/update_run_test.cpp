@@ -478,7 +478,7 @@ TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
 }
 
 // A run removes the temporaries and records of entries the site no longer
-// lists, and nothing else of the server folder.
+// lists, and nothing else of the server folder; links are never followed.
 TEST(UpdateRun, StrayTemporariesAreRemoved) {
   RunFixture f;
   const std::vector<std::string> stray = {"gone.pak.kvpart", "gone.pak.kvpart.info", "data/x/old.kvpart",
@@ -488,6 +488,8 @@ TEST(UpdateRun, StrayTemporariesAreRemoved) {
   for (const std::string& name : kept) writeFile(f.local(name), "k");
   writeFile(f.root / "outside.kvpart", "o");
   std::filesystem::create_symlink(f.root / "outside.kvpart", f.local("data/link.kvpart"));
+  // A link in the place of a listed file's temporary is not written through.
+  std::filesystem::create_symlink(f.root / "outside.kvpart", f.local("a.pak.kvpart"));
   f.publish({{"a.pak", "alpha", "ha"}});
   f.run();
   EXPECT_EQ(f.messages().back(), "READY");
@@ -495,6 +497,7 @@ TEST(UpdateRun, StrayTemporariesAreRemoved) {
   for (const std::string& name : kept) EXPECT_EQ(readFile(f.local(name)), "k") << name;
   EXPECT_EQ(readFile(f.root / "outside.kvpart"), "o");
   EXPECT_TRUE(std::filesystem::is_symlink(f.local("data/link.kvpart")));
+  EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
 }
 
 // A name the file system refuses fails like any file that cannot be opened,
