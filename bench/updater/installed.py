@@ -57,10 +57,10 @@ def measure_installed(tools, work, runs, log):
             many.add(measure.run_sample([tools.kvupdate, "--server", "eu"], cwd=folder))
             one.add(measure.run_sample([tools.kvupdate, "--server", "us"], cwd=folder))
         result["check"] = {"many": many, "one": one}
-        # The same check timed inside one process, beside whole runs of the
-        # same installation against its unchanged site.
+        # The same check timed inside one process, beside whole runs of both
+        # installations against their unchanged site.
         log("installed files: start check in process, %d rounds" % (runs * 4))
-        inside = subprocess.run([tools.start_check_bench, "1", str(runs * 4)], cwd=folder, check=True,
+        inside = subprocess.run([tools.start_check_bench, "1", "2", str(runs * 4)], cwd=folder, check=True,
                                 stdout=subprocess.PIPE, universal_newlines=True)
         result["inside"] = json.loads(inside.stdout)
     shutil.rmtree(site_root, ignore_errors=True)
