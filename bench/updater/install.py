@@ -21,6 +21,7 @@ class Tools:
         self.kvpublish = os.path.join(bin_dir, "kvpublish")
         self.kvart = os.path.join(bin_dir, "kvart")
         self.kvlauncher = os.path.join(bin_dir, "kvlauncher")
+        self.start_check_bench = os.path.join(bin_dir, "kv_start_check_bench")
 
 
 def publish(tools, client, site_root):

@@ -1,6 +1,7 @@
 """The work on installed files: the check at the start of every run (3,000
 files against one), the hashing of kvupdate --verify beside sha256sum over
 the same files, and the download limit over one 64 MiB file."""
+import json
 import os
 import shutil
 import subprocess
@@ -56,6 +57,12 @@ def measure_installed(tools, work, runs, log):
             many.add(measure.run_sample([tools.kvupdate, "--server", "eu"], cwd=folder))
             one.add(measure.run_sample([tools.kvupdate, "--server", "us"], cwd=folder))
         result["check"] = {"many": many, "one": one}
+        # The same check timed inside one process, beside whole runs of both
+        # installations against their unchanged site.
+        log("installed files: start check in process, %d rounds" % (runs * 4))
+        inside = subprocess.run([tools.start_check_bench, "1", "2", str(runs * 4)], cwd=folder, check=True,
+                                stdout=subprocess.PIPE, universal_newlines=True)
+        result["inside"] = json.loads(inside.stdout)
     shutil.rmtree(site_root, ignore_errors=True)
     shutil.rmtree(os.path.join(work, "installation"), ignore_errors=True)
 

@@ -27,6 +27,9 @@ inline constexpr char kArchiveExtension[] = ".zip";
 // Ends the name of the temporary a file is downloaded into, beside its final
 // place; no manifest path may take a name of that form.
 inline constexpr char kDownloadTemporarySuffix[] = ".kvpart";
+// Ends the name of the record beside a download temporary that tells which
+// entry and which answer its bytes come from: the temporary's name and this.
+inline constexpr char kDownloadRecordSuffix[] = ".info";
 
 // The four builds of the game client, in the order renderer (DirectX,
 // OpenGL) within processor (64-bit, 32-bit). A build's executable is its

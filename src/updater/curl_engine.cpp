@@ -85,6 +85,7 @@ class CurlEngine final : public TransferEngine {
     slot->order = std::move(order);
     slot->state.sink = &slot->order.sink;
     slot->state.progress = &slot->order.progress;
+    slot->state.range = &slot->order.range;
     slot->state.limit = slot->order.maxBytes;
     configureDownload(handle, slot->order.url, slot->state, options_);
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "updater/download_resume.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
@@ -26,7 +27,58 @@ int onRequestProgress(void* user, curl_off_t /*downloadTotal*/, curl_off_t downl
   return 0;
 }
 
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char a = text[i];
+    char b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Keeps the value of line in value when line is the first header called name
+// (with its colon) of the response.
+void keepFirst(std::string_view line, std::string_view name, std::string& value, bool& seen) {
+  if (seen || !startsWithNoCase(line, name)) return;
+  value = std::string(trimBlanks(line.substr(name.size())));
+  seen = true;
+}
+
 }  // namespace
+
+size_t onRequestHeader(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<RequestState*>(user);
+  const std::string_view line(data, size * count);
+  // Nothing may be thrown through libcurl.
+  try {
+    if (line.starts_with("HTTP/")) {
+      // A new response (after a redirect or an interim answer): start over.
+      state->lastModified.clear();
+      state->lastModifiedSeen = false;
+      state->etag.clear();
+      state->contentRange.clear();
+      state->etagSeen = false;
+      state->contentRangeSeen = false;
+      return size * count;
+    }
+    keepFirst(line, "last-modified:", state->lastModified, state->lastModifiedSeen);
+    keepFirst(line, "etag:", state->etag, state->etagSeen);
+    keepFirst(line, "content-range:", state->contentRange, state->contentRangeSeen);
+  } catch (...) {
+    return 0;
+  }
+  return size * count;
+}
 
 void initializeCurlOnce() {
   static std::once_flag once;
@@ -48,9 +100,34 @@ size_t onRequestBody(char* data, size_t size, size_t count, void* user) {
       long code = 0;
       (void)curl_easy_getinfo(state->handle, CURLINFO_RESPONSE_CODE, &code);
       state->limitActive = true;
-      if (code != 200) {
-        state->errorPage = true;
-        state->limit = kErrorPageLimit;
+      const DownloadRange none;
+      const DownloadRange& range = state->range != nullptr ? *state->range : none;
+      bool rest = false;
+      // Nothing may be thrown through libcurl.
+      try {
+        const std::string validator = answerValidator(state->etag, state->lastModified);
+        switch (judgeAnswerBody(code, state->contentRange, validator, range, state->limit)) {
+          case AnswerBody::Whole:
+            break;
+          case AnswerBody::Rest:
+            rest = true;
+            state->limit -= range.from;
+            break;
+          case AnswerBody::Refused:
+            state->rangeRefused = true;
+            return 0;
+          case AnswerBody::ErrorPage:
+            state->errorPage = true;
+            state->limit = kErrorPageLimit;
+            break;
+        }
+        if (!state->errorPage && range.bodyStart && !range.bodyStart(rest, validator)) {
+          state->callbackFailed = true;
+          return 0;
+        }
+      } catch (...) {
+        state->callbackFailed = true;
+        return 0;
       }
     }
   }
@@ -109,6 +186,8 @@ void configureDownload(CURL* handle, const std::string& url, RequestState& state
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onRequestBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onRequestHeader);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onRequestProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &state);
@@ -117,6 +196,18 @@ void configureDownload(CURL* handle, const std::string& url, RequestState& state
   curl_easy_setopt(handle, CURLOPT_USERAGENT, std::string(kHttpAgent).c_str());
   // Large files stream in the same piece size as the curl tool uses.
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
+  if (state.range != nullptr && state.range->from > 0) {
+    // The rest of the file, only if it is still the one the held bytes came
+    // from; a plain Range header, so libcurl leaves judging the answer to
+    // the body callback.
+    const std::string from = std::to_string(state.range->from) + "-";
+    curl_easy_setopt(handle, CURLOPT_RANGE, from.c_str());  // libcurl copies it
+    if (!state.range->ifRange.empty()) {
+      curl_slist* headers = curl_slist_append(state.headers, ("If-Range: " + state.range->ifRange).c_str());
+      if (headers != nullptr) state.headers = headers;
+      curl_easy_setopt(handle, CURLOPT_HTTPHEADER, state.headers);
+    }
+  }
   setRequestLimits(handle, options);
 }
 
@@ -129,6 +220,10 @@ TransferResult downloadResult(CURL* handle, CURLcode code, const RequestState& s
     result.outcome = TransferOutcome::Completed;
   } else if (code == CURLE_ABORTED_BY_CALLBACK && !state.callbackFailed) {
     result.outcome = TransferOutcome::Aborted;
+  } else if (state.rangeRefused) {
+    result.outcome = TransferOutcome::Failed;
+    result.rangeRefused = true;
+    result.errorText = curl_easy_strerror(CURLE_RANGE_ERROR);
   } else {
     result.outcome = TransferOutcome::Failed;
     result.errorText = curl_easy_strerror(state.overLimit ? CURLE_FILESIZE_EXCEEDED : code);

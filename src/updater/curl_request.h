@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <string_view>
 #include <string>
 
 #include "updater/curl_transport.h"
@@ -21,6 +22,8 @@ struct RequestState {
   // an error page is cut after kErrorPageLimit.
   const ByteSink* sink = nullptr;
   const TransferProgress* progress = nullptr;
+  const DownloadRange* range = nullptr;  // downloads: the part asked for (may be null)
+  curl_slist* headers = nullptr;          // request headers owned by the state
   std::int64_t limit = 0;
   std::int64_t received = 0;
   bool limitDecided = false;
@@ -29,12 +32,27 @@ struct RequestState {
   bool overLimit = false;
   bool pageCut = false;  // an error page reached its limit
   bool callbackFailed = false;  // a callback could not do its work
+  bool rangeRefused = false;    // a 206 that does not continue the held bytes
   // Header requests: stop at the first body byte.
   bool headersOnly = false;
   bool stoppedAtBody = false;
+  // The headers of the latest response (after redirects: of the final one).
   std::string lastModified;
   bool lastModifiedSeen = false;
+  std::string etag;
+  bool etagSeen = false;
+  std::string contentRange;
+  bool contentRangeSeen = false;
+
+  RequestState() = default;
+  ~RequestState() { curl_slist_free_all(headers); }
+  RequestState(const RequestState&) = delete;
+  RequestState& operator=(const RequestState&) = delete;
 };
+
+// libcurl's header callback for a RequestState: keeps the first
+// Last-Modified, ETag and Content-Range values of the latest response.
+size_t onRequestHeader(char* data, size_t size, size_t count, void* user);
 
 // libcurl's body callback for a RequestState.
 size_t onRequestBody(char* data, size_t size, size_t count, void* user);
@@ -45,7 +63,7 @@ size_t onRequestBody(char* data, size_t size, size_t count, void* user);
 void setRequestLimits(CURL* handle, const CurlTransportOptions& options);
 
 // Sets up handle (fresh or reset) for a download of url into state, which
-// must already hold the sink, progress and limit of the transfer.
+// must already hold the sink, progress, range and limit of the transfer.
 void configureDownload(CURL* handle, const std::string& url, RequestState& state,
                        const CurlTransportOptions& options);
 

@@ -11,43 +11,6 @@
 namespace kv::updater {
 namespace {
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i];
-    char b = prefix[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  auto* state = static_cast<RequestState*>(user);
-  const std::string_view line(data, size * count);
-  if (line.starts_with("HTTP/")) {
-    // A new response (after a redirect or an interim answer): start over.
-    state->lastModified.clear();
-    state->lastModifiedSeen = false;
-  } else if (!state->lastModifiedSeen && startsWithNoCase(line, "last-modified:")) {
-    try {
-      state->lastModified = std::string(trimBlanks(line.substr(14)));
-    } catch (...) {
-      return 0;  // nothing may be thrown through libcurl
-    }
-    state->lastModifiedSeen = true;
-  }
-  return size * count;
-}
-
 class CurlTransport final : public HttpTransport {
  public:
   explicit CurlTransport(CurlTransportOptions options) : options_(std::move(options)) {}
@@ -87,7 +50,7 @@ class CurlTransport final : public HttpTransport {
   }
 
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
-                          std::int64_t maxBytes) override {
+                          std::int64_t maxBytes, const DownloadRange& range) override {
     CURL* handle = prepare();
     if (handle == nullptr) {
       TransferResult result;
@@ -97,6 +60,7 @@ class CurlTransport final : public HttpTransport {
     RequestState state;
     state.sink = &sink;
     state.progress = &progress;
+    state.range = &range;
     state.limit = maxBytes;
     configureDownload(handle, url, state, options_);
     return downloadResult(handle, curl_easy_perform(handle), state);
@@ -138,7 +102,7 @@ class CurlTransport final : public HttpTransport {
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onRequestBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onRequestHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "updater/download_log.h"
 #include "updater/endpoints.h"
 
@@ -29,13 +30,46 @@ void reportDownloadFailure(const DownloadEnvironment& environment, const std::st
   }
 }
 
-DownloadTarget::DownloadTarget(const std::string& path) : file_(std::fopen(path.c_str(), "wbe")) {
+DownloadTarget::DownloadTarget(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wbe")) {
   if (file_ == nullptr) {
     createFoldersOf(path);
     file_ = std::fopen(path.c_str(), "wbe");
   }
   if (file_ == nullptr) openError_ = errno;
   if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+}
+
+DownloadTarget::DownloadTarget(const std::string& path, Continuing) : path_(path) {
+  const std::optional<std::uint64_t> size = platform::regularFileSizeAt(path);
+  if (platform::pathKind(path) != platform::PathKind::File || !size ||
+      *size > static_cast<std::uint64_t>(kMaxManifestFileSize)) {
+    openError_ = ENOENT;
+    return;
+  }
+  file_ = std::fopen(path.c_str(), "abe");
+  if (file_ == nullptr) {
+    openError_ = errno;
+    return;
+  }
+  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+  written_ = static_cast<std::int64_t>(*size);
+}
+
+std::unique_ptr<DownloadTarget> DownloadTarget::continuing(const std::string& path) {
+  return std::unique_ptr<DownloadTarget>(new DownloadTarget(path, Continuing{}));
+}
+
+bool DownloadTarget::restart() {
+  if (file_ != nullptr) (void)std::fclose(file_);
+  file_ = std::fopen(path_.c_str(), "wbe");
+  written_ = 0;
+  failed_ = file_ == nullptr;
+  if (file_ == nullptr) {
+    openError_ = errno;
+    return false;
+  }
+  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+  return true;
 }
 
 bool DownloadTarget::write(const char* data, std::size_t size) {
@@ -107,7 +141,7 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
     return cancel == nullptr || !cancel->load();
   };
   const std::int64_t limit = expectedSize ? *expectedSize : kMaxManifestFileSize;
-  const TransferResult result = environment.transport->download(url, sink, adapter, limit);
+  const TransferResult result = environment.transport->download(url, sink, adapter, limit, {});
   const bool closed = output.close();
   const std::optional<DownloadFailure> failure = judgeDownload(result, closed, output.written(), expectedSize);
   if (!failure) return true;

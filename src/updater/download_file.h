@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -58,6 +59,9 @@ using DownloadProgressFn = std::function<void(std::int64_t received)>;
 class DownloadTarget {
  public:
   explicit DownloadTarget(const std::string& path);
+  // The regular file at path (never a link) opened for appending: written()
+  // starts at its length. Not open when there is none or it cannot be opened.
+  static std::unique_ptr<DownloadTarget> continuing(const std::string& path);
   ~DownloadTarget() { (void)close(); }
   DownloadTarget(const DownloadTarget&) = delete;
   DownloadTarget& operator=(const DownloadTarget&) = delete;
@@ -69,9 +73,16 @@ class DownloadTarget {
   bool write(const char* data, std::size_t size);
   // Flushes and closes; false when any write or the flush failed.
   bool close();
+  // Cuts the file to nothing and writes on from its start; false when it
+  // cannot be opened again (the target is then closed and failed).
+  bool restart();
   std::int64_t written() const { return written_; }
 
  private:
+  struct Continuing {};
+  DownloadTarget(const std::string& path, Continuing);
+
+  std::string path_;
   std::FILE* file_ = nullptr;
   std::int64_t written_ = 0;
   bool failed_ = false;

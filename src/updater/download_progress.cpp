@@ -37,7 +37,8 @@ void reportDownloadProgress(DownloadProgress& progress, const std::string& path,
       elapsed.count() > 0 ? static_cast<double>(progress.runBytes) / 1024.0 / elapsed.count() : 0.0;
   float fraction = 1.0f;
   if (progress.totalBytes > 0) {
-    fraction = static_cast<float>(progress.runBytes) / static_cast<float>(progress.totalBytes);
+    const std::int64_t done = saturatingAdd(progress.runBytes, std::max<std::int64_t>(progress.heldBytes, 0));
+    fraction = static_cast<float>(done) / static_cast<float>(progress.totalBytes);
     // Bytes of failed attempts count again, so the run may exceed its total.
     fraction = std::clamp(fraction, 0.0f, 1.0f);
   }

@@ -22,6 +22,7 @@ struct DownloadProgress {
   SteadyTime lastReport{};           // when the last report went out
   SteadyTime phaseStart{};           // when the download phase began
   std::int64_t totalBytes = 0;       // sum of the sizes of every file to fetch
+  std::int64_t heldBytes = 0;        // bytes of resumed files held before this run: done, not received
   std::string currentPath;           // manifest path of the file that reported last
   // The clock; tests may replace it.
   std::function<SteadyTime()> now = [] { return std::chrono::steady_clock::now(); };

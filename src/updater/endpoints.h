@@ -16,6 +16,11 @@ namespace kv::updater {
 // shows. URLs are built from the site configuration; the names on disk are
 // those of base/launcher_files.h.
 
+// The largest download record read; a larger one is not trusted.
+inline constexpr std::uint64_t kMaxDownloadRecordBytes = 16 * 1024;
+// A download writes its record once its temporary holds this many bytes (or
+// when it is interrupted earlier), so a quick small file costs no record.
+inline constexpr std::int64_t kDownloadRecordBytes = 1024 * 1024;
 // The longest file name (one path segment) the file systems take, in bytes.
 inline constexpr std::size_t kMaxNameBytes = 255;
 inline constexpr std::string_view kMetaKey = "Last-Modified:";

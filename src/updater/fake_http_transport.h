@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/http_transport.h"
 #include "updater/transfer_engine.h"
@@ -20,7 +21,9 @@ struct FakeAnswer {
   bool arrived = true;        // small requests: whether a response arrived at all
   long status = 200;          // the final status
   std::string body;           // the response body
-  std::string lastModified;   // header requests: the Last-Modified value ("" = none)
+  std::string lastModified;   // header requests and downloads: the Last-Modified value ("" = none)
+  std::string etag;           // downloads: the ETag value ("" = none)
+  std::string contentRange;   // downloads: the Content-Range value ("" = none)
   TransferOutcome outcome = TransferOutcome::Completed;  // downloads
   std::string errorText;      // downloads that fail, small requests without a response
   bool connectionLost = false;  // downloads that fail: refused or reset
@@ -32,6 +35,8 @@ enum class FakeRequestKind { Text, Body, LastModified, Download };
 struct FakeRequest {
   FakeRequestKind kind;
   std::string url;
+  std::int64_t rangeFrom = 0;  // downloads: the first byte asked for
+  std::string ifRange;         // downloads with a range: the validator named
 };
 
 // A transport that answers from a script per URL (each URL's answers are
@@ -60,9 +65,9 @@ class FakeHttpTransport : public HttpTransport {
   // errorText (an unscripted URL: "Couldn't connect to server").
   TransferResult lastSmallRequest() const override { return lastSmall_; }
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
-                          std::int64_t maxBytes) override {
+                          std::int64_t maxBytes, const DownloadRange& range) override {
     TransferResult result;
-    const FakeAnswer* answer = next(FakeRequestKind::Download, url);
+    const FakeAnswer* answer = next(FakeRequestKind::Download, url, range);
     if (answer == nullptr) {
       result.outcome = TransferOutcome::Failed;
       result.errorText = "Couldn't connect to server";
@@ -77,9 +82,22 @@ class FakeHttpTransport : public HttpTransport {
     result.status = answer->status;
     if (answer->outcome == TransferOutcome::Completed || answer->outcome == TransferOutcome::Failed) {
       const std::string& body = answer->body;
-      // Like the real transport: a status-200 body may not exceed maxBytes,
-      // an error page is cut after kErrorPageLimit bytes.
-      const bool errorPage = answer->status != 200;
+      // Like the real transport: a status-200 body (a 206: the rest) may not
+      // exceed maxBytes, an error page is cut after kErrorPageLimit bytes.
+      const std::string validator = answerValidator(answer->etag, answer->lastModified);
+      const AnswerBody kind = judgeAnswerBody(answer->status, answer->contentRange, validator, range, maxBytes);
+      if (kind == AnswerBody::Refused) {
+        result.outcome = TransferOutcome::Failed;
+        result.rangeRefused = true;
+        return result;
+      }
+      if (kind == AnswerBody::Rest) maxBytes -= range.from;
+      const bool errorPage = kind == AnswerBody::ErrorPage;
+      if (!errorPage && !body.empty() && range.bodyStart && !range.bodyStart(kind == AnswerBody::Rest, validator)) {
+        result.outcome = TransferOutcome::Failed;
+        result.errorText = "Failed writing received data to disk/application";
+        return result;
+      }
       const std::size_t limit =
           static_cast<std::size_t>(std::max<std::int64_t>(errorPage ? kErrorPageLimit : maxBytes, 0));
       const std::size_t allowed = std::min<std::size_t>(body.size(), errorPage ? limit : limit + 1);
@@ -120,8 +138,8 @@ class FakeHttpTransport : public HttpTransport {
   }
 
  private:
-  const FakeAnswer* next(FakeRequestKind kind, const std::string& url) {
-    requests.push_back({kind, url});
+  const FakeAnswer* next(FakeRequestKind kind, const std::string& url, const DownloadRange& range = {}) {
+    requests.push_back({kind, url, range.from, range.ifRange});
     if (onRequest) onRequest(requests.back());
     auto it = answers_.find(url);
     if (it == answers_.end() || it->second.empty()) return nullptr;

@@ -20,6 +20,7 @@ struct FetchItem {
   std::string localPath;  // where the file goes
   std::string partPath;   // where its bytes go until it is whole (see downloadTemporaryPath)
   std::optional<std::int64_t> expectedSize;  // the listed size, when the manifest gives one
+  std::string hash;       // the listed hash
 };
 
 // What the caller decides while files arrive. Every callable is called on
@@ -56,7 +57,19 @@ enum class FetchEnd {
 // a refused or reset connection) while several transfers run makes the
 // engine narrower and is tried again without a word; at one transfer it is a
 // failed attempt like any other. All transfers together receive no more than
-// environment.rateLimit allows. Progress goes to progress. Worker thread.
+// environment.rateLimit allows. Progress goes to progress.
+//
+// A transfer that ends before its file is whole (a failure, a stop, the
+// cancel) leaves its bytes at partPath with a record beside it
+// (downloadRecordPath) naming the item's path, hash and size and the
+// answer's validator; while the transfer runs the record is written once
+// kDownloadRecordBytes have arrived. A later start of the same item (this
+// fetch or a later one) that finds such a record and fewer bytes than the
+// listed size asks only for the rest; a file put together that way whose
+// listed hash is a SHA-256 must have that hash, else it is fetched again
+// whole. Anything that does not continue the bytes held starts the file
+// again from zero, without counting as an attempt. The percent counts the
+// bytes held from before the fetch as done. Worker thread.
 FetchEnd fetchFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
                     const std::vector<FetchItem>& items, const FetchHooks& hooks,
                     std::chrono::milliseconds retryPause);

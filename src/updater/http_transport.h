@@ -25,6 +25,9 @@ struct TransferResult {
   // Failed: the connection was refused, reset or closed before the answer
   // was whole (what a site that limits connections does to the extra ones).
   bool connectionLost = false;
+  // Completed or Failed: a range was asked for and the answer was a 206
+  // that does not continue the bytes held; nothing of it was written.
+  bool rangeRefused = false;
 };
 
 // Receives the body of a transfer piece by piece; false stops the transfer
@@ -32,6 +35,21 @@ struct TransferResult {
 using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 // Told the bytes received so far in the current transfer; false aborts it.
 using TransferProgress = std::function<bool(std::int64_t received)>;
+// Told once, before the first byte of a body that holds the file: rest says
+// whether it continues the bytes held (a 206) or is the whole file (a 200),
+// validator is the answer's (see answerValidator; "" when it has none).
+// False stops the transfer (it then fails with a write error).
+using BodyStart = std::function<bool(bool rest, const std::string& validator)>;
+
+// What part of a file a download asks for, and who hears how its answer
+// begins.
+struct DownloadRange {
+  // The bytes already held: 0 asks for the whole file; more asks for the
+  // rest ("Range: bytes=FROM-") if the file still has the validator ifRange.
+  std::int64_t from = 0;
+  std::string ifRange;
+  BodyStart bodyStart;  // may be empty
+};
 
 // The HTTP client of one update run. One object serves one thread; it keeps
 // its connections alive from one request to the next. Every request follows
@@ -62,9 +80,13 @@ class HttpTransport {
   // count. maxBytes is the most a status-200 body may hold (0: it must be
   // empty): a longer one fails as soon as it exceeds it. The body of any
   // other status is an error page: it is cut after kErrorPageLimit bytes and
-  // the transfer then counts as completed with that status.
+  // the transfer then counts as completed with that status. With range.from
+  // above 0 (then maxBytes is the file's size), a 206 that continues the held
+  // bytes (judgeAnswerBody) is a body of at most maxBytes - range.from bytes;
+  // any other 206 ends the transfer at once with rangeRefused.
   virtual TransferResult download(const std::string& url, const ByteSink& sink,
-                                  const TransferProgress& progress, std::int64_t maxBytes) = 0;
+                                  const TransferProgress& progress, std::int64_t maxBytes,
+                                  const DownloadRange& range) = 0;
 
   // How the last getText, getBody or getLastModified of this object went:
   // Completed with the final status when a response arrived, Failed with the

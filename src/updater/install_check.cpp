@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "updater/endpoints.h"
+#include "updater/manifest.h"
 
 namespace kv::updater {
 namespace {
@@ -25,6 +26,23 @@ bool isCheckedEntry(std::string_view path) {
 bool isWholeFile(const std::string& path, const ManifestEntry& entry) {
   const std::optional<std::uint64_t> size = platform::regularFileSizeAt(path);
   return size && (!entry.sizeListed || *size == static_cast<std::uint64_t>(entry.size));
+}
+
+InstalledCheck checkInstalledFiles(const std::string& serverDir, const ContentCheck& contentCheck,
+                                   const std::atomic<bool>* cancel) {
+  InstalledCheck found;
+  ManifestMap local;
+  if (!readLocalManifest(serverDir, local)) return found;
+  for (const auto& [path, entry] : local) {
+    if (cancel != nullptr && cancel->load()) break;
+    if (!isCheckedEntry(path)) continue;
+    ++found.checked;
+    const std::string localPath = joinPath(serverDir, path);
+    if (!isWholeFile(localPath, entry) || (contentCheck && !contentCheck(localPath, entry))) {
+      found.damaged.insert(path);
+    }
+  }
+  return found;
 }
 
 }  // namespace kv::updater

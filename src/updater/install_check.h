@@ -1,6 +1,10 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -20,5 +24,24 @@ namespace kv::updater {
 // Whether the file at path is a regular file of the size entry lists (any
 // size when it lists none). Reads the metadata only.
 [[nodiscard]] bool isWholeFile(const std::string& path, const ManifestEntry& entry);
+
+// A further look at a file that passed isWholeFile (its content, say):
+// false marks it damaged.
+using ContentCheck = std::function<bool(const std::string& path, const ManifestEntry& entry)>;
+
+// What the check of an installation found: the files it covered, and the
+// manifest paths of those found damaged.
+struct InstalledCheck {
+  std::size_t checked = 0;
+  std::set<std::string> damaged;
+};
+
+// Checks every file the local manifest of serverDir lists that a check
+// covers (isCheckedEntry): missing, not a regular file, not of its listed
+// size, or refused by contentCheck (may be empty) marks it damaged. Nothing
+// when the local manifest cannot be read. Ends early, with what it found so
+// far, once cancel (may be null) is set. Reads only the disk; any thread.
+[[nodiscard]] InstalledCheck checkInstalledFiles(const std::string& serverDir, const ContentCheck& contentCheck,
+                                                 const std::atomic<bool>* cancel);
 
 }  // namespace kv::updater

@@ -23,8 +23,8 @@ class CombinedTransport final : public HttpTransport {
     return small_->getLastModified(url, lastModified);
   }
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
-                          std::int64_t maxBytes) override {
-    return downloads_->download(url, sink, progress, maxBytes);
+                          std::int64_t maxBytes, const DownloadRange& range) override {
+    return downloads_->download(url, sink, progress, maxBytes, range);
   }
   TransferResult lastSmallRequest() const override {
     const platform::WebOutcome outcome = small_->lastOutcome();
@@ -61,8 +61,9 @@ bool SmallRequestLog::getLastModified(const std::string& url, std::string& lastM
 }
 
 TransferResult SmallRequestLog::download(const std::string& url, const ByteSink& sink,
-                                         const TransferProgress& progress, std::int64_t maxBytes) {
-  return transport_.download(url, sink, progress, maxBytes);
+                                         const TransferProgress& progress, std::int64_t maxBytes,
+                                         const DownloadRange& range) {
+  return transport_.download(url, sink, progress, maxBytes, range);
 }
 
 std::unique_ptr<HttpTransport> combineTransports(std::unique_ptr<platform::WebRequests> small,

@@ -28,7 +28,7 @@ class SmallRequestLog final : public HttpTransport {
   bool getBody(const std::string& url, std::size_t maxBytes, std::string& body) override;
   bool getLastModified(const std::string& url, std::string& lastModified) override;
   TransferResult download(const std::string& url, const ByteSink& sink, const TransferProgress& progress,
-                          std::int64_t maxBytes) override;
+                          std::int64_t maxBytes, const DownloadRange& range) override;
   TransferResult lastSmallRequest() const override { return transport_.lastSmallRequest(); }
   std::unique_ptr<TransferEngine> openEngine(int connections) override {
     return transport_.openEngine(connections);

@@ -72,7 +72,7 @@ TEST(SiteTransport, SmallRequestsGoToTheSystemClientAndDownloadsToTheOther) {
           downloaded.append(data, size);
           return true;
         },
-        {}, 3);
+        {}, 3, {});
     EXPECT_EQ(result.outcome, TransferOutcome::Completed);
     EXPECT_EQ(downloaded, "own");
     EXPECT_EQ(asked.size(), withSystemClient ? 3u : 0u);

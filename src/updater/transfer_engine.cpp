@@ -34,7 +34,7 @@ class SequentialEngine final : public TransferEngine {
     queue_.pop_front();
     FinishedTransfer done;
     done.id = id;
-    done.result = transport_.download(order.url, order.sink, order.progress, order.maxBytes);
+    done.result = transport_.download(order.url, order.sink, order.progress, order.maxBytes, order.range);
     finished.push_back(std::move(done));
   }
 

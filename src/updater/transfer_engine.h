@@ -19,6 +19,8 @@ struct TransferOrder {
   ByteSink sink;
   // Hears the running byte count of this transfer; false aborts it.
   TransferProgress progress;
+  // The part of the file asked for (maxBytes is then the file's size).
+  DownloadRange range;
 };
 
 // A transfer that ended, with how it ended.

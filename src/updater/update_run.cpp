@@ -13,6 +13,7 @@
 #include "updater/download_file.h"
 #include "updater/download_log.h"
 #include "updater/download_progress.h"
+#include "updater/download_resume.h"
 #include "updater/fetch_files.h"
 #include "updater/install_check.h"
 #include "updater/endpoints.h"
@@ -82,31 +83,12 @@ class UpdateRunner {
   }
 
  private:
-  // What the check of the installed files found.
-  struct InstalledCheck {
-    std::size_t checked = 0;
-    std::set<std::string> damaged;
-  };
-
-  // Finds the files of the local manifest that are missing, not regular
-  // files, not of their listed size, or refused by the context's content
-  // check. A local manifest that cannot be read is the full run's to
-  // report. Reads only the disk, the constant members and the cancel flag,
-  // so it may run on its own thread.
+  // The check of the installed files; a local manifest that cannot be read
+  // is the full run's to report. Reads only the disk, the constant members
+  // and the cancel flag, so it may run on its own thread (a cancelled run
+  // ends without a word anyway).
   InstalledCheck checkInstalledFiles() const {
-    InstalledCheck found;
-    ManifestMap local;
-    if (!readLocalManifest(serverDir_, local)) return found;
-    for (const auto& [path, entry] : local) {
-      if (worker_.cancel.load()) break;  // the run ends without a word anyway
-      if (!isCheckedEntry(path)) continue;
-      ++found.checked;
-      const std::string localPath = joinPath(serverDir_, path);
-      if (!isWholeFile(localPath, entry) || (context_.contentCheck && !context_.contentCheck(localPath, entry))) {
-        found.damaged.insert(path);
-      }
-    }
-    return found;
+    return updater::checkInstalledFiles(serverDir_, context_.contentCheck, &worker_.cancel);
   }
 
   // The shortcuts of a whole installation: an unchanged stamp, or a quick
@@ -166,6 +148,7 @@ class UpdateRunner {
     putInterfaceArtFirst(plan.paths);
     if (cancelled()) return;
     if (plan.paths.empty()) {
+      removeStrayDownloads(remote);
       // Damaged files the site no longer lists are no longer recorded.
       const bool saved = damaged_.empty() || writeLocalManifest(serverDir_, local);
       postReady();
@@ -198,7 +181,7 @@ class UpdateRunner {
           entry.sizeListed ? std::optional<std::int64_t>(entry.size) : std::nullopt;
       const std::string localPath = joinPath(serverDir_, path);
       items.push_back({path, fileUrl(context_.site, folder_, path), localPath, downloadTemporaryPath(localPath),
-                       expectedSize});
+                       expectedSize, entry.hash});
     }
     std::int64_t sinceCheckpoint = 0;  // bytes of the files completed since the last checkpoint
     FetchHooks hooks;
@@ -255,12 +238,20 @@ class UpdateRunner {
       return true;
     };
     const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
-    if (fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause) != FetchEnd::Done) {
-      // What a stopped run had begun to download is not kept; the old
-      // copies stay as they were.
-      for (const FetchItem& item : items) (void)platform::removeFile(item.partPath);
+    const FetchEnd end = fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause);
+    if (end != FetchEnd::Done) {
+      // What a stopped run had begun to download is kept only where a
+      // record says what it is, for a later run to continue; the old copies
+      // stay as they were.
+      for (const FetchItem& item : items) {
+        if (platform::pathKind(downloadRecordPath(item.partPath)) != platform::PathKind::File) {
+          (void)platform::removeFile(item.partPath);
+        }
+      }
+      if (end == FetchEnd::Stopped) removeStrayDownloads(remote);
       return;
     }
+    removeStrayDownloads(remote);
     if (cancelled()) return;
     // The stamp is recorded only with the manifest it belongs to, so an
     // unwritable manifest makes the next run compare again instead of
@@ -268,6 +259,18 @@ class UpdateRunner {
     const bool saved = writeLocalManifest(serverDir_, local);
     if (saved && !runtime_.remoteLastModified().empty()) recordStamp();
     postReady();
+  }
+
+  // Removes the download temporaries and their records that belong to no
+  // entry of manifest (left by runs of earlier versions of the site).
+  void removeStrayDownloads(const ManifestMap& manifest) {
+    std::set<std::string> keep;
+    for (const auto& [path, entry] : manifest) {
+      const std::string part = downloadTemporaryPath(path);
+      keep.insert(part);
+      keep.insert(downloadRecordPath(part));
+    }
+    removeStrayDownloadFiles(serverDir_, keep);
   }
 
   // A cancellation check: true when the run must end at once, silently.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -397,6 +398,107 @@ TEST(UpdateRun, TheOldCopyStaysUntilTheNewOneIsWhole) {
   EXPECT_EQ(f.messages().back(), "READY");
   EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
   EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
+}
+
+// The SHA-256 of "abc".
+const std::string kSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+// What a temporary and its record hold decides whether the next download
+// asks only for the rest; a file put together from two answers must have
+// its listed SHA-256, else it is fetched again whole, and that copy is taken
+// as it comes. The first case also shows the held bytes counted as done.
+TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
+  const std::string kRecord = R"({"path":"a.pak","hash":")" + kSha + R"(","size":3,"validator":"\"v1\""})";
+  const FakeAnswer rest{
+      .status = 206, .body = "bc", .etag = "\"v1\"", .contentRange = "bytes 1-2/3", .progressSteps = {2}};
+  const FakeAnswer whole{.body = "abc", .etag = "\"v1\""};
+  struct Case {
+    std::string name;
+    std::string held;    // the temporary's content
+    std::string record;  // the record's content ("" = none)
+    std::vector<FakeAnswer> answers;
+    std::vector<std::int64_t> ranges;  // the first byte each request asked for
+    std::string result;
+    std::string hash = kSha;
+  };
+  const Case cases[] = {
+      {"continued", "a", kRecord, {rest}, {1}, "abc"},
+      {"whole answer", "a", kRecord, {whole}, {1}, "abc"},
+      {"range elsewhere", "a", kRecord, {FakeAnswer{.status = 206, .body = "abc", .contentRange = "bytes 0-2/3"}, whole},
+       {1, 0}, "abc"},
+      {"changed validator", "a", kRecord, {FakeAnswer{.status = 206, .body = "bc", .etag = "\"v2\"",
+                                                      .contentRange = "bytes 1-2/3"}, whole}, {1, 0}, "abc"},
+      {"wrong bytes held", "x", kRecord, {rest, whole}, {1, 0}, "abc"},
+      {"wrong bytes held, whole copy differs too", "x", kRecord, {rest, FakeAnswer{.body = "abd"}}, {1, 0}, "abd"},
+      {"opaque hash", "x", R"({"path":"a.pak","hash":"h1","size":3,"validator":"\"v1\""})", {rest}, {1}, "xbc", "h1"},
+      {"other path", "a", R"({"path":"b.pak","hash":")" + kSha + R"(","size":3,"validator":"v"})", {whole}, {0},
+       "abc"},
+      {"other hash", "a", R"({"path":"a.pak","hash":"h2","size":3,"validator":"v"})", {whole}, {0}, "abc"},
+      {"other size", "a", R"({"path":"a.pak","hash":")" + kSha + R"(","size":4,"validator":"v"})", {whole}, {0},
+       "abc"},
+      {"no validator", "a", R"({"path":"a.pak","hash":")" + kSha + R"(","size":3,"validator":""})", {whole}, {0},
+       "abc"},
+      {"garbage record", "a", "{\"path\":[[[[", {whole}, {0}, "abc"},
+      {"huge record", "a", kRecord + std::string(20000, ' '), {whole}, {0}, "abc"},
+      {"all held already", "abc", kRecord, {whole}, {0}, "abc"},
+      {"more held than listed", "abcd", kRecord, {whole}, {0}, "abc"},
+      {"no record", "a", "", {whole}, {0}, "abc"},
+      // A failed transfer records its bytes; the retry continues them.
+      {"cut in this run", "", "",
+       {FakeAnswer{.body = "a", .etag = "\"v1\"", .outcome = TransferOutcome::Failed, .errorText = "cut"}, rest},
+       {0, 1}, "abc"},
+      {"cut, no validator", "", "",
+       {FakeAnswer{.body = "a", .outcome = TransferOutcome::Failed, .errorText = "cut"}, whole}, {0, 0}, "abc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunFixture f;
+    for (const FakeAnswer& answer : c.answers) f.transport.script(f.url("a.pak"), answer);
+    if (!c.held.empty()) writeFile(f.local("a.pak.kvpart"), c.held);
+    if (!c.record.empty()) writeFile(f.local("a.pak.kvpart.info"), c.record);
+    f.publish({{"a.pak", "abc", c.hash}});
+    f.run();
+    EXPECT_EQ(f.messages().back(), "READY");
+    EXPECT_EQ(readFile(f.local("a.pak")), c.result);
+    std::vector<std::int64_t> ranges;
+    for (const testing::FakeRequest& request : f.transport.requests) {
+      if (request.url != f.url("a.pak")) continue;
+      ranges.push_back(request.rangeFrom);
+      EXPECT_EQ(request.ifRange, request.rangeFrom > 0 ? std::string("\"v1\"") : std::string()) << c.name;
+    }
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
+    EXPECT_FALSE(exists(f.local("a.pak.kvpart.info")));
+    if (c.name == "continued") {
+      const auto bar = std::find_if(f.sink.reports.begin(), f.sink.reports.end(),
+                                    [](const Report& r) { return r.kind == ReportKind::Progress; });
+      ASSERT_NE(bar, f.sink.reports.end());
+      EXPECT_EQ(bar->progress, 1.0f);  // "a" held and "bc" received
+    }
+  }
+}
+
+// A run removes the temporaries and records of entries the site no longer
+// lists, and nothing else of the server folder; links are never followed.
+TEST(UpdateRun, StrayTemporariesAreRemoved) {
+  RunFixture f;
+  const std::vector<std::string> stray = {"gone.pak.kvpart", "gone.pak.kvpart.info", "data/x/old.kvpart",
+                                          "a.pak.kvpart.info.Ab12_z"};
+  const std::vector<std::string> kept = {"a.pak.kvpart.txt", "kvpart", "data/x/b.kvpart.info.old", "notes.txt"};
+  for (const std::string& name : stray) writeFile(f.local(name), "s");
+  for (const std::string& name : kept) writeFile(f.local(name), "k");
+  writeFile(f.root / "outside.kvpart", "o");
+  std::filesystem::create_symlink(f.root / "outside.kvpart", f.local("data/link.kvpart"));
+  // A link in the place of a listed file's temporary is not written through.
+  std::filesystem::create_symlink(f.root / "outside.kvpart", f.local("a.pak.kvpart"));
+  f.publish({{"a.pak", "alpha", "ha"}});
+  f.run();
+  EXPECT_EQ(f.messages().back(), "READY");
+  for (const std::string& name : stray) EXPECT_FALSE(exists(f.local(name))) << name;
+  for (const std::string& name : kept) EXPECT_EQ(readFile(f.local(name)), "k") << name;
+  EXPECT_EQ(readFile(f.root / "outside.kvpart"), "o");
+  EXPECT_TRUE(std::filesystem::is_symlink(f.local("data/link.kvpart")));
+  EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
 }
 
 // A name the file system refuses fails like any file that cannot be opened,

@@ -49,16 +49,18 @@ class CurlTransportTest : public ::testing::Test {
     options.stallSeconds = 5;
     return makeCurlTransport(options);
   }
-  // Downloads url into a string; the result and the body.
+  // Downloads url (or the part range asks for) into a string; the result
+  // and the body.
   std::pair<TransferResult, std::string> fetch(HttpTransport& http, const std::string& url,
                                                std::int64_t maxBytes = kMaxManifestFileSize,
-                                               const TransferProgress& progress = {}) {
+                                               const TransferProgress& progress = {},
+                                               const DownloadRange& range = {}) {
     std::string body;
     const ByteSink sink = [&body](const char* data, std::size_t size) {
       body.append(data, size);
       return true;
     };
-    const TransferResult result = http.download(url, sink, progress, maxBytes);
+    const TransferResult result = http.download(url, sink, progress, maxBytes, range);
     return {result, body};
   }
 
@@ -94,6 +96,58 @@ TEST_F(CurlTransportTest, SmallRequestsTakeAnyStatusAndCarryTheirAgents) {
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(seen[i].cacheControl, "no-cache") << seen[i].path;
     EXPECT_EQ(seen[i].pragma, "no-cache") << seen[i].path;
+  }
+}
+
+// A download of the rest of a file sends Range and If-Range, and takes only
+// a 206 that continues exactly there, with no more than the rest; a 200 is
+// the whole file, told as such before its first byte.
+TEST_F(CurlTransportTest, RangeDownloadsTakeOnlyTheRestThatFits) {
+  const std::string rule = R"({"body": "0123456789", "etag": "\"v1\"")";
+  start(R"({"/fits": )" + rule + R"(, "ranges": true},
+    "/whole": )" + rule + R"(},
+    "/elsewhere": )" + rule + R"(, "status": 206, "headers": {"Content-Range": "bytes 3-9/10"}},
+    "/unasked": )" + rule + R"(, "status": 206, "headers": {"Content-Range": "bytes 0-9/10"}},
+    "/long": {"status": 206, "body": "456789xxxx", "headers": {"Content-Range": "bytes 4-9/10"}}
+  })");
+  struct Case {
+    std::string path;
+    std::int64_t from;
+    TransferOutcome outcome;
+    long status;
+    std::string body;
+    std::string told;  // what bodyStart heard: "rest v", "whole v" or ""
+    bool refused = false;
+  };
+  const Case cases[] = {
+      {"/fits", 4, TransferOutcome::Completed, 206, "456789", "rest \"v1\""},
+      {"/whole", 4, TransferOutcome::Completed, 200, "0123456789", "whole \"v1\""},
+      {"/elsewhere", 4, TransferOutcome::Failed, 206, "", "", true},
+      {"/unasked", 0, TransferOutcome::Completed, 206, "0123456789", ""},  // an error page
+      {"/long", 4, TransferOutcome::Failed, 206, "", "rest "},  // longer than the rest
+  };
+  auto http = transport();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    server_.clearRequests();
+    std::string told;
+    DownloadRange range;
+    range.from = c.from;
+    range.ifRange = c.from > 0 ? "\"v1\"" : "";
+    range.bodyStart = [&told](bool rest, const std::string& validator) {
+      told = (rest ? "rest " : "whole ") + validator;
+      return true;
+    };
+    const auto [result, body] = fetch(*http, base_ + c.path, 10, {}, range);
+    EXPECT_EQ(result.outcome, c.outcome) << result.errorText;
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.rangeRefused, c.refused);
+    EXPECT_EQ(body, c.body);
+    EXPECT_EQ(told, c.told);
+    const auto seen = server_.requests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].range, c.from > 0 ? "bytes=" + std::to_string(c.from) + "-" : "");
+    EXPECT_EQ(seen[0].ifRange, range.ifRange);
   }
 }
 

@@ -113,10 +113,13 @@ class Sweep : public ::testing::Test {
   }
 
   // One more run completes the installation; the run after it asks only for
-  // the version text and the stamp.
-  void expectConvergence() {
+  // the version text and the stamp. finishing (when given) receives the
+  // requests of the run that completes it.
+  void expectConvergence(std::vector<SeenRequest>* finishing = nullptr) {
+    nginx_.clearRequests();
     const ProcessResult finish = update();
     ASSERT_EQ(finish.exitCode, 0) << finish.output << finish.errors;
+    if (finishing != nullptr) *finishing = nginx_.requests();
     expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
     nginx_.clearRequests();
     const ProcessResult again = update();
@@ -126,13 +129,15 @@ class Sweep : public ::testing::Test {
   }
 
   // The number of writes a whole first installation makes to paths
-  // containing match, and how long it takes.
-  long countWrites(const std::string& match, std::chrono::milliseconds* took = nullptr) {
+  // containing match, how long it takes, and how many renames it makes.
+  long countWrites(const std::string& match, std::chrono::milliseconds* took = nullptr, long* renames = nullptr) {
     resetInstall();
     const std::string countFile = sandbox_.state("count") + "/writes";
+    const std::string renameFile = sandbox_.state("count") + "/renames";
     fs::create_directories(sandbox_.state("count"));
     const auto start = std::chrono::steady_clock::now();
-    const ProcessResult run = update(faultEnvironment({match, 0, false, 0, countFile, ""}));
+    const ProcessResult run = update(faultEnvironment({match, 0, false, 0, countFile, renameFile}));
+    if (renames != nullptr) *renames = readCount(renameFile);
     if (took != nullptr) {
       *took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     }
@@ -251,7 +256,8 @@ TEST_F(Sweep, UpdateKilledWhileUnpackingALargeArchive) {
 
 // An update of large files killed at their writes and at the renames that
 // put them in place: each file is its old or its new whole version, never a
-// torn one, and the next run converges.
+// torn one, and the next run converges, asking only for the rest of a file
+// whose temporary was recorded.
 TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
   constexpr int kBig = 3;
   const auto content = [](int version, int i) {
@@ -271,15 +277,18 @@ TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
   publishVersion(2);
   std::mt19937 random = sweepRandom();
   const std::string match = "/install/eu/big";
-  const long writes = countWrites(match);
+  long renames = 0;
+  const long writes = countWrites(match, nullptr, &renames);
   ASSERT_GT(writes, kBig);
+  ASSERT_GE(renames, kBig) << "each file is put in place by a rename (the records of its temporary add more)";
 
   std::vector<FaultPlan> plans;
   for (const long at : spreadPoints(writes, sweepPoints(6), random)) {
     plans.push_back({match, at, false, 0, "", ""});
   }
-  for (long at = 1; at <= kBig; ++at) plans.push_back({match, 0, false, at, "", ""});
+  for (long at = 1; at <= renames; ++at) plans.push_back({match, 0, false, at, "", ""});
   int killed = 0;
+  int resumed = 0;
   for (const FaultPlan& plan : plans) {
     SCOPED_TRACE("killed at write " + std::to_string(plan.writeAt) + ", rename " + std::to_string(plan.renameAt));
     resetInstall();
@@ -287,18 +296,40 @@ TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
     const ProcessResult run = update(faultEnvironment(plan));
     ASSERT_TRUE(run.exitCode == 128 + SIGKILL || run.exitCode == 0) << run.exitCode << run.errors;
     killed += run.exitCode == 128 + SIGKILL ? 1 : 0;
+    std::map<std::string, std::string> expectedRanges;  // request path -> Range the next run must send
     for (int i = 0; i < kBig; ++i) {
-      const std::string now = readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak");
+      const std::string name = "big" + std::to_string(i) + ".pak";
+      const std::string now = readFile(sandbox_.serverDir(1) + "/" + name);
       EXPECT_TRUE(now == content(1, i) || now == content(2, i)) << "big" << i << " is torn: " << now.size()
                                                                  << " bytes";
+      const std::string part = sandbox_.serverDir(1) + "/" + name + ".kvpart";
+      if (exists(part + ".info") && exists(part)) {
+        const std::string held = readFile(part);
+        EXPECT_EQ(held, content(2, i).substr(0, held.size())) << name << ": the temporary is not a prefix";
+        if (!held.empty() && held.size() < content(2, i).size()) {
+          expectedRanges["/download/eu/" + name] = "bytes=" + std::to_string(held.size()) + "-";
+        }
+      }
     }
-    expectConvergence();
+    std::vector<SeenRequest> finishing;
+    expectConvergence(&finishing);
+    for (const SeenRequest& seen : finishing) {
+      const auto it = expectedRanges.find(seen.path);
+      if (it == expectedRanges.end()) continue;
+      EXPECT_EQ(seen.range, it->second) << seen.path;
+      EXPECT_FALSE(seen.ifRange.empty()) << seen.path;
+      EXPECT_EQ(seen.status, "206") << seen.path;
+      resumed += seen.range == it->second ? 1 : 0;
+    }
     for (int i = 0; i < kBig; ++i) {
       EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak"), content(2, i)) << i;
     }
     if (HasFatalFailure()) return;
   }
   EXPECT_GE(killed, kBig + 1) << "the rename points and some write points must kill";
+  EXPECT_GT(resumed, 0) << "no killed download was continued";
+  std::cout << "kill points: " << killed << " of " << plans.size() << " (" << renames
+            << " renames), downloads continued: " << resumed << std::endl;
 }
 
 TEST_F(Sweep, FullDiskRecordsOnlyWholeFiles) {

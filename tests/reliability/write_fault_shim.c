@@ -166,10 +166,31 @@ ssize_t copy_file_range(int in, off_t* in_offset, int out, off_t* out_offset, si
   return real_copy_file_range(in, in_offset, out, out_offset, count, flags);
 }
 
+/* Whether path, taken relative to the folder dir (or the working folder),
+   names a place that contains the match text. */
+static int path_matches(int dir, const char* path) {
+  if (path == NULL) return 0;
+  if (strstr(path, match_text) != NULL) return 1;
+  if (path[0] == '/') return 0;
+  char base[PATH_MAX];
+  if (dir == AT_FDCWD) {
+    if (getcwd(base, sizeof base) == NULL) return 0;
+  } else {
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", dir);
+    ssize_t length = readlink(link, base, sizeof base - 1);
+    if (length <= 0) return 0;
+    base[length] = '\0';
+  }
+  char full[2 * PATH_MAX + 2];
+  snprintf(full, sizeof full, "%s/%s", base, path);
+  return strstr(full, match_text) != NULL;
+}
+
 /* Counts a rename that touches a matching path; kills at the chosen one. */
-static void rename_fault(const char* from, const char* to) {
+static void rename_fault(int from_dir, const char* from, int to_dir, const char* to) {
   if (match_text == NULL || *match_text == '\0') return;
-  if ((from == NULL || strstr(from, match_text) == NULL) && (to == NULL || strstr(to, match_text) == NULL)) return;
+  if (!path_matches(from_dir, from) && !path_matches(to_dir, to)) return;
   long n = atomic_fetch_add(&renames, 1) + 1;
   if (rename_at > 0 && n == rename_at) {
     report_count();
@@ -178,16 +199,16 @@ static void rename_fault(const char* from, const char* to) {
 }
 
 int rename(const char* from, const char* to) {
-  rename_fault(from, to);
+  rename_fault(AT_FDCWD, from, AT_FDCWD, to);
   return real_rename(from, to);
 }
 
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
-  rename_fault(from, to);
+  rename_fault(from_dir, from, to_dir, to);
   return real_renameat(from_dir, from, to_dir, to);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-  rename_fault(from, to);
+  rename_fault(from_dir, from, to_dir, to);
   return real_renameat2(from_dir, from, to_dir, to, flags);
 }

@@ -230,6 +230,82 @@ TEST_F(HostileAnswers, BodiesLongerThanTheManifestSizeFail) {
   }
 }
 
+// A download cut midway leaves the old file as it was; the next run asks
+// only for the rest, with the validator the cut answer gave, and appends
+// it when the answer continues exactly there. Whatever does not (a site
+// that ignores ranges, a changed file, a range that does not fit) starts the
+// file again from zero; a 206 body longer than the rest fails like any too
+// long body, and the bytes it left are caught by the hash check of the next
+// attempt. Every case starts with three cut answers (the site ignores their
+// ranges, so the cut run's retries start over).
+TEST_F(HostileAnswers, ACutDownloadContinuesOnlyWhereItFits) {
+  const std::size_t kSize = 3000000;
+  const std::string kCut = R"({"cutAt": 1000000, "etag": "\"v1\""}, )";
+  std::string content(kSize, '\0');
+  for (std::size_t i = 0; i < kSize; ++i) content[i] = static_cast<char>((i * 7919u) >> 5);
+  writeFile(sandbox_.client(1) + "/big.pak", content);
+  sandbox_.publish(1);
+  const std::string asked = "bytes=1000000-";
+  struct Case {
+    std::string name;
+    std::string laterRules;                       // after the three cut answers
+    std::vector<std::string> ranges;              // of the next run's requests of big.pak ("*": any)
+  };
+  const std::string fits = R"("headers": {"Content-Range": "bytes 1000000-2999999/3000000"})";
+  const Case cases[] = {
+      {"continued", R"({"ranges": true, "etag": "\"v1\""})", {asked}},
+      {"ranges ignored", R"({"etag": "\"v1\""})", {asked}},
+      {"changed file", R"({"ranges": true, "etag": "\"v2\""})", {asked}},
+      {"changed file, If-Range ignored",
+       R"({"ranges": true, "ignoreIfRange": true, "etag": "\"v2\""}, {"ranges": true, "etag": "\"v2\""})",
+       {asked, ""}},
+      {"range elsewhere",
+       R"({"status": 206, "etag": "\"v1\"", "headers": {"Content-Range": "bytes 999999-2999999/3000000"}},)"
+       R"({"etag": "\"v1\""})",
+       {asked, ""}},
+      {"other total",
+       R"({"status": 206, "etag": "\"v1\"", "headers": {"Content-Range": "bytes 1000000-2999999/3000001"}},)"
+       R"({"etag": "\"v1\""})",
+       {asked, ""}},
+      // The endless rest fails at its limit; the next attempt continues after
+      // its bytes, and the file they make is not the listed one.
+      {"endless rest, then a hash mismatch",
+       R"({"status": 206, "etag": "\"v1\"", "endless": true, "endlessCap": 52428800, )" + fits + "}, " +
+           R"({"ranges": true, "etag": "\"v1\""})",
+       {asked, "*", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string base = sandbox_.install() + "/" + c.name;
+    writeFile(base + "/eu/big.pak", "old");
+    server_.setRules(R"({"/download/eu/big.pak": [)" + kCut + kCut + kCut + c.laterRules + "]}");
+    server_.clearRequests();
+    const RecordedRun cut = run(base);
+    EXPECT_EQ(cut.events().back(), "ERROR Connection failed (big.pak) after 3 attempts");
+    EXPECT_EQ(readFile(base + "/eu/big.pak"), "old");
+    EXPECT_EQ(readFile(base + "/eu/big.pak.kvpart"), content.substr(0, 1000000));
+    EXPECT_TRUE(exists(base + "/eu/big.pak.kvpart.info"));
+    server_.clearRequests();
+    EXPECT_TRUE(run(base).ready());
+    std::vector<std::string> ranges;
+    for (const SeenRequest& seen : server_.requests()) {
+      if (seen.path != "/download/eu/big.pak") continue;
+      ranges.push_back(seen.range);
+      // Every range names the validator of the bytes it continues.
+      EXPECT_EQ(seen.ifRange, seen.range.empty() ? "" : "\"v1\"");
+    }
+    ASSERT_EQ(ranges.size(), c.ranges.size()) << ::testing::PrintToString(ranges);
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+      if (c.ranges[i] == "*") {
+        EXPECT_EQ(ranges[i].rfind("bytes=", 0), 0u) << ranges[i];
+      } else {
+        EXPECT_EQ(ranges[i], c.ranges[i]) << "request " << i + 1;
+      }
+    }
+    expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+  }
+}
+
 TEST_F(HostileAnswers, RedirectsAreLimitedAndVerified) {
   NginxServer other;
   std::string error;

@@ -147,6 +147,7 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const auto verifiedLines = lines(verified.output);
   ASSERT_GE(verifiedLines.size(), 2u);
   EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(summaryOf(verified.output), "Summary: eu: 1 file fetched (4 B) in T, client ready");
   EXPECT_EQ(readFile(aPak), "a eu");
   EXPECT_EQ(requestPaths(nginx.requests()),
             (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php", "/download/updater.php",

@@ -176,6 +176,7 @@ void expectConverged(const Sandbox& sandbox, const std::string& installDir, int 
   for (const auto& [path, content] : snapshotTree(serverDir)) {
     EXPECT_NE(path.rfind("manifest.json.", 0), 0u) << "leftover " << path;
     EXPECT_NE(path.rfind("manifest.meta.", 0), 0u) << "leftover " << path;
+    EXPECT_EQ(path.find(".kvpart"), std::string::npos) << "leftover " << path;
   }
 }
 

@@ -44,12 +44,16 @@ ToolSettings readToolSettings(const std::string& folder, const std::string& prof
 std::string headlessClientBuild(bool is64Bit) { return client::clientBuildName(/*rendererIsDirectX=*/true, is64Bit); }
 
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
-                       const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText) {
+                       const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
+                       RunEnd end, const std::string& errorText) {
   std::size_t files = 0;
   std::int64_t bytes = 0;
   for (const auto& [path, entry] : after) {
     const auto old = before.find(path);
-    if (old != before.end() && old->second.hash == entry.hash && old->second.size == entry.size) continue;
+    if (old != before.end() && old->second.hash == entry.hash && old->second.size == entry.size &&
+        repaired.count(path) == 0) {
+      continue;
+    }
     ++files;
     bytes += entry.size;
   }
@@ -130,13 +134,11 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   };
   std::size_t checked = 0;
   std::set<std::string> damaged;
-  if (parsed.verify) {
-    context.contentCheck = contentMatches;
-    context.onStartCheck = [&](std::size_t count, const std::set<std::string>& found) {
-      checked = count;
-      damaged = found;
-    };
-  }
+  if (parsed.verify) context.contentCheck = contentMatches;
+  context.onStartCheck = [&](std::size_t count, const std::set<std::string>& found) {
+    checked = count;
+    damaged = found;
+  };
   updater::runUpdate(context);
   reports.finish();
   // Why the site could not be asked; the report's own text went to out.
@@ -147,20 +149,22 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   updater::ManifestMap after;
   if (!updater::readLocalManifest(serverDir, after)) after.clear();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (parsed.verify) {
-    // A damaged file counts as repaired once it is recorded again and
-    // passes the same check.
-    std::size_t repaired = 0;
-    for (const std::string& path : damaged) {
-      const auto entry = after.find(path);
-      const std::string local = serverDir + "/" + path;
-      repaired += entry != after.end() && updater::isWholeFile(local, entry->second) &&
-                  contentMatches(local, entry->second);
+  // A damaged file counts as repaired once it is recorded again and passes
+  // the same check.
+  std::set<std::string> repaired;
+  for (const std::string& path : damaged) {
+    const auto entry = after.find(path);
+    const std::string local = serverDir + "/" + path;
+    if (entry != after.end() && updater::isWholeFile(local, entry->second) &&
+        (!parsed.verify || contentMatches(local, entry->second))) {
+      repaired.insert(path);
     }
-    std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired).c_str());
+  }
+  if (parsed.verify) {
+    std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired.size()).c_str());
   }
   std::fprintf(out, "%s\n",
-               runSummary(serverDir, before, after, seconds, reports.end(), reports.errorText()).c_str());
+               runSummary(serverDir, before, after, repaired, seconds, reports.end(), reports.errorText()).c_str());
   std::fflush(out);
   return reports.end() == RunEnd::Ready ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,11 +31,12 @@ ToolSettings readToolSettings(const std::string& folder, const std::string& prof
 std::string headlessClientBuild(bool is64Bit);
 
 // The last line of a run: the server, the files the run installed (entries
-// of the local manifest after it that are new or differ from before) and
-// their bytes, the time taken, and whether the client is ready (else the
-// error).
+// of the local manifest after it that are new or differ from before, and
+// the damaged files it installed again, repaired) and their bytes, the time
+// taken, and whether the client is ready (else the error).
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
-                       const updater::ManifestMap& after, double seconds, RunEnd end, const std::string& errorText);
+                       const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
+                       RunEnd end, const std::string& errorText);
 
 // Whether the file at path holds the content entry's hash names, where that
 // hash is a SHA-256 in hex; other hashes are opaque and pass.

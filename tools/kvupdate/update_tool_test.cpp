@@ -251,14 +251,19 @@ TEST(UpdateTool, SummaryCountsWhatTheRunInstalled) {
     double seconds;
     RunEnd end;
     std::string error, line;
+    std::set<std::string> repaired = {};
   } cases[] = {
       {before, 0.12, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 0.1 s, client ready"},
+      {before, 2.0, RunEnd::Ready, "", "Summary: eu: 2 files fetched (40 B) in 2.0 s, client ready",
+       {"a.pak", "c.pak"}},
       {{entry("a.pak", "h1", 10), entry("b.pak", "new", 20), entry("c.pak", "h3", 31), entry("d.pak", "h4", 2048)},
        75.0, RunEnd::Ready, "", "Summary: eu: 3 files fetched (2.0 KB) in 1 min 15 s, client ready"},
       {{entry("b.pak", "new", 5)}, 4.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
        "Summary: eu: 1 file fetched (5 B) in 4.0 s, not ready: Connection failed (a.pak) after 3 attempts"},
   };
-  for (const auto& c : cases) EXPECT_EQ(runSummary("eu", before, c.after, c.seconds, c.end, c.error), c.line);
+  for (const auto& c : cases) {
+    EXPECT_EQ(runSummary("eu", before, c.after, c.repaired, c.seconds, c.end, c.error), c.line);
+  }
 }
 
 TEST(ConsoleDialogs, ADownloadFailureBoxSaysTheFileAndTheReason) {
