@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/linux_platform.h"
 #include "update_tool.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
@@ -43,7 +44,7 @@ double millisecondsSince(Clock::time_point start) {
 // One update run of server in the working folder against the site of
 // settings; its wall time in milliseconds, or a negative value when it did
 // not end ready.
-double timedRun(const kv::tools::ToolSettings& settings, int server) {
+double timedRun(const kv::tools::ToolSettings& settings, bool is64Bit, int server) {
   const std::string serverDir = kv::updater::serverFolder(server);
   kv::updater::UpdaterWorker worker(server);
   kv::updater::ServerRuntime runtime;
@@ -56,7 +57,7 @@ double timedRun(const kv::tools::ToolSettings& settings, int server) {
   context.runtime = &runtime;
   context.reports = &sink;
   context.site = settings.site;
-  context.clientBuild = kv::tools::headlessClientBuild(kv::tools::machineIs64Bit());
+  context.clientBuild = kv::tools::headlessClientBuild(is64Bit);
   context.baseFolder = ".";
   const Clock::time_point start = Clock::now();
   kv::updater::runUpdate(context);
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
   const int server = std::atoi(argv[1]);
   const int oneFileServer = std::atoi(argv[2]);
   const int rounds = std::atoi(argv[3]);
-  const kv::tools::ToolSettings settings = kv::tools::readToolSettings(".");
+  kv::platform::linux_backend::LinuxMachine machine;
+  const kv::tools::ToolSettings settings = kv::tools::readToolSettings(".", machine.profileFolder());
   const std::string serverDir = kv::updater::serverFolder(server);
 
   std::vector<double> checks;
@@ -105,8 +107,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     files = found.checked;
-    const double runMs = timedRun(settings, server);
-    const double oneFileMs = timedRun(settings, oneFileServer);
+    const double runMs = timedRun(settings, machine.is64Bit(), server);
+    const double oneFileMs = timedRun(settings, machine.is64Bit(), oneFileServer);
     if (runMs < 0 || oneFileMs < 0) return 1;
     if (round > 0) {
       checks.push_back(checkMs);

@@ -19,15 +19,12 @@ constexpr int kMaxStrayDepth = 64;
 
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // A temporary, a record, or what a killed write of a record left.
 bool isDownloadFileName(std::string_view name) {
-  const std::string record = std::string(kDownloadTemporarySuffix) + std::string(kDownloadRecordSuffix);
-  if (name.size() > kDownloadTemporarySuffix.size() && endsWith(name, kDownloadTemporarySuffix)) return true;
-  if (name.size() > record.size() && endsWith(name, record)) return true;
+  const std::string_view temporary = kDownloadTemporarySuffix;
+  const std::string record = std::string(temporary) + kDownloadRecordSuffix;
+  if (name.size() > temporary.size() && name.ends_with(temporary)) return true;
+  if (name.size() > record.size() && name.ends_with(record)) return true;
   const std::size_t at = name.rfind(record + ".");
   return at != std::string_view::npos && at > 0 && isTemporaryNameOf(name, name.substr(0, at + record.size()));
 }
