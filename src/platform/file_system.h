@@ -233,13 +233,14 @@ bool removeFileIn(const Folder& folder, const std::string& name);
 
 // The operations a FileFaults object is asked about.
 enum class FileOperation {
-  Open,    // opening an existing file or folder for reading
-  Create,  // opening a file for writing, creating a file or a folder
-  Write,   // File::write
-  Flush,   // File::flush
-  Close,   // File::close
-  Rename,  // renameReplacing, renameNoReplace, exchangePaths
-  Remove,  // removing a file, a link or a folder
+  Open,      // opening an existing file or folder for reading
+  Create,    // opening a file for writing, creating a file or a folder
+  Write,     // File::write
+  Flush,     // File::flush
+  Close,     // File::close
+  Rename,    // renameReplacing, renameNoReplace
+  Exchange,  // exchangePaths
+  Remove,    // removing a file, a link or a folder
 };
 
 // How an injected failure shows in lastErrorText().
@@ -256,7 +257,7 @@ class FileFaults {
   virtual ~FileFaults() = default;
   // Asked on the thread doing operation, before anything changes. path is
   // the path operated on (empty for Write, Flush and Close), target the new
-  // path of a rename (empty otherwise). Anything but None makes the
+  // path of a rename or the other path of an exchange (empty otherwise). Anything but None makes the
   // operation fail as the system would, without touching the disk.
   virtual FileFault before(FileOperation operation, const std::string& path, const std::string& target) = 0;
 };

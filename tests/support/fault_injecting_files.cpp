@@ -22,7 +22,7 @@ std::string parentOf(const std::string& path) {
 
 bool changes(FileOperation operation) {
   return operation == FileOperation::Create || operation == FileOperation::Remove ||
-         operation == FileOperation::Rename;
+         operation == FileOperation::Rename || operation == FileOperation::Exchange;
 }
 
 }  // namespace
@@ -80,12 +80,19 @@ FileFault FaultInjectingFiles::before(FileOperation operation, const std::string
   if (fault == FileFault::None && changes(operation) && (locked(path) || locked(target))) {
     fault = FileFault::Denied;
   }
-  if (fault == FileFault::None && operation == FileOperation::Rename && !target.empty()) {
+  if (fault == FileFault::None && (operation == FileOperation::Rename || operation == FileOperation::Exchange)) {
     // A lock travels with what it locks.
-    const std::string from = normal(path);
-    const std::string to = normal(target);
+    const std::string a = normal(path);
+    const std::string b = normal(target);
+    const auto below = [](const std::string& lock, const std::string& folder) {
+      return lock == folder || lock.starts_with(folder + "/");
+    };
     for (std::string& lock : locks_) {
-      if (lock == from || lock.starts_with(from + "/")) lock = to + lock.substr(from.size());
+      if (below(lock, a)) {
+        lock = b + lock.substr(a.size());
+      } else if (operation == FileOperation::Exchange && below(lock, b)) {
+        lock = a + lock.substr(b.size());
+      }
     }
   }
   return fault;

@@ -234,7 +234,7 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 ExchangeOutcome exchangePaths(const std::string& a, const std::string& b) {
-  if (faulted(FileOperation::Rename, a, b)) return ExchangeOutcome::Failed;
+  if (faulted(FileOperation::Exchange, a, b)) return ExchangeOutcome::Failed;
   if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return ExchangeOutcome::Exchanged;
   return errno == EINVAL || errno == ENOSYS ? ExchangeOutcome::Unsupported : ExchangeOutcome::Failed;
 }

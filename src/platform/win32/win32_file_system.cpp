@@ -303,7 +303,7 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 ExchangeOutcome exchangePaths(const std::string& a, const std::string& b) {
-  if (faulted(FileOperation::Rename, a, b)) return ExchangeOutcome::Failed;
+  if (faulted(FileOperation::Exchange, a, b)) return ExchangeOutcome::Failed;
   // Windows has no atomic exchange of two folders.
   return ExchangeOutcome::Unsupported;
 }
