@@ -37,6 +37,18 @@ bool isFolder(const std::string& path);
 // for an empty path or when the current folder cannot be asked.
 std::string absolutePath(const std::string& path);
 
+// The last name in path once "." and ".." parts are resolved in the text
+// alone, a trailing separator ignored: "b" for "a/b/", "a" for "a/b/..".
+// Empty for a root.
+std::string finalName(const std::string& path);
+
+// Whether path leads, with every link on the way resolved, to a root
+// folder, or to folder or a folder above it. Folders are compared by
+// identity, so the same folder under another name (a second link, a bind
+// mount) counts. False when path leads nowhere, and, but for a root, when
+// folder is empty or cannot be resolved.
+bool leadsToFolderOrAbove(const std::string& path, const std::string& folder);
+
 // The bytes free for the launcher on the disk that holds path; nothing
 // when the system cannot tell.
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path);

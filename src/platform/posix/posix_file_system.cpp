@@ -7,11 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 
 namespace kv::platform {
 namespace {
@@ -80,15 +79,9 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string absolutePath(const std::string& path) {
-  if (path.empty()) return {};
-  std::error_code error;
-  std::filesystem::path normal = std::filesystem::absolute(path, error).lexically_normal();
-  if (error) return {};
-  // "eu/" names the same folder as "eu".
-  if (normal.filename().empty() && normal.has_relative_path()) normal = normal.parent_path();
-  return normal.string();
-}
+std::filesystem::path nativePath(const std::string& path) { return path; }
+
+std::string utf8Path(const std::filesystem::path& path) { return path.string(); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
   struct statvfs disk {};

@@ -11,12 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 #include "platform/win32/wide_text.h"
 
 namespace kv::platform {
@@ -106,16 +105,9 @@ bool isFolder(const std::string& path) {
   return folder;
 }
 
-std::string absolutePath(const std::string& path) {
-  if (path.empty()) return {};
-  std::error_code error;
-  std::filesystem::path normal =
-      std::filesystem::absolute(std::filesystem::path(win32::widen(path)), error).lexically_normal();
-  if (error) return {};
-  // "eu\\" names the same folder as "eu".
-  if (normal.filename().empty() && normal.has_relative_path()) normal = normal.parent_path();
-  return win32::narrow(normal.wstring());
-}
+std::filesystem::path nativePath(const std::string& path) { return std::filesystem::path(win32::widen(path)); }
+
+std::string utf8Path(const std::filesystem::path& path) { return win32::narrow(path.wstring()); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
   ULARGE_INTEGER available{};
