@@ -269,8 +269,9 @@ class FileFaults {
   virtual ~FileFaults() = default;
   // Asked on the thread doing operation, before anything changes. path is
   // the path operated on (empty for Write, Flush and Close), target the new
-  // path of a rename or the other path of an exchange (empty otherwise). Anything but None makes the
-  // operation fail as the system would, without touching the disk.
+  // path of a rename or the other path of an exchange (empty otherwise).
+  // Anything but None makes the operation fail as the system would, without
+  // touching the disk.
   virtual FileFault before(FileOperation operation, const std::string& path, const std::string& target) = 0;
 };
 
