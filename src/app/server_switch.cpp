@@ -1,7 +1,6 @@
 #include "app/server_switch.h"
 
-#include <cstdio>
-
+#include "platform/file_system.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
 
@@ -26,8 +25,8 @@ void checkMachineIdentity(AppState& state) {
   if (state.settings.getString(SettingsFile::System, "machine_id") == identity) return;
   if (updater::isValidServer(state.currentServer)) {
     const std::string folder = serverPath(state, state.currentServer);
-    std::remove((folder + "/manifest.json").c_str());
-    std::remove((folder + "/manifest.meta").c_str());
+    (void)platform::removeFile(folder + "/manifest.json");
+    (void)platform::removeFile(folder + "/manifest.meta");
   }
   state.settings.setString(SettingsFile::System, "machine_id", identity);
   state.settings.saveSettings(SettingsFile::System);

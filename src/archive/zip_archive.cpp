@@ -1,16 +1,15 @@
 #include "archive/zip_archive.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <iostream>
-#include <system_error>
+#include <optional>
+#include <vector>
 
 #include "archive/archive_path.h"
 #include "archive/archive_texts.h"
 #include "archive/zip_archive_object.h"
+#include "platform/file_system.h"
 #include "platform/window.h"
-
-namespace fs = std::filesystem;
 
 namespace kv::archive {
 
@@ -29,27 +28,47 @@ void checkEntryNames(const std::vector<ZipEntryInfo>& entries, const std::string
 // Refuses an archive whose declared content does not fit on the disk of the
 // destination, counting files it replaces as free.
 void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string& destination) {
-  std::error_code error;
-  const fs::space_info space = fs::space(destination, error);
-  if (error) return;  // unknown: the writes themselves will tell
-  const auto addCapped = [](std::uintmax_t total, std::uintmax_t more) {
-    return more > UINTMAX_MAX - total ? UINTMAX_MAX : total + more;
+  const std::optional<std::uint64_t> available = platform::freeSpaceAt(destination);
+  if (!available) return;  // unknown: the writes themselves will tell
+  const auto addCapped = [](std::uint64_t total, std::uint64_t more) {
+    return more > UINT64_MAX - total ? UINT64_MAX : total + more;
   };
-  std::uintmax_t declared = 0;
+  std::uint64_t declared = 0;
   for (const ZipEntryInfo& entry : entries) declared = addCapped(declared, entry.uncompressedSize);
-  if (declared <= space.available) return;
-  std::uintmax_t needed = 0;
+  if (declared <= *available) return;
+  std::uint64_t needed = 0;
   for (const ZipEntryInfo& entry : entries) {
-    std::uintmax_t replaced = 0;
-    const fs::path target = fs::path(destination) / entry.name;
-    if (fs::is_regular_file(fs::symlink_status(target, error))) {
-      replaced = fs::file_size(target, error);
-      if (error) replaced = 0;
+    std::uint64_t replaced = 0;
+    const std::string target = joinArchivePath({destination, entry.name});
+    if (platform::pathKind(target) == platform::PathKind::File) {
+      replaced = platform::regularFileSizeAt(target).value_or(0);
     }
-    const std::uintmax_t added = entry.uncompressedSize > replaced ? entry.uncompressedSize - replaced : 0;
+    const std::uint64_t added = entry.uncompressedSize > replaced ? entry.uncompressedSize - replaced : 0;
     needed = addCapped(needed, added);
   }
-  if (needed > space.available) throw ZipError(std::string(kNotEnoughSpace) + destination);
+  if (needed > *available) throw ZipError(std::string(kNotEnoughSpace) + destination);
+}
+
+// The failure to open or read the folder at path, with the system's reason.
+ZipError folderError(const std::string& path) {
+  return ZipError("filesystem error: cannot read folder: " + platform::lastErrorText() + " [" + path + "]");
+}
+
+// Adds the regular files below folder to archive, named prefix + their path
+// below folder; links are neither followed nor stored.
+void addFolder(ZipArchive& archive, const platform::Folder& folder, const std::string& prefix) {
+  std::vector<std::string> names;
+  if (!platform::listNames(folder, names)) throw folderError(folder.path());
+  for (const std::string& name : names) {
+    const platform::PathKind kind = platform::pathKindIn(folder, name);
+    if (kind == platform::PathKind::File) {
+      archive.addFile(prefix + name, folder.path() + "/" + name);
+    } else if (kind == platform::PathKind::Folder) {
+      const platform::Folder inner = platform::openFolderIn(folder, name);
+      if (!inner.ok()) throw folderError(folder.path() + "/" + name);
+      addFolder(archive, inner, prefix + name + "/");
+    }
+  }
 }
 
 }  // namespace
@@ -92,13 +111,9 @@ bool extractZipArchive(const std::string& archivePath, const std::string& destin
 bool createZipArchive(const std::string& sourceFolder, const std::string& archivePath) {
   try {
     ZipArchive archive;
-    const fs::path root = fs::weakly_canonical(fs::path(sourceFolder));
-    for (fs::recursive_directory_iterator walk(root), end; walk != end; ++walk) {
-      // Links are neither followed nor stored; only regular files count.
-      if (!walk->is_regular_file() || walk->is_symlink()) continue;
-      const std::string name = walk->path().lexically_relative(root).generic_string();
-      archive.addFile(name, walk->path().string());
-    }
+    const platform::Folder root = platform::openFolder(sourceFolder);
+    if (!root.ok()) throw folderError(sourceFolder);
+    addFolder(archive, root, "");
     archive.save(archivePath);
     return true;
   } catch (const std::exception& error) {

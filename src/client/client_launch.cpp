@@ -1,41 +1,25 @@
 #include "client/client_launch.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "client/client_names.h"
 #include "platform/dialogs.h"
+#include "platform/file_system.h"
 #include "platform/shell.h"
 
 namespace kv::client {
-namespace {
-
-namespace fs = std::filesystem;
-
-std::string absoluteFolder(const std::string& serverPath) {
-  if (serverPath.empty()) return {};
-  std::error_code ec;
-  const fs::path folder = fs::absolute(serverPath, ec);
-  if (ec) return {};
-  fs::path normal = folder.lexically_normal();
-  // "eu/" names the same folder as "eu".
-  if (normal.filename().empty() && normal.has_relative_path()) normal = normal.parent_path();
-  return normal.string();
-}
-
-}  // namespace
 
 std::string clientExecutablePath(const std::string& serverPath, const std::string& buildName) {
-  const std::string folder = absoluteFolder(serverPath);
+  const std::string folder = platform::absolutePath(serverPath);
   if (folder.empty() || buildName.empty()) return {};
-  return (fs::path(folder) / clientExecutableName(buildName)).string();
+  const char last = folder.back();
+  const bool separated = last == '/' || last == '\\';  // a root folder
+  return folder + (separated ? "" : "/") + clientExecutableName(buildName);
 }
 
 bool launchClient(const std::string& serverPath, const std::string& buildName,
                   platform::Shell& shell, platform::Dialogs& dialogs,
                   const std::function<void()>& shutdownLauncher) {
   const std::string executable = clientExecutablePath(serverPath, buildName);
-  const std::string folder = absoluteFolder(serverPath);
+  const std::string folder = platform::absolutePath(serverPath);
   if (!executable.empty() && !folder.empty() && shell.startProcess(executable, folder)) {
     if (shutdownLauncher) shutdownLauncher();
     return true;

@@ -1,30 +1,20 @@
 #include "client/library_fallback.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "archive/zip_archive.h"
 #include "client/client_names.h"
 #include "platform/dialogs.h"
+#include "platform/file_system.h"
 #include "platform/machine.h"
 #include "platform/window.h"
 
 namespace kv::client {
 namespace {
 
-namespace fs = std::filesystem;
-
 // A file removal whose failure (missing, denied, a folder) is of no concern.
-void removeQuietly(const std::string& path) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
-}
+void removeQuietly(const std::string& path) { (void)platform::removeFile(path); }
 
 // Whether path names a regular file; an error while asking counts as absent.
-bool isPresentFile(const std::string& path) {
-  std::error_code ec;
-  return fs::is_regular_file(path, ec) && !ec;
-}
+bool isPresentFile(const std::string& path) { return platform::isRegularFile(path); }
 
 }  // namespace
 

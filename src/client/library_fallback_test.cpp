@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fake/fake_platform.h"
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 
 namespace kv::client {
@@ -209,6 +210,31 @@ TEST_F(LibraryFallbackTest, ALibraryThatCannotBeDeletedDoesNotStopTheRestore) {
   EXPECT_EQ(readFile(server + "/libEGL.dll/keep"), "x");
   EXPECT_EQ(readFile(server + "/libGLESv2.dll"), kGlesFromArchive);
   EXPECT_FALSE(exists(server + "/oldlibs.zip"));
+}
+
+TEST_F(LibraryFallbackTest, DiskFailuresShowTheBoxOrLeaveOnlyTheArchive) {
+  using platform::FileFault;
+  using platform::FileOperation;
+  writeFile(server + "/libEGL.dll", kEglBytes);  // exports nothing
+  placeGoodArchive();
+  {
+    // The libraries cannot be written: the box, and the archive stays for
+    // the next try.
+    test::FaultInjectingFiles faults;
+    faults.failFrom(FileOperation::Write, 1, FileFault::DiskFull);
+    EXPECT_FALSE(restore());
+    ASSERT_EQ(fake.dialogs.boxes().size(), 1u);
+    EXPECT_EQ(fake.dialogs.boxes()[0].text, "Failed to extract ZIP file with libraries.");
+    EXPECT_TRUE(exists(server + "/oldlibs.zip"));
+  }
+  // The archive cannot be removed after a restore: the libraries are in
+  // place all the same.
+  test::FaultInjectingFiles faults;
+  faults.failFrom(FileOperation::Remove, 1, FileFault::Denied, "oldlibs.zip");
+  EXPECT_TRUE(restore());
+  EXPECT_EQ(readFile(server + "/libEGL.dll"), kEglFromArchive);
+  EXPECT_TRUE(exists(server + "/oldlibs.zip"));
+  EXPECT_EQ(fake.dialogs.boxes().size(), 1u);
 }
 
 TEST_F(LibraryFallbackTest, ArchiveCannotWriteOutsideTheServerFolder) {

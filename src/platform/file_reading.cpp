@@ -19,4 +19,17 @@ std::optional<std::string> readRegularFile(const std::string& path, std::uint64_
   return bytes;
 }
 
+bool makeFolders(const std::string& path) {
+  // Each folder from the top down; one that exists already (or cannot be
+  // made) is passed over, and the answer is what stands at path at the end.
+  for (std::size_t end = path.find_first_of("/\\", 1); end != std::string::npos;
+       end = path.find_first_of("/\\", end + 1)) {
+    if (path[end - 1] != '/' && path[end - 1] != '\\' && path[end - 1] != ':') {
+      (void)makeFolder(path.substr(0, end));
+    }
+  }
+  (void)makeFolder(path);
+  return isFolder(path);
+}
+
 }  // namespace kv::platform

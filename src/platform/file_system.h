@@ -32,6 +32,31 @@ std::optional<std::uint64_t> regularFileSizeAt(const std::string& path);
 // Whether path (following links) is a folder.
 bool isFolder(const std::string& path);
 
+// The absolute form of path, made against the current folder, without "."
+// and ".." parts or a trailing separator; links are not resolved. Empty
+// for an empty path or when the current folder cannot be asked.
+std::string absolutePath(const std::string& path);
+
+// The last name in path once "." and ".." parts are resolved in the text
+// alone, a trailing separator ignored: "b" for "a/b/", "a" for "a/b/..".
+// Empty for a root.
+std::string finalName(const std::string& path);
+
+// Whether path leads, with every link on the way resolved, to a root
+// folder, or to folder or a folder above it. Folders are compared by
+// identity, so the same folder under another name (a second link, a bind
+// mount) counts. False when path leads nowhere, and, but for a root, when
+// folder is empty or cannot be resolved.
+bool leadsToFolderOrAbove(const std::string& path, const std::string& folder);
+
+// The bytes free for the launcher on the disk that holds path; nothing
+// when the system cannot tell.
+std::optional<std::uint64_t> freeSpaceAt(const std::string& path);
+
+// The kind of what path leads to, following links: never Link; Missing also
+// for a link that leads nowhere.
+PathKind targetKind(const std::string& path);
+
 // The system's description of the last failed operation of this thread.
 std::string lastErrorText();
 
@@ -91,6 +116,23 @@ std::optional<std::string> readRegularFile(const std::string& path, std::uint64_
 // Opens path for appending, creating it when missing.
 File openForAppending(const std::string& path);
 
+// How openForWriting treats what is already in the file.
+enum class WriteMode {
+  Truncate,  // cut it to nothing first
+  Append,    // keep it; every write lands at the end
+};
+
+// What openForWriting does with a link at path's last component.
+enum class FinalLink {
+  Refuse,  // the open fails: nothing is written through a link
+  Follow,  // the file the link leads to is opened
+};
+
+// Opens the regular file at path for writing, creating it when missing.
+// Anything but a regular file is refused (a pipe never makes the call
+// wait), and so is a link at path's last component unless link says Follow.
+File openForWriting(const std::string& path, WriteMode mode, FinalLink link = FinalLink::Refuse);
+
 // Creates a new file with a unique name beside path (same folder, name
 // starting with path's name) for writing, readable by everyone and writable
 // by the owner; temporaryPath receives its path. Not open on failure.
@@ -115,6 +157,10 @@ enum class ExchangeOutcome { Exchanged, Unsupported, Failed };
 // either the old or the new one at each name, never none. Unsupported when
 // the system or the file system cannot swap (nothing changed then).
 ExchangeOutcome exchangePaths(const std::string& a, const std::string& b);
+
+// Creates the folder at path and every missing folder above it. True when
+// a folder (or a link to one) stands at path afterwards.
+[[nodiscard]] bool makeFolders(const std::string& path);
 
 // Makes a finished rename inside the folder of path durable where the
 // system needs that; failures are ignored.
@@ -193,5 +239,49 @@ PathKind pathKindIn(const Folder& folder, const std::string& name);
 // Removes the file or link name inside folder (never a folder). True when
 // it is gone, also when it was gone already.
 bool removeFileIn(const Folder& folder, const std::string& name);
+
+// Failures on demand, so that tests reach the callers' error paths without
+// privileges or a full disk.
+
+// The operations a FileFaults object is asked about.
+enum class FileOperation {
+  Open,      // opening an existing file or folder for reading
+  Create,    // opening a file for writing, creating a file or a folder
+  Write,     // File::write
+  Flush,     // File::flush
+  Close,     // File::close
+  Rename,    // renameReplacing, renameNoReplace
+  Exchange,  // exchangePaths
+  Remove,    // removing a file, a link or a folder
+};
+
+// How an injected failure shows in lastErrorText().
+enum class FileFault {
+  None,      // no failure: the operation goes ahead
+  Denied,    // the system refused it ("Operation not permitted")
+  DiskFull,  // no space is left on the device
+  IoError,   // the device failed
+};
+
+// Decides, before each file operation of the process, whether it fails.
+class FileFaults {
+ public:
+  virtual ~FileFaults() = default;
+  // Asked on the thread doing operation, before anything changes. path is
+  // the path operated on (empty for Write, Flush and Close), target the new
+  // path of a rename or the other path of an exchange (empty otherwise).
+  // Anything but None makes the operation fail as the system would, without
+  // touching the disk.
+  virtual FileFault before(FileOperation operation, const std::string& path, const std::string& target) = 0;
+};
+
+// Installs faults for every thread of the process and returns those
+// installed before; nullptr (the start) lets every operation through. For
+// tests: faults must stay alive while installed.
+FileFaults* installFileFaults(FileFaults* faults);
+
+// What the installed faults answer for an operation; None without them.
+// For the implementations of the file operations.
+FileFault injectedFileFault(FileOperation operation, const std::string& path, const std::string& target = {});
 
 }  // namespace kv::platform

@@ -4,15 +4,18 @@
 
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <system_error>
 
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 
 namespace kv::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FaultInjectingFiles;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -108,6 +111,117 @@ TEST(FileSystem, AppendingKeepsWhatIsThere) {
     ASSERT_TRUE(file.close());
   }
   EXPECT_EQ(readFile(dir / "log"), "one\ntwo\n");
+}
+
+TEST(FileSystem, OpeningForWritingCutsOrKeepsAndNeverWritesThroughARefusedLink) {
+  TempDir dir;
+  writeFile(dir / "outside", "keep");
+  fs::create_directory(dir / "folder");
+  const bool links = makeLink(dir / "outside", dir / "link", false);
+  struct Case {
+    const char* name;
+    WriteMode mode;
+    FinalLink link;
+    bool opens;
+    std::string expected;  // at name afterwards, after writing "new"
+  };
+  std::vector<Case> cases = {
+      {"fresh", WriteMode::Truncate, FinalLink::Refuse, true, "new"},
+      {"outside", WriteMode::Truncate, FinalLink::Refuse, true, "new"},
+      {"outside", WriteMode::Append, FinalLink::Refuse, true, "newnew"},
+      {"appended", WriteMode::Append, FinalLink::Refuse, true, "new"},
+      {"folder", WriteMode::Truncate, FinalLink::Follow, false, ""},
+  };
+  if (links) {
+    cases.push_back({"link", WriteMode::Truncate, FinalLink::Refuse, false, "newnew"});
+    cases.push_back({"link", WriteMode::Append, FinalLink::Refuse, false, "newnew"});
+    cases.push_back({"link", WriteMode::Append, FinalLink::Follow, true, "newnewnew"});
+  }
+  for (const Case& c : cases) {
+    File file = openForWriting(dir / c.name, c.mode, c.link);
+    ASSERT_EQ(file.ok(), c.opens) << c.name;
+    if (c.opens) {
+      ASSERT_TRUE(file.write("new", 3));
+      ASSERT_TRUE(file.close());
+    }
+    if (!c.expected.empty()) {
+      EXPECT_EQ(readFile(dir / c.name), c.expected) << c.name;
+    }
+  }
+  EXPECT_EQ(pathKind(dir / "link"), links ? PathKind::Link : PathKind::Missing);
+  EXPECT_EQ(pathKind(dir / "folder"), PathKind::Folder);
+}
+
+TEST(FileSystem, InjectedFaultsFailTheOperationAndChangeNothing) {
+  TempDir dir;
+  writeFile(dir / "file", "old");
+  // Each operation against a fresh fault of its kind: it fails, nothing on
+  // the disk changes, and the reason is the system's own.
+  struct Case {
+    FileOperation operation;
+    std::function<bool()> run;
+  };
+  const Case cases[] = {
+      {FileOperation::Open, [&] { return openForReading(dir / "file").ok(); }},
+      {FileOperation::Open, [&] { return openFolder(dir.path()).ok(); }},
+      {FileOperation::Create, [&] { return openForWriting(dir / "file", WriteMode::Truncate).ok(); }},
+      {FileOperation::Create, [&] { return makeFolder(dir / "new") == CreateOutcome::Created; }},
+      {FileOperation::Rename, [&] { return renameReplacing(dir / "file", dir / "moved"); }},
+      {FileOperation::Remove, [&] { return removeFile(dir / "file"); }},
+      {FileOperation::Write, [&] {
+         File file = openForAppending(dir / "file");
+         return file.write("more", 4);
+       }},
+      {FileOperation::Flush, [&] { return openForAppending(dir / "file").flush(); }},
+      {FileOperation::Close, [&] { return openForAppending(dir / "file").close(); }},
+  };
+  for (const FileFault fault : {FileFault::DiskFull, FileFault::Denied}) {
+    for (const Case& c : cases) {
+      FaultInjectingFiles faults;
+      faults.failNth(c.operation, 1, fault);
+      EXPECT_FALSE(c.run()) << static_cast<int>(c.operation);
+      std::string reason = lastErrorText();
+      for (char& letter : reason) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+      const bool full = reason.find("space") != std::string::npos || reason.find("full") != std::string::npos;
+      EXPECT_EQ(full, fault == FileFault::DiskFull) << reason;
+      EXPECT_EQ(faults.count(c.operation), 1) << static_cast<int>(c.operation);
+      EXPECT_EQ(readFile(dir / "file"), "old");
+      EXPECT_EQ(pathKind(dir / "new"), PathKind::Missing);
+      EXPECT_EQ(pathKind(dir / "moved"), PathKind::Missing);
+    }
+  }
+  // Without the faults, the same operations go through again.
+  EXPECT_TRUE(renameReplacing(dir / "file", dir / "moved"));
+}
+
+TEST(FileSystem, InjectedFaultsCountOperationsAndLockPathsAsTheyMove) {
+  TempDir dir;
+  fs::create_directories(dir / "top/locked");
+  writeFile(dir / "top/locked/inside", "x");
+  FaultInjectingFiles faults;
+  faults.failNth(FileOperation::Write, 2, FileFault::IoError);
+  faults.failFrom(FileOperation::Create, 2, FileFault::DiskFull, ".log");
+  File file = openForAppending(dir / "a.log");
+  EXPECT_TRUE(file.write("1", 1));
+  EXPECT_FALSE(file.write("2", 1));
+  EXPECT_TRUE(file.write("3", 1));
+  EXPECT_TRUE(file.close());
+  EXPECT_EQ(readFile(dir / "a.log"), "13");
+  EXPECT_TRUE(openForAppending(dir / "other.txt").ok());  // not counted
+  EXPECT_FALSE(openForAppending(dir / "a.log").ok());
+  EXPECT_FALSE(openForAppending(dir / "b.log").ok());
+
+  // A locked folder takes no new entries and loses none, and cannot move;
+  // its content stays readable, and the lock follows a move of its parent.
+  faults.lock(dir / "top/locked");
+  EXPECT_FALSE(removeFile(dir / "top/locked/inside"));
+  EXPECT_EQ(makeFolder(dir / "top/locked/sub"), CreateOutcome::Failed);
+  EXPECT_FALSE(renameNoReplace(dir / "top/locked", dir / "top/away"));
+  EXPECT_EQ(readFile(dir / "top/locked/inside"), "x");
+  ASSERT_TRUE(renameNoReplace(dir / "top", dir / "moved"));
+  EXPECT_FALSE(removeFile(dir / "moved/locked/inside"));
+  faults.unlock(dir / "moved/locked");
+  EXPECT_TRUE(removeFile(dir / "moved/locked/inside"));
 }
 
 TEST(FileSystem, TemporaryFileRenamedOverALinkReplacesTheLink) {

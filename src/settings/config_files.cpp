@@ -1,7 +1,6 @@
 #include "settings/config_files.h"
 
 #include <deque>
-#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -188,12 +187,6 @@ std::optional<std::string> freeNumberedName(const std::string& base, const std::
     if (!pathExists(path)) return path;
   }
   return std::nullopt;
-}
-
-bool makeFolders(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  return platform::isFolder(path);
 }
 
 bool copyFolderContent(const std::string& from, const std::string& to, std::string& reason) {

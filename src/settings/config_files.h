@@ -29,10 +29,6 @@ std::optional<std::string> createNumberedFolder(const std::string& base, const s
 // nothing exists, or nothing within a bounded number of candidates.
 std::optional<std::string> freeNumberedName(const std::string& base, const std::string& stem);
 
-// Creates path and every missing folder above it. False when path is not a
-// folder afterwards.
-[[nodiscard]] bool makeFolders(const std::string& path);
-
 // Copies everything inside the folder from into the existing folder to:
 // folders recursively, regular files byte for byte, overwriting regular
 // files of the same name. Symbolic links and special files (pipes,

@@ -75,7 +75,7 @@ bool replaceConfigFolder(const std::string& configFolder, const std::string& sou
     return false;
   }
   const auto [parent, name] = splitLast(configFolder);
-  if (!makeFolders(parent)) {
+  if (!platform::makeFolders(parent)) {
     reason = std::strerror(errno != 0 ? errno : EIO);
     return false;
   }

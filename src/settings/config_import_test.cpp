@@ -8,12 +8,13 @@
 
 #include "settings/config_export.h"
 #include "settings/config_test_sandbox.h"
+#include "support/fault_injecting_files.h"
 
 namespace kv::settings {
 namespace {
 
 using test::ConfigSandbox;
-using test::ImmutableGuard;
+using kv::test::FaultInjectingFiles;
 using test::MessageAnswer;
 using test::MessageButtons;
 using test::MessageIcon;
@@ -337,8 +338,8 @@ TEST(ImportConfiguration, AnImmutableLeftoverIsPassedOver) {
   s.makeLocalConfig(kCurrent);
   const std::string work = s.dir / "locked-work";
   std::filesystem::create_directories(work + "/config_import_tmp");
-  ImmutableGuard locked(work + "/config_import_tmp");
-  if (!locked.ok()) GTEST_SKIP() << "the file system cannot mark folders immutable";
+  FaultInjectingFiles faults;
+  faults.lock(work + "/config_import_tmp");
   s.context.workingFolder = work;
   importArchive(s, kExported, {MessageAnswer::Yes});
   EXPECT_EQ(textsAndTitles(s.boxes()), (Boxes{kModeBox, kDoneBox}));
@@ -440,13 +441,12 @@ TEST(ImportConfiguration, FailedReplaceKeepsThePreviousConfiguration) {
     const Tree before = s.snapshotExcept({s.dir / "incoming"});
     const std::string lockedPath = c.lockedRelative.empty() ? server : server + "/" + c.lockedRelative;
     {
-      ImmutableGuard locked(lockedPath);
-      if (!locked.ok()) GTEST_SKIP() << "the file system cannot mark files immutable";
+      FaultInjectingFiles faults;
+      faults.lock(lockedPath);
       importArchive(s, kExported, {MessageAnswer::Yes});
     }
     if (c.replaced) {
       // The locked file moved with its folder.
-      test::setImmutable(server + "/config.replaced/only-here.txt", false);
       EXPECT_EQ(textsAndTitles(s.boxes()), (Boxes{kModeBox, kDoneBox})) << c.name;
       EXPECT_EQ(readFile(s.localFolder() + "/characters/mage.kvml"), "mage") << c.name;
       // What could not be removed stays beside the configuration.

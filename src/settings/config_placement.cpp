@@ -1,7 +1,5 @@
 #include "settings/config_placement.h"
 
-#include <filesystem>
-
 #include "platform/file_system.h"
 #include "settings/config_files.h"
 #include "settings/config_texts.h"
@@ -54,29 +52,12 @@ std::string backupConfigFolder(const SettingsStore& store) {
 }
 
 bool isConfigFolderPath(const std::string& path) {
-  std::filesystem::path normal = std::filesystem::path(path).lexically_normal();
-  if (!normal.has_filename()) normal = normal.parent_path();  // a trailing '/'
-  const std::string name = normal.filename().string();
+  const std::string name = platform::finalName(path);
   return name == kConfigFolderName || name == kSharedFolderName;
 }
 
 bool leadsToProfileOrAbove(const std::string& path, const std::string& profileFolder) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path target = fs::canonical(path, error);
-  if (error) return false;
-  if (target == target.root_path()) return true;
-  if (profileFolder.empty()) return false;
-  // The same folder under another name (a bind mount, a second link) counts
-  // too, so each folder from the profile up to the root is compared by
-  // identity.
-  fs::path above = fs::weakly_canonical(profileFolder, error);
-  if (error) return false;
-  while (true) {
-    if (fs::equivalent(target, above, error)) return true;
-    if (above == above.parent_path() || !above.has_relative_path()) return false;
-    above = above.parent_path();
-  }
+  return platform::leadsToFolderOrAbove(path, profileFolder);
 }
 
 void toggleLocalConfig(ConfigActionContext& context) {

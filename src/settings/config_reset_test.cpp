@@ -8,12 +8,13 @@
 
 #include "settings/config_placement.h"
 #include "settings/config_test_sandbox.h"
+#include "support/fault_injecting_files.h"
 
 namespace kv::settings {
 namespace {
 
 using test::ConfigSandbox;
-using test::ImmutableGuard;
+using kv::test::FaultInjectingFiles;
 using test::MessageAnswer;
 using test::MessageButtons;
 using test::MessageIcon;
@@ -200,8 +201,8 @@ TEST(LeadsToProfileOrAbove, ResolvesLinksAndComparesEachFolderUpToTheRoot) {
 TEST(ResetConfiguration, AnUndeletableFileStaysAndTheRestGoes) {
   ConfigSandbox s;
   s.makeLocalConfig(kOldConfiguration);
-  ImmutableGuard locked(s.localFolder() + "/minimap.kvmm");
-  if (!locked.ok()) GTEST_SKIP() << "the file system cannot mark files immutable";
+  FaultInjectingFiles faults;
+  faults.lock(s.localFolder() + "/minimap.kvmm");
   const Tree others = s.snapshotExcept({s.localFolder()});
   resetConfiguration(s.context);
   EXPECT_EQ(snapshotTree(s.localFolder()),

@@ -2,11 +2,9 @@
 
 // Test fixtures of the configuration actions: a sandbox with an installation
 // folder, a profile folder, a working folder and an outside folder with
-// canaries; ZIP files written and read back through libzip; immutable files.
+// canaries; ZIP files written and read back through libzip.
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -22,7 +20,6 @@
 #include "platform/fake/fake_platform.h"
 #include "settings/config_context.h"
 #include "settings/settings_store.h"
-#include "support/immutable.h"
 #include "support/temp_dir.h"
 
 namespace kv::settings::test {
@@ -88,24 +85,6 @@ inline Tree readZip(const std::string& path) {
   zip_close(archive);
   return entries;
 }
-
-using kv::test::setImmutable;
-
-// Keeps a path immutable for the guard's lifetime.
-class ImmutableGuard {
- public:
-  explicit ImmutableGuard(std::string path) : path_(std::move(path)), ok_(setImmutable(path_, true)) {}
-  ~ImmutableGuard() {
-    if (ok_) setImmutable(path_, false);
-  }
-  ImmutableGuard(const ImmutableGuard&) = delete;
-  ImmutableGuard& operator=(const ImmutableGuard&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  std::string path_;
-  bool ok_;
-};
 
 // Every file, folder and link under root, keyed by its path relative to
 // root (links are not resolved for the key): file content, "<dir>",

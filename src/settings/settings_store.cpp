@@ -3,10 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <system_error>
+#include <limits>
+#include <optional>
 
 #include "platform/file_system.h"
 
@@ -27,17 +25,20 @@ std::string withoutSpaces(const std::string& text) {
 }
 
 bool isRegularOrOther(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+  const platform::PathKind kind = platform::targetKind(path);
+  return kind == platform::PathKind::File || kind == platform::PathKind::Other;
 }
 
+// Replaces the content of the file at path (through a link there, as a
+// settings file may be one) with text.
 bool writeText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::out | std::ios::trunc);
-  if (!out) return false;
-  out << text;
-  out.close();
-  return !out.fail();
+  platform::File out = platform::openForWriting(path, platform::WriteMode::Truncate, platform::FinalLink::Follow);
+  return out.ok() && out.write(text.data(), text.size()) && out.close();
+}
+
+// The whole settings file at path; nothing when it cannot be read.
+std::optional<std::string> readSettingsFile(const std::string& path) {
+  return platform::readRegularFile(path, std::numeric_limits<std::uint64_t>::max());
 }
 
 }  // namespace
@@ -99,29 +100,18 @@ std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnl
   const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
   if (!base.empty()) {
     (void)platform::makeFolder(sharedFolder);  // exists already, or cannot be made: carry on
-    std::ifstream probe(sharedFile);
-    if (!probe) writeText(sharedFile, kDefaultConfigContent);
+    if (!platform::openForReading(sharedFile).ok()) writeText(sharedFile, kDefaultConfigContent);
   }
   return folderOnly ? sharedFolder : sharedFile;
-}
-
-std::string SettingsStore::readWholeFile(const std::string& path, bool& opened) const {
-  std::ifstream in(path, std::ios::in | std::ios::binary);
-  opened = static_cast<bool>(in);
-  if (!opened) return {};
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
 }
 
 void SettingsStore::loadSettings(SettingsFile file) {
   SettingsTable& t = tableOf(file);
   if (t.loaded) return;
   t.path = resolveSettingsPath(file, false);
-  bool opened = false;
-  const std::string text = readWholeFile(t.path, opened);
-  if (opened) {
-    forEachSettingsLine(text, [&](const std::string& key, const std::string& value) {
+  const std::optional<std::string> text = readSettingsFile(t.path);
+  if (text) {
+    forEachSettingsLine(*text, [&](const std::string& key, const std::string& value) {
       t.entries[key] = value;
     });
   }
@@ -132,10 +122,9 @@ void SettingsStore::reloadConfigKeepingMemory() {
   SettingsTable& t = config_;
   if (t.loaded) return;
   t.path = resolveSettingsPath(SettingsFile::Config, false);
-  bool opened = false;
-  const std::string text = readWholeFile(t.path, opened);
-  if (opened) {
-    forEachSettingsLine(text, [&](const std::string& key, const std::string& value) {
+  const std::optional<std::string> text = readSettingsFile(t.path);
+  if (text) {
+    forEachSettingsLine(*text, [&](const std::string& key, const std::string& value) {
       t.entries.try_emplace(key, value);
     });
   }

@@ -112,7 +112,6 @@ class SettingsStore {
 
  private:
   SettingsTable& tableOf(SettingsFile file);
-  std::string readWholeFile(const std::string& path, bool& opened) const;
 
   SettingsLocations locations_;
   SettingsTable config_;

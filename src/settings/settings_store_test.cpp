@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 
 namespace kv::settings {
 namespace {
 
+using platform::FileFault;
+using platform::FileOperation;
+using test::FaultInjectingFiles;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -212,6 +216,34 @@ TEST(SettingsStore, UnwritableFileLosesChangesSilently) {
   std::filesystem::create_directory(f.localConfig());  // now a folder: cannot be opened for writing
   f.store.saveSettings(SettingsFile::Config);
   EXPECT_FALSE(f.store.table(SettingsFile::Config).dirty);
+}
+
+TEST(SettingsStore, DiskFailuresLoseOnlyTheUnsavedChange) {
+  for (const FileOperation failing : {FileOperation::Create, FileOperation::Write, FileOperation::Close}) {
+    StoreFixture f;
+    writeFile(f.localConfig(), "a: 1\n");
+    f.store.setString(SettingsFile::Config, "a", "2");
+    FaultInjectingFiles faults;
+    faults.failFrom(failing, 1, FileFault::DiskFull);
+    EXPECT_FALSE(f.store.writeConfigCopy(f.dir / "copy.kvml", true)) << static_cast<int>(failing);
+    f.store.saveSettings(SettingsFile::Config);
+    EXPECT_FALSE(f.store.table(SettingsFile::Config).dirty);
+    if (failing == FileOperation::Create) {
+      EXPECT_EQ(readFile(f.localConfig()), "a: 1\n");
+    }
+  }
+  // A file that cannot be read gives the defaults; a shared file that cannot
+  // be made is not there, and its defaults hold.
+  StoreFixture f;
+  writeFile(f.localConfig(), "enableAudio: false\n");
+  FaultInjectingFiles faults;
+  faults.failNth(FileOperation::Open, 1, FileFault::IoError);
+  EXPECT_TRUE(f.store.getBool("enableAudio"));
+  StoreFixture shared;
+  faults.failFrom(FileOperation::Create, 1, FileFault::Denied, "config.kvml");
+  EXPECT_EQ(shared.store.resolveSettingsPath(SettingsFile::Config, false), shared.sharedConfig());
+  EXPECT_FALSE(test::exists(shared.sharedConfig()));
+  EXPECT_TRUE(shared.store.getBool("enableAudio"));
 }
 
 }  // namespace

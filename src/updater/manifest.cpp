@@ -1,15 +1,12 @@
 #include "updater/manifest.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <sstream>
-#include <system_error>
 
+#include "platform/file_system.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 #include "updater/manifest_path.h"
@@ -125,12 +122,7 @@ bool readManifest(std::string_view text, const std::optional<std::string_view>& 
 
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return content.str();
+  return platform::readRegularFile(path, std::numeric_limits<std::uint64_t>::max());
 }
 
 // path -> hash of a manifest document, or nothing when it is malformed.
@@ -169,8 +161,8 @@ bool readRemoteManifest(std::string_view text, std::string_view chosenBuild, Man
 bool readLocalManifest(const std::string& serverDir, ManifestMap& local) {
   local.clear();
   const std::string path = joinPath(serverDir, kLocalManifestName);
-  std::error_code error;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return true;
+  const platform::PathKind kind = platform::pathKind(path);
+  if (kind == platform::PathKind::Missing || kind == platform::PathKind::Unknown) return true;
   const std::optional<std::string> text = readWholeFile(path);
   if (!text) return false;
   std::string why;
@@ -212,8 +204,7 @@ std::string serializeManifest(const ManifestMap& local) {
 }
 
 bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local, FileSync sync) {
-  std::error_code error;
-  if (!serverDir.empty()) std::filesystem::create_directories(serverDir, error);
+  if (!serverDir.empty()) (void)platform::makeFolders(serverDir);
   return replaceFileAtomically(joinPath(serverDir, kLocalManifestName), serializeManifest(local), nullptr, sync);
 }
 

@@ -1,8 +1,10 @@
 #include "updater/manifest_meta.h"
 
-#include <fstream>
+#include <limits>
+#include <optional>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
 
@@ -27,11 +29,14 @@ std::string_view trim(std::string_view text) {
 }  // namespace
 
 bool readManifestMeta(const std::string& serverDir, std::string& target) {
-  std::ifstream in(joinPath(serverDir, kManifestMetaName), std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    const std::string_view trimmed = trim(line);
+  const std::optional<std::string> text =
+      platform::readRegularFile(joinPath(serverDir, kManifestMetaName), std::numeric_limits<std::uint64_t>::max());
+  if (!text) return false;
+  std::string_view rest = *text;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view trimmed = trim(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (trimmed.size() > kMetaKey.size() - 1 && trimmed.starts_with(kMetaKey)) {
       target = std::string(trimLeft(trimmed.substr(kMetaKey.size())));
       break;

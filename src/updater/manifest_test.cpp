@@ -1,9 +1,11 @@
 #include "updater/manifest.h"
+#include "updater/manifest_meta.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 
 namespace kv::updater {
@@ -122,6 +124,32 @@ TEST(LocalManifest, RefusesMalformedFiles) {
   std::filesystem::create_directories(dir / "eu/manifest.json");
   ManifestMap local;
   EXPECT_FALSE(readLocalManifest(dir / "eu", local)) << "a folder in the manifest's place";
+}
+
+TEST(LocalManifest, DiskFailuresAreReportedAndKeepTheRecords) {
+  using platform::FileFault;
+  using platform::FileOperation;
+  TempDir dir;
+  const ManifestMap local{{"a", {"a", "h", 1}}};
+  ASSERT_TRUE(writeLocalManifest(dir / "eu", local));
+  writeFile(dir / "eu/manifest.meta", "Last-Modified: kept\n");
+  const std::string document = readFile(dir / "eu/manifest.json");
+  kv::test::FaultInjectingFiles faults;
+  faults.failFrom(FileOperation::Open, 1, FileFault::IoError);
+  ManifestMap read;
+  EXPECT_FALSE(readLocalManifest(dir / "eu", read));
+  std::string stamp = "before";
+  EXPECT_FALSE(readManifestMeta(dir / "eu", stamp));
+  EXPECT_EQ(stamp, "before");
+  EXPECT_FALSE(quickManifestCheck("[]", dir / "eu/manifest.json"));
+  // Neither a folder nor a record can be made on a full disk.
+  faults.failFrom(FileOperation::Create, 1, FileFault::DiskFull);
+  EXPECT_FALSE(writeLocalManifest(dir / "us/deeper", local));
+  EXPECT_FALSE(kv::test::exists(dir / "us"));
+  EXPECT_FALSE(writeLocalManifest(dir / "eu", {}));
+  EXPECT_FALSE(writeManifestMeta(dir / "eu", "new"));
+  EXPECT_EQ(readFile(dir / "eu/manifest.json"), document);
+  EXPECT_EQ(readFile(dir / "eu/manifest.meta"), "Last-Modified: kept\n");
 }
 
 TEST(CompareManifests, FetchesWhatIsMissingOrDiffersInPathOrder) {

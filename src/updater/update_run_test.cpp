@@ -17,7 +17,7 @@
 #include "archive/zip_archive.h"
 #include "base/launcher_version.h"
 #include "platform/fake/fake_platform.h"
-#include "support/immutable.h"
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
 #include "updater/fake_http_transport.h"
@@ -28,7 +28,7 @@ namespace {
 
 using kv::test::exists;
 using kv::test::readFile;
-using kv::test::setImmutable;
+using kv::test::FaultInjectingFiles;
 using kv::test::snapshotTree;
 using kv::test::TempDir;
 using kv::test::writeFile;
@@ -691,23 +691,21 @@ TEST(UpdateRun, AnArchiveThatCannotBeDeletedIsRecordedAllTheSame) {
   RunFixture f;
   const std::string folder = f.local("sub");
   writeFile(f.local("sub/inner/old.txt"), "already there");  // the archive unpacks into inner/
-  if (!setImmutable(folder, true) || !setImmutable(folder, false)) {
-    GTEST_SKIP() << "no immutable flag here";
-  }
-  struct Release {
-    std::string folder;
-    ~Release() { (void)setImmutable(folder, false); }
-  } release{folder};
+  FaultInjectingFiles faults;
   const std::vector<SiteFile> files = {{"sub/pack.zip", zipOf({{"inner/packed.txt", "from the pack"}}), "hp"}};
   f.publish(files);
   // Once the archive is in its place, nothing more may be removed from its
   // folder.
   bool locked = false;
   f.context.beforeCheck = [&] {
-    if (!locked && exists(f.local("sub/pack.zip"))) locked = setImmutable(folder, true);
+    if (!locked && exists(f.local("sub/pack.zip"))) {
+      faults.lock(folder);
+      locked = true;
+    }
   };
   f.run();
   EXPECT_TRUE(locked);
+  faults.unlock(folder);
   EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
   EXPECT_EQ(readFile(f.local("sub/inner/packed.txt")), "from the pack");
   EXPECT_TRUE(exists(f.local("sub/pack.zip")));

@@ -10,6 +10,7 @@
 #include "archive/sandbox.h"
 #include "archive/zip_archive.h"
 #include "archive/zip_archive_object.h"
+#include "support/fault_injecting_files.h"
 
 namespace kv::test {
 namespace {
@@ -101,6 +102,42 @@ TEST(CreateZipArchive, FailuresWriteOneLineAndNoArchive) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
     EXPECT_FALSE(exists(c.target)) << c.label;
   }
+}
+
+TEST(CreateZipArchive, DiskFailuresWriteOneLineAndNoArchive) {
+  using platform::FileFault;
+  using platform::FileOperation;
+  TempDir dir;
+  writeFile(dir / "src/a.txt", "a");
+  writeFile(dir / "src/sub/b.txt", "b");
+  struct Case {
+    const char* label;
+    FileOperation operation;
+    int nth;
+    std::string reasonStart;
+  };
+  const Case cases[] = {
+      {"unreadable folder", FileOperation::Open, 1, "filesystem error"},
+      {"unreadable subfolder", FileOperation::Open, 2, "filesystem error"},
+      {"disk full", FileOperation::Write, 1, std::string(archive::kWriteToFileFailed)},
+      {"rename refused", FileOperation::Rename, 1, std::string(archive::kWriteToFileFailed)},
+  };
+  for (const Case& c : cases) {
+    FaultInjectingFiles faults;
+    faults.failNth(c.operation, c.nth, FileFault::DiskFull);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(createZipArchive(dir / "src", dir / "out.zip")) << c.label;
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(line.starts_with(std::string(archive::kZippingErrorPrefix) + c.reasonStart)) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+    EXPECT_EQ(snapshotTree(dir.path()).size(), 4u) << c.label << ": nothing but the source";
+  }
+  // Extraction onto a full disk fails too.
+  ASSERT_TRUE(createZipArchive(dir / "src", dir / "out.zip"));
+  FaultInjectingFiles faults;
+  faults.failFrom(FileOperation::Write, 1, FileFault::DiskFull);
+  fs::create_directories(dir / "dest");
+  EXPECT_FALSE(extractZipArchive(dir / "out.zip", dir / "dest", nullptr));
 }
 
 TEST(CreateZipArchive, ReplacesAnOldArchiveOnlyWhenDone) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "support/fault_injecting_files.h"
 #include "update_harness.h"
 #include "updater/manifest.h"
 
@@ -213,31 +214,20 @@ TEST_F(LocalState, OldCopyThatCannotBeRemoved) {
   expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
 }
 
-// The same with an immutable old copy, where the file system offers the
-// flag (root may set it; nobody may then remove the file).
+// The same with an old copy that cannot be replaced, as an immutable flag
+// keeps it.
 TEST_F(LocalState, ImmutableOldCopy) {
   const std::string base = installed("immutable");
   writeFile(sandbox_.client(1) + "/a.pak", "hello again");
   sandbox_.publish(1);
   const std::string old = base + "/eu/a.pak";
-  ChildOptions lock;
-  lock.argv = {"chattr", "+i", old};
-  if (runProcess(lock, 30000).exitCode != 0) GTEST_SKIP() << "no immutable flag on this file system";
-  struct Unlock {
-    std::string path;
-    ~Unlock() {
-      ChildOptions unlock;
-      unlock.argv = {"chattr", "-i", path};
-      (void)runProcess(unlock, 30000);
-    }
-  } unlock{old};
+  FaultInjectingFiles faults;
+  faults.lock(old);
   const std::string manifestBefore = readFile(base + "/eu/manifest.json");
   EXPECT_EQ(run(base).events(), (Events{"STATUS Checking updates...", "ERROR Failed to remove existing file: a.pak"}));
   EXPECT_EQ(readFile(base + "/eu/manifest.json"), manifestBefore);
   EXPECT_EQ(readFile(old), "hello");
-  ChildOptions release;
-  release.argv = {"chattr", "-i", old};
-  ASSERT_EQ(runProcess(release, 30000).exitCode, 0);
+  faults.unlock(old);
   EXPECT_EQ(run(base).events(), kInstalled);
   expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
 }

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "base/path_text.h"
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 
 namespace kv::platform {
 namespace {
@@ -31,6 +33,26 @@ PathKind kindAt(int folder, const char* name) {
   return kindOf(st);
 }
 
+// Whether the installed faults fail this operation; errno then tells why.
+bool faulted(FileOperation operation, const std::string& path, const std::string& target = {}) {
+  switch (injectedFileFault(operation, path, target)) {
+    case FileFault::None:
+      return false;
+    case FileFault::Denied:
+      errno = EPERM;
+      return true;
+    case FileFault::DiskFull:
+      errno = ENOSPC;
+      return true;
+    case FileFault::IoError:
+      errno = EIO;
+      return true;
+  }
+  return false;
+}
+
+const std::string kNoPath;
+
 }  // namespace
 
 PathKind pathKind(const std::string& path) { return kindAt(AT_FDCWD, path.c_str()); }
@@ -49,6 +71,24 @@ std::optional<std::uint64_t> regularFileSizeAt(const std::string& path) {
 bool isFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::filesystem::path nativePath(const std::string& path) { return path; }
+
+std::string utf8Path(const std::filesystem::path& path) { return path.string(); }
+
+std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  struct statvfs disk {};
+  if (::statvfs(path.c_str(), &disk) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(disk.f_bavail) * static_cast<std::uint64_t>(disk.f_frsize);
+}
+
+PathKind targetKind(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
+  }
+  return kindOf(st);
 }
 
 std::string lastErrorText() { return std::strerror(errno); }
@@ -74,7 +114,7 @@ File File::adopt(std::intptr_t handle) {
 }
 
 bool File::write(const char* data, std::size_t size) {
-  if (!ok()) return false;
+  if (!ok() || faulted(FileOperation::Write, kNoPath)) return false;
   while (size > 0) {
     const ssize_t written = ::write(fdOf(handle_), data, size);
     if (written < 0) {
@@ -101,24 +141,42 @@ std::optional<std::uint64_t> File::regularFileSize() const {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-bool File::flush() { return ok() && ::fsync(fdOf(handle_)) == 0; }
+bool File::flush() { return ok() && !faulted(FileOperation::Flush, kNoPath) && ::fsync(fdOf(handle_)) == 0; }
 
 bool File::close() {
   const std::intptr_t handle = std::exchange(handle_, kNone);
-  return handle != kNone && ::close(fdOf(handle)) == 0;
+  if (handle == kNone) return false;
+  const bool closed = ::close(fdOf(handle)) == 0;
+  return !faulted(FileOperation::Close, kNoPath) && closed;
 }
 
 File openForReading(const std::string& path) {
+  if (faulted(FileOperation::Open, path)) return File();
   // Non-blocking, so that a FIFO at path cannot hold the thread; regular
   // files ignore the flag.
   return File::adopt(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
 File openForAppending(const std::string& path) {
+  if (faulted(FileOperation::Create, path)) return File();
   return File::adopt(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
 }
 
+File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
+  if (faulted(FileOperation::Create, path)) return File();
+  // Non-blocking, so that a pipe at path cannot hold the thread; regular
+  // files ignore the flag.
+  const int how = (mode == WriteMode::Truncate ? O_TRUNC : O_APPEND) | (link == FinalLink::Refuse ? O_NOFOLLOW : 0);
+  File file = File::adopt(::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | how, 0644));
+  if (file.ok() && !file.regularFileSize()) {
+    file = File();
+    errno = EINVAL;
+  }
+  return file;
+}
+
 File createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+  if (faulted(FileOperation::Create, path)) return File();
   std::string pattern = path + ".XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return File();
@@ -134,10 +192,12 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath) 
 }
 
 bool renameReplacing(const std::string& from, const std::string& to) {
+  if (faulted(FileOperation::Rename, from, to)) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool removeFile(const std::string& path) {
+  if (faulted(FileOperation::Remove, path)) return false;
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return false;
   if (S_ISDIR(st.st_mode)) {
@@ -148,6 +208,7 @@ bool removeFile(const std::string& path) {
 }
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
+  if (faulted(FileOperation::Rename, from, to)) return false;
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the no-replace flag: test, then rename.
@@ -160,11 +221,13 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 }
 
 ExchangeOutcome exchangePaths(const std::string& a, const std::string& b) {
+  if (faulted(FileOperation::Exchange, a, b)) return ExchangeOutcome::Failed;
   if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return ExchangeOutcome::Exchanged;
   return errno == EINVAL || errno == ENOSYS ? ExchangeOutcome::Unsupported : ExchangeOutcome::Failed;
 }
 
 CreateOutcome makeFolder(const std::string& path) {
+  if (faulted(FileOperation::Create, path)) return CreateOutcome::Failed;
   if (::mkdir(path.c_str(), 0755) == 0) return CreateOutcome::Created;
   return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
 }
@@ -203,18 +266,19 @@ Folder Folder::adopt(std::intptr_t handle, std::string path) {
 }
 
 Folder openFolder(const std::string& path) {
+  if (faulted(FileOperation::Open, path)) return Folder();
   return Folder::adopt(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), path);
 }
 
 Folder openFolderIn(const Folder& parent, const std::string& name) {
-  if (!parent.ok()) return Folder();
+  if (!parent.ok() || faulted(FileOperation::Open, parent.path() + "/" + name)) return Folder();
   const int fd = ::openat(fdOf(parent.native()), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   return Folder::adopt(fd, parent.path() + "/" + name);
 }
 
 CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool executable, File& file) {
   file = File();
-  if (!folder.ok()) return CreateOutcome::Failed;
+  if (!folder.ok() || faulted(FileOperation::Create, folder.path() + "/" + name)) return CreateOutcome::Failed;
   // The process's umask narrows these as usual.
   const mode_t mode = executable ? 0777 : 0666;
   const int fd = ::openat(fdOf(folder.native()), name.c_str(),
@@ -227,7 +291,7 @@ CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool e
 }
 
 File openForReadingIn(const Folder& folder, const std::string& name) {
-  if (!folder.ok()) return File();
+  if (!folder.ok() || faulted(FileOperation::Open, folder.path() + "/" + name)) return File();
   // Non-blocking, so that a pipe swapped in cannot hold the thread; regular
   // files ignore the flag and reads wait as usual.
   File file = File::adopt(
@@ -240,19 +304,19 @@ File openForReadingIn(const Folder& folder, const std::string& name) {
 }
 
 File createOrTruncateIn(const Folder& folder, const std::string& name) {
-  if (!folder.ok()) return File();
+  if (!folder.ok() || faulted(FileOperation::Create, folder.path() + "/" + name)) return File();
   return File::adopt(::openat(fdOf(folder.native()), name.c_str(),
                               O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
 }
 
 CreateOutcome makeFolderIn(const Folder& folder, const std::string& name) {
-  if (!folder.ok()) return CreateOutcome::Failed;
+  if (!folder.ok() || faulted(FileOperation::Create, folder.path() + "/" + name)) return CreateOutcome::Failed;
   if (::mkdirat(fdOf(folder.native()), name.c_str(), 0755) == 0) return CreateOutcome::Created;
   return errno == EEXIST ? CreateOutcome::Exists : CreateOutcome::Failed;
 }
 
 bool removeFolderIn(const Folder& folder, const std::string& name) {
-  return folder.ok() && ::unlinkat(fdOf(folder.native()), name.c_str(), AT_REMOVEDIR) == 0;
+  return folder.ok() && !faulted(FileOperation::Remove, folder.path() + "/" + name) && ::unlinkat(fdOf(folder.native()), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool listNames(const Folder& folder, std::vector<std::string>& names) {
@@ -283,7 +347,7 @@ PathKind pathKindIn(const Folder& folder, const std::string& name) {
 }
 
 bool removeFileIn(const Folder& folder, const std::string& name) {
-  if (!folder.ok()) return false;
+  if (!folder.ok() || faulted(FileOperation::Remove, folder.path() + "/" + name)) return false;
   return ::unlinkat(fdOf(folder.native()), name.c_str(), 0) == 0 || errno == ENOENT;
 }
 

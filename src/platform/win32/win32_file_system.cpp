@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/native_path.h"
 #include "platform/win32/wide_text.h"
 
 namespace kv::platform {
@@ -30,6 +31,27 @@ bool isMissingError(DWORD error) {
 }
 
 std::string joinName(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
+// Whether the installed faults fail this operation; GetLastError() then
+// tells why.
+bool faulted(FileOperation operation, const std::string& path, const std::string& target = {}) {
+  switch (injectedFileFault(operation, path, target)) {
+    case FileFault::None:
+      return false;
+    case FileFault::Denied:
+      SetLastError(ERROR_ACCESS_DENIED);
+      return true;
+    case FileFault::DiskFull:
+      SetLastError(ERROR_DISK_FULL);
+      return true;
+    case FileFault::IoError:
+      SetLastError(ERROR_WRITE_FAULT);
+      return true;
+  }
+  return false;
+}
+
+const std::string kNoPath;
 
 // Attributes of the handle's file; false when they cannot be read.
 bool attributesOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
@@ -83,6 +105,35 @@ bool isFolder(const std::string& path) {
   return folder;
 }
 
+std::filesystem::path nativePath(const std::string& path) { return std::filesystem::path(win32::widen(path)); }
+
+std::string utf8Path(const std::filesystem::path& path) { return win32::narrow(path.wstring()); }
+
+std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(win32::widen(path).c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
+
+PathKind targetKind(const std::string& path) {
+  const HANDLE handle = CreateFileW(win32::widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return isMissingError(GetLastError()) ? PathKind::Missing : PathKind::Unknown;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  PathKind kind = PathKind::Unknown;
+  if (attributesOf(handle, info)) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      kind = PathKind::Folder;
+    } else {
+      kind = GetFileType(handle) == FILE_TYPE_DISK ? PathKind::File : PathKind::Other;
+    }
+  }
+  CloseHandle(handle);
+  return kind;
+}
+
 std::string lastErrorText() { return win32::systemMessage(GetLastError()); }
 
 File::~File() {
@@ -106,7 +157,7 @@ File File::adopt(std::intptr_t handle) {
 }
 
 bool File::write(const char* data, std::size_t size) {
-  if (!ok()) return false;
+  if (!ok() || faulted(FileOperation::Write, kNoPath)) return false;
   while (size > 0) {
     const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -139,19 +190,25 @@ std::optional<std::uint64_t> File::regularFileSize() const {
   return (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }
 
-bool File::flush() { return ok() && FlushFileBuffers(handleOf(handle_)) != 0; }
+bool File::flush() {
+  return ok() && !faulted(FileOperation::Flush, kNoPath) && FlushFileBuffers(handleOf(handle_)) != 0;
+}
 
 bool File::close() {
   const std::intptr_t handle = std::exchange(handle_, kNone);
-  return handle != kNone && CloseHandle(handleOf(handle)) != 0;
+  if (handle == kNone) return false;
+  const bool closed = CloseHandle(handleOf(handle)) != 0;
+  return !faulted(FileOperation::Close, kNoPath) && closed;
 }
 
 File openForReading(const std::string& path) {
+  if (faulted(FileOperation::Open, path)) return File();
   return File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 File openForAppending(const std::string& path) {
+  if (faulted(FileOperation::Create, path)) return File();
   // Append-only access makes every write land at the end, also when several
   // processes share the file.
   return File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), FILE_APPEND_DATA,
@@ -159,7 +216,33 @@ File openForAppending(const std::string& path) {
                                          FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
+File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
+  if (faulted(FileOperation::Create, path)) return File();
+  // A refused link is refused before anything changes; the attributes of
+  // what was opened are checked too, in case one was put there since.
+  const bool refuseLink = link == FinalLink::Refuse;
+  if (refuseLink && pathKind(path) == PathKind::Link) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return File();
+  }
+  const bool append = mode == WriteMode::Append;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (refuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  File file = File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                              FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, flags,
+                                              nullptr)));
+  if (!file.ok()) return file;
+  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | (refuseLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!attributesOf(handleOf(file.native()), info) || (info.dwFileAttributes & refused) != 0 ||
+      !file.regularFileSize()) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return File();
+  }
+  return file;
+}
+
 File createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
+  if (faulted(FileOperation::Create, path)) return File();
   static std::atomic<unsigned> counter{0};
   const unsigned process = GetCurrentProcessId();
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -183,11 +266,13 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath) 
 }
 
 bool renameReplacing(const std::string& from, const std::string& to) {
+  if (faulted(FileOperation::Rename, from, to)) return false;
   return MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool removeFile(const std::string& path) {
+  if (faulted(FileOperation::Remove, path)) return false;
   const std::wstring wide = win32::widen(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
@@ -203,17 +288,20 @@ bool removeFile(const std::string& path) {
 }
 
 bool renameNoReplace(const std::string& from, const std::string& to) {
+  if (faulted(FileOperation::Rename, from, to)) return false;
   // Without the replace flag the move fails on anything at to, also an
   // empty folder.
   return MoveFileExW(win32::widen(from).c_str(), win32::widen(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-ExchangeOutcome exchangePaths(const std::string&, const std::string&) {
+ExchangeOutcome exchangePaths(const std::string& a, const std::string& b) {
+  if (faulted(FileOperation::Exchange, a, b)) return ExchangeOutcome::Failed;
   // Windows has no atomic exchange of two folders.
   return ExchangeOutcome::Unsupported;
 }
 
 CreateOutcome makeFolder(const std::string& path) {
+  if (faulted(FileOperation::Create, path)) return CreateOutcome::Failed;
   if (CreateDirectoryW(win32::widen(path).c_str(), nullptr)) return CreateOutcome::Created;
   return GetLastError() == ERROR_ALREADY_EXISTS ? CreateOutcome::Exists : CreateOutcome::Failed;
 }
@@ -253,6 +341,7 @@ namespace {
 // Opens a folder without delete sharing; a reparse point is refused unless
 // followLink.
 Folder openFolderHandle(const std::string& path, bool followLink) {
+  if (faulted(FileOperation::Open, path)) return Folder();
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   const HANDLE handle = CreateFileW(win32::widen(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -278,7 +367,7 @@ Folder openFolderIn(const Folder& parent, const std::string& name) {
 
 CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool, File& file) {
   file = File();
-  if (!folder.ok()) return CreateOutcome::Failed;
+  if (!folder.ok() || faulted(FileOperation::Create, joinName(folder.path(), name))) return CreateOutcome::Failed;
   // Creating a new file fails on anything standing at the name, a link
   // included, so nothing is ever written through a link.
   const HANDLE handle =
@@ -294,7 +383,7 @@ CreateOutcome createFileIn(const Folder& folder, const std::string& name, bool, 
 }
 
 File openForReadingIn(const Folder& folder, const std::string& name) {
-  if (!folder.ok()) return File();
+  if (!folder.ok() || faulted(FileOperation::Open, joinName(folder.path(), name))) return File();
   File file = File::adopt(valueOf(CreateFileW(win32::widen(joinName(folder.path(), name)).c_str(), GENERIC_READ,
                                               kShareAll, nullptr, OPEN_EXISTING,
                                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
@@ -312,6 +401,7 @@ File openForReadingIn(const Folder& folder, const std::string& name) {
 File createOrTruncateIn(const Folder& folder, const std::string& name) {
   if (!folder.ok()) return File();
   const std::string path = joinName(folder.path(), name);
+  if (faulted(FileOperation::Create, path)) return File();
   // A link at the name is refused, never written through.
   if (pathKind(path) == PathKind::Link) {
     SetLastError(ERROR_CANT_ACCESS_FILE);
@@ -330,6 +420,7 @@ CreateOutcome makeFolderIn(const Folder& folder, const std::string& name) {
 bool removeFolderIn(const Folder& folder, const std::string& name) {
   if (!folder.ok()) return false;
   const std::string path = joinName(folder.path(), name);
+  if (faulted(FileOperation::Remove, path)) return false;
   if (pathKind(path) != PathKind::Folder) {
     SetLastError(ERROR_DIRECTORY);
     return false;
@@ -373,6 +464,9 @@ bool removeFileIn(const Folder& folder, const std::string& name) {
 
 bool removeFolderTreeIn(const Folder& folder, const std::string& name) {
   if (!folder.ok() || pathKindIn(folder, name) != PathKind::Folder) return false;
+  // The shell removes the tree in one call: faults are asked about the
+  // folder itself only.
+  if (faulted(FileOperation::Remove, joinName(folder.path(), name))) return false;
   // The shell's delete takes a full path, ends its list with two NULs, and
   // with these flags neither asks, shows progress, nor uses the recycle bin.
   // It removes links below the folder as links.
