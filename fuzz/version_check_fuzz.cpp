@@ -5,8 +5,8 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "support/fake_http_transport.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 #include "updater/version_check.h"
 
 namespace up = kv::updater;

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "support/ui_test_helpers.h"
 #include "ui/ui_resources.h"
-#include "ui/ui_test_helpers.h"
 
 namespace kv::ui {
 namespace {

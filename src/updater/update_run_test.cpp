@@ -15,10 +15,10 @@
 
 #include "archive/zip_archive.h"
 #include "platform/fake/fake_platform.h"
+#include "support/fake_http_transport.h"
 #include "support/immutable.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 #include "updater/manifest.h"
 
 namespace kv::updater {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "updater/fake_http_transport.h"
+#include "support/fake_http_transport.h"
 #include "updater/last_modified.h"
 
 namespace kv::updater {
