@@ -6,10 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <zip.h>
 
 #include "kvpublish/publish.h"
 #include "updater/manifest.h"
@@ -177,26 +174,6 @@ void expectConverged(const Sandbox& sandbox, const std::string& installDir, int 
     EXPECT_NE(path.rfind("manifest.json.", 0), 0u) << "leftover " << path;
     EXPECT_NE(path.rfind("manifest.meta.", 0), 0u) << "leftover " << path;
   }
-}
-
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  fs::create_directories(fs::path(path).parent_path());
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  ASSERT_NE(archive, nullptr) << path;
-  for (const auto& [name, content] : entries) {
-    if (!name.empty() && name.back() == '/') {
-      ASSERT_GE(zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8), 0);
-      continue;
-    }
-    // libzip reads the buffer when the archive is closed: give it its own copy.
-    void* copy = std::malloc(content.size() + 1);
-    std::memcpy(copy, content.data(), content.size());
-    zip_source_t* source = zip_source_buffer(archive, copy, content.size(), 1);
-    ASSERT_NE(source, nullptr);
-    ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << name;
-  }
-  ASSERT_EQ(zip_close(archive), 0) << path;
 }
 
 const TestCertificates& testCertificates() {

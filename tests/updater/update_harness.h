@@ -13,6 +13,7 @@
 #include "platform/dialogs.h"
 #include "platform/report.h"
 #include "support/temp_dir.h"
+#include "support/zip_files.h"
 
 namespace kv::test {
 
@@ -109,10 +110,6 @@ void setMtime(const std::string& path, std::time_t when);
 // recorded.
 void expectConverged(const Sandbox& sandbox, const std::string& installDir, int server, const std::string& build,
                      const std::string& stamp);
-
-// Writes a ZIP file with the given entries (name, content); a name ending in
-// "/" is a folder entry.
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
 // The certificates of one test binary, made on first use.
 const TestCertificates& testCertificates();
