@@ -41,15 +41,6 @@ const std::string kVersionUrl = kBase + "updater.php";
 const std::string kStamp1 = "Mon, 07 Dec 2026 10:00:00 GMT";
 const std::string kStamp2 = "Tue, 08 Dec 2026 10:00:00 GMT";
 
-class RecordingSink : public platform::ReportSink {
- public:
-  bool post(Report report) override {
-    reports.push_back(std::move(report));
-    return true;
-  }
-  std::vector<Report> reports;
-};
-
 // A file the fake site serves.
 struct SiteFile {
   std::string path;
@@ -121,7 +112,7 @@ class RunFixture {
   // status and progress reports.
   std::vector<std::string> messages() const {
     std::vector<std::string> out;
-    for (const Report& report : sink.reports) {
+    for (const Report& report : sink.queuedReports()) {
       EXPECT_EQ(report.server, worker.server);
       switch (report.kind) {
         case ReportKind::Status:
@@ -144,7 +135,7 @@ class RunFixture {
   TempDir root;
   UpdaterWorker worker;
   ServerRuntime runtime;
-  RecordingSink sink;
+  platform::fake::FakeWindow sink;  // keeps the posted reports
   platform::fake::FakeDialogs dialogs;
   FakeHttpTransport transport;
   UpdateContext context;
@@ -208,7 +199,7 @@ TEST(UpdateRun, AnUnchangedStampIsReadyAfterTwoRequests) {
   const auto treeBefore = snapshotTree(f.root.path());
 
   f.transport.requests.clear();
-  f.sink.reports.clear();
+  (void)f.sink.takeReports();
   f.run();
   EXPECT_EQ(f.messages(), std::vector<std::string>{"READY"});
   EXPECT_EQ(f.requestedUrls(), (std::vector<std::string>{kVersionUrl, f.url("manifest.php")}));
@@ -483,8 +474,8 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
     EXPECT_EQ(f.messages(), c.messages) << c.name;
     EXPECT_EQ(static_cast<int>(f.transport.requests.size()), c.requests) << c.name;
     EXPECT_FALSE(exists(f.root / "eu")) << c.name;
-    ASSERT_FALSE(f.sink.reports.empty()) << c.name;
-    EXPECT_EQ(f.sink.reports.back().reason, c.reason) << c.name;
+    ASSERT_FALSE(f.sink.queuedReports().empty()) << c.name;
+    EXPECT_EQ(f.sink.queuedReports().back().reason, c.reason) << c.name;
     std::vector<std::string> log;
     std::istringstream lines(readFile(f.root / "curl_download.log"));
     for (std::string line; std::getline(lines, line);) {
@@ -758,11 +749,11 @@ TEST(UpdateRun, ACancelAtAnyCheckEndsTheRunSilently) {
     f.context.beforeCheck = [&] {
       if (++seen == k) {
         f.worker.cancel = true;
-        postedBeforeCancel = f.sink.reports.size();
+        postedBeforeCancel = f.sink.queuedReports().size();
       }
     };
     f.run();
-    EXPECT_EQ(f.sink.reports.size(), postedBeforeCancel) << "posted after the cancel at check " << k;
+    EXPECT_EQ(f.sink.queuedReports().size(), postedBeforeCancel) << "posted after the cancel at check " << k;
     EXPECT_FALSE(exists(f.local("manifest.json"))) << k;
     EXPECT_FALSE(exists(f.local("manifest.meta"))) << k;
 

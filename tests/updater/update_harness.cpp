@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "kvpublish/publish.h"
+#include "platform/fake/fake_platform.h"
 #include "updater/manifest.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
@@ -18,35 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace kv::test {
-
-bool RecordingSink::post(platform::Report report) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  reports_.push_back(std::move(report));
-  return true;
-}
-
-std::vector<platform::Report> RecordingSink::reports() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return reports_;
-}
-
-std::size_t RecordingSink::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return reports_.size();
-}
-
-platform::MessageAnswer RecordingDialogs::messageBox(platform::MessageOwner, const std::string& text,
-                                                     const std::string& title, platform::MessageButtons,
-                                                     platform::MessageIcon) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  boxes_.emplace_back(title, text);
-  return platform::MessageAnswer::Ok;
-}
-
-std::vector<std::pair<std::string, std::string>> RecordingDialogs::boxes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return boxes_;
-}
 
 std::vector<std::string> RecordedRun::events() const {
   std::vector<std::string> out;
@@ -74,8 +46,8 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   std::string stored;
   (void)updater::readManifestMeta(baseFolder + "/" + updater::serverFolder(options.server), stored);
   runtime.setStoredLastModified(stored);
-  RecordingSink sink;
-  RecordingDialogs dialogs;
+  platform::fake::FakeWindow sink;  // keeps the posted reports
+  platform::fake::FakeDialogs dialogs;
   RecordedRun run;
   updater::UpdateContext context;
   context.worker = &worker;
@@ -91,14 +63,14 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   context.beforeCheck = [&] {
     ++run.checks;
     if (run.checks == options.cancelAtCheck) {
-      run.reportsAtCancel = sink.count();
+      run.reportsAtCancel = sink.queuedReports().size();
       if (options.onCancel) options.onCancel();
       worker.cancel.store(true);
     }
   };
   updater::runUpdate(context);
-  run.reports = sink.reports();
-  run.boxes = dialogs.boxes();
+  run.reports = sink.takeReports();
+  for (const platform::fake::ShownBox& box : dialogs.boxes()) run.boxes.emplace_back(box.title, box.text);
   return run;
 }
 
