@@ -35,8 +35,8 @@ bool exists(const std::string& path) {
 std::map<std::string, std::string> snapshotTree(const std::string& root) {
   std::map<std::string, std::string> out;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
     // Lexical, so that links inside the tree keep their own names.
     const std::string rel = it->path().lexically_relative(root).generic_string();
     if (it->is_symlink()) {

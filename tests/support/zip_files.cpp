@@ -32,8 +32,7 @@ void writeZip(const std::string& path, const std::vector<ZipItem>& items) {
       throw std::runtime_error("zip_file_add " + item.name);
     }
     if (item.symlink) {
-      zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
-                                       0120777u << 16);
+      zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX, 0120777u << 16);
     }
   }
   if (zip_close(archive) != 0) {
