@@ -148,16 +148,4 @@ void expectConverged(const Sandbox& sandbox, const std::string& installDir, int 
   }
 }
 
-const TestCertificates& testCertificates() {
-  static TempDir folder;  // removed when the test binary ends
-  static TestCertificates certificates;
-  static bool made = false;
-  if (!made) {
-    std::string error;
-    made = makeTestCertificates(folder.path(), certificates, error);
-    EXPECT_TRUE(made) << error;
-  }
-  return certificates;
-}
-
 }  // namespace kv::test

@@ -78,7 +78,4 @@ void setMtime(const std::string& path, std::time_t when);
 void expectConverged(const Sandbox& sandbox, const std::string& installDir, int server, const std::string& build,
                      const std::string& stamp);
 
-// The certificates of one test binary, made on first use.
-const TestCertificates& testCertificates();
-
 }  // namespace kv::test
