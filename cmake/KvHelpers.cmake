@@ -38,7 +38,9 @@ function(kv_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${KV_WARNINGS} -Wno-conversion -Wno-old-style-cast)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  # Test helpers come with the targets that provide them (kv_test_support
+  # carries tests/ for "support/...").
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)

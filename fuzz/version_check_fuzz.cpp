@@ -6,8 +6,8 @@
 
 #include "base/launcher_version.h"
 #include "fuzz_support.h"
+#include "support/fake_http_transport.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 #include "updater/version_check.h"
 
 namespace up = kv::updater;

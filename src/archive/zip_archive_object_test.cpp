@@ -8,7 +8,7 @@
 #include <random>
 
 #include "archive/archive_texts.h"
-#include "archive/raw_zip.h"
+#include "support/raw_zip.h"
 #include "support/temp_dir.h"
 
 namespace kv::archive {

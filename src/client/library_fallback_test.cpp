@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "platform/fake/fake_platform.h"
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
+#include "support/zip_files.h"
 
 namespace kv::client {
 namespace {
@@ -19,26 +19,12 @@ using test::exists;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
+using test::writeZip;
 
 constexpr const char* kEglBytes = "egl library in place";
 constexpr const char* kGlesBytes = "gles library in place";
 constexpr const char* kEglFromArchive = "egl library from the archive";
 constexpr const char* kGlesFromArchive = "gles library from the archive";
-
-// Packs files (name, content) into archive with the zip program.
-void makeZip(const TempDir& scratch, const std::string& archive,
-             const std::vector<std::pair<std::string, std::string>>& files) {
-  std::remove(archive.c_str());  // zip would add to an existing archive
-  const std::string staging = scratch / "staging";
-  std::string names;
-  for (const auto& [name, content] : files) {
-    writeFile(staging + "/" + name, content);
-    names += " '" + name + "'";
-  }
-  const std::string command = "cd '" + staging + "' && zip -q -X '" + archive + "'" + names;
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  ASSERT_EQ(std::system(("rm -rf '" + staging + "'").c_str()), 0);
-}
 
 class LibraryFallbackTest : public ::testing::Test {
  protected:
@@ -56,14 +42,13 @@ class LibraryFallbackTest : public ::testing::Test {
   }
 
   void placeGoodArchive() {
-    makeZip(scratch, server + "/oldlibs.zip",
+    writeZip(server + "/oldlibs.zip",
             {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive}});
   }
 
   bool restore() { return restoreGraphicsLibraries(server, fake.machine, fake.dialogs, fake.window); }
 
   TempDir root;
-  TempDir scratch;
   std::string server;
   platform::fake::FakePlatform fake;
 };
@@ -120,7 +105,7 @@ TEST_F(LibraryFallbackTest, LibrariesThatDoNotWorkAreReplacedFromTheArchive) {
     if (c.glesPresent) writeFile(s + "/libGLESv2.dll", kGlesBytes);
     f.machine.exports[s + "/libEGL.dll"] = c.eglExports;
     f.machine.exports[s + "/libGLESv2.dll"] = c.glesExports;
-    makeZip(scratch, s + "/oldlibs.zip",
+    writeZip(s + "/oldlibs.zip",
             {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive}});
     EXPECT_TRUE(restoreGraphicsLibraries(s, f.machine, f.dialogs, f.window));
     EXPECT_EQ(readFile(s + "/libEGL.dll"), kEglFromArchive);
@@ -131,7 +116,7 @@ TEST_F(LibraryFallbackTest, LibrariesThatDoNotWorkAreReplacedFromTheArchive) {
 }
 
 TEST_F(LibraryFallbackTest, FilesInFoldersOfTheArchiveGetTheirFolders) {
-  makeZip(scratch, server + "/oldlibs.zip",
+  writeZip(server + "/oldlibs.zip",
           {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive},
            {"angle/d3d/d3dcompiler_47.dll", "compiler"}});
   EXPECT_TRUE(restore());
@@ -145,7 +130,7 @@ TEST_F(LibraryFallbackTest, ArchiveWithOnlyOneLibraryLeavesTheOtherDeleted) {
   placeGoodArchive();
   writeFile(server + "/libEGL.dll", kEglBytes);
   writeFile(server + "/libGLESv2.dll", kGlesBytes);
-  makeZip(scratch, server + "/oldlibs.zip", {{"libEGL.dll", kEglFromArchive}});
+  writeZip(server + "/oldlibs.zip", {{"libEGL.dll", kEglFromArchive}});
   EXPECT_TRUE(restore());
   EXPECT_EQ(readFile(server + "/libEGL.dll"), kEglFromArchive);
   EXPECT_FALSE(exists(server + "/libGLESv2.dll"));
@@ -172,7 +157,7 @@ TEST_F(LibraryFallbackTest, DamagedArchiveShowsTheBoxAndStays) {
     writeFile(s + "/libGLESv2.dll", kGlesBytes);  // neither exports anything
     std::string bytes = c.archiveBytes;
     if (i == 0) {
-      makeZip(scratch, s + "/good.zip",
+      writeZip(s + "/good.zip",
               {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive}});
       const std::string whole = readFile(s + "/good.zip");
       bytes = whole.substr(0, whole.size() / 2);
@@ -192,7 +177,7 @@ TEST_F(LibraryFallbackTest, DamagedArchiveShowsTheBoxAndStays) {
     EXPECT_EQ(boxes[0].owner, platform::MessageOwner::MainWindow);
     // The next press of Play tries again and succeeds once the archive is
     // sound.
-    makeZip(scratch, s + "/oldlibs.zip",
+    writeZip(s + "/oldlibs.zip",
             {{"libEGL.dll", kEglFromArchive}, {"libGLESv2.dll", kGlesFromArchive}});
     EXPECT_TRUE(restoreGraphicsLibraries(s, f.machine, f.dialogs, f.window));
     EXPECT_EQ(readFile(s + "/libGLESv2.dll"), kGlesFromArchive);
@@ -205,7 +190,7 @@ TEST_F(LibraryFallbackTest, ALibraryThatCannotBeDeletedDoesNotStopTheRestore) {
   // restore carries on with the other steps.
   writeFile(server + "/libEGL.dll/keep", "x");
   writeFile(server + "/libGLESv2.dll", kGlesBytes);
-  makeZip(scratch, server + "/oldlibs.zip", {{"libGLESv2.dll", kGlesFromArchive}});
+  writeZip(server + "/oldlibs.zip", {{"libGLESv2.dll", kGlesFromArchive}});
   EXPECT_TRUE(restore());
   EXPECT_EQ(readFile(server + "/libEGL.dll/keep"), "x");
   EXPECT_EQ(readFile(server + "/libGLESv2.dll"), kGlesFromArchive);
@@ -242,15 +227,10 @@ TEST_F(LibraryFallbackTest, ArchiveCannotWriteOutsideTheServerFolder) {
   // the server folder must not land anywhere else.
   writeFile(root / "outside.txt", "untouched");
   const std::string archive = server + "/oldlibs.zip";
-  const std::string script =
-      "import sys, zipfile\n"
-      "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-      "    z.writestr('libEGL.dll', 'egl')\n"
-      "    z.writestr('../outside.txt', 'overwritten')\n"
-      "    z.writestr('../escaped.txt', 'escaped')\n"
-      "    z.writestr('libGLESv2.dll', 'gles')\n";
-  writeFile(scratch / "make.py", script);
-  ASSERT_EQ(std::system(("python3 '" + scratch / "make.py" + "' '" + archive + "'").c_str()), 0);
+  writeZip(archive, {{"libEGL.dll", "egl"},
+                     {"../outside.txt", "overwritten"},
+                     {"../escaped.txt", "escaped"},
+                     {"libGLESv2.dll", "gles"}});
   const bool replaced = restore();
   EXPECT_EQ(readFile(root / "outside.txt"), "untouched");
   EXPECT_FALSE(exists(root / "escaped.txt"));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/config_test_sandbox.h"
+#include "support/config_test_sandbox.h"
 
 namespace kv::settings {
 namespace {

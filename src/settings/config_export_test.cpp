@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "settings/config_test_sandbox.h"
+#include "support/config_test_sandbox.h"
 
 namespace kv::settings {
 namespace {

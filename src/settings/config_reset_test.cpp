@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "settings/config_placement.h"
-#include "settings/config_test_sandbox.h"
+#include "support/config_test_sandbox.h"
 #include "support/fault_injecting_files.h"
 
 namespace kv::settings {

@@ -6,8 +6,8 @@
 #include <limits>
 
 #include "base/launcher_version.h"
+#include "support/ui_test_helpers.h"
 #include "ui/ui_resources.h"
-#include "ui/ui_test_helpers.h"
 
 namespace kv::ui {
 namespace {

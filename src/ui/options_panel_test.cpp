@@ -4,9 +4,9 @@
 
 #include <vector>
 
+#include "support/ui_test_helpers.h"
 #include "ui/main_screen.h"
 #include "ui/ui_resources.h"
-#include "ui/ui_test_helpers.h"
 
 namespace kv::ui {
 namespace {

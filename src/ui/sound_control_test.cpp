@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ui_test_helpers.h"
 #include "ui/ui_resources.h"
-#include "ui/ui_test_helpers.h"
 
 namespace kv::ui {
 namespace {

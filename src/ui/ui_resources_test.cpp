@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "ui/ui_test_helpers.h"
+#include "support/ui_test_helpers.h"
 #include "ui/widget_table.h"
 #include "ui/widgets.h"
 

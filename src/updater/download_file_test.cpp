@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "platform/fake/fake_platform.h"
+#include "support/fake_http_transport.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 
 namespace kv::updater {
 namespace {

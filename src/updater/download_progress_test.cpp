@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/fake/fake_platform.h"
+
 namespace kv::updater {
 namespace {
 
@@ -11,18 +13,9 @@ using platform::Report;
 using platform::ReportKind;
 using namespace std::chrono_literals;
 
-class RecordingSink : public platform::ReportSink {
- public:
-  bool post(Report report) override {
-    reports.push_back(std::move(report));
-    return true;
-  }
-  std::vector<Report> reports;
-};
-
 // A progress record on a hand-driven clock that starts at phase start.
 struct Fixture {
-  RecordingSink sink;
+  platform::fake::FakeWindow sink;  // keeps the posted reports
   std::atomic<bool> cancel{false};
   SteadyTime clock{};
   DownloadProgress progress;
@@ -44,7 +37,7 @@ TEST(DownloadProgress, NothingIsPostedWithinHalfASecond) {
   f.clock += 499ms;
   reportDownloadProgress(f.progress, f.path, 100);
   reportDownloadProgress(f.progress, "other.pak", 200);
-  EXPECT_TRUE(f.sink.reports.empty());
+  EXPECT_TRUE(f.sink.queuedReports().empty());
   EXPECT_EQ(f.progress.runBytes, 300) << "every transfer adds what it received";
 }
 
@@ -54,12 +47,12 @@ TEST(DownloadProgress, PostsStatusThenFractionForTheServer) {
   f.progress.runBytes = 1024;
   f.clock += 1s;
   reportDownloadProgress(f.progress, f.path, 1024);
-  ASSERT_EQ(f.sink.reports.size(), 2u);
-  EXPECT_EQ(f.sink.reports[0].kind, ReportKind::Status);
-  EXPECT_EQ(f.sink.reports[0].server, 1);
-  EXPECT_EQ(f.sink.reports[0].text, "Downloading: x y.pak (50%, 2 KB/s)");
-  EXPECT_EQ(f.sink.reports[1].kind, ReportKind::Progress);
-  EXPECT_FLOAT_EQ(f.sink.reports[1].progress, 0.5f);
+  ASSERT_EQ(f.sink.queuedReports().size(), 2u);
+  EXPECT_EQ(f.sink.queuedReports()[0].kind, ReportKind::Status);
+  EXPECT_EQ(f.sink.queuedReports()[0].server, 1);
+  EXPECT_EQ(f.sink.queuedReports()[0].text, "Downloading: x y.pak (50%, 2 KB/s)");
+  EXPECT_EQ(f.sink.queuedReports()[1].kind, ReportKind::Progress);
+  EXPECT_FLOAT_EQ(f.sink.queuedReports()[1].progress, 0.5f);
   EXPECT_EQ(f.progress.lastReport, f.clock);
 
   // The next report waits for another half second.
@@ -67,11 +60,11 @@ TEST(DownloadProgress, PostsStatusThenFractionForTheServer) {
   // reported last, with the percent of the whole run.
   f.clock += 300ms;
   reportDownloadProgress(f.progress, f.path, 512);
-  EXPECT_EQ(f.sink.reports.size(), 2u);
+  EXPECT_EQ(f.sink.queuedReports().size(), 2u);
   f.clock += 200ms;
   reportDownloadProgress(f.progress, "data/z.pak", 512);
-  EXPECT_EQ(f.sink.reports.size(), 4u);
-  EXPECT_EQ(f.sink.reports[2].text, "Downloading: z.pak (75%, 2 KB/s)");
+  EXPECT_EQ(f.sink.queuedReports().size(), 4u);
+  EXPECT_EQ(f.sink.queuedReports()[2].text, "Downloading: z.pak (75%, 2 KB/s)");
 }
 
 TEST(DownloadProgress, FractionAndPercentStayInRange) {
@@ -96,9 +89,9 @@ TEST(DownloadProgress, FractionAndPercentStayInRange) {
     f.progress.runBytes = c.base;
     f.clock += 1s;
     reportDownloadProgress(f.progress, f.path, c.received);
-    ASSERT_EQ(f.sink.reports.size(), 2u);
-    EXPECT_FLOAT_EQ(f.sink.reports[1].progress, c.fraction) << c.total << " " << c.received;
-    EXPECT_NE(f.sink.reports[0].text.find(c.percent), std::string::npos) << f.sink.reports[0].text;
+    ASSERT_EQ(f.sink.queuedReports().size(), 2u);
+    EXPECT_FLOAT_EQ(f.sink.queuedReports()[1].progress, c.fraction) << c.total << " " << c.received;
+    EXPECT_NE(f.sink.queuedReports()[0].text.find(c.percent), std::string::npos) << f.sink.queuedReports()[0].text;
   }
 }
 
@@ -107,7 +100,7 @@ TEST(DownloadProgress, ACancelledRunPostsNothing) {
   f.cancel = true;
   f.clock += 5s;
   reportDownloadProgress(f.progress, f.path, 100);
-  EXPECT_TRUE(f.sink.reports.empty());
+  EXPECT_TRUE(f.sink.queuedReports().empty());
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "support/fake_http_transport.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 #include "updater/last_modified.h"
 
 namespace kv::updater {

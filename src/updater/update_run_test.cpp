@@ -17,10 +17,10 @@
 #include "archive/zip_archive.h"
 #include "base/launcher_version.h"
 #include "platform/fake/fake_platform.h"
+#include "support/fake_http_transport.h"
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
-#include "updater/fake_http_transport.h"
 #include "updater/manifest.h"
 
 namespace kv::updater {
@@ -42,15 +42,6 @@ const std::string kBase = "https://site.test/download/";
 const std::string kVersionUrl = kBase + "updater.php";
 const std::string kStamp1 = "Mon, 07 Dec 2026 10:00:00 GMT";
 const std::string kStamp2 = "Tue, 08 Dec 2026 10:00:00 GMT";
-
-class RecordingSink : public platform::ReportSink {
- public:
-  bool post(Report report) override {
-    reports.push_back(std::move(report));
-    return true;
-  }
-  std::vector<Report> reports;
-};
 
 // A file the fake site serves.
 struct SiteFile {
@@ -123,7 +114,7 @@ class RunFixture {
   // status and progress reports.
   std::vector<std::string> messages() const {
     std::vector<std::string> out;
-    for (const Report& report : sink.reports) {
+    for (const Report& report : sink.queuedReports()) {
       EXPECT_EQ(report.server, worker.server);
       switch (report.kind) {
         case ReportKind::Status:
@@ -146,7 +137,7 @@ class RunFixture {
   TempDir root;
   UpdaterWorker worker;
   ServerRuntime runtime;
-  RecordingSink sink;
+  platform::fake::FakeWindow sink;  // keeps the posted reports
   platform::fake::FakeDialogs dialogs;
   FakeHttpTransport transport;
   UpdateContext context;
@@ -210,7 +201,7 @@ TEST(UpdateRun, AnUnchangedStampIsReadyAfterTwoRequests) {
   const auto treeBefore = snapshotTree(f.root.path());
 
   f.transport.requests.clear();
-  f.sink.reports.clear();
+  (void)f.sink.takeReports();
   f.run();
   EXPECT_EQ(f.messages(), std::vector<std::string>{"READY"});
   EXPECT_EQ(f.requestedUrls(), (std::vector<std::string>{kVersionUrl, f.url("manifest.php")}));
@@ -470,9 +461,10 @@ TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
     EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
     EXPECT_FALSE(exists(f.local("a.pak.kvpart.info")));
     if (c.name == "continued") {
-      const auto bar = std::find_if(f.sink.reports.begin(), f.sink.reports.end(),
+      const std::vector<Report> reports = f.sink.queuedReports();
+      const auto bar = std::find_if(reports.begin(), reports.end(),
                                     [](const Report& r) { return r.kind == ReportKind::Progress; });
-      ASSERT_NE(bar, f.sink.reports.end());
+      ASSERT_NE(bar, reports.end());
       EXPECT_EQ(bar->progress, 1.0f);  // "a" held and "bc" received
     }
   }
@@ -586,8 +578,8 @@ TEST(UpdateRun, EarlyEndsOfTheRun) {
     EXPECT_EQ(f.messages(), c.messages) << c.name;
     EXPECT_EQ(static_cast<int>(f.transport.requests.size()), c.requests) << c.name;
     EXPECT_FALSE(exists(f.root / "eu")) << c.name;
-    ASSERT_FALSE(f.sink.reports.empty()) << c.name;
-    EXPECT_EQ(f.sink.reports.back().reason, c.reason) << c.name;
+    ASSERT_FALSE(f.sink.queuedReports().empty()) << c.name;
+    EXPECT_EQ(f.sink.queuedReports().back().reason, c.reason) << c.name;
     std::vector<std::string> log;
     std::istringstream lines(readFile(f.root / "curl_download.log"));
     for (std::string line; std::getline(lines, line);) {
@@ -859,11 +851,11 @@ TEST(UpdateRun, ACancelAtAnyCheckEndsTheRunSilently) {
     f.context.beforeCheck = [&] {
       if (++seen == k) {
         f.worker.cancel = true;
-        postedBeforeCancel = f.sink.reports.size();
+        postedBeforeCancel = f.sink.queuedReports().size();
       }
     };
     f.run();
-    EXPECT_EQ(f.sink.reports.size(), postedBeforeCancel) << "posted after the cancel at check " << k;
+    EXPECT_EQ(f.sink.queuedReports().size(), postedBeforeCancel) << "posted after the cancel at check " << k;
     EXPECT_FALSE(exists(f.local("manifest.json"))) << k;
     EXPECT_FALSE(exists(f.local("manifest.meta"))) << k;
 

@@ -5,7 +5,7 @@
 #include <cctype>
 
 #include "base/launcher_version.h"
-#include "updater/fake_http_transport.h"
+#include "support/fake_http_transport.h"
 #include "updater/last_modified.h"
 
 namespace kv::updater {

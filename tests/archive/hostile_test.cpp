@@ -9,10 +9,10 @@
 #include <functional>
 #include <thread>
 
-#include "archive/raw_zip.h"
 #include "archive/sandbox.h"
 #include "archive/zip_archive.h"
 #include "archive/zip_archive_object.h"
+#include "support/raw_zip.h"
 
 namespace kv::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 
 namespace kv::test {
 namespace {
@@ -43,15 +43,16 @@ class GlProbeTest : public ::testing::Test {
   // environment.
   std::map<std::string, std::string> probe(const std::vector<std::string>& variables,
                                            const std::vector<std::string>& arguments = {}) {
-    std::vector<std::string> env = environmentWithout(kSteeringVariables);
+    ChildOptions options;
+    options.argv = {std::string(KV_GL_PROBE_HELPER)};
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.removedEnvironment = kSteeringVariables;
     // The graphics driver keeps allocations until the process ends.
-    env.push_back("ASAN_OPTIONS=detect_leaks=0");
-    env.insert(env.end(), variables.begin(), variables.end());
-    std::vector<std::string> argv = {std::string(KV_GL_PROBE_HELPER)};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const ChildResult result = runProgram(argv, env, kTimeoutSeconds);
-    EXPECT_TRUE(result.finished);
-    EXPECT_EQ(result.exitCode, 0) << result.output;
+    options.extraEnvironment = {"ASAN_OPTIONS=detect_leaks=0"};
+    options.extraEnvironment.insert(options.extraEnvironment.end(), variables.begin(), variables.end());
+    const ProcessResult result = runProcess(options, kTimeoutSeconds * 1000);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.output << result.errors;
     return lines(result.output);
   }
 

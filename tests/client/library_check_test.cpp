@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "pe_builder.h"
 #include "platform/linux/linux_platform.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace kv::platform::linux_backend {

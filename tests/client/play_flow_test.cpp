@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "child_process.h"
 #include "client/client_launch.h"
 #include "client/library_fallback.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/linux/linux_platform.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace kv::client {

@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
-#include "child_process.h"
 #include "pe_builder.h"
 #include "platform/linux/linux_platform.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace kv::platform::linux_backend {

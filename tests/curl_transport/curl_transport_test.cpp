@@ -21,15 +21,6 @@ using kv::test::writeFile;
 
 class CurlTransportTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    std::string error;
-    ASSERT_TRUE(kv::test::makeTestCertificates(dir_->path(), certs_, error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
   void SetUp() override {
     writeFile(site_ / "download/updater.php", "KVLauncher Version 0.29");
     writeFile(site_ / "download/eu/manifest.php", "[]");
@@ -64,15 +55,12 @@ class CurlTransportTest : public ::testing::Test {
     return {result, body};
   }
 
-  static TempDir* dir_;
-  static kv::test::TestCertificates certs_;
+  const kv::test::TestCertificates& certs_ = kv::test::testCertificates();
   TempDir site_;
   TempDir state_;
   ScriptedServer server_;
   std::string base_;
 };
-TempDir* CurlTransportTest::dir_ = nullptr;
-kv::test::TestCertificates CurlTransportTest::certs_;
 
 TEST_F(CurlTransportTest, SmallRequestsTakeAnyStatusAndCarryTheirAgents) {
   start(R"({"/missing.php": {"status": 404, "body": "<html>gone</html>"}})");
@@ -188,7 +176,7 @@ TEST_F(CurlTransportTest, SmallRequestsTellWhyTheyFellShort) {
       {"site down", "https://127.0.0.1:1/x", "", "curl_easy_perform error: Couldn't connect to server"},
       {"untrusted certificate", base_ + "/download/updater.php", "system",
        "curl_easy_perform error: SSL peer certificate or SSH remote key was not OK"},
-      {"missing CA file", base_ + "/download/updater.php", dir_->path() + "/none.pem",
+      {"missing CA file", base_ + "/download/updater.php", state_ / "none.pem",
        "curl_easy_perform error: Problem with the SSL CA cert (path? access rights?)"},
   };
   for (const Case& c : cases) {

@@ -3,6 +3,11 @@
 Starts Xvfb on a free display number with openbox, gives each test a sandbox
 installation folder with its own HOME, runs the real launcher there, and
 offers screenshots, pixel reads and clicks through xdotool.
+
+Run as a program (`python3 x11session.py [WIDTH HEIGHT]`), it starts the same
+session for shell scripts, prints the display and the process id of the X
+server (":N PID") on a line of its own, and stops the session when it gets
+SIGTERM, SIGINT or SIGHUP.
 """
 
 import os
@@ -10,6 +15,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -207,3 +213,19 @@ def start_launcher(session, sandbox, extra_env=None):
     with open(os.path.join(sandbox.root, "launcher.log"), "ab") as log:
         return subprocess.Popen([install_launcher(sandbox)], cwd=sandbox.install, env=env,
                                 stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+
+
+def main(argv):
+    width, height = (int(argv[1]), int(argv[2])) if len(argv) == 3 else (1280, 1024)
+    stop = []
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, lambda *_: stop.append(True))
+    with X11Session(width, height) as session:
+        print(session.display, session.procs[0].pid, flush=True)
+        while not stop:
+            signal.pause()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

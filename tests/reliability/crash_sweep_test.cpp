@@ -56,7 +56,7 @@ class Sweep : public ::testing::Test {
       for (std::size_t k = 0; k < size; k += 64) content[k] = static_cast<char>(random());
       writeFile(sandbox_.client(1) + "/" + name, content);
     }
-    std::vector<std::pair<std::string, std::string>> packed;
+    std::vector<ZipItem> packed;
     for (int i = 0; i < kPackEntries; ++i) packed.emplace_back("p" + std::to_string(i) + ".txt", std::string(3000, 'p'));
     writeZip(sandbox_.client(1) + "/files/pack.zip", packed);
     writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
@@ -218,7 +218,7 @@ TEST_F(Sweep, UpdateKilledAtWritesAndAfterRandomDelays) {
 
 TEST_F(Sweep, UpdateKilledWhileUnpackingALargeArchive) {
   constexpr int kEntries = 2000;
-  std::vector<std::pair<std::string, std::string>> entries;
+  std::vector<ZipItem> entries;
   std::mt19937 filler(11);
   for (int i = 0; i < kEntries; ++i) {
     std::string content(4096 + i % 1000, '\0');
@@ -247,8 +247,8 @@ TEST_F(Sweep, UpdateKilledWhileUnpackingALargeArchive) {
     ASSERT_TRUE(updater::readLocalManifest(sandbox_.serverDir(1), local));
     EXPECT_EQ(local.count("big.zip"), 0u) << "an archive cut off in its extraction was recorded";
     expectConvergence();
-    for (const auto& [name, content] : entries) {
-      ASSERT_EQ(readFile(sandbox_.serverDir(1) + "/" + name), content) << name;
+    for (const ZipItem& entry : entries) {
+      ASSERT_EQ(readFile(sandbox_.serverDir(1) + "/" + entry.name), entry.data) << entry.name;
     }
     if (HasFatalFailure()) return;
   }
@@ -363,7 +363,7 @@ TEST_F(Sweep, FullDiskRecordsOnlyWholeFiles) {
 TEST_F(Sweep, ImportKilledKeepsOneWholeConfiguration) {
   const std::string config = sandbox_.serverDir(1) + "/config";
   const std::string archive = sandbox_.state("import") + "/export.zip";
-  std::vector<std::pair<std::string, std::string>> entries = {{"config.kvml", "enableAudio: false\nvolume: 7\n"}};
+  std::vector<ZipItem> entries = {{"config.kvml", "enableAudio: false\nvolume: 7\n"}};
   for (int i = 0; i < 60; ++i) {
     entries.emplace_back("characters/c" + std::to_string(i) + ".kvml", std::string(4000 + i, 'n'));
   }
@@ -376,7 +376,7 @@ TEST_F(Sweep, ImportKilledKeepsOneWholeConfiguration) {
   writeOld();
   const auto oldTree = snapshotTree(config);
   std::map<std::string, std::string> newTree;
-  for (const auto& [name, content] : entries) newTree[name] = content;
+  for (const ZipItem& entry : entries) newTree[entry.name] = entry.data;
   newTree["characters"] = "<dir>";
   const std::string home = sandbox_.state("home");
   fs::create_directories(home);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/child_process.h"
+#include "support/child_process.h"
 
 namespace kv::test {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "support/ui_test_helpers.h"
 #include "ui/ui_resources.h"
 #include "updater/server_profiles.h"
-#include "ui/ui_test_helpers.h"
 
 namespace kv::app {
 namespace {

@@ -395,7 +395,7 @@ TEST_F(Tools, UnwritableServerFolder) {
 // fetches and unpacks it again.
 TEST_F(Tools, KilledWhileUnpackingAnArchive) {
   constexpr int kEntries = 2000;
-  std::vector<std::pair<std::string, std::string>> entries;
+  std::vector<ZipItem> entries;
   for (int i = 0; i < kEntries; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "e%04d.dat", i);
@@ -445,7 +445,7 @@ TEST_F(Tools, KilledWhileUnpackingAnArchive) {
   const ProcessResult last = update(sandbox_.install());
   EXPECT_EQ(last.exitCode, 0) << last.output;
   expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
-  for (const auto& [name, content] : entries) EXPECT_EQ(readFile(big + "/" + name), content) << name;
+  for (const ZipItem& entry : entries) EXPECT_EQ(readFile(big + "/" + entry.name), entry.data) << entry.name;
 }
 
 }  // namespace

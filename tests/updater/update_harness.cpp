@@ -6,12 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <zip.h>
 
 #include "kvpublish/publish.h"
+#include "platform/fake/fake_platform.h"
 #include "updater/manifest.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
@@ -21,35 +19,6 @@
 namespace fs = std::filesystem;
 
 namespace kv::test {
-
-bool RecordingSink::post(platform::Report report) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  reports_.push_back(std::move(report));
-  return true;
-}
-
-std::vector<platform::Report> RecordingSink::reports() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return reports_;
-}
-
-std::size_t RecordingSink::count() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return reports_.size();
-}
-
-platform::MessageAnswer RecordingDialogs::messageBox(platform::MessageOwner, const std::string& text,
-                                                     const std::string& title, platform::MessageButtons,
-                                                     platform::MessageIcon) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  boxes_.emplace_back(title, text);
-  return platform::MessageAnswer::Ok;
-}
-
-std::vector<std::pair<std::string, std::string>> RecordingDialogs::boxes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return boxes_;
-}
 
 std::vector<std::string> RecordedRun::events() const {
   std::vector<std::string> out;
@@ -77,8 +46,8 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   std::string stored;
   (void)updater::readManifestMeta(baseFolder + "/" + updater::serverFolder(options.server), stored);
   runtime.setStoredLastModified(stored);
-  RecordingSink sink;
-  RecordingDialogs dialogs;
+  platform::fake::FakeWindow sink;  // keeps the posted reports
+  platform::fake::FakeDialogs dialogs;
   RecordedRun run;
   updater::UpdateContext context;
   context.worker = &worker;
@@ -94,14 +63,14 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   context.beforeCheck = [&] {
     ++run.checks;
     if (run.checks == options.cancelAtCheck) {
-      run.reportsAtCancel = sink.count();
+      run.reportsAtCancel = sink.queuedReports().size();
       if (options.onCancel) options.onCancel();
       worker.cancel.store(true);
     }
   };
   updater::runUpdate(context);
-  run.reports = sink.reports();
-  run.boxes = dialogs.boxes();
+  run.reports = sink.takeReports();
+  for (const platform::fake::ShownBox& box : dialogs.boxes()) run.boxes.emplace_back(box.title, box.text);
   return run;
 }
 
@@ -178,38 +147,6 @@ void expectConverged(const Sandbox& sandbox, const std::string& installDir, int 
     EXPECT_NE(path.rfind("manifest.meta.", 0), 0u) << "leftover " << path;
     EXPECT_EQ(path.find(".kvpart"), std::string::npos) << "leftover " << path;
   }
-}
-
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  fs::create_directories(fs::path(path).parent_path());
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  ASSERT_NE(archive, nullptr) << path;
-  for (const auto& [name, content] : entries) {
-    if (!name.empty() && name.back() == '/') {
-      ASSERT_GE(zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8), 0);
-      continue;
-    }
-    // libzip reads the buffer when the archive is closed: give it its own copy.
-    void* copy = std::malloc(content.size() + 1);
-    std::memcpy(copy, content.data(), content.size());
-    zip_source_t* source = zip_source_buffer(archive, copy, content.size(), 1);
-    ASSERT_NE(source, nullptr);
-    ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8), 0) << name;
-  }
-  ASSERT_EQ(zip_close(archive), 0) << path;
-}
-
-const TestCertificates& testCertificates() {
-  static TempDir folder;  // removed when the test binary ends
-  static TestCertificates certificates;
-  static bool made = false;
-  if (!made) {
-    std::string error;
-    made = makeTestCertificates(folder.path(), certificates, error);
-    EXPECT_TRUE(made) << error;
-  }
-  return certificates;
 }
 
 }  // namespace kv::test

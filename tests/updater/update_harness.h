@@ -3,49 +3,17 @@
 #include <ctime>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fixtures/https_servers.h"
 #include "fixtures/test_certificates.h"
-#include "platform/dialogs.h"
 #include "platform/report.h"
 #include "support/temp_dir.h"
+#include "support/zip_files.h"
 
 namespace kv::test {
-
-// Keeps every report of a run, in order. Any thread.
-class RecordingSink : public platform::ReportSink {
- public:
-  [[nodiscard]] bool post(platform::Report report) override;
-  std::vector<platform::Report> reports() const;
-  std::size_t count() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<platform::Report> reports_;
-};
-
-// Message boxes of a run as (title, text), each answered Ok. Any thread.
-class RecordingDialogs : public platform::Dialogs {
- public:
-  platform::MessageAnswer messageBox(platform::MessageOwner owner, const std::string& text, const std::string& title,
-                                     platform::MessageButtons buttons, platform::MessageIcon icon) override;
-  platform::ChosenPath chooseSaveFile(const std::string&, const std::string&, const std::string&,
-                                      const std::string&) override {
-    return std::nullopt;
-  }
-  platform::ChosenPath chooseOpenFile(const std::string&, const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::vector<std::pair<std::string, std::string>> boxes() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> boxes_;
-};
 
 // What one update run did.
 struct RecordedRun {
@@ -109,12 +77,5 @@ void setMtime(const std::string& path, std::time_t when);
 // recorded.
 void expectConverged(const Sandbox& sandbox, const std::string& installDir, int server, const std::string& build,
                      const std::string& stamp);
-
-// Writes a ZIP file with the given entries (name, content); a name ending in
-// "/" is a folder entry.
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
-
-// The certificates of one test binary, made on first use.
-const TestCertificates& testCertificates();
 
 }  // namespace kv::test

@@ -22,6 +22,7 @@ WORK=${3:-$(mktemp -d "${TMPDIR:-/tmp}/kv-wine-smoke.XXXXXX")}
 mkdir -p "$WORK"
 WORK=$(realpath "$WORK")
 source "$HERE/wine_session.sh"
+source "$ROOT/scripts/lib/x_session.sh"
 
 LOG=$WORK/smoke.log
 : >"$LOG"
@@ -91,24 +92,10 @@ cp -r "$CLIENT/data" "$INSTALL/eu/"
 printf 'siteHost: localhost:%s\ncaFile: Z:%s\nserver: 1\n' "$PORT" "$WORK/ca/ca.pem" >"$INSTALL/system.kvml"
 
 # ---- X server and window manager ----
-DISPLAY_NUMBER=""
-for n in $(seq 200 299); do
-  if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then DISPLAY_NUMBER=$n; break; fi
-done
-[[ -n "$DISPLAY_NUMBER" ]] || fail "no free X display number"
-export DISPLAY=:$DISPLAY_NUMBER
 SCREEN_W=1280
 SCREEN_H=1024
-setsid Xvfb "$DISPLAY" -screen 0 ${SCREEN_W}x${SCREEN_H}x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=("$!")
-for _ in $(seq 1 100); do [[ -e /tmp/.X11-unix/X$DISPLAY_NUMBER ]] && break; sleep 0.1; done
-[[ -e /tmp/.X11-unix/X$DISPLAY_NUMBER ]] || fail "Xvfb did not start"
-setsid openbox --sm-disable >/dev/null 2>&1 &
-PIDS+=("$!")
-for _ in $(seq 1 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q WINDOW && break
-  sleep 0.1
-done
+start_x_session "$SCREEN_W" "$SCREEN_H" || fail "the X server with its window manager did not start"
+PIDS+=("$X_SESSION_PID")
 
 # ---- A fresh prefix with the client's runtime recorded as installed ----
 step "creating a Wine prefix"

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <sys/inotify.h>
 
@@ -23,6 +22,7 @@
 #include "support/temp_dir.h"
 #include "base/launcher_files.h"
 #include "updater/archive_guard.h"
+#include "support/zip_files.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -37,20 +37,9 @@ using kv::test::writeFile;
 // Writes a ZIP file whose entries are the given names ("x/" is a folder
 // entry) with small contents.
 void writeZip(const std::string& path, const std::vector<std::string>& names) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  ASSERT_NE(archive, nullptr);
-  for (const auto& name : names) {
-    if (!name.empty() && name.back() == '/') {
-      ASSERT_GE(zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8), 0);
-    } else {
-      static const char content[] = "entry";
-      zip_source_t* source = zip_source_buffer(archive, content, sizeof content - 1, 0);
-      ASSERT_GE(zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_GUESS), 0) << name;
-    }
-  }
-  ASSERT_EQ(zip_close(archive), 0);
+  std::vector<kv::test::ZipItem> items;
+  for (const auto& name : names) items.push_back({name, "entry"});
+  kv::test::writeZip(path, items);
 }
 
 time_t mtimeOf(const std::string& path) {

@@ -193,6 +193,11 @@ std::vector<Report> FakeWindow::takeReports() {
   return out;
 }
 
+std::vector<Report> FakeWindow::queuedReports() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {queue_.begin(), queue_.end()};
+}
+
 int FakeWindow::fullInvalidations() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return full_;

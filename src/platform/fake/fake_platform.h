@@ -209,6 +209,7 @@ class FakeWindow : public Window {
   // Hands every queued report to the handler on the calling thread.
   void deliverReports();
   std::vector<Report> takeReports();  // the queue, without delivering
+  std::vector<Report> queuedReports() const;  // a copy of the queue, which stays
   int fullInvalidations() const;
   std::vector<Rect> rectInvalidations() const;
   void clearInvalidations();

@@ -1,10 +1,8 @@
-// The temporary folders and file helpers of the tests, for test programs
-// built for Windows (the shared helpers use POSIX calls).
+// The temporary folders of the tests, for test programs built for Windows
+// (temp_dir.cpp uses POSIX calls).
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -37,27 +35,6 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   fs::remove_all(path_, ec);
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-  const fs::path p(path);
-  if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + path);
-  out << content;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) return "<missing>";
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-bool exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
 }
 
 }  // namespace kv::test

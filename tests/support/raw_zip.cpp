@@ -1,4 +1,4 @@
-#include "archive/raw_zip.h"
+#include "support/raw_zip.h"
 
 #include <zlib.h>
 

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +20,7 @@
 #include "settings/config_context.h"
 #include "settings/settings_store.h"
 #include "support/temp_dir.h"
+#include "support/zip_files.h"
 
 namespace kv::settings::test {
 
@@ -35,56 +35,9 @@ using platform::fake::ShownBox;
 
 using Tree = std::map<std::string, std::string>;
 
-// One entry of a ZIP file written by a test.
-struct ZipItem {
-  std::string name;
-  std::string data;
-  bool symlink = false;  // stored with Unix link attributes
-  bool cp437 = false;    // name stored as code page 437 (no UTF-8 flag)
-};
-
-// Writes a ZIP file with the items in order (deflated).
-inline void writeZip(const std::string& path, const std::vector<ZipItem>& items) {
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  if (archive == nullptr) throw std::runtime_error("zip_open " + path);
-  for (const ZipItem& item : items) {
-    zip_source_t* source = zip_source_buffer(archive, item.data.data(), item.data.size(), 0);
-    const zip_int64_t index = zip_file_add(archive, item.name.c_str(), source,
-                                              item.cp437 ? ZIP_FL_ENC_CP437 : ZIP_FL_ENC_UTF_8);
-    if (index < 0) {
-      zip_source_free(source);
-      zip_discard(archive);
-      throw std::runtime_error("zip_file_add " + item.name);
-    }
-    if (item.symlink) {
-      zip_file_set_external_attributes(archive, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
-                                       0120777u << 16);
-    }
-  }
-  if (zip_close(archive) != 0) throw std::runtime_error("zip_close " + path);
-}
-
-// Every entry of a ZIP file by name, with its data.
-inline Tree readZip(const std::string& path) {
-  int error = 0;
-  zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
-  if (archive == nullptr) throw std::runtime_error("zip_open " + path);
-  Tree entries;
-  const zip_int64_t count = zip_get_num_entries(archive, 0);
-  for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &st);
-    std::string data(static_cast<std::size_t>(st.size), '\0');
-    zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
-    if (file == nullptr) throw std::runtime_error("zip_fopen_index");
-    zip_fread(file, data.data(), data.size());
-    zip_fclose(file);
-    entries[st.name] = data;
-  }
-  zip_close(archive);
-  return entries;
-}
+using kv::test::readZip;
+using kv::test::writeZip;
+using kv::test::ZipItem;
 
 // Every file, folder and link under root, keyed by its path relative to
 // root (links are not resolved for the key): file content, "<dir>",
