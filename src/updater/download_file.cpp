@@ -1,23 +1,11 @@
 #include "updater/download_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
-
+#include "base/path_text.h"
 #include "platform/file_system.h"
 #include "updater/download_log.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
-
-void createFoldersOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash == 0) return;
-  std::error_code error;
-  std::filesystem::create_directories(path.substr(0, slash), error);
-}
 
 void reportDownloadFailure(const DownloadEnvironment& environment, const std::string& localPath,
                            DownloadFailure failure) {
@@ -30,28 +18,24 @@ void reportDownloadFailure(const DownloadEnvironment& environment, const std::st
   }
 }
 
-DownloadTarget::DownloadTarget(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "wbe")) {
-  if (file_ == nullptr) {
-    createFoldersOf(path);
-    file_ = std::fopen(path.c_str(), "wbe");
-  }
-  if (file_ == nullptr) openError_ = errno;
-  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
-}
+namespace {
+
+// Bytes gathered before they are handed to the file: few system calls for a
+// stream of small pieces.
+constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 16;
+
+}  // namespace
+
+DownloadTarget::DownloadTarget(const std::string& path) : path_(path) { open(platform::WriteMode::Truncate); }
 
 DownloadTarget::DownloadTarget(const std::string& path, Continuing) : path_(path) {
-  const std::optional<std::uint64_t> size = platform::regularFileSizeAt(path);
-  if (platform::pathKind(path) != platform::PathKind::File || !size ||
-      *size > static_cast<std::uint64_t>(kMaxManifestFileSize)) {
-    openError_ = ENOENT;
+  file_ = platform::openForWriting(path, platform::WriteMode::Append);
+  const std::optional<std::uint64_t> size = file_.ok() ? file_.regularFileSize() : std::nullopt;
+  if (!size || *size > static_cast<std::uint64_t>(kMaxManifestFileSize)) {
+    openReason_ = file_.ok() ? std::string() : platform::lastErrorText();
+    file_ = platform::File();
     return;
   }
-  file_ = std::fopen(path.c_str(), "abe");
-  if (file_ == nullptr) {
-    openError_ = errno;
-    return;
-  }
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
   written_ = static_cast<std::int64_t>(*size);
 }
 
@@ -59,39 +43,56 @@ std::unique_ptr<DownloadTarget> DownloadTarget::continuing(const std::string& pa
   return std::unique_ptr<DownloadTarget>(new DownloadTarget(path, Continuing{}));
 }
 
+void DownloadTarget::open(platform::WriteMode mode) {
+  file_ = platform::openForWriting(path_, mode);
+  if (!file_.ok() && platform::makeFolders(folderOf(path_))) file_ = platform::openForWriting(path_, mode);
+  openReason_ = file_.ok() ? std::string() : platform::lastErrorText();
+  if (file_.ok()) buffer_.reserve(kWriteBufferBytes);
+}
+
 bool DownloadTarget::restart() {
-  if (file_ != nullptr) (void)std::fclose(file_);
-  file_ = std::fopen(path_.c_str(), "wbe");
+  buffer_.clear();
+  if (file_.ok()) (void)file_.close();
   written_ = 0;
-  failed_ = file_ == nullptr;
-  if (file_ == nullptr) {
-    openError_ = errno;
-    return false;
-  }
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
-  return true;
+  open(platform::WriteMode::Truncate);
+  failed_ = !file_.ok();
+  return file_.ok();
+}
+
+bool DownloadTarget::drain() {
+  if (buffer_.empty()) return true;
+  const bool whole = file_.write(buffer_.data(), buffer_.size());
+  buffer_.clear();
+  if (!whole) failed_ = true;
+  return whole;
 }
 
 bool DownloadTarget::write(const char* data, std::size_t size) {
-  if (file_ == nullptr) return false;
-  if (std::fwrite(data, 1, size, file_) != size) {
-    failed_ = true;
-    return false;
+  if (!file_.ok() || failed_) return false;
+  if (buffer_.size() + size > kWriteBufferBytes && !drain()) return false;
+  if (size >= kWriteBufferBytes) {
+    if (!file_.write(data, size)) {
+      failed_ = true;
+      return false;
+    }
+  } else {
+    buffer_.insert(buffer_.end(), data, data + size);
   }
   written_ += static_cast<std::int64_t>(size);
   return true;
 }
 
 bool DownloadTarget::close() {
-  if (file_ == nullptr) return !failed_;
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
+  if (!file_.ok()) return !failed_;
+  (void)drain();
+  if (!file_.close()) failed_ = true;
+  file_ = platform::File();
   return !failed_;
 }
 
 DownloadFailure cannotOpenFailure(const std::string& localPath, const DownloadTarget& target) {
   return {std::string(kLogCannotOpenPrefix) + localPath, std::string(kBoxCannotOpen), std::string(kTitleError),
-          localPath, target.openError() != 0 ? std::strerror(target.openError()) : std::string()};
+          localPath, target.openReason()};
 }
 
 std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,

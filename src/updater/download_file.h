@@ -1,14 +1,15 @@
 #pragma once
 
 #include <atomic>
-#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/file_system.h"
 #include "updater/http_transport.h"
 
 namespace kv::updater {
@@ -66,9 +67,9 @@ class DownloadTarget {
   DownloadTarget(const DownloadTarget&) = delete;
   DownloadTarget& operator=(const DownloadTarget&) = delete;
 
-  bool isOpen() const { return file_ != nullptr; }
-  // The errno of the failed open; 0 when the file is open.
-  int openError() const { return openError_; }
+  bool isOpen() const { return file_.ok(); }
+  // The system's words for the failed open; empty when the file is open.
+  const std::string& openReason() const { return openReason_; }
   // False when the bytes could not all be written.
   bool write(const char* data, std::size_t size);
   // Flushes and closes; false when any write or the flush failed.
@@ -82,11 +83,17 @@ class DownloadTarget {
   struct Continuing {};
   DownloadTarget(const std::string& path, Continuing);
 
+  // Opens path in mode, creating its folders when they are missing.
+  void open(platform::WriteMode mode);
+  // Hands the buffered bytes to the file; false when they could not all go.
+  bool drain();
+
   std::string path_;
-  std::FILE* file_ = nullptr;
+  platform::File file_;
+  std::vector<char> buffer_;  // what write took and the file has not yet had
   std::int64_t written_ = 0;
   bool failed_ = false;
-  int openError_ = 0;
+  std::string openReason_;
 };
 
 // The failure of a download whose output file target (at localPath) cannot
@@ -104,9 +111,5 @@ std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool 
 // thread until it is closed.
 void reportDownloadFailure(const DownloadEnvironment& environment, const std::string& localPath,
                            DownloadFailure failure);
-
-// Creates every missing folder of the folder part of path (the part before
-// its last "/"); errors are ignored.
-void createFoldersOf(const std::string& path);
 
 }  // namespace kv::updater

@@ -7,12 +7,14 @@
 
 #include "platform/fake/fake_platform.h"
 #include "support/fake_http_transport.h"
+#include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
 
 namespace kv::updater {
 namespace {
 
+using kv::test::FaultInjectingFiles;
 using kv::test::readFile;
 using kv::test::TempDir;
 using kv::test::writeFile;
@@ -199,6 +201,41 @@ TEST(DownloadFile, AFileThatCannotBeOpenedIsReported) {
   writeFile(f.dir / "us", "a file where a folder should be");
   EXPECT_FALSE(f.download(f.dir / "us/a.pak", 0));
   EXPECT_EQ(readFile(f.dir / "us"), "a file where a folder should be");
+}
+
+// A disk that fills up or fails under the writer: the download fails with
+// the system's words where the file could not be made, else as a transfer
+// whose data could not be written; never as a whole file.
+TEST(DownloadFile, DiskFailuresFailTheDownload) {
+  struct Case {
+    platform::FileOperation operation;
+    platform::FileFault fault;
+    std::string logLine;
+    std::string systemReason;
+  };
+  const std::string cannotWrite = "curl_easy_perform error: Failed writing received data to disk/application";
+  const std::vector<Case> cases = {
+      {platform::FileOperation::Create, platform::FileFault::DiskFull, "Cannot open file for writing: ",
+       "No space left on device"},
+      {platform::FileOperation::Write, platform::FileFault::DiskFull, cannotWrite, ""},
+      {platform::FileOperation::Write, platform::FileFault::IoError, cannotWrite, ""},
+      {platform::FileOperation::Close, platform::FileFault::IoError, cannotWrite, ""},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    FaultInjectingFiles faults;
+    // Writes and closes name no path: the download's are the only ones.
+    faults.failFrom(c.operation, 1, c.fault, c.operation == platform::FileOperation::Create ? "a.pak" : "");
+    FakeAnswer big;
+    big.body = std::string(200000, 'b');  // more than the writer gathers before it writes
+    f.transport.script(kUrl, big);
+    const std::string path = f.dir / "a.pak";
+    EXPECT_FALSE(f.download(path, 200000)) << c.logLine;
+    ASSERT_EQ(f.failures.size(), 1u) << c.logLine;
+    const std::string expected = c.logLine.back() == ' ' ? c.logLine + path : c.logLine;
+    EXPECT_EQ(f.failures[0].logLine, expected);
+    EXPECT_EQ(f.failures[0].systemReason, c.systemReason);
+  }
 }
 
 TEST(DownloadFile, ACancelledTransferStopsQuietly) {
