@@ -36,6 +36,11 @@ def make_installation(folder, site, server=1, settings=""):
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
+    write_settings(folder, site, server, settings)
+
+
+def write_settings(folder, site, server=1, settings=""):
+    """Points the launcher folder's settings at site."""
     with open(os.path.join(folder, "system.kvml"), "w") as out:
         out.write("siteHost: %s\ncaFile: %s\nserver: %d\n%s" % (site.host, site.ca_file, server, settings))
 

@@ -8,6 +8,7 @@ import subprocess
 
 import install
 import measure
+import wan
 from https_site import Site
 
 CHECK_FILES = 3000
@@ -63,6 +64,18 @@ def measure_installed(tools, work, runs, log):
         inside = subprocess.run([tools.start_check_bench, "1", "2", str(runs * 4)], cwd=folder, check=True,
                                 stdout=subprocess.PIPE, universal_newlines=True)
         result["inside"] = json.loads(inside.stdout)
+        # The same again with the site at a wide-area distance: the check
+        # runs beside the two requests, which now take their round trips.
+        log("installed files: start check in process at a %d ms round trip, %d rounds"
+            % (2 * wan.ONE_WAY_MS, runs * 4))
+        proxy = wan.DelayProxy(site.port, wan.ONE_WAY_MS)
+        try:
+            install.write_settings(folder, wan.ProxiedSite(site, proxy.port))
+            inside = subprocess.run([tools.start_check_bench, "1", "2", str(runs * 4)], cwd=folder, check=True,
+                                    stdout=subprocess.PIPE, universal_newlines=True)
+            result["inside_wan"] = json.loads(inside.stdout)
+        finally:
+            proxy.stop()
     shutil.rmtree(site_root, ignore_errors=True)
     shutil.rmtree(os.path.join(work, "installation"), ignore_errors=True)
 

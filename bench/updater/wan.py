@@ -33,7 +33,7 @@ class DelayProxy:
             self.child.wait()
 
 
-class _ProxiedSite:
+class ProxiedSite:
     """What the launcher and the peers need of a site, seen through the
     proxy."""
 
@@ -70,7 +70,7 @@ def measure_wan(profile, tools, work, runs, log):
         with Site(os.path.join(work, "state-h%d" % (2 if http2 else 1)), site_root, http2=http2) as site:
             proxy = DelayProxy(site.port, ONE_WAY_MS)
             try:
-                results[name] = _measure_site(_ProxiedSite(site, proxy.port), tools, work, paths, archive,
+                results[name] = _measure_site(ProxiedSite(site, proxy.port), tools, work, paths, archive,
                                               expected, runs, lambda text: log("wan %s, %s: %s" % (profile, name,
                                                                                                 text)))
             finally:

@@ -290,7 +290,8 @@ int main(int argc, char** argv) {
     for (const auto& [thread, after] : threadsAfter) {
       const auto before = threadsBefore.find(thread);
       const long long used = after - (before == threadsBefore.end() ? 0 : before->second);
-      if (used > 0) busy += (busy.empty() ? "" : ",") + thread.substr(thread.find(' ') + 1) + ":" + std::to_string(used);
+      if (used > 0)
+        busy += (busy.empty() ? "" : ",") + thread.substr(thread.find(' ') + 1) + ":" + std::to_string(used);
     }
     std::printf("idle_threads=%s\nthreads=%zu\n", busy.c_str(), threadsAfter.size());
     const std::string mainThread = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat";

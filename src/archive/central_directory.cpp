@@ -163,7 +163,8 @@ DirectoryScan scanCentralDirectories(const platform::File& fd, std::uint64_t fil
   for (std::size_t position = tail.size() >= 4 ? tail.size() - 4 : 0; tail.size() >= 4; --position) {
     if (tail.compare(position, 4, "PK\x05\x06") == 0) {
       scan.endRecordFound = true;
-      if (tail.size() - position >= kEndRecordSize) addDirectory(fd, fileSize, tail, tailOffset, position, candidates, scan);
+      if (tail.size() - position >= kEndRecordSize)
+        addDirectory(fd, fileSize, tail, tailOffset, position, candidates, scan);
     }
     if (position == 0) break;
   }

@@ -110,13 +110,11 @@ class ZipArchive {
   void addFile(const std::string& name, const std::string& path);
 
   // Builds the archive of the entries added since the last save or load (an
-  // archive without entries is the 22-byte end record alone) and writes it to path through a temporary file in the same folder
-  // that replaces path only when complete. Ends in mode None. Fails with
-  // "write error" when the archive cannot be built (for example a file added
-  // with addFile cannot be read any more) and with "Failed to write to file:
-  // " + path when the file cannot be written; path is then left as it was.
-  // A loaded archive is not written again: in mode Reading save fails with
-  // "write error".
+  // archive without entries is the 22-byte end record alone) and writes it to path through a temporary file in the same
+  // folder that replaces path only when complete. Ends in mode None. Fails with "write error" when the archive cannot
+  // be built (for example a file added with addFile cannot be read any more) and with "Failed to write to file: " +
+  // path when the file cannot be written; path is then left as it was. A loaded archive is not written again: in mode
+  // Reading save fails with "write error".
   void save(const std::string& path);
 
   ZipMode mode() const { return mode_; }

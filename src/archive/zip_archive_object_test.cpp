@@ -38,7 +38,9 @@ std::string randomBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-std::string sampleArchive() { return buildRawZip({{.name = "a.txt", .data = "alpha"}, {.name = "b.txt", .data = "beta"}}); }
+std::string sampleArchive() {
+  return buildRawZip({{.name = "a.txt", .data = "alpha"}, {.name = "b.txt", .data = "beta"}});
+}
 
 TEST(ZipArchiveLoad, FailsWithTheTextOfEachDamage) {
   TempDir dir;
@@ -56,7 +58,9 @@ TEST(ZipArchiveLoad, FailsWithTheTextOfEachDamage) {
       {"end record cut", [&] { return good.substr(0, good.size() - 5); }, kBadZip},
       {"signature only at the very end", [] { return std::string("xxxxxxxxPK\x05\x06", 12); }, kBadZip},
       {"comment length past the end",
-       [] { return buildRawZip({{.name = "a.txt", .data = "alpha"}}, RawLayout{.comment = "abc", .commentLength = 900}); },
+       [] {
+         return buildRawZip({{.name = "a.txt", .data = "alpha"}}, RawLayout{.comment = "abc", .commentLength = 900});
+       },
        kBadZip},
       {"directory damaged",
        [&] {

@@ -13,9 +13,8 @@ namespace kv::ui {
 // Draws one widget: frame `state` of its picture strip, the frame of its icon
 // strip 8 pixels in and centred vertically, and its label on one line in the
 // state's colour, centred (right of the icon when centring would cover it)
-// and shortened with an ellipsis when it is wider than the widget. A widget without a picture (resources released) draws
-// nothing; a picture that failed to load is skipped and the label is still
-// drawn.
+// and shortened with an ellipsis when it is wider than the widget. A widget without a picture (resources released)
+// draws nothing; a picture that failed to load is skipped and the label is still drawn.
 void drawWidget(const Widget& widget, platform::Canvas& canvas);
 
 // Side of one frame of an icon strip.

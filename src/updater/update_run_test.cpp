@@ -281,7 +281,8 @@ TEST(UpdateRun, ALimitedSiteNarrowsTheEngineQuietly) {
       {"a lone reset", 4, {reset, whole}, {"READY"}, 0},
       {"503 on one transfer", 1, {refused, whole}, {retry + "(1/3)", "READY"}, 1},
       // 4 -> 2 -> 1 quietly, then three failed attempts.
-      {"503 for good", 4, {refused}, {retry + "(1/3)", retry + "(2/3)", "ERROR Connection failed (b.pak) after 3 attempts"}, 3},
+      {"503 for good", 4, {refused},
+       {retry + "(1/3)", retry + "(2/3)", "ERROR Connection failed (b.pak) after 3 attempts"}, 3},
       {"500 among others", 4, {broken, whole}, {retry + "(1/3)", "READY"}, 1},
   };
   for (const Case& c : cases) {
@@ -415,8 +416,8 @@ TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
   const Case cases[] = {
       {"continued", "a", kRecord, {rest}, {1}, "abc"},
       {"whole answer", "a", kRecord, {whole}, {1}, "abc"},
-      {"range elsewhere", "a", kRecord, {FakeAnswer{.status = 206, .body = "abc", .contentRange = "bytes 0-2/3"}, whole},
-       {1, 0}, "abc"},
+      {"range elsewhere", "a", kRecord,
+       {FakeAnswer{.status = 206, .body = "abc", .contentRange = "bytes 0-2/3"}, whole}, {1, 0}, "abc"},
       {"changed validator", "a", kRecord, {FakeAnswer{.status = 206, .body = "bc", .etag = "\"v2\"",
                                                       .contentRange = "bytes 1-2/3"}, whole}, {1, 0}, "abc"},
       {"wrong bytes held", "x", kRecord, {rest, whole}, {1, 0}, "abc"},

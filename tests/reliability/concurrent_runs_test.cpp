@@ -84,8 +84,9 @@ struct Launch {
   app::LauncherWindowHandler handler{state, actions};
 
   Launch(const Sandbox& sandbox, const std::string& host)
-      : state(fake.platform, settings::SettingsLocations{sandbox.install(), sandbox.state("home"),
-                                                         [this] { return updater::serverFolder(state.currentServer); }}) {
+      : state(fake.platform, settings::SettingsLocations{sandbox.install(), sandbox.state("home"), [this] {
+                                                           return updater::serverFolder(state.currentServer);
+                                                         }}) {
     state.baseFolder = sandbox.install();
     state.site = {host, testCertificates().caFile};
     state.clientBuild = kBuild;
@@ -139,7 +140,8 @@ class ConcurrentRuns : public ::testing::Test {
     for (const char* folder : {"eu", "us"}) {
       for (int i = 0; i < kFilesPerServer; ++i) {
         if (rules.size() > 1) rules += ",";
-        rules += std::string("\"/download/") + folder + "/data/f" + std::to_string(i) + ".pak\": [{\"status\": 500}, {}]";
+        rules +=
+            std::string("\"/download/") + folder + "/data/f" + std::to_string(i) + ".pak\": [{\"status\": 500}, {}]";
       }
     }
     server_.setRules(rules + "}");

@@ -57,7 +57,8 @@ class Sweep : public ::testing::Test {
       writeFile(sandbox_.client(1) + "/" + name, content);
     }
     std::vector<ZipItem> packed;
-    for (int i = 0; i < kPackEntries; ++i) packed.emplace_back("p" + std::to_string(i) + ".txt", std::string(3000, 'p'));
+    for (int i = 0; i < kPackEntries; ++i)
+      packed.emplace_back("p" + std::to_string(i) + ".txt", std::string(3000, 'p'));
     writeZip(sandbox_.client(1) + "/files/pack.zip", packed);
     writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
     sandbox_.publish(1);

@@ -305,9 +305,9 @@ TEST_F(SiteRuns, BothServersUpdateAtOnce) {
 
 // Full installs of many files against nginx with and without HTTP/2, with
 // HTTP/2 connections the site closes after a few requests, with one
-// connection, and with a site that answers only two connections at once: every run ends ready without a box or a log line, each file arrives
-// once whole over no more connections than allowed, and an unchanged site
-// then costs two requests.
+// connection, and with a site that answers only two connections at once: every run ends ready without a box or a log
+// line, each file arrives once whole over no more connections than allowed, and an unchanged site then costs two
+// requests.
 TEST_F(SiteRuns, ManyFilesInParallel) {
   struct Case {
     const char* name;

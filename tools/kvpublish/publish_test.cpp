@@ -125,7 +125,8 @@ TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
     const std::string file = dir / ("site/" + c.archivePath);
     writeZip(file, c.entries);
     const auto problems = checkArchive(file, c.archivePath);
-    ASSERT_EQ(problems.size(), c.expectedFragments.size()) << c.archivePath << ": " << ::testing::PrintToString(problems);
+    ASSERT_EQ(problems.size(), c.expectedFragments.size())
+        << c.archivePath << ": " << ::testing::PrintToString(problems);
     for (std::size_t i = 0; i < problems.size(); ++i) {
       EXPECT_NE(problems[i].find(c.expectedFragments[i]), std::string::npos) << problems[i];
     }

@@ -271,10 +271,12 @@ TEST(ConsoleDialogs, ADownloadFailureBoxSaysTheFileAndTheReason) {
     updater::DownloadFailure failure;
     std::string title, box, line;
   } cases[] = {
-      {{.logLine = "Cannot open file for writing: eu/a.pak", .localPath = "eu/a.pak", .systemReason = "Permission denied"}, "Error",
-       "Cannot open file for writing.", "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n"},
-      {{.logLine = "HTTP status code: 404", .localPath = "eu/data/b.pak"}, "HTTP Error", "Download failed.\nHTTP response code: 404",
-       "HTTP Error: eu/data/b.pak: HTTP status code: 404\n"},
+      {{.logLine = "Cannot open file for writing: eu/a.pak", .localPath = "eu/a.pak",
+        .systemReason = "Permission denied"},
+       "Error", "Cannot open file for writing.",
+       "Error: Cannot open file for writing: eu/a.pak (Permission denied)\n"},
+      {{.logLine = "HTTP status code: 404", .localPath = "eu/data/b.pak"}, "HTTP Error",
+       "Download failed.\nHTTP response code: 404", "HTTP Error: eu/data/b.pak: HTTP status code: 404\n"},
   };
   for (const auto& c : cases) {
     Capture err;

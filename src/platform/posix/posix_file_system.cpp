@@ -316,7 +316,8 @@ CreateOutcome makeFolderIn(const Folder& folder, const std::string& name) {
 }
 
 bool removeFolderIn(const Folder& folder, const std::string& name) {
-  return folder.ok() && !faulted(FileOperation::Remove, folder.path() + "/" + name) && ::unlinkat(fdOf(folder.native()), name.c_str(), AT_REMOVEDIR) == 0;
+  return folder.ok() && !faulted(FileOperation::Remove, folder.path() + "/" + name) &&
+         ::unlinkat(fdOf(folder.native()), name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool listNames(const Folder& folder, std::vector<std::string>& names) {

@@ -54,7 +54,8 @@ class WebRequestsTest : public ::testing::Test {
     plain_ = env("KV_WEB_PLAIN_BASE");
     closed_ = env("KV_WEB_CLOSED_BASE");
     untrusted_ = env("KV_WEB_UNTRUSTED_BASE");
-    if (tls_.empty() || plain_.empty() || closed_.empty() || untrusted_.empty()) GTEST_SKIP() << "no test servers named";
+    if (tls_.empty() || plain_.empty() || closed_.empty() || untrusted_.empty())
+      GTEST_SKIP() << "no test servers named";
     requests_ = makeSystemWebRequests();
     ASSERT_NE(requests_, nullptr) << "Windows has its own HTTP clients";
   }
