@@ -8,6 +8,21 @@ namespace kv::platform {
 enum class MessageIcon { None, Information, Warning, Error, Question };
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+// What a box that could not be shown answers: the choice that changes
+// nothing.
+constexpr MessageAnswer answerWhenNotShown(MessageButtons buttons) {
+  switch (buttons) {
+    case MessageButtons::YesNoCancel:
+      return MessageAnswer::Cancel;
+    case MessageButtons::YesNo:
+      return MessageAnswer::No;
+    case MessageButtons::Ok:
+      break;
+  }
+  return MessageAnswer::Ok;
+}
+
 // Whether a box is owned by the main window (centred over it, modal to it) or
 // stands alone.
 enum class MessageOwner { MainWindow, None };

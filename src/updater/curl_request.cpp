@@ -178,22 +178,27 @@ void setRequestLimits(CURL* handle, const CurlTransportOptions& options) {
   }
 }
 
-void configureDownload(CURL* handle, const std::string& url, RequestState& state,
-                       const CurlTransportOptions& options) {
+void configureRequest(CURL* handle, const std::string& url, std::string_view agent, RequestState& state,
+                      const CurlTransportOptions& options) {
   state.handle = handle;
-  // The download options in the engine's documented order, then the limits
-  // every request shares.
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onRequestBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onRequestHeader);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  const std::string agentText(agent);
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, agentText.c_str());  // libcurl copies it
+  setRequestLimits(handle, options);
+}
+
+void configureDownload(CURL* handle, const std::string& url, RequestState& state,
+                       const CurlTransportOptions& options) {
+  configureRequest(handle, url, kHttpAgent, state, options);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &onRequestProgress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &state);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, std::string(kHttpAgent).c_str());
   // Large files stream in the same piece size as the curl tool uses.
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
   if (state.range != nullptr && state.range->from > 0) {
@@ -208,7 +213,6 @@ void configureDownload(CURL* handle, const std::string& url, RequestState& state
       curl_easy_setopt(handle, CURLOPT_HTTPHEADER, state.headers);
     }
   }
-  setRequestLimits(handle, options);
 }
 
 TransferResult downloadResult(CURL* handle, CURLcode code, const RequestState& state) {

@@ -62,6 +62,12 @@ size_t onRequestBody(char* data, size_t size, size_t count, void* user);
 // the connect time-out and the no-data time-out.
 void setRequestLimits(CURL* handle, const CurlTransportOptions& options);
 
+// Sets up handle (fresh or reset) for a request of url whose body and
+// headers go to state: redirects followed, TLS 1.2 or newer, the agent
+// string, and the limits of setRequestLimits.
+void configureRequest(CURL* handle, const std::string& url, std::string_view agent, RequestState& state,
+                      const CurlTransportOptions& options);
+
 // Sets up handle (fresh or reset) for a download of url into state, which
 // must already hold the sink, progress, range and limit of the transfer.
 void configureDownload(CURL* handle, const std::string& url, RequestState& state,

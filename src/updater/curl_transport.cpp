@@ -36,9 +36,8 @@ class CurlTransport final : public HttpTransport {
       return false;
     }
     RequestState state;
-    state.handle = handle;
     state.headersOnly = true;
-    setCommon(handle, url, kHttpAgent, state);
+    configureRequest(handle, url, kHttpAgent, state, options_);
     const CURLcode code = curl_easy_perform(handle);
     long status = 0;
     (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
@@ -98,20 +97,6 @@ class CurlTransport final : public HttpTransport {
     return handle_;
   }
 
-  void setCommon(CURL* handle, const std::string& url, std::string_view agent, RequestState& state) {
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onRequestBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &state);
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onRequestHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &state);
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);
-    curl_easy_setopt(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
-    const std::string agentText(agent);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, agentText.c_str());  // libcurl copies it
-    setRequestLimits(handle, options_);
-  }
-
   bool getSmall(const std::string& url, std::string_view agent, bool noCache, std::size_t maxBytes,
                 std::string& body) {
     CURL* handle = prepare();
@@ -121,10 +106,9 @@ class CurlTransport final : public HttpTransport {
     }
     std::string collected;
     RequestState state;
-    state.handle = handle;
     state.buffer = &collected;
     state.limit = static_cast<std::int64_t>(maxBytes);
-    setCommon(handle, url, agent, state);
+    configureRequest(handle, url, agent, state, options_);
     curl_slist* headers = nullptr;
     if (noCache) {
       headers = curl_slist_append(headers, "Cache-Control: no-cache");

@@ -27,18 +27,6 @@ Uint32 iconFlags(MessageIcon icon) {
   return 0;
 }
 
-MessageAnswer answerWhenNotShown(MessageButtons buttons) {
-  switch (buttons) {
-    case MessageButtons::YesNoCancel:
-      return MessageAnswer::Cancel;
-    case MessageButtons::YesNo:
-      return MessageAnswer::No;
-    case MessageButtons::Ok:
-      break;
-  }
-  return MessageAnswer::Ok;
-}
-
 }  // namespace
 
 MessageAnswer LinuxDialogs::messageBox(MessageOwner owner, const std::string& text,

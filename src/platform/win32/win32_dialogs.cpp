@@ -38,19 +38,6 @@ UINT iconFlags(MessageIcon icon) {
   return 0;
 }
 
-// What a box that could not be shown answers.
-MessageAnswer failedAnswer(MessageButtons buttons) {
-  switch (buttons) {
-    case MessageButtons::YesNoCancel:
-      return MessageAnswer::Cancel;
-    case MessageButtons::YesNo:
-      return MessageAnswer::No;
-    case MessageButtons::Ok:
-      break;
-  }
-  return MessageAnswer::Ok;
-}
-
 }  // namespace
 
 MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& text, const std::string& title,
@@ -77,7 +64,7 @@ MessageAnswer Win32Dialogs::messageBox(MessageOwner owner, const std::string& te
     case IDCANCEL:
       return MessageAnswer::Cancel;
     default:
-      return failedAnswer(buttons);
+      return answerWhenNotShown(buttons);
   }
 }
 
