@@ -32,13 +32,6 @@ struct Active {
   bool recordTried = false;   // the transfer itself tried to write the record
 };
 
-std::string lowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 bool tellsOfALimit(const TransferResult& result) {
   if (result.outcome == TransferOutcome::Failed) return result.connectionLost;
   return result.outcome == TransferOutcome::Completed && (result.status == 503 || result.status == 429);
@@ -155,7 +148,8 @@ class Fetch {
     const std::optional<DownloadFailure> failure =
         judgeDownload(result, closed, active.target->written(), item.expectedSize);
     if (!failure) {
-      if (active.rest && isSha256Hex(item.hash) && fileSha256Hex(item.partPath) != lowerCase(item.hash)) {
+      if (active.rest && isSha256Hex(item.hash) &&
+          !matchesSha256(fileSha256Hex(item.partPath).value_or(""), item.hash)) {
         // Put together from two answers that do not make the listed file:
         // fetched again whole, which is then taken as any download is.
         startAfresh(active);

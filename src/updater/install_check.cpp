@@ -19,6 +19,15 @@ bool isSha256Hex(std::string_view hash) {
   return true;
 }
 
+bool matchesSha256(std::string_view hexDigest, std::string_view listedHash) {
+  if (!isSha256Hex(listedHash) || hexDigest.size() != listedHash.size()) return false;
+  for (std::size_t i = 0; i < hexDigest.size(); ++i) {
+    const char c = listedHash[i];
+    if (hexDigest[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) return false;
+  }
+  return true;
+}
+
 bool isCheckedEntry(std::string_view path) {
   return !path.ends_with(kArchiveExtension);
 }

@@ -16,6 +16,10 @@ namespace kv::updater {
 // (any case), the form the publishing tool writes. Other hashes are opaque.
 [[nodiscard]] bool isSha256Hex(std::string_view hash);
 
+// Whether hexDigest (a SHA-256 in lower-case hex) is the listed hash, which
+// must be a SHA-256 in hex of any case.
+[[nodiscard]] bool matchesSha256(std::string_view hexDigest, std::string_view listedHash);
+
 // Whether the entry names a file of the installation that a check covers:
 // archives are not (an unpacked one is deleted, the library fallback
 // removes its own).

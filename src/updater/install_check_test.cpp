@@ -34,6 +34,11 @@ TEST(InstallCheck, AWholeFileIsARegularFileOfTheListedSize) {
   EXPECT_TRUE(isSha256Hex(std::string(63, 'a') + "F"));
   EXPECT_FALSE(isSha256Hex(std::string(63, 'a') + "g"));
   EXPECT_FALSE(isSha256Hex(std::string(62, 'a')));
+  const std::string digest = std::string(63, 'a') + "f";
+  EXPECT_TRUE(matchesSha256(digest, std::string(63, 'A') + "F"));   // the listed hash in any case
+  EXPECT_FALSE(matchesSha256(digest, std::string(63, 'a') + "e"));
+  EXPECT_FALSE(matchesSha256("", std::string(64, 'a')));            // no digest
+  EXPECT_FALSE(matchesSha256(std::string(64, 'x'), std::string(64, 'x')));  // not a SHA-256
   EXPECT_FALSE(isCheckedEntry("sub/pack.zip"));
   EXPECT_TRUE(isCheckedEntry("a.pak"));
 }

@@ -69,12 +69,7 @@ bool contentMatches(const std::string& path, const updater::ManifestEntry& entry
   std::string digest;
   std::int64_t size = 0;
   std::string error;
-  if (!hashFile(path, digest, size, error) || digest.size() != entry.hash.size()) return false;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    const char c = entry.hash[i];
-    if (digest[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) return false;
-  }
-  return true;
+  return hashFile(path, digest, size, error) && updater::matchesSha256(digest, entry.hash);
 }
 
 std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
