@@ -113,13 +113,11 @@ File openForReading(const std::string& path);
 // Never reads more than the size checked, even if the file grows meanwhile.
 std::optional<std::string> readRegularFile(const std::string& path, std::uint64_t maxBytes);
 
-// Opens path for appending, creating it when missing.
-File openForAppending(const std::string& path);
-
 // How openForWriting treats what is already in the file.
 enum class WriteMode {
   Truncate,  // cut it to nothing first
-  Append,    // keep it; every write lands at the end
+  Append,    // keep it; every write lands at the end, also when several
+             // processes write to it at once
 };
 
 // What openForWriting does with a link at path's last component.

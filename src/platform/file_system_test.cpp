@@ -14,6 +14,9 @@
 namespace kv::platform {
 namespace {
 
+// A file opened as the download log opens it.
+File appendTo(const std::string& path) { return openForWriting(path, WriteMode::Append, FinalLink::Follow); }
+
 namespace fs = std::filesystem;
 using test::FaultInjectingFiles;
 using test::readFile;
@@ -105,7 +108,7 @@ TEST(FileSystem, OnlyRegularFilesHaveASize) {
 TEST(FileSystem, AppendingKeepsWhatIsThere) {
   TempDir dir;
   for (const char* line : {"one\n", "two\n"}) {
-    File file = openForAppending(dir / "log");
+    File file = appendTo(dir / "log");
     ASSERT_TRUE(file.ok());
     ASSERT_TRUE(file.write(line, 4));
     ASSERT_TRUE(file.close());
@@ -169,11 +172,11 @@ TEST(FileSystem, InjectedFaultsFailTheOperationAndChangeNothing) {
       {FileOperation::Rename, [&] { return renameReplacing(dir / "file", dir / "moved"); }},
       {FileOperation::Remove, [&] { return removeFile(dir / "file"); }},
       {FileOperation::Write, [&] {
-         File file = openForAppending(dir / "file");
+         File file = appendTo(dir / "file");
          return file.write("more", 4);
        }},
-      {FileOperation::Flush, [&] { return openForAppending(dir / "file").flush(); }},
-      {FileOperation::Close, [&] { return openForAppending(dir / "file").close(); }},
+      {FileOperation::Flush, [&] { return appendTo(dir / "file").flush(); }},
+      {FileOperation::Close, [&] { return appendTo(dir / "file").close(); }},
   };
   for (const FileFault fault : {FileFault::DiskFull, FileFault::Denied}) {
     for (const Case& c : cases) {
@@ -201,15 +204,15 @@ TEST(FileSystem, InjectedFaultsCountOperationsAndLockPathsAsTheyMove) {
   FaultInjectingFiles faults;
   faults.failNth(FileOperation::Write, 2, FileFault::IoError);
   faults.failFrom(FileOperation::Create, 2, FileFault::DiskFull, ".log");
-  File file = openForAppending(dir / "a.log");
+  File file = appendTo(dir / "a.log");
   EXPECT_TRUE(file.write("1", 1));
   EXPECT_FALSE(file.write("2", 1));
   EXPECT_TRUE(file.write("3", 1));
   EXPECT_TRUE(file.close());
   EXPECT_EQ(readFile(dir / "a.log"), "13");
-  EXPECT_TRUE(openForAppending(dir / "other.txt").ok());  // not counted
-  EXPECT_FALSE(openForAppending(dir / "a.log").ok());
-  EXPECT_FALSE(openForAppending(dir / "b.log").ok());
+  EXPECT_TRUE(appendTo(dir / "other.txt").ok());  // not counted
+  EXPECT_FALSE(appendTo(dir / "a.log").ok());
+  EXPECT_FALSE(appendTo(dir / "b.log").ok());
 
   // A locked folder takes no new entries and loses none, and cannot move;
   // its content stays readable, and the lock follows a move of its parent.

@@ -57,7 +57,7 @@ std::string smallRequestProblem(const TransferResult& result) {
 void writeDownloadLog(const std::string& logPath, std::string_view message) {
   const std::string line = downloadLogLine(localTimeStamp(), message);
   std::lock_guard<std::mutex> lock(logMutex());
-  platform::File file = platform::openForAppending(logPath);
+  platform::File file = platform::openForWriting(logPath, platform::WriteMode::Append, platform::FinalLink::Follow);
   if (!file.ok()) return;
   // A line that cannot be written is lost; the download goes on.
   (void)file.write(line.data(), line.size());

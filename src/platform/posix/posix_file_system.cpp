@@ -157,11 +157,6 @@ File openForReading(const std::string& path) {
   return File::adopt(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
 }
 
-File openForAppending(const std::string& path) {
-  if (faulted(FileOperation::Create, path)) return File();
-  return File::adopt(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-}
-
 File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
   if (faulted(FileOperation::Create, path)) return File();
   // Non-blocking, so that a pipe at path cannot hold the thread; regular

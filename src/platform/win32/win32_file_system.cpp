@@ -207,15 +207,6 @@ File openForReading(const std::string& path) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
-File openForAppending(const std::string& path) {
-  if (faulted(FileOperation::Create, path)) return File();
-  // Append-only access makes every write land at the end, also when several
-  // processes share the file.
-  return File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), FILE_APPEND_DATA,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr)));
-}
-
 File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
   if (faulted(FileOperation::Create, path)) return File();
   // A refused link is refused before anything changes; the attributes of
@@ -225,10 +216,13 @@ File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
     SetLastError(ERROR_CANT_ACCESS_FILE);
     return File();
   }
+  // Append-only access makes every write land at the end, also when several
+  // processes share the file.
   const bool append = mode == WriteMode::Append;
+  const DWORD share = FILE_SHARE_READ | (append ? FILE_SHARE_WRITE : 0);
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | (refuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   File file = File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                              FILE_SHARE_READ, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, flags,
+                                              share, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, flags,
                                               nullptr)));
   if (!file.ok()) return file;
   const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | (refuseLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
