@@ -51,6 +51,7 @@ InstalledCheck checkInstalledFiles(const std::string& serverDir, const ContentCh
       found.damaged.insert(path);
     }
   }
+  found.local = std::move(local);
   return found;
 }
 

@@ -33,11 +33,13 @@ namespace kv::updater {
 // false marks it damaged.
 using ContentCheck = std::function<bool(const std::string& path, const ManifestEntry& entry)>;
 
-// What the check of an installation found: the files it covered, and the
-// manifest paths of those found damaged.
+// What the check of an installation found: the files it covered, the
+// manifest paths of those found damaged, and the local manifest it went by
+// (nothing when that cannot be read), so a run need not read it again.
 struct InstalledCheck {
   std::size_t checked = 0;
   std::set<std::string> damaged;
+  std::optional<ManifestMap> local;
 };
 
 // Checks every file the local manifest of serverDir lists that a check

@@ -31,8 +31,6 @@ namespace {
 using platform::Report;
 using platform::ReportKind;
 
-bool isRegularFile(const std::string& path) { return platform::isRegularFile(path); }
-
 // Makes room for a file where an empty folder stands; a folder that holds
 // anything is left alone. False when a folder is still there.
 bool clearEmptyFolder(const std::string& path) {
@@ -68,8 +66,9 @@ class UpdateRunner {
       return;
     }
     {
-      const InstalledCheck found = check.get();
-      damaged_ = found.damaged;
+      InstalledCheck found = check.get();
+      damaged_ = std::move(found.damaged);
+      local_ = std::move(found.local);
       if (context_.onStartCheck) context_.onStartCheck(found.checked, damaged_);
     }
     if (damaged_.empty()) {
@@ -110,7 +109,7 @@ class UpdateRunner {
     if (cancelled()) return true;
     // The shared reference only vouches for a server folder that holds an
     // installation: without a local manifest nothing is installed yet.
-    if (isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
+    if (platform::isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
         quickManifestCheck(quickText, joinPath(context_.baseFolder, kQuickReferencePath))) {
       if (cancelled()) return true;
       postReady();
@@ -135,12 +134,12 @@ class UpdateRunner {
       return;
     }
     if (cancelled()) return;
-    ManifestMap local;
-    if (!readLocalManifest(serverDir_, local)) {
+    if (!local_) {
       if (cancelled()) return;
       postError(std::string(kTextInvalidLocal));
       return;
     }
+    ManifestMap& local = *local_;
     if (cancelled()) return;
     // Damaged files are fetched again as if they were not installed.
     for (const std::string& path : damaged_) local.erase(path);
@@ -307,6 +306,7 @@ class UpdateRunner {
   const std::string folder_;
   const std::string serverDir_;
   std::set<std::string> damaged_;  // the local manifest's paths found damaged at the start
+  std::optional<ManifestMap> local_;  // the local manifest read at the start; nothing when unreadable
 };
 
 }  // namespace
