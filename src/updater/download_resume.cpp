@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
-#include "updater/sha256.h"
+#include "platform/sha256.h"
 
 namespace kv::updater {
 namespace {
@@ -146,7 +146,7 @@ std::optional<std::string> fileSha256Hex(const std::string& path) {
   if (platform::pathKind(path) != platform::PathKind::File) return std::nullopt;
   const platform::File file = platform::openForReading(path);
   if (!file.ok() || !file.regularFileSize()) return std::nullopt;
-  Sha256 digest;
+  platform::Sha256 digest;
   std::vector<char> buffer(std::size_t{1} << 20);
   std::uint64_t offset = 0;
   for (;;) {

@@ -1,10 +1,10 @@
-#include "updater/sha256.h"
+#include "platform/sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace kv::updater {
+namespace kv::platform {
 namespace {
 
 // The FIPS 180-2 examples and the empty message, fed whole and in pieces
@@ -32,4 +32,4 @@ TEST(Sha256, KnownDigestsInAnyPieces) {
 }
 
 }  // namespace
-}  // namespace kv::updater
+}  // namespace kv::platform
