@@ -89,12 +89,18 @@ ArchiveToExtract::ArchiveToExtract(const std::string& archivePath) : archive_(st
 
 ArchiveToExtract::~ArchiveToExtract() = default;
 
-bool ArchiveToExtract::extractTo(const std::string& destination, platform::Window* window) {
+bool ArchiveToExtract::extractTo(const std::string& destination, platform::Window* window,
+                                 const EntryFilter& unpack) {
   try {
     if (!readable_) throw ZipError(failure_);
     checkEntryNames(entries_, destination);
-    checkFreeSpace(entries_, destination);
-    for (const ZipEntryInfo& entry : entries_) archive_->extractEntry(entry, destination);
+    std::vector<ZipEntryInfo> chosen;
+    chosen.reserve(entries_.size());
+    for (const ZipEntryInfo& entry : entries_) {
+      if (!unpack || unpack(entry)) chosen.push_back(entry);
+    }
+    checkFreeSpace(chosen, destination);
+    for (const ZipEntryInfo& entry : chosen) archive_->extractEntry(entry, destination);
     return true;
   } catch (...) {
     // The caller reports the failure in its own words.

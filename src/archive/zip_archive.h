@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +33,14 @@ class ArchiveToExtract {
   // The entries in central-directory order; none when not readable.
   const std::vector<ZipEntryInfo>& entries() const { return entries_; }
 
-  // What extractZipArchive does, on this archive.
-  [[nodiscard]] bool extractTo(const std::string& destination, platform::Window* window);
+  // Answers whether an entry is unpacked; those it refuses are neither
+  // written nor counted for the disk space (their names are still checked).
+  using EntryFilter = std::function<bool(const ZipEntryInfo&)>;
+
+  // What extractZipArchive does, on this archive, for the entries unpack
+  // (when given) accepts.
+  [[nodiscard]] bool extractTo(const std::string& destination, platform::Window* window,
+                               const EntryFilter& unpack = {});
 
  private:
   std::unique_ptr<ZipArchive> archive_;

@@ -16,6 +16,13 @@ namespace kv {
 // The local manifest and the Last-Modified record of the last whole update.
 inline constexpr char kLocalManifestName[] = "manifest.json";
 inline constexpr char kManifestMetaName[] = "manifest.meta";
+// What happened to installed files since the local manifest was last
+// written: appended before a file is replaced and once it is in place.
+inline constexpr char kManifestJournalName[] = "manifest.journal";
+// The files that archives unpacked, with their sizes and CRC-32s.
+inline constexpr char kUnpackedRecordName[] = "unpacked.json";
+// Held (as an advisory lock) by whoever updates the server folder.
+inline constexpr char kUpdateLockName[] = "update.lock";
 // The game client's configuration folder, and its backup when the launcher
 // keeps one configuration for each server.
 inline constexpr char kConfigFolderName[] = "config";

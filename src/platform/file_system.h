@@ -131,6 +131,18 @@ enum class FinalLink {
 // wait), and so is a link at path's last component unless link says Follow.
 File openForWriting(const std::string& path, WriteMode mode, FinalLink link = FinalLink::Refuse);
 
+// How lockExclusively ended.
+enum class LockOutcome {
+  Taken,  // the lock is held as long as the returned file stays open
+  Busy,   // another open file (of this or another process) holds it
+  Failed, // the file could not be opened or locked; lastErrorText says why
+};
+
+// Takes the exclusive advisory lock of the regular file at path (created
+// when missing, never through a link) without waiting. The system releases
+// the lock when the file is closed or the process ends, however it ends.
+File lockExclusively(const std::string& path, LockOutcome& outcome);
+
 // Creates a new file with a unique name beside path (same folder, name
 // starting with path's name) for writing, readable by everyone and writable
 // by the owner; temporaryPath receives its path. Not open on failure.

@@ -28,6 +28,29 @@ bool entryLandsSafely(const archive::ZipEntryInfo& entry, std::string_view archi
   return !entry.nameHasNul && landsSafely(archiveFolder, entry.name) && landsSafely(archiveFolder, entry.storedName);
 }
 
+std::string entryLandingPath(const archive::ZipEntryInfo& entry, std::string_view archiveFolder) {
+  std::string path = std::string(archiveFolder) + entry.name;
+  if (path.ends_with('/')) path.pop_back();
+  return path;
+}
+
+std::optional<std::string> listedOwnerOf(std::string_view landingPath, bool folderEntry, const ManifestMap& listed) {
+  const std::string path(landingPath);
+  if (listed.count(path) != 0) return path;
+  // A listed file at one of the folders the entry needs.
+  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    const auto it = listed.find(path.substr(0, slash));
+    if (it != listed.end()) return it->first;
+  }
+  // A listed file below the entry's path, which needs it to be a folder.
+  if (!folderEntry) {
+    const std::string below = path + "/";
+    const auto it = listed.lower_bound(below);
+    if (it != listed.end() && it->first.starts_with(below)) return it->first;
+  }
+  return std::nullopt;
+}
+
 bool archiveEntriesAreSafe(const archive::ArchiveToExtract& zip, std::string_view archiveFolder) {
   return std::all_of(zip.entries().begin(), zip.entries().end(),
                      [&](const archive::ZipEntryInfo& entry) { return entryLandsSafely(entry, archiveFolder); });

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "archive/zip_archive.h"
+#include "updater/manifest.h"
 
 namespace kv::updater {
 
@@ -25,5 +27,17 @@ namespace kv::updater {
 // that cannot be read counts as safe here (its extraction reports the
 // damage). Worker thread. Never throws.
 [[nodiscard]] bool archiveEntriesAreSafe(const archive::ArchiveToExtract& zip, std::string_view archiveFolder);
+
+// The path below the server folder where entry of an archive unpacked into
+// archiveFolder lands (a folder entry without its final "/").
+[[nodiscard]] std::string entryLandingPath(const archive::ZipEntryInfo& entry, std::string_view archiveFolder);
+
+// One owner per installed path: a file the manifest lists owns its path, so
+// an archive entry that lands on a listed path, below a listed file, or (as a
+// file) where a listed path needs a folder is never unpacked, whatever the
+// order in which the files arrive. Nothing when the entry landing at
+// landingPath is free to unpack, else the listed path that owns it.
+[[nodiscard]] std::optional<std::string> listedOwnerOf(std::string_view landingPath, bool folderEntry,
+                                                       const ManifestMap& listed);
 
 }  // namespace kv::updater

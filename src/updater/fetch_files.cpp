@@ -1,9 +1,13 @@
 #include "updater/fetch_files.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "updater/download_resume.h"
@@ -37,6 +41,92 @@ bool tellsOfALimit(const TransferResult& result) {
   return result.outcome == TransferOutcome::Completed && (result.status == 503 || result.status == 429);
 }
 
+// Runs pieces of work one at a time, in the order they were posted, on a
+// thread of its own; the worker's thread collects how each ended. Where no
+// thread can be started, work runs as it is posted.
+class SideWork {
+ public:
+  using Done = std::pair<std::uint64_t, bool>;
+
+  SideWork() = default;
+  ~SideWork() { finish(); }
+  SideWork(const SideWork&) = delete;
+  SideWork& operator=(const SideWork&) = delete;
+
+  void post(std::uint64_t id, std::function<bool()> work) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable() && !inline_) {
+        try {
+          thread_ = std::thread([this] { serve(); });
+        } catch (...) {
+          inline_ = true;
+        }
+      }
+      if (!inline_) {
+        queue_.emplace_back(id, std::move(work));
+        wake_.notify_one();
+        return;
+      }
+    }
+    const bool worked = runSafely(work);
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_.emplace_back(id, worked);
+  }
+
+  // Moves the results of ended work to out; waits up to timeout for one
+  // when there is none yet.
+  void collect(std::vector<Done>& out, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (done_.empty() && timeout.count() > 0) ended_.wait_for(lock, timeout, [this] { return !done_.empty(); });
+    for (Done& done : done_) out.push_back(done);
+    done_.clear();
+  }
+
+  // Runs what is still queued and lets the thread end.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      wake_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  static bool runSafely(const std::function<bool()>& work) {
+    try {
+      return work();
+    } catch (...) {
+      return false;
+    }
+  }
+
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      auto [id, work] = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      const bool worked = runSafely(work);
+      lock.lock();
+      done_.emplace_back(id, worked);
+      ended_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;   // work was posted, or the end
+  std::condition_variable ended_;  // work ended
+  std::deque<std::pair<std::uint64_t, std::function<bool()>>> queue_;
+  std::vector<Done> done_;
+  std::thread thread_;
+  bool stopping_ = false;
+  bool inline_ = false;
+};
+
 class Fetch {
  public:
   Fetch(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
@@ -51,11 +141,17 @@ class Fetch {
                    [cancel = environment.cancel] { return cancel != nullptr && cancel->load(); }),
         attempts_(items.size(), 0),
         fresh_(items.size(), false),
-        startedOnce_(items.size(), false) {
+        startedOnce_(items.size(), false),
+        notBefore_(items.size()) {
     for (std::size_t i = 0; i < items.size(); ++i) pending_.push_back(i);
   }
 
-  ~Fetch() { stopAll(); }
+  ~Fetch() {
+    stopAll();
+    // Work already handed over ends before the fetch does; what it would
+    // have recorded is left to a later run.
+    side_.finish();
+  }
   Fetch(const Fetch&) = delete;
   Fetch& operator=(const Fetch&) = delete;
 
@@ -63,14 +159,21 @@ class Fetch {
     std::vector<FinishedTransfer> finished;
     for (;;) {
       if (hooks_.cancelled()) return FetchEnd::Cancelled;
-      while (!pending_.empty() && active_.size() < static_cast<std::size_t>(std::max(engine_.width(), 1))) {
+      if (const std::optional<FetchEnd> end = settleSideWork(std::chrono::milliseconds(0))) return *end;
+      while (active_.size() < static_cast<std::size_t>(std::max(engine_.width(), 1))) {
+        const std::optional<std::size_t> index = nextDue();
+        if (!index) break;
         if (hooks_.cancelled()) return FetchEnd::Cancelled;
-        const std::size_t index = pending_.front();
-        pending_.pop_front();
-        if (!hooks_.prepare(items_[index])) return FetchEnd::Stopped;
-        if (const std::optional<FetchEnd> end = start(index)) return *end;
+        if (!hooks_.prepare(items_[*index])) return FetchEnd::Stopped;
+        if (const std::optional<FetchEnd> end = start(*index)) return *end;
       }
-      if (active_.empty() && pending_.empty()) return FetchEnd::Done;
+      if (active_.empty() && pending_.empty() && waiting_.empty() && parked_.empty()) return FetchEnd::Done;
+      if (active_.empty()) {
+        // Nothing in flight: the fetch waits for work beside it or for a
+        // file's pause to pass, hearing only the cancel flag meanwhile.
+        if (const std::optional<FetchEnd> end = idle()) return *end;
+        continue;
+      }
       finished.clear();
       engine_.wait(kWaitSlice, finished);
       for (FinishedTransfer& done : finished) {
@@ -148,24 +251,33 @@ class Fetch {
     const std::optional<DownloadFailure> failure =
         judgeDownload(result, closed, active.target->written(), item.expectedSize);
     if (!failure) {
-      if (active.rest && isSha256Hex(item.hash) &&
-          !matchesSha256(fileSha256Hex(item.partPath).value_or(""), item.hash)) {
-        // Put together from two answers that do not make the listed file:
-        // fetched again whole, which is then taken as any download is.
-        startAfresh(active);
+      troubleSinceSuccess_ = false;
+      const std::size_t index = active.index;
+      const std::int64_t bytes = active.target->written();
+      if (active.rest && isSha256Hex(item.hash)) {
+        // Put together from two answers: it must make the listed file, else
+        // it is fetched again whole (and then taken as any download is).
+        // The hash is computed beside the transfers.
+        const std::string partPath = item.partPath;
+        const std::string hash = item.hash;
+        handOver([partPath, hash] { return matchesSha256(fileSha256Hex(partPath).value_or(""), hash); },
+                 [this, index, bytes](bool whole) -> std::optional<FetchEnd> {
+                   if (!whole) {
+                     dropHeld(index);
+                     return std::nullopt;
+                   }
+                   return arrived(index, bytes);
+                 });
         return std::nullopt;
       }
-      if (active.recorded || active.held > 0) (void)platform::removeFile(downloadRecordPath(item.partPath));
-      troubleSinceSuccess_ = false;
-      return hooks_.completed(item, active.target->written()) ? std::nullopt
-                                                              : std::optional<FetchEnd>(FetchEnd::Stopped);
+      return arrived(index, bytes);
     }
     keep(active);
     const bool cancelled = environment_.cancel != nullptr && environment_.cancel->load();
     if (result.outcome == TransferOutcome::Aborted || (result.outcome == TransferOutcome::Failed && cancelled)) {
       return FetchEnd::Cancelled;  // nothing to tell
     }
-    if (tellsOfALimit(result) && engine_.width() > 1) {
+    if (tellsOfALimit(result) && (engine_.width() > 1 || !active_.empty())) {
       // A reset now and then (an HTTP/2 connection the site retires) is only
       // tried again; a refusal, or trouble without a success in between,
       // makes the engine narrower, once per width.
@@ -182,33 +294,112 @@ class Fetch {
     return failed(active, *failure);
   }
 
-  // A failed attempt of a file: the others in flight are fetched again
-  // later, the failure is told, and the file waits for its next attempt.
+  // A failed attempt of a file. While another file's failures are being
+  // counted, this one waits quietly for that file to end one way or the
+  // other. Otherwise the failure is told and the file waits for its next
+  // attempt while the others go on.
   std::optional<FetchEnd> failed(Active& active, const DownloadFailure& failure) {
-    requeueAll();
-    const FetchItem& item = items_[active.index];
+    const std::size_t index = active.index;
+    if (failing_ && *failing_ != index) {
+      parked_.push_back(index);
+      return std::nullopt;
+    }
+    failing_ = index;
+    const FetchItem& item = items_[index];
     reportDownloadFailure(environment_, item.localPath, failure);
-    const int attempt = ++attempts_[active.index];
+    const int attempt = ++attempts_[index];
     if (hooks_.cancelled()) return FetchEnd::Cancelled;
     if (attempt >= kDownloadAttempts) {
       hooks_.gaveUp(item);
       return FetchEnd::Stopped;
     }
     hooks_.retrying(item, attempt);
-    if (retryPause_.count() > 0) std::this_thread::sleep_for(retryPause_);
-    pending_.push_front(active.index);
+    notBefore_[index] = std::chrono::steady_clock::now() + retryPause_;
+    pending_.push_front(index);
     return std::nullopt;
   }
 
-  // Stops every transfer in flight and queues its file again, ahead of the
-  // others and in the order they started.
-  void requeueAll() {
-    for (auto it = active_.rbegin(); it != active_.rend(); ++it) {
-      engine_.stop(it->first);
-      keep(it->second);
-      pending_.push_front(it->second.index);
+  // The file at index arrived whole: the caller puts it in its place; work
+  // the caller hands over runs beside the transfers.
+  std::optional<FetchEnd> arrived(std::size_t index, std::int64_t bytes) {
+    const FetchItem& item = items_[index];
+    (void)platform::removeFile(downloadRecordPath(item.partPath));
+    if (failing_ == index) {
+      // Its failures are over: the files that waited for it go on.
+      failing_.reset();
+      for (auto it = parked_.rbegin(); it != parked_.rend(); ++it) pending_.push_front(*it);
+      parked_.clear();
     }
-    active_.clear();
+    Completion completion = hooks_.completed(item, bytes);
+    if (!completion.ok) return FetchEnd::Stopped;
+    if (!completion.work) return std::nullopt;
+    handOver(std::move(completion.work), [then = std::move(completion.then)](bool worked) {
+      return !then || then(worked) ? std::nullopt : std::optional<FetchEnd>(FetchEnd::Stopped);
+    });
+    return std::nullopt;
+  }
+
+  // Runs work beside the transfers; then hears how it ended, on this thread.
+  void handOver(std::function<bool()> work, std::function<std::optional<FetchEnd>(bool)> then) {
+    const std::uint64_t id = nextWorkId_++;
+    waiting_.emplace(id, std::move(then));
+    side_.post(id, std::move(work));
+  }
+
+  // Takes the results of work that ended (waiting up to timeout for one).
+  std::optional<FetchEnd> settleSideWork(std::chrono::milliseconds timeout) {
+    if (waiting_.empty()) return std::nullopt;
+    std::vector<SideWork::Done> done;
+    side_.collect(done, timeout);
+    for (const auto& [id, worked] : done) {
+      const auto it = waiting_.find(id);
+      if (it == waiting_.end()) continue;
+      const std::function<std::optional<FetchEnd>(bool)> then = std::move(it->second);
+      waiting_.erase(it);
+      if (const std::optional<FetchEnd> end = then(worked)) return end;
+    }
+    return std::nullopt;
+  }
+
+  // Waits, with nothing in flight, until work beside the transfers ended or
+  // a waiting file may start. Hears the cancel flag itself, so that how long
+  // the work takes never changes how often the caller's checks are asked.
+  std::optional<FetchEnd> idle() {
+    for (;;) {
+      if (environment_.cancel != nullptr && environment_.cancel->load()) return FetchEnd::Cancelled;
+      const auto now = std::chrono::steady_clock::now();
+      std::chrono::milliseconds slice = kWaitSlice;
+      bool due = false;
+      for (const std::size_t index : pending_) {
+        if (notBefore_[index] <= now) {
+          due = true;
+          break;
+        }
+        slice = std::min(slice, std::chrono::ceil<std::chrono::milliseconds>(notBefore_[index] - now));
+      }
+      if (due) return std::nullopt;
+      if (waiting_.empty()) {
+        if (pending_.empty()) return std::nullopt;
+        std::this_thread::sleep_for(slice);
+        continue;
+      }
+      const std::size_t before = waiting_.size();
+      if (const std::optional<FetchEnd> end = settleSideWork(slice)) return end;
+      if (waiting_.size() != before) return std::nullopt;
+    }
+  }
+
+  // The first pending file whose pause has passed, taken off the queue.
+  std::optional<std::size_t> nextDue() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (notBefore_[*it] <= now) {
+        const std::size_t index = *it;
+        pending_.erase(it);
+        return index;
+      }
+    }
+    return std::nullopt;
   }
 
   void stopAll() {
@@ -280,12 +471,16 @@ class Fetch {
 
   // Drops what active's item holds; its next start asks for the whole file.
   void startAfresh(Active& active) {
-    const FetchItem& item = items_[active.index];
     (void)active.target->close();
+    dropHeld(active.index);
+  }
+
+  void dropHeld(std::size_t index) {
+    const FetchItem& item = items_[index];
     (void)platform::removeFile(downloadRecordPath(item.partPath));
     (void)platform::removeFile(item.partPath);
-    fresh_[active.index] = true;
-    pending_.push_front(active.index);
+    fresh_[index] = true;
+    pending_.push_front(index);
   }
 
   TransferEngine& engine_;
@@ -298,11 +493,17 @@ class Fetch {
   std::vector<int> attempts_;       // failed attempts per item
   std::vector<bool> fresh_;         // per item: the next start asks for the whole file
   std::vector<bool> startedOnce_;   // per item: started in this fetch before
+  std::vector<std::chrono::steady_clock::time_point> notBefore_;  // per item: its pause after a failure
+  std::optional<std::size_t> failing_;  // the item whose failures are being counted
+  std::vector<std::size_t> parked_;     // items that failed meanwhile, waiting for it
+  std::map<std::uint64_t, std::function<std::optional<FetchEnd>(bool)>> waiting_;  // work beside, by id
+  std::uint64_t nextWorkId_ = 1;
   std::deque<std::size_t> pending_;  // items waiting for a transfer, next first
   std::map<std::uint64_t, Active> active_;  // by transfer id, in start order
   std::uint64_t nextId_ = 1;
   int generation_ = 0;              // counts the narrowings of the engine
   bool troubleSinceSuccess_ = false;
+  SideWork side_;                   // last: its thread ends before the rest goes
 };
 
 }  // namespace

@@ -23,6 +23,21 @@ struct FetchItem {
   std::string hash;       // the listed hash
 };
 
+// What a whole file still needs before it counts as installed: nothing
+// (done), or work that runs beside the transfers on a thread of its own (an
+// archive's unpacking) and then a step on the worker's thread.
+struct Completion {
+  bool ok = true;  // false ends the fetch (the caller has told the player why)
+  // Runs beside the transfers, one piece of work at a time, in the order the
+  // files completed; may be empty. Must not post, show boxes or read the
+  // cancel flag through the caller's checks: it only works on files.
+  std::function<bool()> work;
+  // Told on the worker's thread whether work succeeded, once it ended;
+  // false ends the fetch (the callable has told the player why). May be
+  // empty when work is.
+  std::function<bool(bool worked)> then;
+};
+
 // What the caller decides while files arrive. Every callable is called on
 // the worker's thread; none may be empty.
 struct FetchHooks {
@@ -31,10 +46,10 @@ struct FetchHooks {
   // Called just before a file is fetched (again); false ends the fetch (the
   // callable has told the player why).
   std::function<bool(const FetchItem&)> prepare;
-  // Called once the file at partPath is whole, with the bytes it holds; the
-  // callable puts it in its place. False ends the fetch (the callable has
-  // told the player why).
-  std::function<bool(const FetchItem&, std::int64_t bytes)> completed;
+  // Called once the file at partPath is whole (and, when it was put together
+  // from two answers, checked), with the bytes it holds; the callable puts it
+  // in its place and says what is left to do.
+  std::function<Completion(const FetchItem&, std::int64_t bytes)> completed;
   // Called after the failed attempt-th attempt of a file, before the pause
   // that precedes the next one.
   std::function<void(const FetchItem&, int attempt)> retrying;
@@ -50,13 +65,18 @@ enum class FetchEnd {
 
 // Fetches items through engine, starting them in the given order and
 // keeping engine.width() of them in flight. A file fails as downloadFile
-// fails (same log line and message box) and gets kDownloadAttempts attempts
-// with retryPause between them; when a file fails, the transfers in flight
-// are stopped and fetched again later without counting as attempts. An
-// answer that tells of a site limiting its connections (status 503 or 429,
-// a refused or reset connection) while several transfers run makes the
-// engine narrower and is tried again without a word; at one transfer it is a
-// failed attempt like any other. All transfers together receive no more than
+// fails (same log line and message box) and gets kDownloadAttempts attempts;
+// retryPause holds back only that file, the others go on. While one file's
+// failures are being counted, a failure of another file is not: that file
+// waits, without a word, until the first one arrived (then it is tried
+// again) or gave up (then the fetch ends), so a failing fetch tells exactly
+// what a fetch of one file at a time tells. An answer that tells of a site
+// limiting its connections or dropping a transfer (status 503 or 429, a
+// refused or reset connection, a stream reset, a partial file) while
+// several transfers run is tried again without a word, the engine made
+// narrower when it keeps happening; at one transfer it is a failed attempt
+// like any other. Work that completions hand over (see Completion) runs
+// beside the transfers; the fetch is done once all of it ended. All transfers together receive no more than
 // environment.rateLimit allows. Progress goes to progress.
 //
 // A transfer that ends before its file is whole (a failure, a stop, the

@@ -51,6 +51,24 @@ InstalledCheck checkInstalledFiles(const std::string& serverDir, const ContentCh
       found.damaged.insert(path);
     }
   }
+  UnpackedFiles unpacked;
+  // An unreadable record only means those files go unchecked until their
+  // archive is unpacked again.
+  (void)readUnpackedRecord(serverDir, unpacked);
+  for (const auto& [path, file] : unpacked) {
+    if (cancel != nullptr && cancel->load()) break;
+    if (local.count(path) != 0 || local.count(file.archive) == 0) continue;
+    ++found.checked;
+    ManifestEntry entry;
+    entry.path = path;
+    entry.hash = crc32HashText(file.crc32);
+    entry.size = file.size;
+    const std::string localPath = joinPath(serverDir, path);
+    if (!isWholeFile(localPath, entry) || (contentCheck && !contentCheck(localPath, entry))) {
+      found.damaged.insert(path);
+      found.archivesToUnpack.insert(file.archive);
+    }
+  }
   found.local = std::move(local);
   return found;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "updater/install_record.h"
 #include "updater/manifest.h"
 
 namespace kv::updater {
@@ -33,19 +34,25 @@ namespace kv::updater {
 // false marks it damaged.
 using ContentCheck = std::function<bool(const std::string& path, const ManifestEntry& entry)>;
 
-// What the check of an installation found: the files it covered, the
-// manifest paths of those found damaged, and the local manifest it went by
-// (nothing when that cannot be read), so a run need not read it again.
+// What the check of an installation found: the files it covered, the paths
+// of those found damaged (listed files and files archives unpacked), the
+// archives to fetch and unpack again for the damaged unpacked files, and the
+// local manifest it went by (nothing when that cannot be read), so a run
+// need not read it again.
 struct InstalledCheck {
   std::size_t checked = 0;
   std::set<std::string> damaged;
+  std::set<std::string> archivesToUnpack;
   std::optional<ManifestMap> local;
 };
 
 // Checks every file the local manifest of serverDir lists that a check
-// covers (isCheckedEntry): missing, not a regular file, not of its listed
-// size, or refused by contentCheck (may be empty) marks it damaged. Nothing
-// when the local manifest cannot be read. Ends early, with what it found so
+// covers (isCheckedEntry), and every file its record of unpacked files names
+// (but those a listed file now owns) whose archive the manifest still
+// records: missing, not a regular file, not of its listed size, or refused by
+// contentCheck (may be empty; an unpacked file's entry carries its CRC-32 in
+// the crc32HashText form) marks it damaged. Nothing when the local manifest
+// cannot be read. Ends early, with what it found so
 // far, once cancel (may be null) is set. Reads only the disk; any thread.
 [[nodiscard]] InstalledCheck checkInstalledFiles(const std::string& serverDir, const ContentCheck& contentCheck,
                                                  const std::atomic<bool>* cancel);

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
+#include "updater/install_record.h"
 #include "updater/manifest_path.h"
 
 namespace kv::updater {
@@ -162,11 +163,14 @@ bool readLocalManifest(const std::string& serverDir, ManifestMap& local) {
   local.clear();
   const std::string path = joinPath(serverDir, kLocalManifestName);
   const platform::PathKind kind = platform::pathKind(path);
-  if (kind == platform::PathKind::Missing || kind == platform::PathKind::Unknown) return true;
-  const std::optional<std::string> text = readWholeFile(path);
-  if (!text) return false;
-  std::string why;
-  return readManifest(*text, std::nullopt, local, why);
+  if (kind != platform::PathKind::Missing && kind != platform::PathKind::Unknown) {
+    const std::optional<std::string> text = readWholeFile(path);
+    if (!text) return false;
+    std::string why;
+    if (!readManifest(*text, std::nullopt, local, why)) return false;
+  }
+  replayManifestJournal(serverDir, local);
+  return true;
 }
 
 FetchPlan compareManifests(const ManifestMap& remote, const ManifestMap& local) {
@@ -205,7 +209,12 @@ std::string serializeManifest(const ManifestMap& local) {
 
 bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local, FileSync sync) {
   if (!serverDir.empty()) (void)platform::makeFolders(serverDir);
-  return replaceFileAtomically(joinPath(serverDir, kLocalManifestName), serializeManifest(local), nullptr, sync);
+  if (!replaceFileAtomically(joinPath(serverDir, kLocalManifestName), serializeManifest(local), nullptr, sync)) {
+    return false;
+  }
+  // The manifest now holds what the journal noted.
+  removeManifestJournal(serverDir);
+  return true;
 }
 
 }  // namespace kv::updater

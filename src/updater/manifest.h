@@ -41,10 +41,11 @@ struct FetchPlan {
 [[nodiscard]] bool readRemoteManifest(std::string_view text, std::string_view chosenBuild,
                                       ManifestMap& remote, std::string* reason = nullptr);
 
-// Reads serverDir + "/manifest.json" into local. A missing file is a first
-// installation: true with an empty map. False when the file exists but is
-// not a well-formed manifest (same rules as the remote one, no build
-// filter). Never throws.
+// Reads serverDir + "/manifest.json" into local, then applies the notes of
+// its journal (see replayManifestJournal). A missing file is a first
+// installation: true with an empty map (and what the journal noted). False
+// when the file exists but is not a well-formed manifest (same rules as the
+// remote one, no build filter). Never throws.
 [[nodiscard]] bool readLocalManifest(const std::string& serverDir, ManifestMap& local);
 
 // The remote entries whose path is missing from local or whose hash or size
@@ -63,8 +64,9 @@ std::string serializeManifest(const ManifestMap& local);
 // Replaces serverDir + "/manifest.json" with local, creating serverDir when
 // needed. The file is written beside the old one, flushed to disk (unless
 // sync says otherwise) and renamed over it, so a reader always finds the old
-// or the new complete document. False when it could not be written (the old
-// file stays).
+// or the new complete document, then removes the journal whose notes it now
+// holds. False when it could not be written (the old file and the journal
+// stay).
 [[nodiscard]] bool writeLocalManifest(const std::string& serverDir, const ManifestMap& local,
                                       FileSync sync = FileSync::Flush);
 

@@ -34,8 +34,11 @@ bool hasDownloadTemporarySegment(std::string_view path) {
 // Last-Modified record removes as leftovers.
 bool isLauncherOwned(std::string_view path) {
   const std::string lower = lowerAscii(path);
-  if (lower == kLocalManifestName || lower == kManifestMetaName) return true;
-  if (isTemporaryNameOf(path, kLocalManifestName) || isTemporaryNameOf(path, kManifestMetaName)) return true;
+  for (const std::string_view own : {std::string_view(kLocalManifestName), std::string_view(kManifestMetaName),
+                                     std::string_view(kManifestJournalName), std::string_view(kUnpackedRecordName),
+                                     std::string_view(kUpdateLockName)}) {
+    if (lower == own || isTemporaryNameOf(path, own)) return true;
+  }
   const std::string first = lower.substr(0, lower.find('/'));
   return first == kConfigFolderName || first == kConfigBackupFolderName;
 }

@@ -10,9 +10,10 @@ namespace kv::updater {
 // segment ending in "." or " ", no reserved device name), no segment has the
 // form of a download temporary (see isDownloadTemporaryName), and it does not
 // name the launcher's own files of the server folder: "manifest.json",
-// "manifest.meta", or anything in "config" or "config_backup" (compared
-// without regard to ASCII case), nor, at the top, a name that replacing one
-// of those two files removes as a leftover temporary (see isTemporaryNameOf).
+// "manifest.meta", "manifest.journal", "unpacked.json", "update.lock", or
+// anything in "config" or "config_backup" (compared without regard to ASCII
+// case), nor, at the top, a name that replacing one of those files removes
+// as a leftover temporary (see isTemporaryNameOf).
 [[nodiscard]] bool validateManifestPath(std::string_view path);
 
 }  // namespace kv::updater

@@ -73,6 +73,10 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "manifest.json.backup",  // would be removed as a leftover temporary
       "manifest.json.Ab12Cd",
       "manifest.meta.4242_17",
+      "manifest.journal",
+      "Unpacked.json",
+      "unpacked.json.Ab12Cd",
+      "update.lock",
       "config/config.kvml",
       "CONFIG/x",
       "config",

@@ -75,6 +75,10 @@ std::string removeFailedText(std::string_view fileName) {
   return cut(std::string(kTextRemoveFailedPrefix) + std::string(fileName));
 }
 
+std::string anotherUpdateText(std::string_view serverFolder) {
+  return cut("Another update of " + std::string(serverFolder) + " is running");
+}
+
 std::string extractFailedText(std::string_view fileName) {
   return cut(std::string(kTextExtractFailedPrefix) + std::string(fileName) +
              std::string(kTextExtractFailedSuffix));

@@ -18,6 +18,8 @@ std::string attemptsFailedText(std::string_view manifestPath, int attempts);
 std::string removeFailedText(std::string_view fileName);
 // "Failed to extract: NAME. Make sure the file is not in use."
 std::string extractFailedText(std::string_view fileName);
+// "Another update of FOLDER is running"
+std::string anotherUpdateText(std::string_view serverFolder);
 // "Downloading: NAME (PERCENT%, SPEED KB/s)", speed rounded to a whole number.
 std::string downloadingText(std::string_view fileName, int percent, double kilobytesPerSecond);
 

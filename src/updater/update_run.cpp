@@ -1,6 +1,8 @@
 #include "updater/update_run.h"
 
 #include <future>
+#include <memory>
+#include <thread>
 #include <optional>
 #include <set>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "updater/download_resume.h"
 #include "updater/fetch_files.h"
 #include "updater/install_check.h"
+#include "updater/install_record.h"
 #include "updater/endpoints.h"
 #include "updater/last_modified.h"
 #include "updater/manifest.h"
@@ -68,6 +71,7 @@ class UpdateRunner {
     {
       InstalledCheck found = check.get();
       damaged_ = std::move(found.damaged);
+      archivesToUnpack_ = std::move(found.archivesToUnpack);
       local_ = std::move(found.local);
       if (context_.onStartCheck) context_.onStartCheck(found.checked, damaged_);
     }
@@ -82,6 +86,35 @@ class UpdateRunner {
   }
 
  private:
+  // Takes the server folder's update lock, so that one updater at a time
+  // writes there. A lock that cannot be had for another reason than another
+  // holder (a folder that cannot be written) is left: the run reports that
+  // failure in its own words. False when the run ends here.
+  bool lockServerFolder(bool& waited) {
+    (void)platform::makeFolders(serverDir_);
+    const std::string path = joinPath(serverDir_, kUpdateLockName);
+    platform::LockOutcome outcome = platform::LockOutcome::Failed;
+    lock_ = platform::lockExclusively(path, outcome);
+    if (outcome != platform::LockOutcome::Busy) return true;
+    const std::string text = anotherUpdateText(folder_);
+    if (!context_.waitForOtherUpdate) {
+      postError(text);
+      return false;
+    }
+    postStatus(text);
+    waited = true;
+    while (outcome == platform::LockOutcome::Busy) {
+      for (int slice = 0; slice < 5; ++slice) {
+        if (worker_.cancel.load()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      lock_ = platform::lockExclusively(path, outcome);
+    }
+    if (cancelled()) return false;
+    postStatus(std::string(kTextCheckingUpdates));
+    return true;
+  }
+
   // The check of the installed files; a local manifest that cannot be read
   // is the full run's to report. Reads only the disk, the constant members
   // and the cancel flag, so it may run on its own thread (a cancelled run
@@ -134,6 +167,16 @@ class UpdateRunner {
       return;
     }
     if (cancelled()) return;
+    // One updater at a time writes to the server folder. One that had to
+    // wait looks at the installation again: the other one changed it.
+    bool waited = false;
+    if (local_ && !lockServerFolder(waited)) return;
+    if (waited) {
+      InstalledCheck found = checkInstalledFiles();
+      damaged_ = std::move(found.damaged);
+      archivesToUnpack_ = std::move(found.archivesToUnpack);
+      local_ = std::move(found.local);
+    }
     if (!local_) {
       if (cancelled()) return;
       postError(std::string(kTextInvalidLocal));
@@ -141,8 +184,10 @@ class UpdateRunner {
     }
     ManifestMap& local = *local_;
     if (cancelled()) return;
-    // Damaged files are fetched again as if they were not installed.
+    // Damaged files are fetched again as if they were not installed, and so
+    // are the archives that unpacked damaged files.
     for (const std::string& path : damaged_) local.erase(path);
+    for (const std::string& path : archivesToUnpack_) local.erase(path);
     FetchPlan plan = compareManifests(remote, local);
     putInterfaceArtFirst(plan.paths);
     if (cancelled()) return;
@@ -182,7 +227,28 @@ class UpdateRunner {
       items.push_back({path, fileUrl(context_.site, folder_, path), localPath, downloadTemporaryPath(localPath),
                        expectedSize, entry.hash});
     }
-    std::int64_t sinceCheckpoint = 0;  // bytes of the files completed since the last checkpoint
+    std::int64_t sinceCheckpoint = 0;  // bytes of the files installed since the last checkpoint
+    ManifestJournal journal(serverDir_);
+    UnpackedFiles unpacked;
+    // An unreadable record is started anew: its files are checked again once
+    // their archives are unpacked again.
+    (void)readUnpackedRecord(serverDir_, unpacked);
+    // A file counts as installed once it (and what it unpacks) is in place.
+    const auto installed = [&](const std::string& path, std::int64_t bytes) {
+      const ManifestEntry& entry = remote.at(path);
+      local[path] = entry;
+      if (!journal.installed(entry)) sinceCheckpoint = kCheckpointBytes;
+      sinceCheckpoint += bytes;
+      if (sinceCheckpoint >= kCheckpointBytes) {
+        // A checkpoint that cannot be written only means more to fetch
+        // after an interruption: the journal stays. It is not flushed to
+        // the disk: the rename alone keeps it whole when the launcher is
+        // closed or killed.
+        journal.close();
+        (void)writeLocalManifest(serverDir_, local, FileSync::NoFlush);
+        sinceCheckpoint = 0;
+      }
+    };
     FetchHooks hooks;
     hooks.cancelled = [this] { return cancelled(); };
     // The old copy stays untouched until its new version is whole; a folder
@@ -198,43 +264,62 @@ class UpdateRunner {
       postStatus(retryText(item.path, attempt, kDownloadAttempts));
     };
     hooks.gaveUp = [this](const FetchItem& item) { postError(attemptsFailedText(item.path, kDownloadAttempts)); };
-    hooks.completed = [&](const FetchItem& item, std::int64_t bytes) {
+    hooks.completed = [&](const FetchItem& item, std::int64_t bytes) -> Completion {
       const std::string& path = item.path;
       const std::string& localPath = item.localPath;
+      // Until it is noted installed again, the file's content is unknown to
+      // the record: a kill in between makes the next run fetch it.
+      local.erase(path);
+      if (!journal.replacing(path)) {
+        journal.close();
+        (void)writeLocalManifest(serverDir_, local, FileSync::NoFlush);
+      }
       if (!platform::renameReplacing(item.partPath, localPath)) {
         if (!cancelled()) postError(removeFailedText(fileNamePart(localPath)));
-        return false;
+        return {.ok = false};
       }
-      if (isUnpackedArchive(path)) {
-        // A cancel is heard before the unpacking, which may take a while;
-        // the archive is then fetched again by the next run.
-        if (cancelled()) return false;
-        // An archive that would overwrite the launcher's own files is refused
-        // like a damaged one. The archive is closed before it is removed.
-        bool unpacked = false;
+      if (!isUnpackedArchive(path)) {
+        installed(path, bytes);
+        return {};
+      }
+      // A cancel is heard before the unpacking, which may take a while; the
+      // archive is then fetched again by the next run.
+      if (cancelled()) return {.ok = false};
+      // The archive unpacks beside the transfers. An archive that would
+      // overwrite the launcher's own files is refused like a damaged one;
+      // entries on paths the manifest lists are left to the listed files.
+      auto entries = std::make_shared<std::vector<archive::ZipEntryInfo>>();
+      Completion completion;
+      completion.work = [this, &remote, entries, path, localPath] {
         {
           archive::ArchiveToExtract zip(localPath);
-          unpacked = archiveEntriesAreSafe(zip, archiveFolderOf(path)) &&
-                     zip.extractTo(folderOf(localPath), context_.window);
+          const std::string folder = archiveFolderOf(path);
+          const auto unowned = [&](const archive::ZipEntryInfo& entry) {
+            return !listedOwnerOf(entryLandingPath(entry, folder), archive::isFolderEntry(entry), remote);
+          };
+          if (!archiveEntriesAreSafe(zip, folder) || !zip.extractTo(folderOf(localPath), context_.window, unowned)) {
+            return false;
+          }
+          for (const archive::ZipEntryInfo& entry : zip.entries()) {
+            if (unowned(entry)) entries->push_back(entry);
+          }
         }
-        if (!unpacked) {
+        // An archive that cannot be deleted only costs disk space: it is
+        // recorded all the same and not fetched again. It is closed first.
+        (void)platform::removeFile(localPath);
+        return true;
+      };
+      completion.then = [&, entries, path, localPath, bytes](bool worked) {
+        if (!worked) {
           if (!cancelled()) postError(extractFailedText(fileNamePart(localPath)));
           return false;
         }
-        // An archive that cannot be deleted only costs disk space: it is
-        // recorded all the same and not fetched again.
-        (void)platform::removeFile(localPath);
-      }
-      local[path] = remote.at(path);
-      sinceCheckpoint += bytes;
-      if (sinceCheckpoint >= kCheckpointBytes) {
-        // A checkpoint that cannot be written only means more to fetch
-        // after an interruption. It is not flushed to the disk: the rename
-        // alone keeps it whole when the launcher is closed or killed.
-        (void)writeLocalManifest(serverDir_, local, FileSync::NoFlush);
-        sinceCheckpoint = 0;
-      }
-      return true;
+        recordUnpacked(unpacked, path, *entries);
+        (void)writeUnpackedRecord(serverDir_, unpacked);
+        installed(path, bytes);
+        return true;
+      };
+      return completion;
     };
     const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
     const FetchEnd end = fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause);
@@ -306,7 +391,9 @@ class UpdateRunner {
   const std::string folder_;
   const std::string serverDir_;
   std::set<std::string> damaged_;  // the local manifest's paths found damaged at the start
+  std::set<std::string> archivesToUnpack_;  // archives whose unpacked files were found damaged
   std::optional<ManifestMap> local_;  // the local manifest read at the start; nothing when unreadable
+  platform::File lock_;  // holds the server folder's update lock while open
 };
 
 }  // namespace

@@ -50,6 +50,10 @@ struct UpdateContext {
   // Told how many files that check covered and which were found damaged;
   // may be empty.
   std::function<void(std::size_t checked, const std::set<std::string>& damaged)> onStartCheck;
+  // While another process (or worker) updates the same server folder: true
+  // waits for it to end (the status line says so), false ends the run with
+  // that text as an error.
+  bool waitForOtherUpdate = true;
   // Called at every cancellation check, just before the flag is read. Tests
   // use it to raise the flag at a chosen check; empty in the launcher.
   std::function<void()> beforeCheck;

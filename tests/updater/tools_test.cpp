@@ -146,7 +146,8 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(verified.exitCode, 0) << verified.output << verified.errors;
   const auto verifiedLines = lines(verified.output);
   ASSERT_GE(verifiedLines.size(), 2u);
-  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  // The client build's executable, unpacked from its archive, is checked too.
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 3 files checked, 1 damaged, 1 repaired");
   EXPECT_EQ(summaryOf(verified.output), "Summary: eu: 1 file fetched (4 B) in T, client ready");
   EXPECT_EQ(readFile(aPak), "a eu");
   EXPECT_EQ(requestPaths(nginx.requests()),
@@ -154,8 +155,26 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
                                       "/download/eu/manifest.php", "/download/eu/manifest.json",
                                       "/download/eu/a.pak"}));
   const ProcessResult clean = update(sandbox_.install(), {"--verify"});
-  EXPECT_NE(clean.output.find("Verify: eu: 2 files checked, 0 damaged, 0 repaired\n"), std::string::npos)
+  EXPECT_NE(clean.output.find("Verify: eu: 3 files checked, 0 damaged, 0 repaired\n"), std::string::npos)
       << clean.output;
+
+  // What an archive unpacked is checked like a listed file: a missing one
+  // gets its archive fetched and unpacked again by a plain run, a changed
+  // byte is found by --verify.
+  const std::string exe = sandbox_.serverDir(1) + "/" + headlessBuild() + ".exe";
+  ASSERT_TRUE(std::filesystem::remove(exe));
+  nginx.clearRequests();
+  const ProcessResult restored = update(sandbox_.install());
+  EXPECT_EQ(restored.exitCode, 0) << restored.output << restored.errors;
+  EXPECT_EQ(readFile(exe), "exe eu");
+  EXPECT_EQ(requestPaths(nginx.requests()).back(), "/download/eu/" + headlessBuild() + ".zip");
+  std::string changed = readFile(exe);
+  changed[0] ^= 0x20;
+  writeFile(exe, changed);
+  const ProcessResult found = update(sandbox_.install(), {"--verify"});
+  EXPECT_NE(found.output.find("Verify: eu: 3 files checked, 1 damaged, 1 repaired\n"), std::string::npos)
+      << found.output;
+  EXPECT_EQ(readFile(exe), "exe eu");
 
   // Nothing published for the other server: no stamp, an error, exit 1.
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});

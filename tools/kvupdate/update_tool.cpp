@@ -13,6 +13,8 @@
 #include "printable_text.h"
 #include "settings/settings_store.h"
 #include "update_arguments.h"
+#include "archive/file_crc.h"
+#include "updater/install_record.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
 #include "updater/manifest_meta.h"
@@ -65,6 +67,9 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
 }
 
 bool contentMatches(const std::string& path, const updater::ManifestEntry& entry) {
+  if (const std::optional<std::uint32_t> crc = updater::crc32OfHashText(entry.hash)) {
+    return archive::fileCrc32(path) == crc;  // a file an archive unpacked
+  }
   if (!updater::isSha256Hex(entry.hash)) return true;
   std::string digest;
   std::int64_t size = 0;
@@ -124,6 +129,8 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   context.site = settings.site;
   context.clientBuild = headlessClientBuild(machine.is64Bit());
   context.baseFolder = ".";
+  // A second updater of the same folder ends at once with its reason.
+  context.waitForOtherUpdate = false;
   context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
     dialogs.noteDownloadFailure(failure);
   };
@@ -147,11 +154,17 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   // A damaged file counts as repaired once it is recorded again and passes
   // the same check.
   std::set<std::string> repaired;
+  updater::UnpackedFiles unpacked;
+  (void)updater::readUnpackedRecord(serverDir, unpacked);
   for (const std::string& path : damaged) {
-    const auto entry = after.find(path);
+    std::optional<updater::ManifestEntry> recorded;
+    if (const auto entry = after.find(path); entry != after.end()) {
+      recorded = entry->second;
+    } else if (const auto file = unpacked.find(path); file != unpacked.end()) {
+      recorded = updater::ManifestEntry{path, updater::crc32HashText(file->second.crc32), file->second.size};
+    }
     const std::string local = serverDir + "/" + path;
-    if (entry != after.end() && updater::isWholeFile(local, entry->second) &&
-        (!parsed.verify || contentMatches(local, entry->second))) {
+    if (recorded && updater::isWholeFile(local, *recorded) && (!parsed.verify || contentMatches(local, *recorded))) {
       repaired.insert(path);
     }
   }

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -167,6 +168,24 @@ File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
     file = File();
     errno = EINVAL;
   }
+  return file;
+}
+
+File lockExclusively(const std::string& path, LockOutcome& outcome) {
+  outcome = LockOutcome::Failed;
+  if (faulted(FileOperation::Create, path)) return File();
+  File file = File::adopt(::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!file.ok()) return file;
+  if (!file.regularFileSize()) {
+    errno = EINVAL;
+    return File();
+  }
+  while (::flock(static_cast<int>(file.native()), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) outcome = LockOutcome::Busy;
+    return File();
+  }
+  outcome = LockOutcome::Taken;
   return file;
 }
 

@@ -235,6 +235,27 @@ File openForWriting(const std::string& path, WriteMode mode, FinalLink link) {
   return file;
 }
 
+File lockExclusively(const std::string& path, LockOutcome& outcome) {
+  outcome = LockOutcome::Failed;
+  if (faulted(FileOperation::Create, path)) return File();
+  if (pathKind(path) == PathKind::Link) {
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return File();
+  }
+  File file = File::adopt(valueOf(CreateFileW(win32::widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+  if (!file.ok()) return file;
+  OVERLAPPED whole{};
+  if (!LockFileEx(handleOf(file.native()), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                  MAXDWORD, &whole)) {
+    if (GetLastError() == ERROR_LOCK_VIOLATION) outcome = LockOutcome::Busy;
+    return File();
+  }
+  outcome = LockOutcome::Taken;
+  return file;
+}
+
 File createTemporaryBeside(const std::string& path, std::string& temporaryPath) {
   if (faulted(FileOperation::Create, path)) return File();
   static std::atomic<unsigned> counter{0};
