@@ -239,6 +239,7 @@ TransferResult downloadResult(CURL* handle, CURLcode code, const RequestState& s
       case CURLE_SSL_CONNECT_ERROR:
       case CURLE_HTTP2:
       case CURLE_HTTP2_STREAM:
+      case CURLE_PARTIAL_FILE:  // what a stream reset or a GOAWAY mid-body may look like
         result.connectionLost = true;
         break;
       default:

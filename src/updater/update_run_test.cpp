@@ -21,6 +21,7 @@
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 #include "updater/endpoints.h"
+#include "updater/install_record.h"
 #include "updater/manifest.h"
 
 namespace kv::updater {
@@ -916,6 +917,139 @@ TEST(UpdateRun, NoExceptionLeavesTheRun) {
   f.context.transport = &throwing;
   EXPECT_NO_THROW(f.run());
   EXPECT_TRUE(f.messages().empty());
+}
+
+}  // namespace
+}  // namespace kv::updater
+
+namespace kv::updater {
+namespace {
+
+// A failure that outlasts the others' retries is told for one file only:
+// three boxes, three log lines, its retry texts, then the final text.
+TEST(UpdateRun, WhenEveryFileFailsOneFileIsToldAsOneAtATimeWouldTellIt) {
+  for (const int width : {1, 4, 8}) {
+    SCOPED_TRACE(width);
+    RunFixture f;
+    f.transport.engineWidth = width;
+    std::vector<SiteFile> files;
+    FakeAnswer missing;
+    missing.status = 404;
+    for (int i = 0; i < 6; ++i) {
+      files.push_back({"f" + std::to_string(i) + ".pak", "x", "h"});
+      f.transport.script(f.url(files.back().path), missing);
+    }
+    f.publish(files);
+    f.run();
+    const std::vector<std::string> messages = f.messages();
+    ASSERT_EQ(messages.size(), 4u);
+    const std::string file = messages[1].substr(messages[1].find('(') + 1, 6);
+    EXPECT_EQ(messages[1], "STATUS Connection failed (" + file + "), retrying... (1/3)");
+    EXPECT_EQ(messages[2], "STATUS Connection failed (" + file + "), retrying... (2/3)");
+    EXPECT_EQ(messages[3], "ERROR Connection failed (" + file + ") after 3 attempts");
+    EXPECT_EQ(f.dialogs.boxes().size(), 3u);
+    const std::string log = readFile(f.root / "curl_download.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3);
+  }
+}
+
+// A file listed on its own and also held by an archive: the listed file
+// owns its path whatever the order of arrival and the width, the archive's
+// other entries are unpacked, and the record matches the disk.
+TEST(UpdateRun, AListedFileOwnsItsPathOverArchiveEntries) {
+  const std::string pack = zipOf({{"bin/x.dat", "from the archive"},
+                                  {"small", "a file where a listed folder is"},
+                                  {"keep.txt/inner", "below a listed file"},
+                                  {"other.txt", "only in the archive"}});
+  for (const int width : {1, 2, 4, 8}) {
+    for (const bool archiveFirst : {true, false}) {
+      SCOPED_TRACE(std::to_string(width) + (archiveFirst ? " archive first" : " archive last"));
+      RunFixture f;
+      f.transport.engineWidth = width;
+      std::vector<SiteFile> files = {{"bin/x.dat", "listed bytes", "hx"},
+                                     {"small/y.txt", "listed in a folder", "hy"},
+                                     {"keep.txt", "listed", "hk"}};
+      files.insert(archiveFirst ? files.begin() : files.end(), SiteFile{"a.zip", pack, "hz"});
+      f.publish(files);
+      f.run();
+      ASSERT_EQ(f.messages().back(), "READY");
+      EXPECT_EQ(readFile(f.local("bin/x.dat")), "listed bytes");
+      EXPECT_EQ(readFile(f.local("small/y.txt")), "listed in a folder");
+      EXPECT_EQ(readFile(f.local("keep.txt")), "listed");
+      EXPECT_EQ(readFile(f.local("other.txt")), "only in the archive");
+      ManifestMap local;
+      ASSERT_TRUE(readLocalManifest(f.root / "eu", local));
+      EXPECT_EQ(local.at("bin/x.dat").hash, "hx");
+      UnpackedFiles unpacked;
+      ASSERT_TRUE(readUnpackedRecord(f.local(""), unpacked));
+      ASSERT_EQ(unpacked.size(), 1u);
+      EXPECT_EQ(unpacked.begin()->first, "other.txt");
+      EXPECT_EQ(unpacked.begin()->second.archive, "a.zip");
+    }
+  }
+}
+
+// Killed after a file took its place but before the manifest was written
+// again, then the site went back to the release before: the journal keeps
+// the record from claiming the older hash for the newer bytes.
+TEST(UpdateRun, AfterAKillAndARollbackTheNewerBytesAreReplaced) {
+  RunFixture first;
+  const std::vector<SiteFile> release1 = {{"a.pak", "one", "h1"}, {"b.pak", "bee", "hb1"}};
+  first.publish(release1);
+  first.run();
+  ASSERT_EQ(first.messages().back(), "READY");
+
+  RunFixture killed;
+  killed.context.baseFolder = first.root.path();
+  killed.publish({{"a.pak", "two", "h2"}, {"b.pak", "bee two", "hb2"}}, kStamp2);
+  killed.transport.onRequest = [&killed](const testing::FakeRequest& request) {
+    if (request.url == killed.url("b.pak")) killed.worker.cancel = true;
+  };
+  killed.run();
+  ASSERT_EQ(readFile(first.local("a.pak")), "two");
+  ASSERT_TRUE(exists(first.local("manifest.journal")));
+
+  RunFixture rolledBack;
+  rolledBack.context.baseFolder = first.root.path();
+  rolledBack.runtime.setStoredLastModified(kStamp1);
+  rolledBack.publish(release1, "Wed, 09 Dec 2026 10:00:00 GMT");
+  rolledBack.run();
+  EXPECT_EQ(rolledBack.messages().back(), "READY");
+  EXPECT_EQ(readFile(first.local("a.pak")), "one");
+  EXPECT_EQ(rolledBack.transport.count(rolledBack.url("a.pak")), 1);
+  EXPECT_FALSE(exists(first.local("manifest.journal"))) << "the final write holds its notes";
+}
+
+// One updater at a time per server folder: a second one ends with a clear
+// text or waits, as its caller chose.
+TEST(UpdateRun, ASecondUpdaterOfTheSameFolderEndsOrWaits) {
+  for (const bool wait : {false, true}) {
+    SCOPED_TRACE(wait);
+    RunFixture f;
+    f.context.waitForOtherUpdate = wait;
+    f.publish({{"a.pak", "alpha", "ha"}});
+    ASSERT_TRUE(platform::makeFolders(f.local("")));
+    platform::LockOutcome outcome = platform::LockOutcome::Failed;
+    platform::File other = platform::lockExclusively(f.local("update.lock"), outcome);
+    ASSERT_EQ(outcome, platform::LockOutcome::Taken);
+    std::thread release([&other, wait] {
+      if (!wait) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(700));
+      (void)other.close();
+    });
+    f.run();
+    release.join();
+    if (wait) {
+      EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                        "STATUS Another update of eu is running",
+                                                        "STATUS Checking updates...", "READY"}));
+      EXPECT_EQ(readFile(f.local("a.pak")), "alpha");
+    } else {
+      EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...",
+                                                        "ERROR Another update of eu is running"}));
+      EXPECT_FALSE(exists(f.local("a.pak")));
+    }
+  }
 }
 
 }  // namespace
