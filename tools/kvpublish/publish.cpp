@@ -439,6 +439,12 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   }
   report.fileCount = manifest.size();
 
+  for (const auto& file : files) {
+    if (!updater::isUnpackedArchive(file.path)) continue;
+    for (auto& problem : archiveOverlaps(file.fullPath, file.path, manifest)) report.problems.push_back(problem);
+  }
+  if (!report.problems.empty()) return false;
+
   report.warnings = releaseWarnings(paths);
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {

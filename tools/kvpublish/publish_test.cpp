@@ -218,6 +218,26 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
          ASSERT_EQ(::symlink("/etc/passwd", (c + "/link.pak").c_str()), 0);
        }},
       {"fifo", [](const std::string& c) { ASSERT_EQ(::mkfifo((c + "/pipe").c_str(), 0600), 0); }},
+      // One owner per installed path: an archive entry on a listed path,
+      // below a listed file, or a file where a listed path needs a folder.
+      {"archive entry also listed", [](const std::string& c) {
+         writeFile(c + "/bin/x.dat", "listed");
+         writeZip(c + "/bin/pack.zip", {"x.dat"});
+       },
+       "\"bin/pack.zip\": entry \"x.dat\" lands on \"bin/x.dat\", which is also listed on its own: every "
+       "installed path must come from one place"},
+      {"archive file where a listed folder is", [](const std::string& c) {
+         writeFile(c + "/small/y.txt", "listed");
+         writeZip(c + "/pack.zip", {"small"});
+       },
+       "\"pack.zip\": entry \"small\" lands on \"small\", which collides with the listed \"small/y.txt\": "
+       "every installed path must come from one place"},
+      {"archive entry below a listed file", [](const std::string& c) {
+         writeFile(c + "/keep.txt", "listed");
+         writeZip(c + "/pack.zip", {"keep.txt/inner"});
+       },
+       "\"pack.zip\": entry \"keep.txt/inner\" lands on \"keep.txt/inner\", which collides with the listed "
+       "\"keep.txt\": every installed path must come from one place"},
   };
   for (const auto& c : cases) {
     TempDir client;
