@@ -18,7 +18,7 @@ inline constexpr char kLocalManifestName[] = "manifest.json";
 inline constexpr char kManifestMetaName[] = "manifest.meta";
 // What happened to installed files since the local manifest was last
 // written: appended before a file is replaced and once it is in place.
-inline constexpr char kManifestJournalName[] = "manifest.journal";
+inline constexpr char kManifestJournalName[] = "update.journal";
 // The files that archives unpacked, with their sizes and CRC-32s.
 inline constexpr char kUnpackedRecordName[] = "unpacked.json";
 // Held (as an advisory lock) by whoever updates the server folder.

@@ -17,7 +17,7 @@ namespace kv::updater {
 // Notes, beside the local manifest, what happens to installed files between
 // two writes of it, so that a run killed in between never leaves the
 // manifest claiming an older hash for a file that holds newer bytes. Each
-// note is one line appended to "manifest.journal" (not flushed: it survives
+// note is one line appended to "update.journal" (not flushed: it survives
 // a kill, and a power loss loses the notes and the renames alike). One
 // thread.
 class ManifestJournal {

@@ -10,7 +10,7 @@ namespace kv::updater {
 // segment ending in "." or " ", no reserved device name), no segment has the
 // form of a download temporary (see isDownloadTemporaryName), and it does not
 // name the launcher's own files of the server folder: "manifest.json",
-// "manifest.meta", "manifest.journal", "unpacked.json", "update.lock", or
+// "manifest.meta", "update.journal", "unpacked.json", "update.lock", or
 // anything in "config" or "config_backup" (compared without regard to ASCII
 // case), nor, at the top, a name that replacing one of those files removes
 // as a leftover temporary (see isTemporaryNameOf).

@@ -73,7 +73,7 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "manifest.json.backup",  // would be removed as a leftover temporary
       "manifest.json.Ab12Cd",
       "manifest.meta.4242_17",
-      "manifest.journal",
+      "update.journal",
       "Unpacked.json",
       "unpacked.json.Ab12Cd",
       "update.lock",

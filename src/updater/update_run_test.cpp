@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -989,6 +991,61 @@ TEST(UpdateRun, AListedFileOwnsItsPathOverArchiveEntries) {
   }
 }
 
+// Holds the creation of one file until released (or a time-out passed).
+class HeldCreation : public platform::FileFaults {
+ public:
+  explicit HeldCreation(std::string ending) : ending_(std::move(ending)) { previous_ = platform::installFileFaults(this); }
+  ~HeldCreation() override { platform::installFileFaults(previous_); }
+  HeldCreation(const HeldCreation&) = delete;
+  HeldCreation& operator=(const HeldCreation&) = delete;
+
+  platform::FileFault before(platform::FileOperation operation, const std::string& path, const std::string&) override {
+    if (operation == platform::FileOperation::Create && path.ends_with(ending_)) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      held_ = true;
+      releasedInTime_ = released_.wait_for(lock, std::chrono::seconds(20), [this] { return release_; });
+    }
+    return platform::FileFault::None;
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+  bool heldAndReleasedInTime() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_ && releasedInTime_;
+  }
+
+ private:
+  std::string ending_;
+  platform::FileFaults* previous_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+  bool release_ = false;
+  bool releasedInTime_ = false;
+};
+
+// An archive unpacks beside the transfers: while its unpacking is held, the
+// files after it are still fetched and put in place.
+TEST(UpdateRun, TransfersGoOnWhileAnArchiveUnpacks) {
+  RunFixture f;
+  f.transport.engineWidth = 4;
+  std::vector<SiteFile> files = {{"a.zip", zipOf({{"packed.txt", "from the pack"}}), "hz"}};
+  for (int i = 0; i < 12; ++i) files.push_back({"s" + std::to_string(i) + ".pak", "small", "h"});
+  f.publish(files);
+  HeldCreation held("/eu/packed.txt");
+  f.transport.onRequest = [&](const testing::FakeRequest& request) {
+    if (request.url == f.url("s11.pak")) held.release();
+  };
+  f.run();
+  EXPECT_TRUE(held.heldAndReleasedInTime()) << "the last small file was not asked for while the archive unpacked";
+  EXPECT_EQ(f.messages().back(), "READY");
+  EXPECT_EQ(readFile(f.local("packed.txt")), "from the pack");
+  EXPECT_EQ(readFile(f.local("s11.pak")), "small");
+}
+
 // Killed after a file took its place but before the manifest was written
 // again, then the site went back to the release before: the journal keeps
 // the record from claiming the older hash for the newer bytes.
@@ -1007,7 +1064,7 @@ TEST(UpdateRun, AfterAKillAndARollbackTheNewerBytesAreReplaced) {
   };
   killed.run();
   ASSERT_EQ(readFile(first.local("a.pak")), "two");
-  ASSERT_TRUE(exists(first.local("manifest.journal")));
+  ASSERT_TRUE(exists(first.local("update.journal")));
 
   RunFixture rolledBack;
   rolledBack.context.baseFolder = first.root.path();
@@ -1017,7 +1074,7 @@ TEST(UpdateRun, AfterAKillAndARollbackTheNewerBytesAreReplaced) {
   EXPECT_EQ(rolledBack.messages().back(), "READY");
   EXPECT_EQ(readFile(first.local("a.pak")), "one");
   EXPECT_EQ(rolledBack.transport.count(rolledBack.url("a.pak")), 1);
-  EXPECT_FALSE(exists(first.local("manifest.journal"))) << "the final write holds its notes";
+  EXPECT_FALSE(exists(first.local("update.journal"))) << "the final write holds its notes";
 }
 
 // One updater at a time per server folder: a second one ends with a clear

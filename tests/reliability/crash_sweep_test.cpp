@@ -20,6 +20,7 @@
 #include "sweep_support.h"
 #include "updater/update_harness.h"
 #include "updater/archive_guard.h"
+#include "updater/install_record.h"
 #include "updater/manifest.h"
 
 namespace kv::test {
@@ -107,6 +108,14 @@ class Sweep : public ::testing::Test {
         EXPECT_EQ(readFile(eu + "/" + path), readFile(sandbox_.client(1) + "/" + path)) << path;
       }
     }
+    // Every file the record of unpacked files names for a recorded archive
+    // is on disk with that size.
+    updater::UnpackedFiles unpacked;
+    ASSERT_TRUE(updater::readUnpackedRecord(eu, unpacked)) << "unpacked.json is not a whole document";
+    for (const auto& [path, file] : unpacked) {
+      if (local.count(file.archive) == 0) continue;
+      EXPECT_EQ(fs::file_size(eu + "/" + path), static_cast<std::uintmax_t>(file.size)) << path;
+    }
     if (exists(eu + "/manifest.meta")) {
       SCOPED_TRACE("a stamp was recorded: the installation must be complete");
       expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), sandbox_.quickStamp(1));
@@ -185,6 +194,21 @@ TEST_F(Sweep, UpdateKilledAtWritesAndAfterRandomDelays) {
     SCOPED_TRACE("killed at record write " + std::to_string(at));
     resetInstall();
     const ProcessResult run = update(faultEnvironment({records, at, false, 0, "", ""}));
+    ASSERT_EQ(run.exitCode, 128 + SIGKILL) << run.output << run.errors;
+    ++killed;
+    expectConsistent();
+    expectConvergence();
+    if (HasFatalFailure()) return;
+  }
+
+  // The journal's notes, before and after files take their places.
+  const std::string journal = "/install/eu/update.journal";
+  const long journalWrites = countWrites(journal);
+  ASSERT_GT(journalWrites, kFiles);
+  for (const long at : spreadPoints(journalWrites, sweepPoints(8), random)) {
+    SCOPED_TRACE("killed at journal write " + std::to_string(at));
+    resetInstall();
+    const ProcessResult run = update(faultEnvironment({journal, at, false, 0, "", ""}));
     ASSERT_EQ(run.exitCode, 128 + SIGKILL) << run.output << run.errors;
     ++killed;
     expectConsistent();
