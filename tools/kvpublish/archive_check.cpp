@@ -32,9 +32,9 @@ std::vector<std::string> archiveOverlaps(const std::string& archiveFile, const s
     const std::optional<std::string> owner = updater::listedOwnerOf(landing, archive::isFolderEntry(entry), listed);
     if (!owner) continue;
     problems.push_back(quotedName(archivePath) + ": entry " + quotedName(entry.storedName) + " lands on " +
-                       quotedName(landing) + (*owner == landing ? ", which is also listed on its own"
-                                                                : ", which collides with the listed " +
-                                                                      quotedName(*owner)) +
+                       quotedName(landing) +
+                       (*owner == landing ? ", which is also listed on its own"
+                                          : ", which collides with the listed " + quotedName(*owner)) +
                        ": every installed path must come from one place");
   }
   return problems;

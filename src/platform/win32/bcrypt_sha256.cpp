@@ -1,6 +1,6 @@
 // SHA-256 through Windows' CNG (bcrypt.dll).
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include "platform/sha256.h"
 
