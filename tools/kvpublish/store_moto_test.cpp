@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "file_hash.h"
+#include "fixtures/moto_store.h"
+#include "s3_store.h"
+#include "store_publish.h"
+#include "support/temp_dir.h"
+
+namespace kv::tools {
+namespace {
+
+using kv::test::TempDir;
+using kv::test::writeFile;
+
+class MotoPublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(moto_.start(state_ / "moto", error)) << error;
+  }
+  S3Config config(const std::string& prefix = "game") const {
+    S3Config c;
+    c.endpoint = moto_.endpoint();
+    c.addressing = Addressing::Path;
+    c.bucket = "site";
+    c.prefix = prefix;
+    c.credentials = {moto_.accessKey(), moto_.secretKey(), ""};
+    c.partSize = 5 * 1024 * 1024;
+    c.firstPauseMs = 10;
+    return c;
+  }
+  PublishRequest request(bool prune = false) const {
+    PublishRequest r{"eu", "KVLauncher Version 0.29", client_.path(), ""};
+    r.prune = prune;
+    return r;
+  }
+  // The index of the first request in log that starts with text, or log.size().
+  static std::size_t firstOf(const std::vector<std::string>& log, const std::string& text) {
+    return static_cast<std::size_t>(
+        std::find_if(log.begin(), log.end(), [&](const std::string& r) { return r.rfind(text, 0) == 0; }) -
+        log.begin());
+  }
+  static std::size_t lastOf(const std::vector<std::string>& log, const std::string& text) {
+    std::size_t last = log.size();
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      if (log[i].rfind(text, 0) == 0) last = i;
+    }
+    return last;
+  }
+  static std::size_t writes(const std::vector<std::string>& log) {
+    return static_cast<std::size_t>(std::count_if(log.begin(), log.end(), [](const std::string& r) {
+      return r.rfind("PUT ", 0) == 0 || r.rfind("POST ", 0) == 0 || r.rfind("DELETE ", 0) == 0;
+    }));
+  }
+  TempDir state_;
+  TempDir client_;
+  kv::test::MotoStore moto_;
+};
+
+TEST_F(MotoPublishTest, PublishesInOrderWithStableETagsAndARerunSendsNothing) {
+  const std::string big(11 * 1024 * 1024 + 5, 'z');  // three parts of 5 MiB
+  writeFile(client_ / "data/big.pak", big);
+  writeFile(client_ / "a.pak", "alpha");
+  writeFile(client_ / "da ta/x#y.pak", "odd name");
+  const auto store = makeS3Store(config());
+  PublishReport report;
+  ASSERT_TRUE(publishToStore(request(), *store, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.filesCopied, 3u);
+
+  auto log = moto_.requests();
+  const std::size_t fullPut = firstOf(log, "PUT /site/game/download/eu/manifest.json");
+  const std::size_t quickPut = firstOf(log, "PUT /site/game/download/eu/manifest.php");
+  ASSERT_LT(fullPut, log.size()) << ::testing::PrintToString(log);
+  ASSERT_LT(quickPut, log.size());
+  EXPECT_LT(lastOf(log, "PUT /site/game/download/eu/data/big.pak?partNumber="), fullPut);
+  EXPECT_LT(lastOf(log, "POST /site/game/download/eu/data/big.pak?uploadId="), fullPut);
+  EXPECT_LT(lastOf(log, "PUT /site/game/download/eu/a.pak"), fullPut);
+  EXPECT_LT(lastOf(log, "PUT /site/game/download/eu/da%20ta/x%23y.pak"), fullPut);
+  EXPECT_LT(fullPut, quickPut);
+
+  StoredObject facts;
+  std::string error;
+  ASSERT_EQ(store->head("download/eu/data/big.pak", facts, error), StoreOutcome::Done) << error;
+  EXPECT_EQ(facts.sha256, sha256Hex(big));
+  EXPECT_EQ(facts.size, static_cast<std::int64_t>(big.size()));
+  EXPECT_EQ(facts.etag.substr(facts.etag.size() - 3), "-3\"") << facts.etag;
+  // The same bytes give the same ETag wherever they are uploaded.
+  const auto mirror = makeS3Store(config("mirror"));
+  ASSERT_TRUE(publishToStore(request(), *mirror, report)) << ::testing::PrintToString(report.problems);
+  StoredObject mirrored;
+  ASSERT_EQ(mirror->head("download/eu/data/big.pak", mirrored, error), StoreOutcome::Done) << error;
+  EXPECT_EQ(mirrored.etag, facts.etag);
+
+  moto_.clearRequests();
+  ASSERT_TRUE(publishToStore(request(), *store, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.filesCopied, 0u);
+  log = moto_.requests();
+  EXPECT_EQ(writes(log), 0u) << ::testing::PrintToString(log);
+  EXPECT_LE(log.size(), 3u);
+
+  // A removed file stays while the previous manifest names it, then goes.
+  std::filesystem::remove(client_ / "a.pak");
+  ASSERT_TRUE(publishToStore(request(true), *store, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_TRUE(report.pruned.empty());
+  ASSERT_TRUE(publishToStore(request(true), *store, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.pruned, std::vector<std::string>{"a.pak"});
+  EXPECT_EQ(store->head("download/eu/a.pak", facts, error), StoreOutcome::Missing);
+  EXPECT_EQ(mirror->head("download/eu/a.pak", facts, error), StoreOutcome::Done);
+}
+
+TEST_F(MotoPublishTest, ConditionalWritesAreRefusedWhenTheObjectChanged) {
+  const auto store = makeS3Store(config());
+  std::string error;
+  PutOptions first;
+  first.condition.kind = WriteCondition::Kind::IfAbsent;
+  ASSERT_EQ(store->putText("download/eu/manifest.json", "[]", first, error), StoreOutcome::Done) << error;
+  EXPECT_EQ(store->putText("download/eu/manifest.json", "[ ]", first, error), StoreOutcome::ConditionFailed);
+  StoredObject facts;
+  ASSERT_EQ(store->head("download/eu/manifest.json", facts, error), StoreOutcome::Done) << error;
+  PutOptions stale;
+  stale.condition = {WriteCondition::Kind::IfMatch, "\"0123456789abcdef0123456789abcdef\""};
+  EXPECT_EQ(store->putText("download/eu/manifest.json", "[ ]", stale, error), StoreOutcome::ConditionFailed);
+  PutOptions current;
+  current.condition = {WriteCondition::Kind::IfMatch, facts.etag};
+  EXPECT_EQ(store->putText("download/eu/manifest.json", "[ ]", current, error), StoreOutcome::Done) << error;
+  // A multipart upload's completion carries the condition too.
+  const std::string big(6 * 1024 * 1024, 'm');
+  writeFile(client_ / "big", big);
+  EXPECT_EQ(store->putFile("download/eu/manifest.json", client_ / "big", static_cast<std::int64_t>(big.size()), first,
+                           {}, error),
+            StoreOutcome::ConditionFailed);
+}
+
+TEST_F(MotoPublishTest, WrongKeysAreRefusedWithAClearText) {
+  writeFile(client_ / "a.pak", "alpha");
+  const struct {
+    const char* name;
+    std::string accessKey, secretKey;
+    const char* says;
+  } cases[] = {
+      {"wrong secret", moto_.accessKey(), "wrong" + moto_.secretKey(), "SignatureDoesNotMatch"},
+      {"unknown key", "AKIAUNKNOWNUNKNOWN00", moto_.secretKey(), "InvalidAccessKeyId"},
+  };
+  for (const auto& c : cases) {
+    S3Config bad = config();
+    bad.credentials = {c.accessKey, c.secretKey, ""};
+    const auto store = makeS3Store(bad);
+    PublishReport report;
+    EXPECT_FALSE(publishToStore(request(), *store, report)) << c.name;
+    ASSERT_EQ(report.problems.size(), 1u) << c.name;
+    EXPECT_NE(report.problems[0].find(c.says), std::string::npos) << report.problems[0];
+    EXPECT_NE(report.problems[0].find("check AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY"), std::string::npos)
+        << report.problems[0];
+  }
+  EXPECT_EQ(writes(moto_.requests()), 0u);
+}
+
+}  // namespace
+}  // namespace kv::tools
