@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "file_hash.h"
+#include "updater/endpoints.h"
 
 namespace kv::tools {
 namespace {
@@ -54,19 +55,7 @@ std::string trimmedValue(std::string_view value) {
 }  // namespace
 
 std::string uriEncode(std::string_view text, bool keepSlash) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (std::isalnum(b) != 0 || c == '-' || c == '_' || c == '.' || c == '~' || (keepSlash && c == '/')) {
-      out.push_back(c);
-    } else {
-      out.push_back('%');
-      out.push_back(digits[b >> 4]);
-      out.push_back(digits[b & 0x0F]);
-    }
-  }
-  return out;
+  return keepSlash ? updater::percentEncodePath(text) : updater::percentEncodeSegment(text);
 }
 
 std::string canonicalQuery(const std::vector<std::pair<std::string, std::string>>& query) {
