@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
 
 #include <algorithm>
 #include <filesystem>
@@ -7,6 +13,7 @@
 #include "fixtures/moto_store.h"
 #include "s3_store.h"
 #include "store_publish.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace kv::tools {
@@ -156,6 +163,86 @@ TEST_F(MotoPublishTest, WrongKeysAreRefusedWithAClearText) {
         << report.problems[0];
   }
   EXPECT_EQ(writes(moto_.requests()), 0u);
+}
+
+// The real program killed while it publishes, at several depths: the site
+// stays servable, and running it again finishes without sending again what
+// the store already confirmed.
+TEST_F(MotoPublishTest, AKilledPublicationIsFinishedByARerun) {
+  const auto store = makeS3Store(config());
+  const auto writeRelease = [this](char flavour) {
+    for (int i = 0; i < 6; ++i) {
+      writeFile(client_ / ("data/f" + std::to_string(i) + ".pak"), std::string(1024 * 1024, flavour) + "#" + std::to_string(i));
+    }
+    writeFile(client_ / "big.pak", std::string(11 * 1024 * 1024, flavour));
+    writeFile(client_ / (std::string("new-") + flavour + ".pak"), "only in this release");
+  };
+  const auto publishProgram = [this](kv::test::ChildProcess& child) {
+    kv::test::ChildOptions options;
+    options.argv = {std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/kvpublish", "--server",
+                    "eu", "--prune", "--to", "s3://site/game", client_.path()};
+    options.extraEnvironment = {"AWS_ACCESS_KEY_ID=" + moto_.accessKey(), "AWS_SECRET_ACCESS_KEY=" + moto_.secretKey(),
+                                "AWS_ENDPOINT_URL=" + moto_.endpoint()};
+    options.removedEnvironment = {"AWS_SESSION_TOKEN", "AWS_REGION"};
+    options.discardOutput = true;
+    std::string error;
+    EXPECT_TRUE(child.start(options, error)) << error;
+  };
+  const auto wholeWrites = [](const std::vector<std::string>& log) {
+    std::set<std::string> out;  // objects written in one request (not parts)
+    for (const auto& r : log) {
+      if (r.rfind("PUT ", 0) == 0 && r.find('?') == std::string::npos) out.insert(r);
+    }
+    return out;
+  };
+  writeRelease('a');
+  {
+    kv::test::ChildProcess first;
+    publishProgram(first);
+    ASSERT_EQ(first.wait(120000), 0);
+  }
+  char flavour = 'b';
+  for (const std::size_t killAfter : {1u, 4u, 9u}) {
+    SCOPED_TRACE("killed after " + std::to_string(killAfter) + " writes");
+    writeRelease(flavour++);
+    moto_.clearRequests();
+    kv::test::ChildProcess killed;
+    publishProgram(killed);
+    // Bounded: the program ends on its own within the time-out at the latest.
+    for (int i = 0; i < 3000 && killed.running() && writes(moto_.requests()) < killAfter; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    killed.signalGroup(SIGKILL);
+    ASSERT_EQ(killed.wait(10000), 128 + SIGKILL) << "the publication ended before it was killed";
+    const auto killedLog = moto_.requests();
+
+    // Whatever manifests the store holds name only files it holds.
+    for (const char* manifest : {"download/eu/manifest.json", "download/eu/manifest.php"}) {
+      std::string text, error;
+      StoredObject facts;
+      ASSERT_EQ(store->getSmall(manifest, text, facts, error), StoreOutcome::Done) << error;
+      for (const auto& item : nlohmann::json::parse(text)) {
+        StoredObject file;
+        EXPECT_EQ(store->head("download/eu/" + item["path"].get<std::string>(), file, error), StoreOutcome::Done)
+            << manifest << " names " << item["path"];
+      }
+    }
+
+    moto_.clearRequests();
+    kv::test::ChildProcess rerun;
+    publishProgram(rerun);
+    ASSERT_EQ(rerun.wait(120000), 0);
+    const auto again = wholeWrites(moto_.requests());
+    for (const auto& write : wholeWrites(killedLog)) {
+      if (write.find("/manifest.") == std::string::npos) {
+        EXPECT_EQ(again.count(write), 0u) << write;
+      }
+    }
+    std::string text, error;
+    StoredObject facts;
+    ASSERT_EQ(store->getSmall("download/eu/manifest.php", text, facts, error), StoreOutcome::Done);
+    EXPECT_NE(text.find(sha256Hex(std::string(11 * 1024 * 1024, static_cast<char>(flavour - 1)))), std::string::npos);
+  }
 }
 
 }  // namespace
