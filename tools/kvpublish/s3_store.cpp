@@ -204,7 +204,8 @@ class S3Store final : public ObjectStore {
       Answer answer;
       // A whole file is signed with the hash it was published under, so
       // the store refuses bytes that changed on the way.
-      if (!send({"PUT", key, {}, objectHeaders(options, true), body, options.sha256}, answer, error)) {
+      const std::string payloadHash = options.sha256.empty() ? kUnsignedPayload : options.sha256;
+      if (!send({"PUT", key, {}, objectHeaders(options, true), body, payloadHash}, answer, error)) {
         return StoreOutcome::Failed;
       }
       return putOutcome("PUT", key, answer, error);
