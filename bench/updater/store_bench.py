@@ -122,12 +122,16 @@ def measure_store(kvpublish, work, runs, log):
                               check=True, capture_output=True, text=True)
         requests = _requests(store.log_lines()[before:])
         copied = re.search(r"(\d+) copied \(([^)]*)\)", done.stdout)
-        reads = [p for m, p in requests if m == "GET" and not p.endswith("/manifest.json")]
+        listings = [p for m, p in requests if m == "GET" and "list-type=" in p]
+        manifests = [p for m, p in requests
+                     if p.endswith(("/download/eu/manifest.json", "/download/eu/manifest.php", "/download/updater.php"))]
+        reads = [p for m, p in requests if m == "GET" and p not in listings and p not in manifests]
         uploaded = sum(os.path.getsize(os.path.join(mixed, p.split("/download/eu/", 1)[1]))
                        for m, p in requests if m == "PUT" and "/download/eu/" in p and "?" not in p
                        and not p.endswith(("/manifest.json", "/manifest.php")))
         result["republish"] = {"files": files, "bytes": total, "changed": count, "changed_bytes": changed_bytes,
                                "requests": len(requests), "reads": len(reads), "uploaded_bytes": uploaded,
+                               "listings": len(listings), "manifest_requests": len(manifests),
                                "summary": copied.group(0) if copied else "?",
                                "by_method": {m: sum(1 for r in requests if r[0] == m) for m in
                                              sorted({r[0] for r in requests})}}

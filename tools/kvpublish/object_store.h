@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,15 @@ class ObjectStore {
                                const PutOptions& options, const std::function<void(std::int64_t)>& onSent,
                                std::string& error) = 0;
   virtual StoreOutcome remove(const std::string& key, std::string& error) = 0;
-  // Every key that starts with prefix, in any order.
-  virtual StoreOutcome list(const std::string& prefix, std::vector<std::string>& keys, std::string& error) = 0;
+  // Every object whose key starts with prefix, with its ETag and size (a
+  // listing does not tell the stored SHA-256).
+  virtual StoreOutcome list(const std::string& prefix, std::map<std::string, StoredObject>& objects,
+                            std::string& error) = 0;
+  // The ETag this store gives an object of the size bytes of file written by
+  // putFile (the same bytes always get the same one), so a listing tells
+  // which files it already holds without reading them back. False with the
+  // reason when the file cannot be read.
+  virtual bool etagOf(const std::string& file, std::int64_t size, std::string& etag, std::string& error) = 0;
 };
 
 }  // namespace kv::tools

@@ -1,6 +1,7 @@
 #include "s3_store.h"
 
 #include <curl/curl.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,8 +38,9 @@ std::string amzDateNow() {
   return text;
 }
 
-// The texts between <tag> and </tag>, XML entities of the five kinds undone.
-std::vector<std::string> xmlValues(const std::string& body, const std::string& tag) {
+// The texts between <tag> and </tag>, XML entities of the five kinds undone
+// unless raw.
+std::vector<std::string> xmlValues(const std::string& body, const std::string& tag, bool raw = false) {
   std::vector<std::string> out;
   const std::string open = "<" + tag + ">", close = "</" + tag + ">";
   for (std::size_t at = body.find(open); at != std::string::npos; at = body.find(open, at)) {
@@ -46,7 +48,8 @@ std::vector<std::string> xmlValues(const std::string& body, const std::string& t
     const std::size_t end = body.find(close, start);
     if (end == std::string::npos) break;
     std::string value;
-    for (std::size_t i = start; i < end; ++i) {
+    for (std::size_t i = start; i < end && raw; ++i) value.push_back(body[i]);
+    for (std::size_t i = start; i < end && !raw; ++i) {
       static const std::pair<const char*, char> entities[] = {
           {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
       bool replaced = false;
@@ -220,13 +223,13 @@ class S3Store final : public ObjectStore {
     return failed("DELETE", key, answer, error);
   }
 
-  StoreOutcome list(const std::string& prefix, std::vector<std::string>& keys, std::string& error) override {
+  StoreOutcome list(const std::string& prefix, std::map<std::string, StoredObject>& objects,
+                    std::string& error) override {
     std::string token;
     const std::string full = fullKey(prefix);
     // Some S3-compatible stores refuse a correctly signed listing whose
     // query holds "/", so the store is asked for the keys below the first
-    // folder of the prefix and the rest is filtered here (pruning is the
-    // only listing a publication makes).
+    // folder of the prefix and the rest is filtered here.
     const std::string asked = full.substr(0, full.find('/'));
     while (true) {
       std::vector<std::pair<std::string, std::string>> query = {{"list-type", "2"}, {"prefix", asked}};
@@ -234,12 +237,22 @@ class S3Store final : public ObjectStore {
       Answer answer;
       if (!send({"GET", "", query, {}, {}, ""}, answer, error)) return StoreOutcome::Failed;
       if (answer.status != 200) return failed("LIST", prefix, answer, error);
-      for (const auto& key : xmlValues(answer.body, "Key")) {
-        if (key.compare(0, full.size(), full) == 0) keys.push_back(key.substr(full.size() - prefix.size()));
+      for (const auto& contents : xmlValues(answer.body, "Contents", true)) {
+        const std::string key = firstXml(contents, "Key");
+        if (key.compare(0, full.size(), full) != 0) continue;
+        StoredObject object;
+        object.etag = firstXml(contents, "ETag");
+        const std::string size = firstXml(contents, "Size");
+        object.size = size.empty() ? -1 : std::stoll(size);
+        objects[key.substr(full.size() - prefix.size())] = object;
       }
       token = firstXml(answer.body, "NextContinuationToken");
       if (firstXml(answer.body, "IsTruncated") != "true" || token.empty()) return StoreOutcome::Done;
     }
+  }
+
+  bool etagOf(const std::string& file, std::int64_t size, std::string& etag, std::string& error) override {
+    return multipartEtag(file, size, partSizeFor(size, config_.partSize), etag, error);
   }
 
  private:
@@ -520,6 +533,60 @@ bool isLoopbackHost(const std::string& host) {
 }
 
 }  // namespace
+
+bool multipartEtag(const std::string& file, std::int64_t size, std::int64_t partSize, std::string& etag,
+                   std::string& error) {
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    error = "cannot read " + file;
+    return false;
+  }
+  std::vector<unsigned char> buffer(1 << 20);
+  std::string digests;  // the parts' MD5s, raw
+  std::int64_t left = size;
+  bool ok = true;
+  do {
+    EVP_MD_CTX* part = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(part, EVP_md5(), nullptr);
+    for (std::int64_t partLeft = std::min(partSize, left); partLeft > 0 && ok;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(partLeft, 1 << 20));
+      const std::size_t got = std::fread(buffer.data(), 1, want, in);
+      ok = got == want;
+      EVP_DigestUpdate(part, buffer.data(), got);
+      partLeft -= static_cast<std::int64_t>(got);
+      left -= static_cast<std::int64_t>(got);
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(part, digest, &length);
+    EVP_MD_CTX_free(part);
+    digests.append(reinterpret_cast<const char*>(digest), length);
+  } while (left > 0 && ok);
+  std::fclose(in);
+  if (!ok) {
+    error = "cannot read " + file;
+    return false;
+  }
+  const auto hex = [](const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+      out.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+      out.push_back(digits[static_cast<unsigned char>(c) & 0x0F]);
+    }
+    return out;
+  };
+  if (size <= partSize) {
+    etag = "\"" + hex(digests) + "\"";
+    return true;
+  }
+  unsigned char whole[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(digests.data(), digests.size(), whole, &length, EVP_md5(), nullptr);
+  etag = "\"" + hex(std::string(reinterpret_cast<const char*>(whole), length)) + "-" +
+         std::to_string(digests.size() / 16) + "\"";
+  return true;
+}
 
 bool parseStoreUrl(const std::string& url, std::string& bucket, std::string& prefix, std::string& error) {
   constexpr std::string_view kScheme = "s3://";

@@ -43,6 +43,13 @@ struct S3Config {
 // The part size a file of size bytes is uploaded with (see S3Config).
 std::int64_t partSizeFor(std::int64_t size, std::int64_t configured);
 
+// The ETag S3 gives the size bytes of file uploaded in parts of partSize
+// (one part when size is not larger): the MD5 of the bytes in quotes, or the
+// MD5 of the parts' MD5s followed by "-" and their count. False with the
+// reason when the file cannot be read whole.
+[[nodiscard]] bool multipartEtag(const std::string& file, std::int64_t size, std::int64_t partSize, std::string& etag,
+                                 std::string& error);
+
 // A store that speaks the S3 protocol over libcurl, each request signed
 // with Signature Version 4.
 std::unique_ptr<ObjectStore> makeS3Store(const S3Config& config);

@@ -1,6 +1,7 @@
 #include "store_publish.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "file_hash.h"
@@ -147,21 +148,34 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
   const unsigned threads = request.threads > 0 ? request.threads : kUploadThreads;
   std::vector<std::string> errors(count);
   std::vector<char> uploaded(count, 0);
+  // What the previous manifest lists is there: it was confirmed before that
+  // manifest was switched. Of the rest, one listing tells which the store
+  // already holds (left by a publication that stopped): same size and the
+  // ETag these bytes get.
+  std::vector<char> unlisted(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    const updater::ManifestEntry& entry = release.entries[i];
+    const auto old = previous.find(entry.path);
+    unlisted[i] = old == previous.end() || old->second.hash != entry.hash || old->second.size != entry.size;
+  }
+  std::map<std::string, StoredObject> held;
+  if (std::find(unlisted.begin(), unlisted.end(), 1) != unlisted.end() &&
+      store.list(serverKey, held, error) != StoreOutcome::Done) {
+    report.problems.push_back(error);
+    return false;
+  }
   {
     Step step(request.progress, request.dryRun ? "comparing" : "uploading", count, report.totalBytes);
     forEachIndex(count, threads, [&](std::size_t i) {
       const updater::ManifestEntry& entry = release.entries[i];
       FileMeter meter(request.progress, entry.size);
       const std::string key = serverKey + entry.path;
-      const auto old = previous.find(entry.path);
-      // What the previous manifest lists is there: it was confirmed before
-      // that manifest was switched.
-      bool needed = old == previous.end() || old->second.hash != entry.hash || old->second.size != entry.size;
-      if (needed) {
-        StoredObject stored;
-        const StoreOutcome outcome = store.head(key, stored, errors[i]);
-        if (outcome == StoreOutcome::Failed) return false;
-        needed = outcome == StoreOutcome::Missing || stored.sha256 != entry.hash || stored.size != entry.size;
+      bool needed = unlisted[i] != 0;
+      const auto there = held.find(key);
+      if (needed && there != held.end() && there->second.size == entry.size) {
+        std::string etag;
+        if (!store.etagOf(release.sources[i], entry.size, etag, errors[i])) return false;
+        needed = etag != there->second.etag;
       }
       if (needed && !request.dryRun) {
         if (store.putFile(key, release.sources[i], entry.size, optionsFor(key, entry.hash), meter.callback(),
@@ -200,12 +214,12 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
   report.manifestChanged = fullChanged || quickChanged;
 
   if (request.prune) {
-    std::vector<std::string> keys;
-    if (store.list(serverKey, keys, error) != StoreOutcome::Done) {
+    std::map<std::string, StoredObject> objects;
+    if (store.list(serverKey, objects, error) != StoreOutcome::Done) {
       report.problems.push_back(error);
       return false;
     }
-    for (const auto& key : keys) {
+    for (const auto& [key, object] : objects) {
       const std::string path = key.substr(serverKey.size());
       if (key == full.key || key == quick.key || release.manifest.count(path) != 0 || previous.count(path) != 0) {
         continue;

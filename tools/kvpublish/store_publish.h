@@ -21,9 +21,9 @@ std::string cacheControlFor(const std::string& key);
 // one is refused); then "updater.php"; with prune last the objects below
 // the server folder that neither the new nor the previous manifest names.
 // A file is uploaded only when the previous manifest lists it otherwise
-// and the store does not already hold it with the same SHA-256 (left by a
-// publication that stopped), so running a stopped publication again
-// finishes it without sending anything twice. False when the release is
+// and the store does not already hold its bytes (same size and ETag in one
+// listing; left by a publication that stopped), so running a stopped
+// publication again finishes it without sending anything twice. False when the release is
 // refused or the store failed; problems says why.
 [[nodiscard]] bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishReport& report);
 

@@ -62,14 +62,21 @@ class MemoryStore final : public ObjectStore {
     objects_.erase(key);
     return StoreOutcome::Done;
   }
-  StoreOutcome list(const std::string& prefix, std::vector<std::string>& keys, std::string&) override {
+  StoreOutcome list(const std::string& prefix, std::map<std::string, StoredObject>& objects,
+                    std::string&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("LIST " + prefix);
     for (const auto& [key, object] : objects_) {
-      if (key.rfind(prefix, 0) == 0) keys.push_back(key);
+      if (key.rfind(prefix, 0) == 0) objects[key] = {object.etag, "", static_cast<std::int64_t>(object.content.size())};
     }
     return StoreOutcome::Done;
   }
+  bool etagOf(const std::string& file, std::int64_t, std::string& etag, std::string&) override {
+    etag = etagOfContent(readFile(file));
+    return true;
+  }
+  // As S3's: a function of the bytes.
+  static std::string etagOfContent(const std::string& content) { return "\"" + sha256Hex(content).substr(0, 32) + "\""; }
 
   // Writes after this many more fail (-1: never).
   void stopAfterWrites(int writes) { writesLeft_ = writes; }
@@ -119,13 +126,12 @@ class MemoryStore final : public ObjectStore {
     }
     log_.push_back("PUT " + key);
     EXPECT_EQ(options.sha256, sha256Hex(content)) << key;
-    objects_[key] = {content, "\"" + std::to_string(++serial_) + "\"", options.sha256, options.cacheControl};
+    objects_[key] = {content, etagOfContent(content), options.sha256, options.cacheControl};
     return StoreOutcome::Done;
   }
 
-  std::mutex mutex_;  // guards objects_, log_ and serial_ during a publication
+  std::mutex mutex_;  // guards objects_ and log_ during a publication
   std::vector<std::string> log_;
-  int serial_ = 0;
   int writesLeft_ = -1;
   std::string hookKey_;
   std::function<void()> hook_;
