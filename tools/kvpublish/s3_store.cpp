@@ -75,6 +75,41 @@ std::string firstXml(const std::string& body, const std::string& tag) {
   return values.empty() ? std::string() : values.front();
 }
 
+std::string hexOf(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    out.push_back(digits[static_cast<unsigned char>(c) >> 4]);
+    out.push_back(digits[static_cast<unsigned char>(c) & 0x0F]);
+  }
+  return out;
+}
+
+// The raw MD5 of length bytes of file from offset (the checksum S3 names a
+// part by). False when they cannot be read.
+bool md5Of(const std::string& file, std::int64_t offset, std::int64_t length, std::string& digest) {
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) return false;
+  bool ok = ::fseeko(in, offset, SEEK_SET) == 0;
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+  std::vector<unsigned char> buffer(1 << 20);
+  while (ok && length > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(length, 1 << 20));
+    const std::size_t got = std::fread(buffer.data(), 1, want, in);
+    ok = got == want;
+    EVP_DigestUpdate(context, buffer.data(), got);
+    length -= static_cast<std::int64_t>(got);
+  }
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(context, out, &size);
+  EVP_MD_CTX_free(context);
+  std::fclose(in);
+  digest.assign(reinterpret_cast<const char*>(out), size);
+  return ok;
+}
+
 // The bytes a request sends.
 struct Body {
   const std::string* text = nullptr;  // or
@@ -314,15 +349,21 @@ class S3Store final : public ObjectStore {
   StoreOutcome putMultipart(const std::string& key, const std::string& file, std::int64_t size,
                             std::int64_t partSize, const PutOptions& options,
                             const std::function<void(std::int64_t)>& onSent, std::string& error) {
-    Answer created;
-    if (!send({"POST", key, {{"uploads", ""}}, objectHeaders(options, false), {}, ""}, created, error)) {
-      return StoreOutcome::Failed;
-    }
-    if (created.status != 200) return failed("POST", key, created, error);
-    const std::string uploadId = firstXml(created.body, "UploadId");
-    if (uploadId.empty()) {
-      error = "POST " + key + ": the store answered no upload id";
-      return StoreOutcome::Failed;
+    // An upload a stopped publication left is continued: the parts it holds
+    // with these bytes are not sent again.
+    std::string uploadId;
+    std::map<std::size_t, StoredObject> held;
+    if (!unfinishedUpload(key, uploadId, held)) {
+      Answer created;
+      if (!send({"POST", key, {{"uploads", ""}}, objectHeaders(options, false), {}, ""}, created, error)) {
+        return StoreOutcome::Failed;
+      }
+      if (created.status != 200) return failed("POST", key, created, error);
+      uploadId = firstXml(created.body, "UploadId");
+      if (uploadId.empty()) {
+        error = "POST " + key + ": the store answered no upload id";
+        return StoreOutcome::Failed;
+      }
     }
     const auto parts = static_cast<std::size_t>((size + partSize - 1) / partSize);
     std::vector<std::string> etags(parts);
@@ -337,7 +378,16 @@ class S3Store final : public ObjectStore {
     const auto work = [&] {
       for (std::size_t i = next++; i < parts && !stop; i = next++) {
         const std::int64_t offset = static_cast<std::int64_t>(i) * partSize;
-        Body body{nullptr, file, offset, std::min(partSize, size - offset), sent};
+        const std::int64_t length = std::min(partSize, size - offset);
+        const auto there = held.find(i + 1);
+        std::string digest;
+        if (there != held.end() && there->second.size == length && md5Of(file, offset, length, digest) &&
+            there->second.etag == "\"" + hexOf(digest) + "\"") {
+          etags[i] = there->second.etag;
+          sent(length);
+          continue;
+        }
+        Body body{nullptr, file, offset, length, sent};
         Answer answer;
         const Request request{"PUT", key, {{"partNumber", std::to_string(i + 1)}, {"uploadId", uploadId}}, {},
                               body, kUnsignedPayload};
@@ -356,10 +406,10 @@ class S3Store final : public ObjectStore {
     for (unsigned t = 1; t < threads && t < parts; ++t) helpers.emplace_back(work);
     work();
     for (auto& helper : helpers) helper.join();
+    // A part that failed leaves the upload for the next run to continue.
     for (const auto& partError : errors) {
       if (partError.empty()) continue;
       error = partError;
-      abortUpload(key, uploadId);
       return StoreOutcome::Failed;
     }
     std::string xml = "<CompleteMultipartUpload>";
@@ -383,6 +433,38 @@ class S3Store final : public ObjectStore {
     const StoreOutcome outcome = putOutcome("POST", key, answer, error);
     if (outcome != StoreOutcome::Done) abortUpload(key, uploadId);
     return outcome;
+  }
+
+  // The latest unfinished multipart upload of key, and the parts it holds by
+  // number; false when there is none or the store does not tell.
+  bool unfinishedUpload(const std::string& key, std::string& uploadId, std::map<std::size_t, StoredObject>& parts) {
+    const std::string full = fullKey(key);
+    Answer answer;
+    std::string ignored;
+    // As for listings: no "/" in the query.
+    if (!send({"GET", "", {{"uploads", ""}, {"prefix", full.substr(0, full.find('/'))}}, {}, {}, ""}, answer,
+              ignored) ||
+        answer.status != 200) {
+      return false;
+    }
+    for (const auto& upload : xmlValues(answer.body, "Upload", true)) {
+      if (firstXml(upload, "Key") == full) uploadId = firstXml(upload, "UploadId");
+    }
+    if (uploadId.empty()) return false;
+    std::string marker;
+    for (int page = 0; page < 20; ++page) {
+      std::vector<std::pair<std::string, std::string>> query = {{"uploadId", uploadId}};
+      if (!marker.empty()) query.emplace_back("part-number-marker", marker);
+      if (!send({"GET", key, query, {}, {}, ""}, answer, ignored) || answer.status != 200) break;
+      for (const auto& part : xmlValues(answer.body, "Part", true)) {
+        const std::string number = firstXml(part, "PartNumber"), length = firstXml(part, "Size");
+        if (number.empty() || length.empty()) continue;
+        parts[static_cast<std::size_t>(std::stoul(number))] = {firstXml(part, "ETag"), "", std::stoll(length)};
+      }
+      marker = firstXml(answer.body, "NextPartNumberMarker");
+      if (firstXml(answer.body, "IsTruncated") != "true" || marker.empty()) break;
+    }
+    return true;
   }
 
   void abortUpload(const std::string& key, const std::string& uploadId) {
@@ -536,54 +618,25 @@ bool isLoopbackHost(const std::string& host) {
 
 bool multipartEtag(const std::string& file, std::int64_t size, std::int64_t partSize, std::string& etag,
                    std::string& error) {
-  std::FILE* in = std::fopen(file.c_str(), "rb");
-  if (in == nullptr) {
-    error = "cannot read " + file;
-    return false;
-  }
-  std::vector<unsigned char> buffer(1 << 20);
   std::string digests;  // the parts' MD5s, raw
-  std::int64_t left = size;
-  bool ok = true;
+  std::int64_t offset = 0;
   do {
-    EVP_MD_CTX* part = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(part, EVP_md5(), nullptr);
-    for (std::int64_t partLeft = std::min(partSize, left); partLeft > 0 && ok;) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(partLeft, 1 << 20));
-      const std::size_t got = std::fread(buffer.data(), 1, want, in);
-      ok = got == want;
-      EVP_DigestUpdate(part, buffer.data(), got);
-      partLeft -= static_cast<std::int64_t>(got);
-      left -= static_cast<std::int64_t>(got);
+    std::string digest;
+    if (!md5Of(file, offset, std::min(partSize, size - offset), digest)) {
+      error = "cannot read " + file;
+      return false;
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(part, digest, &length);
-    EVP_MD_CTX_free(part);
-    digests.append(reinterpret_cast<const char*>(digest), length);
-  } while (left > 0 && ok);
-  std::fclose(in);
-  if (!ok) {
-    error = "cannot read " + file;
-    return false;
-  }
-  const auto hex = [](const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : bytes) {
-      out.push_back(digits[static_cast<unsigned char>(c) >> 4]);
-      out.push_back(digits[static_cast<unsigned char>(c) & 0x0F]);
-    }
-    return out;
-  };
+    digests += digest;
+    offset += partSize;
+  } while (offset < size);
   if (size <= partSize) {
-    etag = "\"" + hex(digests) + "\"";
+    etag = "\"" + hexOf(digests) + "\"";
     return true;
   }
   unsigned char whole[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(digests.data(), digests.size(), whole, &length, EVP_md5(), nullptr);
-  etag = "\"" + hex(std::string(reinterpret_cast<const char*>(whole), length)) + "-" +
+  etag = "\"" + hexOf(std::string(reinterpret_cast<const char*>(whole), length)) + "-" +
          std::to_string(digests.size() / 16) + "\"";
   return true;
 }
