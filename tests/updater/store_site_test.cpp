@@ -54,8 +54,7 @@ class StoreSite : public ::testing::Test {
   ProcessResult publish() {
     ChildOptions options;
     options.argv = {binary("kvpublish"), "--server", "eu", "--prune", "--to", "s3://site/game", sandbox_.client(1)};
-    options.extraEnvironment = {"AWS_ACCESS_KEY_ID=" + moto_.accessKey(),
-                                "AWS_SECRET_ACCESS_KEY=" + moto_.secretKey(),
+    options.extraEnvironment = {"AWS_ACCESS_KEY_ID=" + moto_.accessKey(), "AWS_SECRET_ACCESS_KEY=" + moto_.secretKey(),
                                 "AWS_ENDPOINT_URL=" + moto_.endpoint()};
     options.removedEnvironment = {"AWS_SESSION_TOKEN", "AWS_REGION"};
     ProcessResult result = runProcess(options, kToolTimeoutMs);
@@ -145,9 +144,9 @@ TEST_F(StoreSite, AStoreThatAnswersIfRangeWronglyNeverGetsTwoVersionsSpliced) {
   const std::string temporary = sandbox_.serverDir(1) + "/big.pak.kvpart";
   const std::size_t held = 1024 * 1024;
   writeFile(temporary, oldBytes.substr(0, held));
-  ASSERT_TRUE(updater::writeDownloadRecord(updater::downloadRecordPath(temporary),
-                                           {"big.pak", tools::sha256Hex(oldBytes), static_cast<std::int64_t>(size),
-                                            oldFacts.etag}));
+  ASSERT_TRUE(updater::writeDownloadRecord(
+      updater::downloadRecordPath(temporary),
+      {"big.pak", tools::sha256Hex(oldBytes), static_cast<std::int64_t>(size), oldFacts.etag}));
   // The new bytes replace the object; the manifests still list the old ones.
   writeFile(sandbox_.state("new") + "/big.pak", newBytes);
   tools::PutOptions options;
@@ -161,7 +160,8 @@ TEST_F(StoreSite, AStoreThatAnswersIfRangeWronglyNeverGetsTwoVersionsSpliced) {
   const ProcessResult during = update();
   std::vector<std::string> answers;  // the big file's requests: "range" or "whole", with the status
   for (const auto& request : nginx_.requests()) {
-    if (request.path == "/download/eu/big.pak") answers.push_back((request.range.empty() ? "whole " : "range ") + request.status);
+    if (request.path == "/download/eu/big.pak")
+      answers.push_back((request.range.empty() ? "whole " : "range ") + request.status);
   }
   // The store continued a range of bytes it no longer has; the launcher
   // saw that the answer came from another object and asked for all of it.

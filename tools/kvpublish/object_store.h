@@ -31,7 +31,7 @@ struct WriteCondition {
 
 // How an object is written.
 struct PutOptions {
-  std::string sha256;        // stored with the object, answered by head
+  std::string sha256;  // stored with the object, answered by head
   std::string contentType;
   std::string cacheControl;  // "" sends none
   WriteCondition condition;

@@ -131,7 +131,7 @@ struct Answer {
   long status = 0;
   std::string body;
   std::map<std::string, std::string> headers;  // names in lower case
-  std::string failure;  // a network fault, when status is 0
+  std::string failure;                         // a network fault, when status is 0
 };
 
 // What the read callback of an upload works on.
@@ -213,8 +213,7 @@ class S3Store final : public ObjectStore {
     return StoreOutcome::Done;
   }
 
-  StoreOutcome getSmall(const std::string& key, std::string& body, StoredObject& object,
-                        std::string& error) override {
+  StoreOutcome getSmall(const std::string& key, std::string& body, StoredObject& object, std::string& error) override {
     Answer answer;
     if (!send({"GET", key, {}, {}, {}, ""}, answer, error)) return StoreOutcome::Failed;
     if (answer.status == 404) return StoreOutcome::Missing;
@@ -338,17 +337,18 @@ class S3Store final : public ObjectStore {
     if (!code.empty()) error += " " + code;
     if (!message.empty()) error += ": " + message;
     if (code == "SignatureDoesNotMatch" || code == "InvalidAccessKeyId" || answer.status == 403) {
-      error += " (the store refused the keys: check AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and, for "
-               "temporary keys, AWS_SESSION_TOKEN)";
+      error +=
+          " (the store refused the keys: check AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and, for "
+          "temporary keys, AWS_SESSION_TOKEN)";
     } else if (code == "NoSuchBucket") {
       error += " (check the bucket name, the endpoint and the region)";
     }
     return StoreOutcome::Failed;
   }
 
-  StoreOutcome putMultipart(const std::string& key, const std::string& file, std::int64_t size,
-                            std::int64_t partSize, const PutOptions& options,
-                            const std::function<void(std::int64_t)>& onSent, std::string& error) {
+  StoreOutcome putMultipart(const std::string& key, const std::string& file, std::int64_t size, std::int64_t partSize,
+                            const PutOptions& options, const std::function<void(std::int64_t)>& onSent,
+                            std::string& error) {
     // An upload a stopped publication left is continued: the parts it holds
     // with these bytes are not sent again.
     std::string uploadId;
@@ -389,8 +389,8 @@ class S3Store final : public ObjectStore {
         }
         Body body{nullptr, file, offset, length, sent};
         Answer answer;
-        const Request request{"PUT", key, {{"partNumber", std::to_string(i + 1)}, {"uploadId", uploadId}}, {},
-                              body, kUnsignedPayload};
+        const Request request{"PUT", key,  {{"partNumber", std::to_string(i + 1)}, {"uploadId", uploadId}},
+                              {},    body, kUnsignedPayload};
         if (!send(request, answer, errors[i])) {
           stop = true;
         } else if (answer.status != 200 || answer.headers.count("etag") == 0) {
@@ -533,9 +533,8 @@ class S3Store final : public ObjectStore {
     for (const auto& [name, value] : toSign.headers) {
       if (name != "host") headers = curl_slist_append(headers, (name + ": " + value).c_str());
     }
-    headers = curl_slist_append(headers, ("Authorization: " + authorizationHeader(config_.credentials, config_.region,
-                                                                                  "s3", toSign))
-                                             .c_str());
+    headers = curl_slist_append(
+        headers, ("Authorization: " + authorizationHeader(config_.credentials, config_.region, "s3", toSign)).c_str());
     headers = curl_slist_append(headers, "Expect:");
     headers = curl_slist_append(headers, "Accept:");
 
@@ -652,10 +651,10 @@ bool parseStoreUrl(const std::string& url, std::string& bucket, std::string& pre
   const std::size_t slash = rest.find('/');
   bucket = rest.substr(0, slash);
   prefix = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-  const bool bucketOk = bucket.size() >= 3 && bucket.size() <= 63 &&
-                        std::all_of(bucket.begin(), bucket.end(), [](char c) {
-                          return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-                        });
+  const bool bucketOk =
+      bucket.size() >= 3 && bucket.size() <= 63 && std::all_of(bucket.begin(), bucket.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+      });
   if (!bucketOk) {
     error = "\"" + bucket + "\" is not a bucket name (3 to 63 of a-z, 0-9, '-' and '.')";
     return false;

@@ -33,8 +33,7 @@ struct S3Config {
 
 // Reads "s3://BUCKET[/PREFIX]" into bucket and prefix. False with a reason
 // when it is not such a name.
-[[nodiscard]] bool parseStoreUrl(const std::string& url, std::string& bucket, std::string& prefix,
-                                 std::string& error);
+[[nodiscard]] bool parseStoreUrl(const std::string& url, std::string& bucket, std::string& prefix, std::string& error);
 
 // Whether endpoint is one the tool may send keys to: https, or plain http
 // to 127.0.0.1, [::1] or localhost. False with a reason.

@@ -67,8 +67,8 @@ std::string canonicalQuery(const std::vector<std::pair<std::string, std::string>
   return out;
 }
 
-std::string authorizationHeader(const StoreCredentials& credentials, std::string_view region,
-                                std::string_view service, const RequestToSign& request) {
+std::string authorizationHeader(const StoreCredentials& credentials, std::string_view region, std::string_view service,
+                                const RequestToSign& request) {
   std::vector<std::pair<std::string, std::string>> headers;
   for (const auto& [name, value] : request.headers) headers.emplace_back(lower(name), trimmedValue(value));
   std::sort(headers.begin(), headers.end());
@@ -78,8 +78,8 @@ std::string authorizationHeader(const StoreCredentials& credentials, std::string
     signedHeaders += (signedHeaders.empty() ? "" : ";") + name;
   }
   const std::string canonicalRequest = request.method + "\n" + request.encodedPath + "\n" +
-                                       canonicalQuery(request.query) + "\n" + canonicalHeaders + "\n" +
-                                       signedHeaders + "\n" + request.payloadHash;
+                                       canonicalQuery(request.query) + "\n" + canonicalHeaders + "\n" + signedHeaders +
+                                       "\n" + request.payloadHash;
   const std::string day = request.amzDate.substr(0, 8);
   const std::string scope = day + "/" + std::string(region) + "/" + std::string(service) + "/aws4_request";
   const std::string stringToSign =

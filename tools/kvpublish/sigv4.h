@@ -19,11 +19,11 @@ struct StoreCredentials {
 // "x-amz-date" (and, for S3, "x-amz-content-sha256").
 struct RequestToSign {
   std::string method;
-  std::string encodedPath;  // the path as sent, already URI-encoded ("/" for none)
+  std::string encodedPath;                                   // the path as sent, already URI-encoded ("/" for none)
   std::vector<std::pair<std::string, std::string>> query;    // raw names and values, in any order
   std::vector<std::pair<std::string, std::string>> headers;  // raw names and values
-  std::string payloadHash;  // hex SHA-256 of the body, or "UNSIGNED-PAYLOAD"
-  std::string amzDate;      // "YYYYMMDDTHHMMSSZ", the same as the x-amz-date header
+  std::string payloadHash;                                   // hex SHA-256 of the body, or "UNSIGNED-PAYLOAD"
+  std::string amzDate;                                       // "YYYYMMDDTHHMMSSZ", the same as the x-amz-date header
 };
 
 // Percent-encodes text as Signature Version 4 wants it: unreserved
@@ -37,7 +37,7 @@ std::string canonicalQuery(const std::vector<std::pair<std::string, std::string>
 
 // The value of the Authorization header for request, signed with the keys
 // for region and service ("s3"). Safe to call from any thread.
-std::string authorizationHeader(const StoreCredentials& credentials, std::string_view region,
-                                std::string_view service, const RequestToSign& request);
+std::string authorizationHeader(const StoreCredentials& credentials, std::string_view region, std::string_view service,
+                                const RequestToSign& request);
 
 }  // namespace kv::tools

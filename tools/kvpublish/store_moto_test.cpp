@@ -159,12 +159,12 @@ TEST_F(MotoPublishTest, AMultipartUploadThatWasCutIsContinued) {
   PutOptions options;
   options.sha256 = sha256Hex(big);
   std::string error;
-  EXPECT_EQ(store->putFile("download/eu/resumed.pak", client_ / "short", static_cast<std::int64_t>(big.size()),
-                           options, {}, error),
+  EXPECT_EQ(store->putFile("download/eu/resumed.pak", client_ / "short", static_cast<std::int64_t>(big.size()), options,
+                           {}, error),
             StoreOutcome::Failed);
   moto_.clearRequests();
-  ASSERT_EQ(store->putFile("download/eu/resumed.pak", client_ / "whole", static_cast<std::int64_t>(big.size()),
-                           options, {}, error),
+  ASSERT_EQ(store->putFile("download/eu/resumed.pak", client_ / "whole", static_cast<std::int64_t>(big.size()), options,
+                           {}, error),
             StoreOutcome::Done)
       << error;
   std::vector<std::string> parts;
@@ -175,7 +175,8 @@ TEST_F(MotoPublishTest, AMultipartUploadThatWasCutIsContinued) {
   StoredObject facts;
   std::string expected;
   ASSERT_EQ(store->head("download/eu/resumed.pak", facts, error), StoreOutcome::Done) << error;
-  ASSERT_TRUE(multipartEtag(client_ / "whole", static_cast<std::int64_t>(big.size()), 5 * 1024 * 1024, expected, error));
+  ASSERT_TRUE(
+      multipartEtag(client_ / "whole", static_cast<std::int64_t>(big.size()), 5 * 1024 * 1024, expected, error));
   EXPECT_EQ(facts.etag, expected);
   EXPECT_EQ(facts.size, static_cast<std::int64_t>(big.size()));
 }
@@ -211,15 +212,21 @@ TEST_F(MotoPublishTest, AKilledPublicationIsFinishedByARerun) {
   const auto store = makeS3Store(config());
   const auto writeRelease = [this](char flavour) {
     for (int i = 0; i < 6; ++i) {
-      writeFile(client_ / ("data/f" + std::to_string(i) + ".pak"), std::string(1024 * 1024, flavour) + "#" + std::to_string(i));
+      writeFile(client_ / ("data/f" + std::to_string(i) + ".pak"),
+                std::string(1024 * 1024, flavour) + "#" + std::to_string(i));
     }
     writeFile(client_ / "big.pak", std::string(11 * 1024 * 1024, flavour));
     writeFile(client_ / (std::string("new-") + flavour + ".pak"), "only in this release");
   };
   const auto publishProgram = [this](kv::test::ChildProcess& child) {
     kv::test::ChildOptions options;
-    options.argv = {std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/kvpublish", "--server",
-                    "eu", "--prune", "--to", "s3://site/game", client_.path()};
+    options.argv = {std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/kvpublish",
+                    "--server",
+                    "eu",
+                    "--prune",
+                    "--to",
+                    "s3://site/game",
+                    client_.path()};
     options.extraEnvironment = {"AWS_ACCESS_KEY_ID=" + moto_.accessKey(), "AWS_SECRET_ACCESS_KEY=" + moto_.secretKey(),
                                 "AWS_ENDPOINT_URL=" + moto_.endpoint()};
     options.removedEnvironment = {"AWS_SESSION_TOKEN", "AWS_REGION"};

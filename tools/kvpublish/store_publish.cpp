@@ -75,7 +75,8 @@ bool switchObject(ObjectStore& store, const ManifestObject& object, const std::s
   if (outcome == StoreOutcome::ConditionFailed) {
     error = "another publication changed " + store.describe() + "/" + object.key +
             " since this one read it, so this one switched nothing from there on; publish again when the "
-            "other one has finished (" + error + ")";
+            "other one has finished (" +
+            error + ")";
   }
   return outcome == StoreOutcome::Done;
 }

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <map>
 #include <mutex>
-#include <set>
-#include <filesystem>
-#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "file_hash.h"
 #include "support/temp_dir.h"
@@ -35,8 +35,7 @@ class MemoryStore final : public ObjectStore {
     log_.push_back("HEAD " + key);
     return factsOf(key, object, error);
   }
-  StoreOutcome getSmall(const std::string& key, std::string& body, StoredObject& object,
-                        std::string& error) override {
+  StoreOutcome getSmall(const std::string& key, std::string& body, StoredObject& object, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("GET " + key);
     const StoreOutcome outcome = factsOf(key, object, error);
@@ -62,8 +61,7 @@ class MemoryStore final : public ObjectStore {
     objects_.erase(key);
     return StoreOutcome::Done;
   }
-  StoreOutcome list(const std::string& prefix, std::map<std::string, StoredObject>& objects,
-                    std::string&) override {
+  StoreOutcome list(const std::string& prefix, std::map<std::string, StoredObject>& objects, std::string&) override {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("LIST " + prefix);
     for (const auto& [key, object] : objects_) {
@@ -76,7 +74,9 @@ class MemoryStore final : public ObjectStore {
     return true;
   }
   // As S3's: a function of the bytes.
-  static std::string etagOfContent(const std::string& content) { return "\"" + sha256Hex(content).substr(0, 32) + "\""; }
+  static std::string etagOfContent(const std::string& content) {
+    return "\"" + sha256Hex(content).substr(0, 32) + "\"";
+  }
 
   // Writes after this many more fail (-1: never).
   void stopAfterWrites(int writes) { writesLeft_ = writes; }
@@ -210,8 +210,8 @@ TEST_F(StorePublishTest, FilesGoFirstThenTheManifestsAndARerunSendsNothing) {
   ASSERT_TRUE(publish(client));
   EXPECT_EQ(report_.filesCopied, 0u);
   EXPECT_FALSE(report_.manifestChanged);
-  EXPECT_EQ(store_.takeLog(), (std::vector<std::string>{"GET download/eu/manifest.json", "HEAD download/eu/manifest.php",
-                                                        "HEAD download/updater.php"}));
+  EXPECT_EQ(store_.takeLog(), (std::vector<std::string>{"GET download/eu/manifest.json",
+                                                        "HEAD download/eu/manifest.php", "HEAD download/updater.php"}));
 
   // One changed file costs one look and one upload.
   writeFile(client / "data/c.txt", "gamma 2");

@@ -26,7 +26,8 @@ bool storeSettings(const PublishArguments& arguments, const EnvironmentReader& e
   } else {
     out.addressing = Addressing::VirtualHosted;
     if (out.bucket.find('.') != std::string::npos && out.endpoint.rfind("https://", 0) == 0) {
-      error = "the bucket \"" + out.bucket + "\" holds '.', which virtual-hosted names over https cannot carry; "
+      error = "the bucket \"" + out.bucket +
+              "\" holds '.', which virtual-hosted names over https cannot carry; "
               "use --addressing path";
       return false;
     }
