@@ -3,12 +3,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "publish.h"
 #include "publish_arguments.h"
 #include "publish_progress.h"
+#include "store_publish.h"
+#include "store_settings.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -36,7 +39,19 @@ int main(int argc, char** argv) {
   request.dryRun = parsed.dryRun;
   request.progress = &progress;
   kv::tools::PublishReport report;
-  const bool ok = kv::tools::publishClient(request, report);
+  bool ok = false;
+  if (parsed.storeUrl.empty()) {
+    ok = kv::tools::publishClient(request, report);
+  } else {
+    kv::tools::S3Config config;
+    std::string reason;
+    if (!kv::tools::storeSettings(parsed, [](const char* name) { return std::getenv(name); }, config, reason)) {
+      std::fprintf(stderr, "kvpublish: %s\n", reason.c_str());
+      return 2;
+    }
+    const auto store = kv::tools::makeS3Store(config);
+    ok = kv::tools::publishToStore(request, *store, report);
+  }
   std::fflush(stdout);
   for (const auto& warning : report.warnings) std::fprintf(stderr, "kvpublish: warning: %s\n", warning.c_str());
   for (const auto& problem : report.problems) std::fprintf(stderr, "kvpublish: error: %s\n", problem.c_str());

@@ -23,6 +23,7 @@
 #include "figures.h"
 #include "file_hash.h"
 #include "publish_progress.h"
+#include "publish_work.h"
 #include "quoted_name.h"
 #include "release_check.h"
 #include "base/path_text.h"
@@ -108,33 +109,6 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
   std::sort(files.begin(), files.end(), [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
   return files;
 }
-
-// Tells progress the bytes of one file as they are read, never more than the
-// file's size however often it is read (a site copy checked, then copied and
-// checked again).
-class FileMeter {
- public:
-  FileMeter(PublishProgress* progress, std::int64_t size) : progress_(progress), size_(size) {}
-  void add(std::int64_t bytes) {
-    const std::int64_t now = std::min(size_, seen_ += bytes);
-    if (progress_ != nullptr && now > reported_) progress_->advance(0, now - reported_);
-    reported_ = std::max(reported_, now);
-  }
-  // The file is done: the rest of its bytes and the file itself.
-  void finish() {
-    if (progress_ != nullptr) progress_->advance(1, size_ - reported_);
-    reported_ = size_;
-  }
-  std::function<void(std::int64_t)> callback() {
-    return [this](std::int64_t bytes) { add(bytes); };
-  }
-
- private:
-  PublishProgress* progress_;
-  std::int64_t size_;
-  std::int64_t seen_ = 0;
-  std::int64_t reported_ = 0;
-};
 
 bool sameFile(const std::string& path, const updater::ManifestEntry& entry, FileMeter* meter = nullptr) {
   struct stat st{};
@@ -301,51 +275,12 @@ void warnCaseVariants(const std::vector<std::string>& paths, std::vector<std::st
   }
 }
 
-// Runs work(i) for every i below count on up to threads threads; stops
-// handing out indexes once a call answered false.
-void forEachIndex(std::size_t count, unsigned threads, const std::function<bool(std::size_t)>& work) {
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
-  const auto loop = [&] {
-    for (std::size_t i = next++; i < count && !failed.load(); i = next++) {
-      if (!work(i)) failed = true;
-    }
-  };
-  std::vector<std::thread> helpers;
-  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(loop);
-  loop();
-  for (auto& helper : helpers) helper.join();
-}
-
 unsigned threadsFor(const PublishRequest& request, std::size_t files) {
   if (request.threads > 0) return request.threads;
   // Each thread pays off only with a good number of files to share.
   if (files < 16) return 1;
   return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
-
-// The errors of a parallel step, in file order.
-void collectErrors(const std::vector<std::string>& errors, std::vector<std::string>& problems) {
-  for (const auto& error : errors) {
-    if (!error.empty()) problems.push_back(error);
-  }
-}
-
-class Step {
- public:
-  Step(PublishProgress* progress, const std::string& name, std::size_t files, std::int64_t bytes)
-      : progress_(progress) {
-    if (progress_ != nullptr) progress_->beginStep(name, files, bytes);
-  }
-  ~Step() {
-    if (progress_ != nullptr) progress_->endStep();
-  }
-  Step(const Step&) = delete;
-  Step& operator=(const Step&) = delete;
-
- private:
-  PublishProgress* progress_;
-};
 
 // The site files below serverDir that neither the manifest lists nor are the
 // manifests themselves, in path order.
@@ -395,23 +330,22 @@ bool pruneSite(const std::string& serverDir, const std::vector<std::string>& pat
 
 }  // namespace
 
-bool publishClient(const PublishRequest& request, PublishReport& report) {
+bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedRelease& release) {
   report = PublishReport{};
+  release = CheckedRelease{};
   if (request.serverFolder != "eu" && request.serverFolder != "us") {
     report.problems.push_back("unknown server " + quotedName(request.serverFolder));
     return false;
   }
-  if (nested(request.clientDir, request.siteDir)) {
-    report.problems.push_back("the client folder and the site folder must not lie inside each other");
-    return false;
-  }
-  const std::vector<ClientFile> files = listClient(request.clientDir, report.problems);
+  std::vector<ClientFile> files = listClient(request.clientDir, report.problems);
   if (!report.problems.empty()) return false;
 
   std::int64_t listedBytes = 0;
   for (const auto& file : files) listedBytes += file.size;
   const unsigned threads = threadsFor(request, files.size());
-  std::vector<updater::ManifestEntry> entries(files.size());
+  release.threads = threads;
+  std::vector<updater::ManifestEntry>& entries = release.entries;
+  entries.resize(files.size());
   {
     std::vector<std::string> errors(files.size());
     Step step(request.progress, "hashing", files.size(), listedBytes);
@@ -430,7 +364,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   }
   if (!report.problems.empty()) return false;
 
-  updater::ManifestMap manifest;
+  updater::ManifestMap& manifest = release.manifest;
   std::vector<std::string> paths;
   for (const auto& entry : entries) {
     manifest[entry.path] = entry;
@@ -459,7 +393,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     return false;
   }
 
-  const std::string document = updater::serializeManifest(manifest);
+  const std::string& document = release.document = updater::serializeManifest(manifest);
   // The launcher must accept what we publish, whatever build it chose.
   updater::ManifestMap check;
   std::string reason;
@@ -467,17 +401,11 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     report.problems.push_back("the manifest would not be accepted: " + reason);
     return false;
   }
+  for (const auto& file : files) release.sources.push_back(file.fullPath);
+  return true;
+}
 
-  const std::string downloadDir = joinPath(request.siteDir, "download");
-  const std::string serverDir = joinPath(downloadDir, request.serverFolder);
-  updater::ManifestMap previous;
-  if (updater::readLocalManifest(serverDir, previous)) {
-    report.hadPreviousManifest = fs::exists(joinPath(serverDir, updater::kFullManifestEndpoint));
-  } else {
-    previous.clear();
-    report.warnings.push_back("the previous manifest of " + quotedName(request.serverFolder) +
-                              " cannot be read: every file counts as added");
-  }
+void listChanges(const updater::ManifestMap& manifest, const updater::ManifestMap& previous, PublishReport& report) {
   for (const auto& [path, entry] : manifest) {
     const auto old = previous.find(path);
     if (old == previous.end()) {
@@ -489,27 +417,57 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   for (const auto& [path, entry] : previous) {
     if (manifest.count(path) == 0) report.removed.push_back(path);
   }
+}
+
+bool publishClient(const PublishRequest& request, PublishReport& report) {
+  report = PublishReport{};
+  if (request.serverFolder != "eu" && request.serverFolder != "us") {
+    report.problems.push_back("unknown server " + quotedName(request.serverFolder));
+    return false;
+  }
+  if (nested(request.clientDir, request.siteDir)) {
+    report.problems.push_back("the client folder and the site folder must not lie inside each other");
+    return false;
+  }
+  CheckedRelease release;
+  if (!checkRelease(request, report, release)) return false;
+  const unsigned threads = release.threads;
+  const std::vector<updater::ManifestEntry>& entries = release.entries;
+  const updater::ManifestMap& manifest = release.manifest;
+  const std::string& document = release.document;
+
+  const std::string downloadDir = joinPath(request.siteDir, "download");
+  const std::string serverDir = joinPath(downloadDir, request.serverFolder);
+  updater::ManifestMap previous;
+  if (updater::readLocalManifest(serverDir, previous)) {
+    report.hadPreviousManifest = fs::exists(joinPath(serverDir, updater::kFullManifestEndpoint));
+  } else {
+    previous.clear();
+    report.warnings.push_back("the previous manifest of " + quotedName(request.serverFolder) +
+                              " cannot be read: every file counts as added");
+  }
+  listChanges(manifest, previous, report);
 
   {
-    std::vector<std::string> errors(files.size());
-    std::vector<std::string> staged(files.size());  // temporary copies, by file
-    std::vector<char> copied(files.size(), 0);
-    Step step(request.progress, request.dryRun ? "comparing" : "comparing and copying", files.size(),
+    std::vector<std::string> errors(entries.size());
+    std::vector<std::string> staged(entries.size());  // temporary copies, by file
+    std::vector<char> copied(entries.size(), 0);
+    Step step(request.progress, request.dryRun ? "comparing" : "comparing and copying", entries.size(),
               report.totalBytes);
-    forEachIndex(files.size(), threads, [&](std::size_t i) {
+    forEachIndex(entries.size(), threads, [&](std::size_t i) {
       const updater::ManifestEntry& entry = entries[i];
       FileMeter meter(request.progress, entry.size);
       const std::string target = joinPath(serverDir, entry.path);
       if (!sameFile(target, entry, &meter)) {
         copied[i] = 1;
-        if (!request.dryRun && !stageCopy(files[i].fullPath, target, entry, meter, staged[i], errors[i])) return false;
+        if (!request.dryRun && !stageCopy(release.sources[i], target, entry, meter, staged[i], errors[i])) return false;
       }
       meter.finish();
       return true;
     });
     collectErrors(errors, report.problems);
     std::vector<std::pair<std::string, std::string>> placements;
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
       if (!staged[i].empty()) placements.emplace_back(staged[i], joinPath(serverDir, entries[i].path));
     }
     if (!report.problems.empty()) {
@@ -522,7 +480,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
       report.problems.push_back(error);
       return false;
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
       if (copied[i] == 0) continue;
       ++report.filesCopied;
       report.bytesCopied += entries[i].size;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "updater/manifest.h"
+
 namespace kv::tools {
 
 class PublishProgress;
@@ -56,6 +58,23 @@ struct PublishReport {
 // archives the launcher could not unpack and paths that differ only in case.
 // False also when writing failed; problems says why.
 [[nodiscard]] bool publishClient(const PublishRequest& request, PublishReport& report);
+
+// A client folder checked and hashed, ready to be written to any target.
+struct CheckedRelease {
+  std::vector<updater::ManifestEntry> entries;  // in path order
+  std::vector<std::string> sources;             // where each entry's file is, by index
+  updater::ManifestMap manifest;
+  std::string document;  // the manifest as published
+  unsigned threads = 1;  // threads the work on these files may use
+};
+
+// The checks of publishClient on request.clientDir without writing: lists
+// and hashes the files (progress step "hashing"), fills report's warnings,
+// counts and, on a refusal, problems. False when the release is refused.
+[[nodiscard]] bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedRelease& release);
+
+// Fills report's added, changed and removed lists from the two manifests.
+void listChanges(const updater::ManifestMap& manifest, const updater::ManifestMap& previous, PublishReport& report);
 
 // The summary printed after a publication: the counts of files, copies and
 // changes since the previous manifest, whether the manifests and the version

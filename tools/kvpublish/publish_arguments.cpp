@@ -16,7 +16,8 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
     if (!optionsEnded && (arg == "--help" || arg == "-h")) return ParseOutcome::Help;
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
-    } else if (!optionsEnded && (arg == "--server" || arg == "--version-text")) {
+    } else if (!optionsEnded && (arg == "--server" || arg == "--version-text" || arg == "--to" ||
+                                  arg == "--endpoint" || arg == "--addressing")) {
       if (i + 1 >= args.size()) {
         error = arg + " needs a value";
         return ParseOutcome::Misuse;
@@ -29,6 +30,16 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
         }
         parsed.serverFolder = value;
         haveServer = true;
+      } else if (arg == "--to") {
+        parsed.storeUrl = value;
+      } else if (arg == "--endpoint") {
+        parsed.endpoint = value;
+      } else if (arg == "--addressing") {
+        if (value != "path" && value != "virtual") {
+          error = "unknown addressing \"" + value + "\" (path or virtual)";
+          return ParseOutcome::Misuse;
+        }
+        parsed.addressing = value;
       } else {
         parsed.versionText = value;
       }
@@ -49,16 +60,21 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
     error = "--server is required";
     return ParseOutcome::Misuse;
   }
-  if (positional.size() != 2) {
-    error = "expected CLIENT_DIR and SITE_DIR";
+  const std::size_t folders = parsed.storeUrl.empty() ? 2 : 1;
+  if (positional.size() != folders) {
+    error = folders == 2 ? "expected CLIENT_DIR and SITE_DIR" : "expected CLIENT_DIR alone with --to";
     return ParseOutcome::Misuse;
   }
-  if (positional[0].empty() || positional[1].empty()) {
+  if (positional[0].empty() || (folders == 2 && positional[1].empty())) {
     error = "empty folder name";
     return ParseOutcome::Misuse;
   }
+  if (parsed.storeUrl.empty() && (!parsed.endpoint.empty() || !parsed.addressing.empty())) {
+    error = "--endpoint and --addressing need --to";
+    return ParseOutcome::Misuse;
+  }
   parsed.clientDir = positional[0];
-  parsed.siteDir = positional[1];
+  if (folders == 2) parsed.siteDir = positional[1];
   out = parsed;
   return ParseOutcome::Run;
 }
@@ -66,12 +82,19 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
 const char* publishUsage() {
   return "usage: kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune] [--dry-run] [--verbose]\n"
          "                 CLIENT_DIR SITE_DIR\n"
+         "       kvpublish --server eu|us [options] --to s3://BUCKET[/PREFIX] [--endpoint URL]\n"
+         "                 [--addressing path|virtual] CLIENT_DIR\n"
          "Publishes the client in CLIENT_DIR for one server: writes SITE_DIR/download/<server>/\n"
          "with every file, manifest.json and manifest.php, and SITE_DIR/download/updater.php.\n"
          "  --strict    refuse the release when there are warnings\n"
          "  --prune     then remove the site files the new manifest does not list\n"
          "  --dry-run   check and summarise only; write and remove nothing\n"
-         "  --verbose   list every added, changed, removed and pruned file\n";
+         "  --verbose   list every added, changed, removed and pruned file\n"
+         "  --to        publish into an S3-compatible store (the site root is BUCKET/PREFIX); keys from\n"
+         "              AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN, region from\n"
+         "              AWS_REGION (default us-east-1), endpoint from --endpoint or AWS_ENDPOINT_URL\n"
+         "  --addressing  bucket in the path or in the host name (default: path with an endpoint,\n"
+         "              virtual without)\n";
 }
 
 }  // namespace kv::tools

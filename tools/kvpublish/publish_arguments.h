@@ -8,6 +8,8 @@ namespace kv::tools {
 // The command line of the publishing tool:
 //   kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune]
 //             [--dry-run] [--verbose] CLIENT_DIR SITE_DIR
+//   kvpublish ... --to s3://BUCKET[/PREFIX] [--endpoint URL]
+//             [--addressing path|virtual] CLIENT_DIR
 struct PublishArguments {
   std::string serverFolder;  // "eu" or "us"
   std::string versionText;   // the launcher version the site announces
@@ -17,6 +19,9 @@ struct PublishArguments {
   bool prune = false;    // remove the site files the new manifest does not list
   bool dryRun = false;   // check and summarise, write nothing
   bool verbose = false;  // list every added, changed, removed and pruned path
+  std::string storeUrl;    // "s3://..." when publishing to a store instead of SITE_DIR
+  std::string endpoint;    // --endpoint ("" when not given)
+  std::string addressing;  // --addressing: "path", "virtual" or "" (by the endpoint)
 };
 
 enum class ParseOutcome { Run, Help, Misuse };

@@ -28,6 +28,22 @@ TEST(PublishArguments, AcceptsTheDocumentedForms) {
   }
 }
 
+TEST(PublishArguments, StoreTargetTakesTheClientAlone) {
+  PublishArguments out;
+  std::string error;
+  ASSERT_EQ(parsePublishArguments({"--server", "us", "--to", "s3://site/game", "--endpoint", "https://s3.example",
+                                   "--addressing", "path", "--prune", "client"},
+                                  out, error),
+            ParseOutcome::Run)
+      << error;
+  EXPECT_EQ(out.storeUrl, "s3://site/game");
+  EXPECT_EQ(out.endpoint, "https://s3.example");
+  EXPECT_EQ(out.addressing, "path");
+  EXPECT_EQ(out.clientDir, "client");
+  EXPECT_TRUE(out.siteDir.empty());
+  EXPECT_TRUE(out.prune);
+}
+
 TEST(PublishArguments, RejectsMisuse) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -40,6 +56,10 @@ TEST(PublishArguments, RejectsMisuse) {
       {"--server", "eu", "--version-text"},
       {"--server", "eu", "--quiet", "c", "s"},
       {"--server", "eu", "", "s"},
+      {"--server", "eu", "--to", "s3://b/p", "c", "s"},
+      {"--server", "eu", "--to", "s3://b/p"},
+      {"--server", "eu", "--endpoint", "http://127.0.0.1:9000", "c", "s"},
+      {"--server", "eu", "--to", "s3://b", "--addressing", "dns", "c"},
   };
   for (const auto& args : cases) {
     PublishArguments out;

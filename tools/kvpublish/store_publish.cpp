@@ -1,0 +1,242 @@
+#include "store_publish.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "file_hash.h"
+#include "publish_work.h"
+#include "quoted_name.h"
+#include "updater/endpoints.h"
+#include "updater/manifest_path.h"
+
+#include <nlohmann/json.hpp>
+
+namespace kv::tools {
+namespace {
+
+constexpr unsigned kUploadThreads = 4;
+
+bool endsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+PutOptions optionsFor(const std::string& key, const std::string& sha256) {
+  PutOptions options;
+  options.sha256 = sha256;
+  options.cacheControl = cacheControlFor(key);
+  options.contentType = endsWith(key, ".json")                           ? "application/json"
+                        : endsWith(key, ".php") || endsWith(key, ".txt") ? "text/plain; charset=utf-8"
+                                                                         : "application/octet-stream";
+  return options;
+}
+
+// One manifest object as the publication found it at the start.
+struct ManifestObject {
+  std::string key;
+  bool exists = false;
+  StoredObject facts;
+};
+
+// The condition that keeps a manifest write from overwriting another
+// publisher's.
+WriteCondition conditionFor(const ManifestObject& object) {
+  WriteCondition condition;
+  if (!object.exists) {
+    condition.kind = WriteCondition::Kind::IfAbsent;
+  } else {
+    condition.kind = WriteCondition::Kind::IfMatch;
+    condition.etag = object.facts.etag;
+  }
+  return condition;
+}
+
+bool readFacts(ObjectStore& store, ManifestObject& object, std::vector<std::string>& problems) {
+  std::string error;
+  const StoreOutcome outcome = store.head(object.key, object.facts, error);
+  if (outcome == StoreOutcome::Failed) {
+    problems.push_back(error);
+    return false;
+  }
+  object.exists = outcome == StoreOutcome::Done;
+  return true;
+}
+
+// Writes text as object.key unless the store already holds it. A write that
+// finds another object than the one read at the start is refused.
+bool switchObject(ObjectStore& store, const ManifestObject& object, const std::string& text, bool conditional,
+                  bool dryRun, bool& changed, std::string& error) {
+  const std::string sha256 = sha256Hex(text);
+  changed = !object.exists || object.facts.sha256 != sha256;
+  if (!changed || dryRun) return true;
+  PutOptions options = optionsFor(object.key, sha256);
+  if (conditional) options.condition = conditionFor(object);
+  const StoreOutcome outcome = store.putText(object.key, text, options, error);
+  if (outcome == StoreOutcome::ConditionFailed) {
+    error = "another publication changed " + store.describe() + "/" + object.key +
+            " since this one read it, so this one switched nothing from there on; publish again when the "
+            "other one has finished (" +
+            error + ")";
+  }
+  return outcome == StoreOutcome::Done;
+}
+
+// Reads a published manifest with the entries of every build (the
+// launcher's reading keeps the archive of one build only). False when it is
+// not a list of entries with safe paths.
+bool readPublishedManifest(const std::string& text, updater::ManifestMap& out) {
+  try {
+    const auto json = nlohmann::json::parse(text);
+    if (!json.is_array()) return false;
+    for (const auto& item : json) {
+      updater::ManifestEntry entry;
+      entry.path = item.at("path").get<std::string>();
+      entry.hash = item.at("hash").get<std::string>();
+      entry.size = item.value("size", std::int64_t{0});
+      if (!updater::validateManifestPath(entry.path)) return false;
+      out[entry.path] = entry;
+    }
+    return true;
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string cacheControlFor(const std::string& key) {
+  const std::string name = key.substr(key.rfind('/') + 1);
+  if (name == updater::kFullManifestEndpoint || name == updater::kQuickManifestEndpoint ||
+      name == updater::kVersionEndpoint) {
+    return "no-cache";
+  }
+  // Files named by their content never change under their name.
+  if (endsWith(name, ".chunks") || endsWith(name, ".idx")) return "public, max-age=31536000, immutable";
+  return "public, max-age=300";
+}
+
+bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishReport& report) {
+  CheckedRelease release;
+  if (!checkRelease(request, report, release)) return false;
+
+  const std::string serverKey = "download/" + request.serverFolder + "/";
+  ManifestObject full{serverKey + std::string(updater::kFullManifestEndpoint)};
+  ManifestObject quick{serverKey + std::string(updater::kQuickManifestEndpoint)};
+  ManifestObject version{"download/" + std::string(updater::kVersionEndpoint)};
+  // The full manifest is read whole (it is the only object that is): it
+  // tells what the store already holds.
+  std::string previousText, error;
+  const StoreOutcome got = store.getSmall(full.key, previousText, full.facts, error);
+  if (got == StoreOutcome::Failed) {
+    report.problems.push_back(error);
+    return false;
+  }
+  full.exists = got == StoreOutcome::Done;
+  if (!readFacts(store, quick, report.problems) || !readFacts(store, version, report.problems)) return false;
+  updater::ManifestMap previous;
+  if (full.exists) {
+    if (readPublishedManifest(previousText, previous)) {
+      report.hadPreviousManifest = true;
+    } else {
+      previous.clear();
+      report.warnings.push_back("the previous manifest of " + quotedName(request.serverFolder) +
+                                " cannot be read: every file counts as added");
+    }
+  }
+  listChanges(release.manifest, previous, report);
+
+  const std::size_t count = release.entries.size();
+  const unsigned threads = request.threads > 0 ? request.threads : kUploadThreads;
+  std::vector<std::string> errors(count);
+  std::vector<char> uploaded(count, 0);
+  // What the previous manifest lists is there: it was confirmed before that
+  // manifest was switched. Of the rest, one listing tells which the store
+  // already holds (left by a publication that stopped): same size and the
+  // ETag these bytes get.
+  std::vector<char> unlisted(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    const updater::ManifestEntry& entry = release.entries[i];
+    const auto old = previous.find(entry.path);
+    unlisted[i] = old == previous.end() || old->second.hash != entry.hash || old->second.size != entry.size;
+  }
+  std::map<std::string, StoredObject> held;
+  if (std::find(unlisted.begin(), unlisted.end(), 1) != unlisted.end() &&
+      store.list(serverKey, held, error) != StoreOutcome::Done) {
+    report.problems.push_back(error);
+    return false;
+  }
+  {
+    Step step(request.progress, request.dryRun ? "comparing" : "uploading", count, report.totalBytes);
+    forEachIndex(count, threads, [&](std::size_t i) {
+      const updater::ManifestEntry& entry = release.entries[i];
+      FileMeter meter(request.progress, entry.size);
+      const std::string key = serverKey + entry.path;
+      bool needed = unlisted[i] != 0;
+      const auto there = held.find(key);
+      if (needed && there != held.end() && there->second.size == entry.size) {
+        std::string etag;
+        if (!store.etagOf(release.sources[i], entry.size, etag, errors[i])) return false;
+        needed = etag != there->second.etag;
+      }
+      if (needed && !request.dryRun) {
+        if (store.putFile(key, release.sources[i], entry.size, optionsFor(key, entry.hash), meter.callback(),
+                          errors[i]) != StoreOutcome::Done) {
+          return false;
+        }
+        // The file may have changed since it was hashed.
+        std::string digest, readError;
+        std::int64_t size = 0;
+        if (!hashFile(release.sources[i], digest, size, readError) || digest != entry.hash) {
+          errors[i] = quotedName(release.sources[i]) + " changed while it was published";
+          return false;
+        }
+      }
+      uploaded[i] = needed ? 1 : 0;
+      meter.finish();
+      return true;
+    });
+    collectErrors(errors, report.problems);
+  }
+  if (!report.problems.empty()) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (uploaded[i] == 0) continue;
+    ++report.filesCopied;
+    report.bytesCopied += release.entries[i].size;
+  }
+
+  // The quick form carries the stamp the launcher checks first, so it goes last.
+  bool fullChanged = false, quickChanged = false;
+  if (!switchObject(store, full, release.document, true, request.dryRun, fullChanged, error) ||
+      !switchObject(store, quick, release.document, true, request.dryRun, quickChanged, error) ||
+      !switchObject(store, version, request.versionText, false, request.dryRun, report.versionChanged, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
+  report.manifestChanged = fullChanged || quickChanged;
+
+  if (request.prune) {
+    std::map<std::string, StoredObject> objects;
+    if (store.list(serverKey, objects, error) != StoreOutcome::Done) {
+      report.problems.push_back(error);
+      return false;
+    }
+    for (const auto& [key, object] : objects) {
+      const std::string path = key.substr(serverKey.size());
+      if (key == full.key || key == quick.key || release.manifest.count(path) != 0 || previous.count(path) != 0) {
+        continue;
+      }
+      report.pruned.push_back(path);
+    }
+    std::sort(report.pruned.begin(), report.pruned.end());
+    for (const auto& path : report.pruned) {
+      if (request.dryRun) break;
+      if (store.remove(serverKey + path, error) != StoreOutcome::Done) {
+        report.problems.push_back(error);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace kv::tools
