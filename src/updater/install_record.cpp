@@ -102,6 +102,10 @@ void replayManifestJournal(const std::string& serverDir, ManifestMap& local) {
   }
 }
 
+bool hasManifestJournal(const std::string& serverDir) {
+  return platform::pathKind(joinPath(serverDir, kManifestJournalName)) != platform::PathKind::Missing;
+}
+
 void removeManifestJournal(const std::string& serverDir) {
   (void)platform::removeFile(joinPath(serverDir, kManifestJournalName));
 }

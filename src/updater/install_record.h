@@ -46,6 +46,9 @@ class ManifestJournal {
 // skipped. A missing journal changes nothing.
 void replayManifestJournal(const std::string& serverDir, ManifestMap& local);
 
+// Whether serverDir has a journal whose notes the local manifest lacks.
+[[nodiscard]] bool hasManifestJournal(const std::string& serverDir);
+
 // Removes serverDir's journal (once the local manifest holds its notes).
 void removeManifestJournal(const std::string& serverDir);
 

@@ -127,6 +127,9 @@ class UpdateRunner {
   // manifest the shared reference vouches for. True when the run ended
   // there (ready, or an error posted).
   bool unchangedOrVouched() {
+    // A journal left by a stopped run is folded into the manifest by a full
+    // comparison first.
+    if (hasManifestJournal(serverDir_)) return false;
     const std::string remoteStamp = runtime_.remoteLastModified();
     const std::string storedStamp = runtime_.storedLastModified();
     if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp) {
@@ -193,8 +196,9 @@ class UpdateRunner {
     if (cancelled()) return;
     if (plan.paths.empty()) {
       removeStrayDownloads(remote);
-      // Damaged files the site no longer lists are no longer recorded.
-      const bool saved = damaged_.empty() || writeLocalManifest(serverDir_, local);
+      // Damaged files the site no longer lists are no longer recorded, and
+      // what the journal of a stopped run noted goes into the manifest.
+      const bool saved = (damaged_.empty() && !hasManifestJournal(serverDir_)) || writeLocalManifest(serverDir_, local);
       postReady();
       if (!saved) return;
       if (!runtime_.remoteLastModified().empty()) recordStamp();
