@@ -19,6 +19,7 @@
 #include "settings/config_placement.h"
 #include "settings/config_reset.h"
 #include "ui/ui_resources.h"
+#include "updater/download_log.h"
 #include "updater/server_profiles.h"
 #include "updater/update_run.h"
 
@@ -38,7 +39,10 @@ class Launcher {
         state_(platform, settings::SettingsLocations{
                              folderOf(platform.machine.executablePath()),
                              platform.machine.profileFolder(),
-                             [this] { return updater::serverFolder(state_.currentServer); }}),
+                             [this] { return updater::serverFolder(state_.currentServer); },
+                             [this](const std::string& line) {
+                               updater::writeDownloadLog(joinPath(state_.baseFolder, kDownloadLogName), line);
+                             }}),
         config_{state_.settings, platform.dialogs} {
     state_.ui.defaultArtFolder =
         joinPath(folderOf(platform.machine.executablePath()), kDefaultArtFolder);

@@ -91,6 +91,19 @@ PathKind targetKind(const std::string& path) {
   return kindOf(st);
 }
 
+std::string linkTargetPath(const std::string& path) {
+  std::string current = path;
+  // As many links as the system itself follows before it gives up.
+  for (int hop = 0; hop < 40 && pathKind(current) == PathKind::Link; ++hop) {
+    std::string target(4096, '\0');
+    const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    current = target.front() == '/' ? target : joinPath(folderOf(current), target);
+  }
+  return current;
+}
+
 std::string lastErrorText() { return std::strerror(errno); }
 
 File::~File() {
