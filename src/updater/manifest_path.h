@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kv::updater {
@@ -14,5 +15,10 @@ namespace kv::updater {
 // without regard to ASCII case), nor, at the top, a name that replacing one
 // of those two files removes as a leftover temporary (see isTemporaryNameOf).
 [[nodiscard]] bool validateManifestPath(std::string_view path);
+
+// Why validateManifestPath refuses path, as a clause that can follow it
+// ("it holds ':'", "it names the launcher's own files in the server
+// folder"); "" when it accepts it.
+[[nodiscard]] std::string manifestPathProblem(std::string_view path);
 
 }  // namespace kv::updater
