@@ -145,8 +145,9 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const ProcessResult verified = update(sandbox_.install(), {"--verify"});
   EXPECT_EQ(verified.exitCode, 0) << verified.output << verified.errors;
   const auto verifiedLines = lines(verified.output);
-  ASSERT_GE(verifiedLines.size(), 2u);
-  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  ASSERT_GE(verifiedLines.size(), 3u);
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 3], "Verify: eu: 2 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "  damaged: eu/a.pak, repaired");
   EXPECT_EQ(summaryOf(verified.output), "Summary: eu: 1 file fetched (4 B) in T, client ready");
   EXPECT_EQ(readFile(aPak), "a eu");
   EXPECT_EQ(requestPaths(nginx.requests()),
@@ -161,9 +162,12 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
   EXPECT_EQ(us.exitCode, 1);
   EXPECT_EQ(us.output.substr(0, us.output.find('\n') + 1), "The updater is being prepared for download\n");
+  // Standard error names the site and the reason; the summary carries both.
+  const std::string site = nginx.hostPort() + ": HTTP status code: 404";
   EXPECT_EQ(summaryOf(us.output),
-            "Summary: us: 0 files fetched (0 B) in T, not ready: The updater is being prepared for download");
-  EXPECT_EQ(us.errors, "kvupdate: HTTP status code: 404\n");
+            "Summary: us: 0 files fetched (0 B) in T, not ready: The updater is being prepared for download (" + site +
+                ")");
+  EXPECT_EQ(us.errors, "kvupdate: " + site + "\n");
 
   // A newer launcher on the site.
   ASSERT_EQ(publish({"--server", "eu", "--version-text", "KVLauncher Version 0.30", sandbox_.client(1),
@@ -248,6 +252,9 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
             "HTTP Error: eu/a.pak: HTTP status code: 404\n"
             "HTTP Error: eu/a.pak: HTTP status code: 404\n"
             "HTTP Error: eu/a.pak: HTTP status code: 404\n");
+  // The summary carries the reason standard error gave.
+  EXPECT_EQ(summaryOf(r.output), "Summary: eu: 0 files fetched (0 B) in T, not ready: Connection failed (a.pak) after "
+                                 "3 attempts (eu/a.pak: HTTP status code: 404)");
 }
 
 // Which server a settings file selects.
