@@ -302,6 +302,12 @@ class FileFaults {
   // Anything but None makes the operation fail as the system would, without
   // touching the disk.
   virtual FileFault before(FileOperation operation, const std::string& path, const std::string& target) = 0;
+  // The free space freeSpaceAt(path) answers instead of the system's;
+  // nothing lets the system answer.
+  virtual std::optional<std::uint64_t> freeSpace(const std::string& path) {
+    (void)path;
+    return std::nullopt;
+  }
 };
 
 // Installs faults for every thread of the process and returns those
@@ -312,5 +318,9 @@ FileFaults* installFileFaults(FileFaults* faults);
 // What the installed faults answer for an operation; None without them.
 // For the implementations of the file operations.
 FileFault injectedFileFault(FileOperation operation, const std::string& path, const std::string& target = {});
+
+// What the installed faults answer for the free space at path; nothing
+// without them. For the implementations of freeSpaceAt.
+std::optional<std::uint64_t> injectedFreeSpace(const std::string& path);
 
 }  // namespace kv::platform

@@ -146,7 +146,7 @@ class Fetch {
     if (active.rest && result.status == 206) result.status = 200;
     const bool closed = active.target->close();
     const std::optional<DownloadFailure> failure =
-        judgeDownload(result, closed, active.target->written(), item.expectedSize);
+        judgeDownload(result, closed, *active.target, item.expectedSize);
     if (!failure) {
       if (active.rest && isSha256Hex(item.hash) &&
           !matchesSha256(fileSha256Hex(item.partPath).value_or(""), item.hash)) {

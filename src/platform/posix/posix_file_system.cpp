@@ -78,6 +78,7 @@ std::filesystem::path nativePath(const std::string& path) { return path; }
 std::string utf8Path(const std::filesystem::path& path) { return path.string(); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  if (const std::optional<std::uint64_t> injected = injectedFreeSpace(path)) return injected;
   struct statvfs disk {};
   if (::statvfs(path.c_str(), &disk) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(disk.f_bavail) * static_cast<std::uint64_t>(disk.f_frsize);

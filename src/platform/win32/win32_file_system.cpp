@@ -110,6 +110,7 @@ std::filesystem::path nativePath(const std::string& path) { return std::filesyst
 std::string utf8Path(const std::filesystem::path& path) { return win32::narrow(path.wstring()); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  if (const std::optional<std::uint64_t> injected = injectedFreeSpace(path)) return injected;
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExW(win32::widen(path).c_str(), &available, nullptr, nullptr)) return std::nullopt;
   return available.QuadPart;
