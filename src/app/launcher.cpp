@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/launcher_actions.h"
 #include "app/server_switch.h"
+#include "app/site_retry.h"
 #include "app/window_procedure.h"
 #include "base/launcher_files.h"
 #include "base/path_text.h"
@@ -88,7 +89,7 @@ void Launcher::bindHooks() {
     context.clientBuild = state_.clientBuild;  // likewise
     context.baseFolder = state_.baseFolder;
     context.window = &platform_.window;
-    updater::runUpdate(context);
+    runUntilSiteAnswers(context);
   };
 }
 
