@@ -1,5 +1,6 @@
 #include "app/site_retry.h"
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <thread>
