@@ -47,6 +47,9 @@ bool replaceFileAtomically(const std::string& path, std::string_view content, st
     setReason(reason, "cannot create a temporary file beside " + path);
     return false;
   }
+  // A file its owner kept private stays private; failing that, the new file
+  // keeps the permissions it was made with.
+  (void)matchPermissions(file, path);
   bool ok = file.write(content.data(), content.size());
   if (!ok) setReason(reason, "cannot write " + temporary);
   if (ok && sync == FileSync::Flush && !file.flush()) {

@@ -141,6 +141,11 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // when nothing changed.
 [[nodiscard]] bool renameReplacing(const std::string& from, const std::string& to);
 
+// Gives the open file the permission bits of the file at model (following
+// links) where the system keeps such bits; Windows files take their folder's
+// access rules instead. True when nothing stands at model.
+[[nodiscard]] bool matchPermissions(File& file, const std::string& model);
+
 // Where a link at path's last component leads, followed through a chain of
 // links (a relative target counts from the link's folder); path itself when
 // no link stands there or the link cannot be read. The answer may name a
@@ -165,7 +170,9 @@ enum class FileSync {
 // and flushes the folder. A reader finds the old or the new complete file,
 // never a torn one. Temporary files that earlier replacements of path left
 // beside it when they were cut off (by a kill or a power loss) are removed
-// first. A link at path is replaced, not followed (see linkTargetPath).
+// first. The new file keeps the old one's permissions (see
+// matchPermissions). A link at path is replaced, not followed (see
+// linkTargetPath).
 // False when any step failed; the temporary file is then removed and the old
 // file stays. reason (when given) receives the system's text.
 [[nodiscard]] bool replaceFileAtomically(const std::string& path, std::string_view content,

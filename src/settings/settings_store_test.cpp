@@ -309,8 +309,13 @@ TEST(SettingsStore, SaveThroughALinkReplacesItsTarget) {
     } else {
       std::filesystem::create_symlink("../../../real/config.kvml", f.localConfig());
     }
+    // A file its owner made private stays private.
+    std::filesystem::permissions(f.dir / "real/config.kvml", std::filesystem::perms::owner_read |
+                                                                 std::filesystem::perms::owner_write);
     f.store.setString(SettingsFile::Config, "a", "2");
     f.store.saveSettings(SettingsFile::Config);
+    EXPECT_EQ(std::filesystem::status(f.dir / "real/config.kvml").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_TRUE(std::filesystem::is_symlink(f.localConfig()));
     EXPECT_EQ(readFile(f.dir / "real/config.kvml"), "a: 2\n");
     EXPECT_TRUE(f.logged.empty());

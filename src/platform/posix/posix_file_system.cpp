@@ -92,6 +92,12 @@ PathKind targetKind(const std::string& path) {
   return kindOf(st);
 }
 
+bool matchPermissions(File& file, const std::string& model) {
+  struct stat st {};
+  if (::stat(model.c_str(), &st) != 0) return errno == ENOENT;
+  return file.ok() && ::fchmod(fdOf(file.native()), st.st_mode & 07777) == 0;
+}
+
 std::string linkTargetPath(const std::string& path) {
   std::string current = path;
   // As many links as the system itself follows before it gives up.
