@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "app/launcher_actions.h"
 #include "app/server_switch.h"
+#include "app/site_retry.h"
 #include "app/window_procedure.h"
 #include "base/launcher_files.h"
 #include "base/path_text.h"
@@ -19,6 +20,7 @@
 #include "settings/config_placement.h"
 #include "settings/config_reset.h"
 #include "ui/ui_resources.h"
+#include "updater/download_log.h"
 #include "updater/server_profiles.h"
 #include "updater/update_run.h"
 
@@ -38,7 +40,10 @@ class Launcher {
         state_(platform, settings::SettingsLocations{
                              folderOf(platform.machine.executablePath()),
                              platform.machine.profileFolder(),
-                             [this] { return updater::serverFolder(state_.currentServer); }}),
+                             [this] { return updater::serverFolder(state_.currentServer); },
+                             [this](const std::string& line) {
+                               updater::writeDownloadLog(joinPath(state_.baseFolder, kDownloadLogName), line);
+                             }}),
         config_{state_.settings, platform.dialogs} {
     state_.ui.defaultArtFolder =
         joinPath(folderOf(platform.machine.executablePath()), kDefaultArtFolder);
@@ -84,7 +89,7 @@ void Launcher::bindHooks() {
     context.clientBuild = state_.clientBuild;  // likewise
     context.baseFolder = state_.baseFolder;
     context.window = &platform_.window;
-    updater::runUpdate(context);
+    runUntilSiteAnswers(context);
   };
 }
 

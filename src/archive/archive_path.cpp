@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <string>
 
 namespace kv::archive {
 
@@ -35,29 +36,42 @@ bool isReservedDeviceName(std::string_view segment) {
          base[3] <= '9';
 }
 
-bool isSafeSegment(std::string_view segment) {
-  if (segment.empty() || segment == "." || segment == "..") return false;
-  if (segment.back() == '.' || segment.back() == ' ') return false;
-  return !isReservedDeviceName(segment);
+// Why one segment of a name is not safe; "" when it is.
+std::string segmentProblem(std::string_view segment) {
+  if (segment.empty()) return "it has an empty part between two '/' or at an end";
+  if (segment == "." || segment == "..") return "it has a '" + std::string(segment) + "' part";
+  if (segment.back() == '.') return "'" + std::string(segment) + "' ends in a dot, which Windows drops";
+  if (segment.back() == ' ') return "'" + std::string(segment) + "' ends in a space, which Windows drops";
+  if (isReservedDeviceName(segment)) {
+    return "'" + std::string(segment) + "' is the device " + upperAscii(segment.substr(0, segment.find('.'))) +
+           " on Windows";
+  }
+  return {};
 }
 
 }  // namespace
 
-bool isSafeEntryName(std::string_view name) {
-  if (name.empty()) return false;
+std::string entryNameProblem(std::string_view name) {
+  if (name.empty()) return "it is empty";
   for (char c : name) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '\\' || c == ':') return false;
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      return std::string("it holds the control character 0x") + kHex[byte >> 4] + kHex[byte & 0xF];
+    }
+    if (c == '\\' || c == ':') return std::string("it holds '") + c + "'";
   }
   std::size_t start = 0;
   while (true) {
     const std::size_t slash = name.find('/', start);
     const std::string_view segment =
         name.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-    if (!isSafeSegment(segment)) return false;
-    if (slash == std::string_view::npos) return true;
+    if (std::string problem = segmentProblem(segment); !problem.empty()) return problem;
+    if (slash == std::string_view::npos) return {};
     start = slash + 1;
   }
 }
+
+bool isSafeEntryName(std::string_view name) { return entryNameProblem(name).empty(); }
 
 }  // namespace kv::archive

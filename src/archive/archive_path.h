@@ -21,4 +21,9 @@ namespace kv::archive {
 // archive behaves alike wherever it is extracted.
 [[nodiscard]] bool isSafeEntryName(std::string_view name);
 
+// Why name is not a safe entry name (see isSafeEntryName), as a clause that
+// can follow it: "it holds ':'", "'CON.txt' is the device CON on Windows";
+// "" when it is safe. The first broken rule is named.
+[[nodiscard]] std::string entryNameProblem(std::string_view name);
+
 }  // namespace kv::archive

@@ -16,4 +16,9 @@ FileFault injectedFileFault(FileOperation operation, const std::string& path, co
   return faults == nullptr ? FileFault::None : faults->before(operation, path, target);
 }
 
+std::optional<std::uint64_t> injectedFreeSpace(const std::string& path) {
+  FileFaults* faults = installedFaults.load();
+  return faults == nullptr ? std::nullopt : faults->freeSpace(path);
+}
+
 }  // namespace kv::platform

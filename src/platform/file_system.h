@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv::platform {
@@ -152,6 +153,43 @@ File createTemporaryBeside(const std::string& path, std::string& temporaryPath);
 // when nothing changed.
 [[nodiscard]] bool renameReplacing(const std::string& from, const std::string& to);
 
+// Gives the open file the permission bits of the file at model (following
+// links) where the system keeps such bits; Windows files take their folder's
+// access rules instead. True when nothing stands at model.
+[[nodiscard]] bool matchPermissions(File& file, const std::string& model);
+
+// Where a link at path's last component leads, followed through a chain of
+// links (a relative target counts from the link's folder); path itself when
+// no link stands there or the link cannot be read. The answer may name a
+// file that does not exist yet.
+std::string linkTargetPath(const std::string& path);
+
+// Whether a replaced file is flushed to the disk before it takes the old
+// one's place.
+enum class FileSync {
+  Flush,    // survives a power loss as the old or the new file
+  NoFlush,  // survives the process being killed; cheaper for frequent writes
+};
+
+// Whether name (a file name without folder) has the form of a temporary
+// file that a replacement of the file named leaf makes beside it: leaf, a
+// dot, and 6 to 32 ASCII letters, digits or underscores. Every replacement of
+// leaf removes the files of that form it finds beside it.
+[[nodiscard]] bool isTemporaryNameOf(std::string_view name, std::string_view leaf);
+
+// Replaces the file at path with content: writes a temporary file in the
+// same folder, flushes it to disk (unless told not to), renames it over path
+// and flushes the folder. A reader finds the old or the new complete file,
+// never a torn one. Temporary files that earlier replacements of path left
+// beside it when they were cut off (by a kill or a power loss) are removed
+// first. The new file keeps the old one's permissions (see
+// matchPermissions). A link at path is replaced, not followed (see
+// linkTargetPath).
+// False when any step failed; the temporary file is then removed and the old
+// file stays. reason (when given) receives the system's text.
+[[nodiscard]] bool replaceFileAtomically(const std::string& path, std::string_view content,
+                                         std::string* reason = nullptr, FileSync sync = FileSync::Flush);
+
 // Removes the file or link at path itself (never a folder). False when it
 // is still there or never was.
 [[nodiscard]] bool removeFile(const std::string& path);
@@ -283,6 +321,12 @@ class FileFaults {
   // Anything but None makes the operation fail as the system would, without
   // touching the disk.
   virtual FileFault before(FileOperation operation, const std::string& path, const std::string& target) = 0;
+  // The free space freeSpaceAt(path) answers instead of the system's;
+  // nothing lets the system answer.
+  virtual std::optional<std::uint64_t> freeSpace(const std::string& path) {
+    (void)path;
+    return std::nullopt;
+  }
 };
 
 // Installs faults for every thread of the process and returns those
@@ -293,5 +337,9 @@ FileFaults* installFileFaults(FileFaults* faults);
 // What the installed faults answer for an operation; None without them.
 // For the implementations of the file operations.
 FileFault injectedFileFault(FileOperation operation, const std::string& path, const std::string& target = {});
+
+// What the installed faults answer for the free space at path; nothing
+// without them. For the implementations of freeSpaceAt.
+std::optional<std::uint64_t> injectedFreeSpace(const std::string& path);
 
 }  // namespace kv::platform

@@ -244,6 +244,27 @@ TEST(FileSystem, TemporaryFileRenamedOverALinkReplacesTheLink) {
   EXPECT_EQ(pathKind(temporary), PathKind::Missing);
 }
 
+// Where a chain of links leads, so that a file can be replaced at its
+// target and the links stay links.
+TEST(FileSystem, LinkTargetPathFollowsEveryLinkToTheFile) {
+  TempDir dir;
+  writeFile(dir / "real/file", "old");
+  EXPECT_EQ(linkTargetPath(dir / "real/file"), dir / "real/file");
+  EXPECT_EQ(linkTargetPath(dir / "missing"), dir / "missing");
+  if (!makeLink(dir / "real/file", dir / "first", false) || !makeLink(dir / "first", dir / "second", false)) {
+    GTEST_SKIP() << "no symbolic links here";
+  }
+  for (const char* link : {"first", "second"}) {
+    const std::string target = linkTargetPath(dir / link);
+    EXPECT_TRUE(fs::equivalent(fs::path(target), fs::path(dir / "real/file"))) << link << ": " << target;
+    EXPECT_EQ(pathKind(target), PathKind::File) << link;
+  }
+  ASSERT_TRUE(replaceFileAtomically(linkTargetPath(dir / "second"), "new"));
+  EXPECT_EQ(pathKind(dir / "second"), PathKind::Link);
+  EXPECT_EQ(pathKind(dir / "first"), PathKind::Link);
+  EXPECT_EQ(readFile(dir / "real/file"), "new");
+}
+
 TEST(FileSystem, TemporaryNamesNeverCollide) {
   TempDir dir;
   std::string first;

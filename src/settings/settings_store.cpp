@@ -30,10 +30,11 @@ bool isRegularOrOther(const std::string& path) {
 }
 
 // Replaces the content of the file at path (through a link there, as a
-// settings file may be one) with text.
-bool writeText(const std::string& path, const std::string& text) {
-  platform::File out = platform::openForWriting(path, platform::WriteMode::Truncate, platform::FinalLink::Follow);
-  return out.ok() && out.write(text.data(), text.size()) && out.close();
+// settings file may be one) with text in one step: a reader, or the next
+// start after a kill or a full disk, finds the old or the new file whole.
+// reason receives the system's text on failure.
+bool writeText(const std::string& path, const std::string& text, std::string& reason) {
+  return platform::replaceFileAtomically(platform::linkTargetPath(path), text, &reason);
 }
 
 // The whole settings file at path; nothing when it cannot be read.
@@ -100,7 +101,8 @@ std::string SettingsStore::resolveSettingsPath(SettingsFile file, bool folderOnl
   const std::string sharedFile = sharedFolder + "/" + kConfigFileName;
   if (!base.empty()) {
     (void)platform::makeFolder(sharedFolder);  // exists already, or cannot be made: carry on
-    if (!platform::openForReading(sharedFile).ok()) writeText(sharedFile, kDefaultConfigContent);
+    std::string reason;
+    if (!platform::openForReading(sharedFile).ok()) (void)writeText(sharedFile, kDefaultConfigContent, reason);
   }
   return folderOnly ? sharedFolder : sharedFile;
 }
@@ -134,7 +136,10 @@ void SettingsStore::reloadConfigKeepingMemory() {
 void SettingsStore::saveSettings(SettingsFile file) {
   SettingsTable& t = tableOf(file);
   if (!t.dirty || !t.loaded) return;
-  writeText(t.path, formatSettings(t.entries));
+  std::string reason;
+  if (!writeText(t.path, formatSettings(t.entries), reason) && locations_.logFailure) {
+    locations_.logFailure("Cannot save settings file " + t.path + ": " + reason);
+  }
   t.dirty = false;
 }
 
@@ -145,7 +150,8 @@ void SettingsStore::saveAllSettings() {
 
 bool SettingsStore::writeConfigCopy(const std::string& targetPath, bool includeLogin) {
   if (!config_.loaded) return false;
-  return writeText(targetPath, formatSettings(config_.entries, includeLogin));
+  std::string reason;
+  return writeText(targetPath, formatSettings(config_.entries, includeLogin), reason);
 }
 
 std::int32_t SettingsStore::getInt(SettingsFile file, const std::string& key,

@@ -52,6 +52,9 @@ struct SettingsLocations {
   std::string profileFolder;        // the user's home folder
   // Folder name of the current server ("eu", "us"), read at each call.
   std::function<std::string()> currentServerFolder;
+  // Takes one line for the log when a settings file cannot be saved; may be
+  // empty.
+  std::function<void(const std::string&)> logFailure;
 
   // The folder that holds the shared configuration folder: the profile
   // folder, or the launcher's folder when no profile folder is known (never
@@ -79,8 +82,9 @@ class SettingsStore {
   // memory win; of duplicate lines the earlier wins). Does nothing when
   // Config is loaded.
   void reloadConfigKeepingMemory();
-  // Writes the table to its remembered path when loaded and dirty; dirty is
-  // cleared even when writing fails.
+  // Writes the table to its remembered path when loaded and dirty, in one
+  // step (a link there is followed and kept); a failed write leaves the old
+  // file whole and is logged. dirty is cleared even when writing fails.
   void saveSettings(SettingsFile file);
   // saveSettings(Config), then saveSettings(System).
   void saveAllSettings();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/path_text.h"
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
 
@@ -24,7 +25,9 @@ using test::writeFile;
 struct StoreFixture {
   TempDir dir;
   std::string server = "eu";
-  SettingsStore store{SettingsLocations{dir / "exe", dir / "home", [this] { return server; }}};
+  std::vector<std::string> logged;
+  SettingsStore store{SettingsLocations{dir / "exe", dir / "home", [this] { return server; },
+                                        [this](const std::string& line) { logged.push_back(line); }}};
 
   StoreFixture() {
     writeFile(dir / "exe/.keep", "");
@@ -228,9 +231,7 @@ TEST(SettingsStore, DiskFailuresLoseOnlyTheUnsavedChange) {
     EXPECT_FALSE(f.store.writeConfigCopy(f.dir / "copy.kvml", true)) << static_cast<int>(failing);
     f.store.saveSettings(SettingsFile::Config);
     EXPECT_FALSE(f.store.table(SettingsFile::Config).dirty);
-    if (failing == FileOperation::Create) {
-      EXPECT_EQ(readFile(f.localConfig()), "a: 1\n");
-    }
+    EXPECT_EQ(readFile(f.localConfig()), "a: 1\n");
   }
   // A file that cannot be read gives the defaults; a shared file that cannot
   // be made is not there, and its defaults hold.
@@ -244,6 +245,81 @@ TEST(SettingsStore, DiskFailuresLoseOnlyTheUnsavedChange) {
   EXPECT_EQ(shared.store.resolveSettingsPath(SettingsFile::Config, false), shared.sharedConfig());
   EXPECT_FALSE(test::exists(shared.sharedConfig()));
   EXPECT_TRUE(shared.store.getBool("enableAudio"));
+}
+
+// A save cut short at any step (a full disk, a failing device) leaves the
+// old file whole beside no stray temporary, and says so in the log; the
+// next save that goes through writes the new file whole.
+TEST(SettingsStore, SaveCutAtAnyStepKeepsTheOldFileWhole) {
+  struct Case {
+    FileOperation failing;
+    FileFault fault;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {FileOperation::Create, FileFault::Denied, "Operation not permitted"},
+      {FileOperation::Write, FileFault::DiskFull, "No space left on device"},
+      {FileOperation::Flush, FileFault::IoError, "Input/output error"},
+      {FileOperation::Close, FileFault::DiskFull, "No space left on device"},
+      {FileOperation::Rename, FileFault::IoError, "Input/output error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.failing));
+    for (const SettingsFile file : {SettingsFile::Config, SettingsFile::System}) {
+      StoreFixture f;
+      const std::string path = file == SettingsFile::Config ? f.localConfig() : f.systemFile();
+      const std::string old = "a: 1\nlong: " + std::string(5000, 'x') + "\n";
+      writeFile(path, old);
+      f.store.setString(file, "a", "2");
+      {
+        FaultInjectingFiles faults;
+        faults.failNth(c.failing, 1, c.fault);
+        f.store.saveSettings(file);
+      }
+      EXPECT_EQ(readFile(path), old);
+      std::vector<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(folderOf(path))) {
+        if (entry.path().filename().string().rfind(fileNamePart(path), 0) == 0) {
+          names.push_back(entry.path().filename().string());
+        }
+      }
+      EXPECT_EQ(names, std::vector<std::string>{fileNamePart(path)});
+      ASSERT_EQ(f.logged.size(), 1u);
+      EXPECT_NE(f.logged[0].find("Cannot save settings file " + path + ": "), std::string::npos) << f.logged[0];
+      EXPECT_NE(f.logged[0].find(c.reason), std::string::npos) << f.logged[0];
+      f.store.setString(file, "a", "3");
+      f.store.saveSettings(file);
+      EXPECT_EQ(readFile(path), "a: 3\nlong: " + std::string(5000, 'x') + "\n");
+      EXPECT_EQ(f.logged.size(), 1u);
+    }
+  }
+}
+
+// A settings file that is a link (or a chain of them, relative or absolute)
+// stays one: the save replaces the file it leads to.
+TEST(SettingsStore, SaveThroughALinkReplacesItsTarget) {
+  for (const bool chain : {false, true}) {
+    StoreFixture f;
+    writeFile(f.dir / "real/config.kvml", "a: 1\n");
+    writeFile(f.dir / "exe/.keep", "");
+    std::filesystem::create_directories(folderOf(f.localConfig()));
+    if (chain) {
+      std::filesystem::create_symlink(f.dir / "real/config.kvml", f.dir / "middle.kvml");
+      std::filesystem::create_symlink("../../../middle.kvml", f.localConfig());
+    } else {
+      std::filesystem::create_symlink("../../../real/config.kvml", f.localConfig());
+    }
+    // A file its owner made private stays private.
+    std::filesystem::permissions(f.dir / "real/config.kvml", std::filesystem::perms::owner_read |
+                                                                 std::filesystem::perms::owner_write);
+    f.store.setString(SettingsFile::Config, "a", "2");
+    f.store.saveSettings(SettingsFile::Config);
+    EXPECT_EQ(std::filesystem::status(f.dir / "real/config.kvml").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_TRUE(std::filesystem::is_symlink(f.localConfig()));
+    EXPECT_EQ(readFile(f.dir / "real/config.kvml"), "a: 2\n");
+    EXPECT_TRUE(f.logged.empty());
+  }
 }
 
 }  // namespace

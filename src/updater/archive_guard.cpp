@@ -8,9 +8,9 @@
 namespace kv::updater {
 namespace {
 
-bool landsSafely(std::string_view archiveFolder, std::string name) {
+std::string landingProblem(std::string_view archiveFolder, std::string name) {
   if (name.ends_with('/')) name.pop_back();  // a folder entry names its folder
-  return validateManifestPath(std::string(archiveFolder) + name);
+  return manifestPathProblem(std::string(archiveFolder) + name);
 }
 
 }  // namespace
@@ -24,8 +24,14 @@ std::string archiveFolderOf(std::string_view manifestPath) {
   return slash == std::string_view::npos ? std::string() : std::string(manifestPath.substr(0, slash + 1));
 }
 
+std::string entryLandingProblem(const archive::ZipEntryInfo& entry, std::string_view archiveFolder) {
+  if (entry.nameHasNul) return "it holds a NUL byte";
+  if (std::string problem = landingProblem(archiveFolder, entry.storedName); !problem.empty()) return problem;
+  return landingProblem(archiveFolder, entry.name);
+}
+
 bool entryLandsSafely(const archive::ZipEntryInfo& entry, std::string_view archiveFolder) {
-  return !entry.nameHasNul && landsSafely(archiveFolder, entry.name) && landsSafely(archiveFolder, entry.storedName);
+  return entryLandingProblem(entry, archiveFolder).empty();
 }
 
 std::string entryLandingPath(const archive::ZipEntryInfo& entry, std::string_view archiveFolder) {

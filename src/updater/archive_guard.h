@@ -23,6 +23,10 @@ namespace kv::updater {
 // manifest, Last-Modified record or configuration. Any thread.
 [[nodiscard]] bool entryLandsSafely(const archive::ZipEntryInfo& entry, std::string_view archiveFolder);
 
+// Why entry does not land safely (see manifestPathProblem), for its stored
+// name first; "" when it does.
+[[nodiscard]] std::string entryLandingProblem(const archive::ZipEntryInfo& entry, std::string_view archiveFolder);
+
 // Whether every entry of the downloaded archive lands safely. An archive
 // that cannot be read counts as safe here (its extraction reports the
 // damage). Worker thread. Never throws.

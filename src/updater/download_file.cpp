@@ -54,16 +54,22 @@ bool DownloadTarget::restart() {
   buffer_.clear();
   if (file_.ok()) (void)file_.close();
   written_ = 0;
+  writeReason_.clear();
   open(platform::WriteMode::Truncate);
   failed_ = !file_.ok();
   return file_.ok();
+}
+
+void DownloadTarget::fail() {
+  if (!failed_) writeReason_ = platform::lastErrorText();
+  failed_ = true;
 }
 
 bool DownloadTarget::drain() {
   if (buffer_.empty()) return true;
   const bool whole = file_.write(buffer_.data(), buffer_.size());
   buffer_.clear();
-  if (!whole) failed_ = true;
+  if (!whole) fail();
   return whole;
 }
 
@@ -72,7 +78,7 @@ bool DownloadTarget::write(const char* data, std::size_t size) {
   if (buffer_.size() + size > kWriteBufferBytes && !drain()) return false;
   if (size >= kWriteBufferBytes) {
     if (!file_.write(data, size)) {
-      failed_ = true;
+      fail();
       return false;
     }
   } else {
@@ -85,7 +91,7 @@ bool DownloadTarget::write(const char* data, std::size_t size) {
 bool DownloadTarget::close() {
   if (!file_.ok()) return !failed_;
   (void)drain();
-  if (!file_.close()) failed_ = true;
+  if (!file_.close()) fail();
   file_ = platform::File();
   return !failed_;
 }
@@ -95,11 +101,13 @@ DownloadFailure cannotOpenFailure(const std::string& localPath, const DownloadTa
           localPath, target.openReason()};
 }
 
-std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,
+std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, const DownloadTarget& target,
                                              std::optional<std::int64_t> expectedSize) {
-  const auto transportError = [](std::string_view reason) {
-    return DownloadFailure{std::string(kLogPerformErrorPrefix) + std::string(reason), std::string(reason),
-                           std::string(kTitleCurlError)};
+  const std::int64_t written = target.written();
+  const auto transportError = [&target](std::string_view reason) {
+    std::string text(reason);
+    if (!target.writeReason().empty()) text += " (" + target.writeReason() + ")";
+    return DownloadFailure{std::string(kLogPerformErrorPrefix) + text, text, std::string(kTitleCurlError)};
   };
   switch (result.outcome) {
     case TransferOutcome::InitFailed:
@@ -144,7 +152,7 @@ bool downloadFile(const DownloadEnvironment& environment, const std::string& url
   const std::int64_t limit = expectedSize ? *expectedSize : kMaxManifestFileSize;
   const TransferResult result = environment.transport->download(url, sink, adapter, limit, {});
   const bool closed = output.close();
-  const std::optional<DownloadFailure> failure = judgeDownload(result, closed, output.written(), expectedSize);
+  const std::optional<DownloadFailure> failure = judgeDownload(result, closed, output, expectedSize);
   if (!failure) return true;
   // A transfer stopped because the run was cancelled answers quietly.
   if (result.outcome == TransferOutcome::Aborted) return false;

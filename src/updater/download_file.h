@@ -70,6 +70,9 @@ class DownloadTarget {
   bool isOpen() const { return file_.ok(); }
   // The system's words for the failed open; empty when the file is open.
   const std::string& openReason() const { return openReason_; }
+  // The system's words for the first write (or close) that failed; empty
+  // while none did.
+  const std::string& writeReason() const { return writeReason_; }
   // False when the bytes could not all be written.
   bool write(const char* data, std::size_t size);
   // Flushes and closes; false when any write or the flush failed.
@@ -87,6 +90,9 @@ class DownloadTarget {
   void open(platform::WriteMode mode);
   // Hands the buffered bytes to the file; false when they could not all go.
   bool drain();
+  // Marks the target failed, keeping the system's words for the first
+  // failure.
+  void fail();
 
   std::string path_;
   platform::File file_;
@@ -94,16 +100,19 @@ class DownloadTarget {
   std::int64_t written_ = 0;
   bool failed_ = false;
   std::string openReason_;
+  std::string writeReason_;
 };
 
 // The failure of a download whose output file target (at localPath) cannot
 // be opened.
 DownloadFailure cannotOpenFailure(const std::string& localPath, const DownloadTarget& target);
 
-// Judges a finished transfer by the rules of downloadFile: nothing when the
-// file is whole, else what to log and show (an aborted transfer gets an
-// empty failure, which is never shown).
-std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, std::int64_t written,
+// Judges a finished transfer into target (closed tells whether closing it
+// succeeded) by the rules of downloadFile: nothing when the file is whole,
+// else what to log and show (an aborted transfer gets an empty failure,
+// which is never shown). A transfer whose bytes could not be written says
+// why in the log line and the box ("No space left on device").
+std::optional<DownloadFailure> judgeDownload(const TransferResult& result, bool closed, const DownloadTarget& target,
                                              std::optional<std::int64_t> expectedSize);
 
 // Logs failure of the download into localPath, tells environment.onFailure,

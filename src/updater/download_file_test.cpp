@@ -217,9 +217,9 @@ TEST(DownloadFile, DiskFailuresFailTheDownload) {
   const std::vector<Case> cases = {
       {platform::FileOperation::Create, platform::FileFault::DiskFull, "Cannot open file for writing: ",
        "No space left on device"},
-      {platform::FileOperation::Write, platform::FileFault::DiskFull, cannotWrite, ""},
-      {platform::FileOperation::Write, platform::FileFault::IoError, cannotWrite, ""},
-      {platform::FileOperation::Close, platform::FileFault::IoError, cannotWrite, ""},
+      {platform::FileOperation::Write, platform::FileFault::DiskFull, cannotWrite + " (No space left on device)", ""},
+      {platform::FileOperation::Write, platform::FileFault::IoError, cannotWrite + " (Input/output error)", ""},
+      {platform::FileOperation::Close, platform::FileFault::IoError, cannotWrite + " (Input/output error)", ""},
   };
   for (const Case& c : cases) {
     Fixture f;
@@ -235,6 +235,10 @@ TEST(DownloadFile, DiskFailuresFailTheDownload) {
     const std::string expected = c.logLine.back() == ' ' ? c.logLine + path : c.logLine;
     EXPECT_EQ(f.failures[0].logLine, expected);
     EXPECT_EQ(f.failures[0].systemReason, c.systemReason);
+    // The box tells the player the same reason.
+    ASSERT_EQ(f.dialogs.boxes().size(), 1u);
+    EXPECT_EQ("curl_easy_perform error: " + f.dialogs.boxes()[0].text == expected,
+              c.operation != platform::FileOperation::Create);
   }
 }
 

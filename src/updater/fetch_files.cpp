@@ -249,7 +249,7 @@ class Fetch {
     if (active.rest && result.status == 206) result.status = 200;
     const bool closed = active.target->close();
     const std::optional<DownloadFailure> failure =
-        judgeDownload(result, closed, active.target->written(), item.expectedSize);
+        judgeDownload(result, closed, *active.target, item.expectedSize);
     if (!failure) {
       troubleSinceSuccess_ = false;
       const std::size_t index = active.index;

@@ -45,8 +45,13 @@ bool isLauncherOwned(std::string_view path) {
 
 }  // namespace
 
-bool validateManifestPath(std::string_view path) {
-  return archive::isSafeEntryName(path) && !hasDownloadTemporarySegment(path) && !isLauncherOwned(path);
+std::string manifestPathProblem(std::string_view path) {
+  if (std::string problem = archive::entryNameProblem(path); !problem.empty()) return problem;
+  if (hasDownloadTemporarySegment(path)) return "a part of it has the form of the launcher's download temporaries";
+  if (isLauncherOwned(path)) return "it names the launcher's own files in the server folder";
+  return {};
 }
+
+bool validateManifestPath(std::string_view path) { return manifestPathProblem(path).empty(); }
 
 }  // namespace kv::updater

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kv::updater {
@@ -15,5 +16,10 @@ namespace kv::updater {
 // case), nor, at the top, a name that replacing one of those files removes
 // as a leftover temporary (see isTemporaryNameOf).
 [[nodiscard]] bool validateManifestPath(std::string_view path);
+
+// Why validateManifestPath refuses path, as a clause that can follow it
+// ("it holds ':'", "it names the launcher's own files in the server
+// folder"); "" when it accepts it.
+[[nodiscard]] std::string manifestPathProblem(std::string_view path);
 
 }  // namespace kv::updater

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
+#include "updater/disk_space.h"
 #include "updater/site_transport.h"
 #include "updater/download_file.h"
 #include "updater/download_log.h"
@@ -230,6 +231,12 @@ class UpdateRunner {
       const std::string localPath = joinPath(serverDir_, path);
       items.push_back({path, fileUrl(context_.site, folder_, path), localPath, downloadTemporaryPath(localPath),
                        expectedSize, entry.hash});
+    }
+    // A run that cannot fit on the disk fetches nothing.
+    if (const auto shortage = diskSpaceShortage(serverDir_, folder_, bytesToFetch(items))) {
+      writeDownloadLog(environment.logPath, *shortage);
+      if (!cancelled()) postError(*shortage);
+      return;
     }
     std::int64_t sinceCheckpoint = 0;  // bytes of the files installed since the last checkpoint
     ManifestJournal journal(serverDir_);

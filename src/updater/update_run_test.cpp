@@ -334,6 +334,34 @@ TEST(UpdateRun, ThreeFailuresEndTheRunWithoutRecordingAnything) {
 
 // A size the manifest leaves out allows a body of any length; a listed
 // size of 0 allows none.
+// A run that does not fit on the disk says how much it needs and has,
+// fetches nothing and records nothing; once there is room it installs.
+TEST(UpdateRun, ARunThatDoesNotFitTheDiskFetchesNothing) {
+  RunFixture f;
+  f.publish({{"a.pak", std::string(3000, 'a'), "ha"}, {"sub/pack.dat", std::string(2000, 'z'), "hp"}});
+  {
+    FaultInjectingFiles faults;
+    faults.setFreeSpace(1024);
+    f.run();
+  }
+  const std::string text = "Not enough disk space: 4.9 KB needed in eu, 1.0 KB free";
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "ERROR " + text}));
+  EXPECT_EQ(f.requestedUrls(), (std::vector<std::string>{kVersionUrl, f.url("manifest.php"), f.url("manifest.php"),
+                                                         f.url("manifest.json")}));
+  EXPECT_FALSE(exists(f.local("a.pak")));
+  EXPECT_FALSE(exists(f.local("manifest.json")));
+  EXPECT_FALSE(exists(f.local("manifest.meta")));
+  EXPECT_NE(readFile(f.root / "curl_download.log").find("] " + text + "\n"), std::string::npos);
+  {
+    FaultInjectingFiles faults;
+    faults.setFreeSpace(5000);
+    f.run();
+  }
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "ERROR " + text,
+                                                    "STATUS Checking updates...", "READY"}));
+  EXPECT_EQ(readFile(f.local("a.pak")), std::string(3000, 'a'));
+}
+
 TEST(UpdateRun, ASizeLeftOutTakesAnyBodyAndASizeOfZeroNone) {
   RunFixture f;
   FakeAnswer manifest;

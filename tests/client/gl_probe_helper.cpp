@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
                                  SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN)
               : nullptr;
   const Uint32 mainWindowId = mainWindow != nullptr ? SDL_GetWindowID(mainWindow) : 0;
-  kv::platform::linux_backend::LinuxMachine real("/nonexistent");
+  kv::platform::linux_backend::LinuxMachine real("/nonexistent", kv::platform::linux_backend::probeOpenGLWithSdl);
   RecordingMachine machine(real);
   kv::platform::fake::FakeWindow window;
   kv::client::RendererChoice choice;

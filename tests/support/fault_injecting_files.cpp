@@ -58,6 +58,16 @@ int FaultInjectingFiles::count(FileOperation operation) const {
   return it == counts_.end() ? 0 : it->second;
 }
 
+void FaultInjectingFiles::setFreeSpace(std::optional<std::uint64_t> bytes) {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  freeSpace_ = bytes;
+}
+
+std::optional<std::uint64_t> FaultInjectingFiles::freeSpace(const std::string&) {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  return freeSpace_;
+}
+
 bool FaultInjectingFiles::locked(const std::string& path) const {
   if (path.empty()) return false;
   const std::string self = normal(path);

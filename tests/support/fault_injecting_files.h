@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ class FaultInjectingFiles : public platform::FileFaults {
   // How many operations of this kind were asked about so far.
   int count(platform::FileOperation operation) const;
 
+  // Makes freeSpaceAt answer bytes for every path (nothing: the system's
+  // answer again).
+  void setFreeSpace(std::optional<std::uint64_t> bytes);
+
  private:
   struct Rule {
     platform::FileOperation operation;
@@ -57,12 +62,14 @@ class FaultInjectingFiles : public platform::FileFaults {
 
   platform::FileFault before(platform::FileOperation operation, const std::string& path,
                              const std::string& target) override;
+  std::optional<std::uint64_t> freeSpace(const std::string& path) override;
   bool locked(const std::string& path) const;
 
   mutable std::mutex mutex_;  // guards everything below
   std::vector<Rule> rules_;
   std::vector<std::string> locks_;
   std::map<platform::FileOperation, int> counts_;
+  std::optional<std::uint64_t> freeSpace_;
   platform::FileFaults* previous_ = nullptr;
 };
 

@@ -41,6 +41,21 @@ class UiScreensTest(SessionTestCase):
         launcher.move(400, 260)
         self.assertEqual(launcher.pixel(*PLAY_PIXEL), STATE_COLOURS[DISABLED])
 
+    def test_a_site_that_comes_back_is_reached_without_a_restart(self):
+        # The stamp request fails until the site is fixed; the worker tries
+        # again by itself 15 s after the failure and gets to ready.
+        site = self.site({}, {"/download/eu/manifest.php": {"status": 503, "body": "down"}})
+        launcher = self.start(system_settings=site.settings())
+        colour = launcher.wait_pixel(*PLAY_PIXEL, lambda c: c == STATE_COLOURS[DISABLED])
+        self.assertEqual(colour, STATE_COLOURS[DISABLED], "Play is disabled while the site is down")
+        with open(os.path.join(site.state, "rules.json"), "w") as f:
+            f.write("{}")
+        colour = launcher.wait_pixel(*PLAY_PIXEL, lambda c: c == STATE_COLOURS[NORMAL], timeout=60)
+        self.assertEqual(colour, STATE_COLOURS[NORMAL], "ready without a restart: " + launcher.log_text())
+        with open(os.path.join(launcher.install, "curl_download.log"), errors="replace") as f:
+            log = f.read()
+        self.assertIn(f"Site 127.0.0.1:{site.port} not reached (HTTP status code: 503), next try in 15 s", log)
+
     def test_ready_fills_all_294_pixels_and_enables_play(self):
         site = self.site({})
         launcher = self.start(system_settings=site.settings())

@@ -145,9 +145,10 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const ProcessResult verified = update(sandbox_.install(), {"--verify"});
   EXPECT_EQ(verified.exitCode, 0) << verified.output << verified.errors;
   const auto verifiedLines = lines(verified.output);
-  ASSERT_GE(verifiedLines.size(), 2u);
+  ASSERT_GE(verifiedLines.size(), 3u);
   // The client build's executable, unpacked from its archive, is checked too.
-  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "Verify: eu: 3 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 3], "Verify: eu: 3 files checked, 1 damaged, 1 repaired");
+  EXPECT_EQ(verifiedLines[verifiedLines.size() - 2], "  damaged: eu/a.pak, repaired");
   EXPECT_EQ(summaryOf(verified.output), "Summary: eu: 1 file fetched (4 B) in T, client ready");
   EXPECT_EQ(readFile(aPak), "a eu");
   EXPECT_EQ(requestPaths(nginx.requests()),
@@ -180,9 +181,12 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   const ProcessResult us = update(sandbox_.install(), {"--server", "us"});
   EXPECT_EQ(us.exitCode, 1);
   EXPECT_EQ(us.output.substr(0, us.output.find('\n') + 1), "The updater is being prepared for download\n");
+  // Standard error names the site and the reason; the summary carries both.
+  const std::string site = nginx.hostPort() + ": HTTP status code: 404";
   EXPECT_EQ(summaryOf(us.output),
-            "Summary: us: 0 files fetched (0 B) in T, not ready: The updater is being prepared for download");
-  EXPECT_EQ(us.errors, "kvupdate: HTTP status code: 404\n");
+            "Summary: us: 0 files fetched (0 B) in T, not ready: The updater is being prepared for download (" + site +
+                ")");
+  EXPECT_EQ(us.errors, "kvupdate: " + site + "\n");
 
   // A newer launcher on the site.
   ASSERT_EQ(publish({"--server", "eu", "--version-text", "KVLauncher Version 0.30", sandbox_.client(1),
@@ -208,16 +212,40 @@ TEST_F(Tools, PublishRefusesAndWarns) {
   writeFile(sandbox_.client(1) + "/config/config.kvml", "account: me\n");
   const ProcessResult refused = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_NE(refused.errors.find("kvpublish: error: \"config/config.kvml\""), std::string::npos) << refused.errors;
+  EXPECT_NE(refused.errors.find("kvpublish: error: \"config/config.kvml\" is a path the launcher refuses: it names "
+                                "the launcher's own files in the server folder\n"),
+            std::string::npos)
+      << refused.errors;
+  EXPECT_TRUE(refused.errors.ends_with("kvpublish: nothing was published\n")) << refused.errors;
   EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
 
+  // An archive entry keeps the rules of a listed file.
   std::filesystem::remove_all(sandbox_.client(1) + "/config");
-  writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}, {"../x.txt", "x"}});
+  writeZip(sandbox_.client(1) + "/data/pack.zip", {{"sub/", ""}, {"sub/x.txt", "x"}, {"sub/b?d.txt", "x"}});
+  const ProcessResult entry = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
+  EXPECT_EQ(entry.exitCode, 1);
+  EXPECT_NE(entry.errors.find("kvpublish: error: \"data/pack.zip\": entry \"sub/b?d.txt\" holds '?', which the "
+                              "Windows program cannot put in a file name\n"),
+            std::string::npos)
+      << entry.errors;
+  EXPECT_EQ(entry.errors.find("\"sub/x.txt"), std::string::npos) << entry.errors;
+  EXPECT_TRUE(entry.errors.ends_with("kvpublish: nothing was published\n")) << entry.errors;
+  EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
+
+  // What players may miss only warns, unless --strict refuses it, saying so.
+  std::filesystem::remove(sandbox_.client(1) + "/data/pack.zip");
+  writeFile(sandbox_.client(1) + "/data/bad.zip", "<html>not a zip</html>");
+  const ProcessResult strict = publish({"--server", "eu", "--strict", sandbox_.client(1), sandbox_.site()});
+  EXPECT_EQ(strict.exitCode, 1);
+  EXPECT_NE(strict.errors.find("kvpublish: error: --strict: \"data/bad.zip\": not a readable ZIP archive"),
+            std::string::npos)
+      << strict.errors;
+  EXPECT_TRUE(snapshotTree(sandbox_.site()).empty());
   const ProcessResult warned = publish({"--server", "eu", sandbox_.client(1), sandbox_.site()});
   EXPECT_EQ(warned.exitCode, 0);
-  EXPECT_NE(warned.errors.find("kvpublish: warning: \"data/pack.zip\": entry \"../x.txt\""), std::string::npos)
+  EXPECT_NE(warned.errors.find("kvpublish: warning: \"data/bad.zip\": not a readable ZIP archive"), std::string::npos)
       << warned.errors;
-  EXPECT_EQ(warned.errors.find("\"sub/"), std::string::npos) << warned.errors;  // folders are no concern
+  EXPECT_EQ(warned.errors.find("--strict"), std::string::npos) << warned.errors;
 }
 
 // Message boxes become lines on standard error; the failed run exits 1.
@@ -243,6 +271,9 @@ TEST_F(Tools, FailedDownloadsReportOnStandardError) {
             "HTTP Error: eu/a.pak: HTTP status code: 404\n"
             "HTTP Error: eu/a.pak: HTTP status code: 404\n"
             "HTTP Error: eu/a.pak: HTTP status code: 404\n");
+  // The summary carries the reason standard error gave.
+  EXPECT_EQ(summaryOf(r.output), "Summary: eu: 0 files fetched (0 B) in T, not ready: Connection failed (a.pak) after "
+                                 "3 attempts (eu/a.pak: HTTP status code: 404)");
 }
 
 // Which server a settings file selects.

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "base/launcher_files.h"
+#include "wav_file.h"
 
 namespace kv::art {
 namespace {
@@ -50,11 +51,11 @@ bool writeDemoArt(const std::string& serverFolder, ArtLabel label, std::string& 
   }
   if (!writePictures(serverFolder, label, error)) return false;
   if (!copyFile(kSourceFont, serverFolder + kFontPath, error)) return false;
-  if (!writeToneWav(serverFolder + kClickPath, 1500.0, 0.06, 0.6, true, error)) return false;
+  if (!tools::writeToneWav(serverFolder + kClickPath, kSampleRate, 1500.0, 0.06, 0.6, true, error)) return false;
   // The music: a steady tone, so its loudness is easy to measure.
   const std::string wav = serverFolder + "/data/sounds/music_source.wav";
   const double frequency = label == ArtLabel::EU ? kMusicFrequency : kMusicFrequency * 1.5;
-  if (!writeToneWav(wav, frequency, kMusicSeconds, kMusicAmplitude, false, error)) return false;
+  if (!tools::writeToneWav(wav, kSampleRate, frequency, kMusicSeconds, kMusicAmplitude, false, error)) return false;
   const bool encoded = encodeMp3(wav, serverFolder + kMusicPath, error);
   std::remove(wav.c_str());
   return encoded;

@@ -57,11 +57,6 @@ struct PictureSpec {
 [[nodiscard]] bool writePictures(const std::string& serverFolder, ArtLabel label,
                                  std::string& error);
 
-// A mono 16-bit PCM WAV file of a sine tone: frequency, seconds, amplitude
-// 0..1, and a fade to silence over the whole length when decay is set.
-[[nodiscard]] bool writeToneWav(const std::string& path, double frequency, double seconds,
-                                double amplitude, bool decay, std::string& error);
-
 // Encodes a WAV file to MP3 with the "lame" program. Answers false when lame
 // is missing or fails.
 [[nodiscard]] bool encodeMp3(const std::string& wavPath, const std::string& mp3Path,

@@ -2,24 +2,28 @@
 
 #include "archive/zip_archive.h"
 #include "quoted_name.h"
+#include "release_check.h"
 #include "updater/archive_guard.h"
 
 namespace kv::tools {
 
-std::vector<std::string> checkArchive(const std::string& archiveFile, const std::string& archivePath) {
-  std::vector<std::string> problems;
+ArchiveFindings checkArchive(const std::string& archiveFile, const std::string& archivePath) {
+  ArchiveFindings findings;
   const archive::ArchiveToExtract zip(archiveFile);
   if (!zip.readable()) {
-    problems.push_back("not a readable ZIP archive (" + zip.failure() + ")");
-    return problems;
+    findings.unreadable = "not a readable ZIP archive (" + zip.failure() + ")";
+    return findings;
   }
   const std::string folder = updater::archiveFolderOf(archivePath);
   for (const archive::ZipEntryInfo& entry : zip.entries()) {
-    if (!updater::entryLandsSafely(entry, folder)) {
-      problems.push_back("entry " + quotedName(entry.storedName) + " has a name the launcher refuses to unpack");
+    const std::string entryText = "entry " + quotedName(entry.storedName);
+    if (const std::string problem = updater::entryLandingProblem(entry, folder); !problem.empty()) {
+      findings.refusedNames.push_back(entryText + " has a name the launcher refuses to unpack: " + problem);
+    } else if (const std::string windows = windowsNameProblem(folder + entry.name); !windows.empty()) {
+      findings.refusedNames.push_back(entryText + " " + windows);
     }
   }
-  return problems;
+  return findings;
 }
 
 std::vector<std::string> archiveOverlaps(const std::string& archiveFile, const std::string& archivePath,

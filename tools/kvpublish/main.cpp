@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   for (const auto& warning : report.warnings) std::fprintf(stderr, "kvpublish: warning: %s\n", warning.c_str());
   for (const auto& problem : report.problems) std::fprintf(stderr, "kvpublish: error: %s\n", problem.c_str());
-  if (!ok) return 1;
+  if (!ok) {
+    std::fprintf(stderr, "kvpublish: %s\n", kv::tools::failureLine(report).c_str());
+    return 1;
+  }
   for (const auto& line : kv::tools::summaryLines(request, report, parsed.verbose)) {
     std::printf("%s\n", line.c_str());
   }

@@ -83,8 +83,8 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
       problems.push_back(quotedName(rel) + " is not a UTF-8 name");
       continue;
     }
-    if (!updater::validateManifestPath(rel)) {
-      problems.push_back(quotedName(rel) + " is a path the launcher refuses");
+    if (const std::string problem = updater::manifestPathProblem(rel); !problem.empty()) {
+      problems.push_back(quotedName(rel) + " is a path the launcher refuses: " + problem);
       continue;
     }
     if (const std::string problem = windowsNameProblem(rel); !problem.empty()) {
@@ -179,9 +179,9 @@ bool stageCopy(const std::string& source, const std::string& target, const updat
 // Puts the staged copies in place: first one flush of the file system that
 // holds them (cheaper than one per file, and no copy is renamed before its
 // bytes are on the disk), then the renames. On failure the copies not yet
-// renamed are removed.
+// renamed are removed. Sets written once a copy took its place.
 bool placeStagedCopies(const std::string& serverDir, const std::vector<std::pair<std::string, std::string>>& staged,
-                       std::string& error) {
+                       bool& written, std::string& error) {
   if (staged.empty()) return true;
   const int dir = ::open(serverDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0 || ::syncfs(dir) != 0) error = "cannot flush " + quotedName(serverDir) + ": " + std::strerror(errno);
@@ -190,7 +190,10 @@ bool placeStagedCopies(const std::string& serverDir, const std::vector<std::pair
   for (const auto& [temp, target] : staged) {
     if (error.empty()) {
       fs::rename(temp, target, ec);
-      if (!ec) continue;
+      if (!ec) {
+        written = true;
+        continue;
+      }
       error = "cannot write " + quotedName(target) + ": " + ec.message();
     }
     fs::remove(temp, ec);
@@ -208,10 +211,11 @@ std::string readWhole(const std::string& path, bool& exists) {
 
 // Replaces path with content unless it already holds exactly that. A file
 // that was replaced gets a modification time later than the old one, so its
-// Last-Modified stamp changes even within the same second. Sets changed.
-// On a dry run only tells whether it would.
+// Last-Modified stamp changes even within the same second. Sets changed,
+// and written once the file was replaced. On a dry run only tells whether
+// it would.
 bool writeIfChanged(const std::string& path, const std::string& content, bool dryRun, bool& changed,
-                    std::string& error) {
+                    bool& written, std::string& error) {
   bool exists = false;
   const std::string old = readWhole(path, exists);
   changed = !exists || old != content;
@@ -225,6 +229,7 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool dr
     error = "cannot write " + quotedName(path) + ": " + reason;
     return false;
   }
+  written = true;
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
                   ec);
   struct stat after{};
@@ -304,7 +309,8 @@ std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const u
 }
 
 // Removes the given files below serverDir, then the folders that emptied.
-bool pruneSite(const std::string& serverDir, const std::vector<std::string>& paths,
+// Sets written once a file was removed.
+bool pruneSite(const std::string& serverDir, const std::vector<std::string>& paths, bool& written,
                std::vector<std::string>& problems) {
   std::set<fs::path> folders;
   for (const auto& path : paths) {
@@ -315,6 +321,7 @@ bool pruneSite(const std::string& serverDir, const std::vector<std::string>& pat
       problems.push_back("cannot remove " + quotedName(full.string()) + ": " + ec.message());
       return false;
     }
+    written = true;
     for (fs::path folder = full.parent_path(); folder != fs::path(serverDir) && !folder.empty();
          folder = folder.parent_path()) {
       folders.insert(folder);
@@ -383,12 +390,13 @@ bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedR
   warnCaseVariants(paths, report.warnings);
   for (const auto& file : files) {
     if (!updater::isUnpackedArchive(file.path)) continue;
-    for (const auto& problem : checkArchive(file.fullPath, file.path)) {
-      report.warnings.push_back(quotedName(file.path) + ": " + problem);
-    }
+    const ArchiveFindings findings = checkArchive(file.fullPath, file.path);
+    for (const auto& refused : findings.refusedNames) report.problems.push_back(quotedName(file.path) + ": " + refused);
+    if (!findings.unreadable.empty()) report.warnings.push_back(quotedName(file.path) + ": " + findings.unreadable);
   }
+  if (!report.problems.empty()) return false;
   if (request.strict && !report.warnings.empty()) {
-    report.problems = std::move(report.warnings);
+    for (const auto& warning : report.warnings) report.problems.push_back(std::string(kStrictMark) + warning);
     report.warnings.clear();
     return false;
   }
@@ -476,7 +484,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
       return false;
     }
     std::string error;
-    if (!placeStagedCopies(serverDir, placements, error)) {
+    if (!placeStagedCopies(serverDir, placements, report.siteWritten, error)) {
       report.problems.push_back(error);
       return false;
     }
@@ -492,12 +500,13 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   bool quickChanged = false;
   std::string error;
   // The quick form carries the stamp the launcher checks first, so it goes last.
+  bool& written = report.siteWritten;
   if (!writeIfChanged(joinPath(serverDir, updater::kFullManifestEndpoint), document, request.dryRun,
-                      fullChanged, error) ||
+                      fullChanged, written, error) ||
       !writeIfChanged(joinPath(serverDir, updater::kQuickManifestEndpoint), document, request.dryRun,
-                      quickChanged, error) ||
+                      quickChanged, written, error) ||
       !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
-                      request.dryRun, report.versionChanged, error)) {
+                      request.dryRun, report.versionChanged, written, error)) {
     report.problems.push_back(error);
     return false;
   }
@@ -508,9 +517,15 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   if (request.prune) {
     report.pruned = unlistedSiteFiles(serverDir, manifest, report.problems);
     if (!report.problems.empty()) return false;
-    if (!request.dryRun && !pruneSite(serverDir, report.pruned, report.problems)) return false;
+    if (!request.dryRun && !pruneSite(serverDir, report.pruned, report.siteWritten, report.problems)) return false;
   }
   return true;
+}
+
+std::string failureLine(const PublishReport& report) {
+  if (!report.siteWritten) return "nothing was published";
+  return "the publication stopped part way: the files written so far are on the site; the manifest players "
+         "read is the one in place before unless it was written (run kvpublish again)";
 }
 
 std::vector<std::string> summaryLines(const PublishRequest& request, const PublishReport& report, bool verbose) {

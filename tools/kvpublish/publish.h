@@ -27,7 +27,7 @@ struct PublishRequest {
 // What a publication found and did (on a dry run: would do).
 struct PublishReport {
   std::vector<std::string> problems;  // why nothing (or not everything) was published
-  std::vector<std::string> warnings;  // what players may miss, archives the launcher could not unpack, case clashes
+  std::vector<std::string> warnings;  // what players may miss, unreadable archives, case clashes
   std::size_t fileCount = 0;          // files in the manifest
   std::int64_t totalBytes = 0;        // their sizes
   std::size_t filesCopied = 0;        // files whose site copy was new or changed
@@ -35,6 +35,7 @@ struct PublishReport {
   bool manifestChanged = false;       // the manifests were rewritten (new stamp)
   bool versionChanged = false;        // download/updater.php got another text
   bool hadPreviousManifest = false;   // the server had a readable manifest before
+  bool siteWritten = false;           // a site file was written or removed (also when it failed later)
   // Since the server's previous manifest, in path order.
   std::vector<std::string> added, changed, removed;
   // Site files that --prune removed, in path order.
@@ -53,9 +54,11 @@ struct PublishReport {
 // a newer file time than the old one.
 // Refuses (false, nothing written) when the client folder holds a path the
 // launcher would refuse or the Windows program could not create, a symbolic
-// link or a special file, or, when strict, when there are warnings.
+// link or a special file, an unpacked archive holds an entry whose name
+// breaks the same rules, or, when strict, when there are warnings (marked
+// with kStrictMark). Each refused name gets its reason.
 // Warnings: a release that lacks what players need (see releaseWarnings),
-// archives the launcher could not unpack and paths that differ only in case.
+// archives that cannot be read and paths that differ only in case.
 // False also when writing failed; problems says why.
 [[nodiscard]] bool publishClient(const PublishRequest& request, PublishReport& report);
 
@@ -75,6 +78,13 @@ struct CheckedRelease {
 
 // Fills report's added, changed and removed lists from the two manifests.
 void listChanges(const updater::ManifestMap& manifest, const updater::ManifestMap& previous, PublishReport& report);
+
+// What a refused or failed publication says last: "nothing was published"
+// when no site file was touched, else that it stopped part way.
+std::string failureLine(const PublishReport& report);
+
+// The mark in front of the problems that are warnings refused by --strict.
+inline constexpr char kStrictMark[] = "--strict: ";
 
 // The summary printed after a publication: the counts of files, copies and
 // changes since the previous manifest, whether the manifests and the version

@@ -114,17 +114,28 @@ TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
       {"data/dir.zip", {"sub/", "sub/y.txt", "sub/deeper/"}, {}},
       {"data/deep.zip", {"x/y/z.txt"}, {}},
       {"data/badfolders.zip", {"../up/", "sub./", "manifest.json/"},
-       {"\"../up/\" has a name", "\"sub./\" has a name"}},
-      {"top.zip", {"config/"}, {"\"config/\" has a name"}},
+       {"\"../up/\" has a name the launcher refuses to unpack: it has a '..' part",
+        "\"sub./\" has a name the launcher refuses to unpack: 'sub.' ends in a dot, which Windows drops"}},
+      {"top.zip", {"config/"}, {"\"config/\" has a name the launcher refuses to unpack: it names the launcher's own"}},
       {"top.zip", {"manifest.json", "config/config.kvml", "ok.txt"},
        {"\"manifest.json\" has a name", "\"config/config.kvml\" has a name"}},
       {"data/slip.zip", {"../escape.txt", "a\\b.txt", "c\x1b[2J.txt"},
-       {"\"../escape.txt\" has a name", "\"a\\\\b.txt\" has a name", "\"c\\x1B[2J.txt\" has a name"}},
+       {"\"../escape.txt\" has a name", "\"a\\\\b.txt\" has a name the launcher refuses to unpack: it holds '\\'",
+        "\"c\\x1B[2J.txt\" has a name the launcher refuses to unpack: it holds the control character 0x1B"}},
+      // The rules of a listed file: devices, trailing spaces, what Windows cannot name.
+      {"data/win.zip", {"sub/b?d.txt", "x/CON.txt", "y /z.txt", "a|b", "fine.txt"},
+       {"entry \"sub/b?d.txt\" holds '?', which the Windows program cannot put in a file name",
+        "\"x/CON.txt\" has a name the launcher refuses to unpack: 'CON.txt' is the device CON on Windows",
+        "\"y /z.txt\" has a name the launcher refuses to unpack: 'y ' ends in a space, which Windows drops",
+        "entry \"a|b\" holds '|'"}},
+      {"data/temp.zip", {"x.pak.KVPart"},
+       {"\"x.pak.KVPart\" has a name the launcher refuses to unpack: a part of it has the form of the launcher's "
+        "download temporaries"}},
   };
   for (const auto& c : cases) {
     const std::string file = dir / ("site/" + c.archivePath);
     writeZip(file, c.entries);
-    const auto problems = checkArchive(file, c.archivePath);
+    const auto problems = checkArchive(file, c.archivePath).refusedNames;
     ASSERT_EQ(problems.size(), c.expectedFragments.size())
         << c.archivePath << ": " << ::testing::PrintToString(problems);
     for (std::size_t i = 0; i < problems.size(); ++i) {
@@ -132,9 +143,9 @@ TEST(ArchiveCheck, FindsWhatTheLauncherCannotUnpack) {
     }
   }
   writeFile(dir / "fake.zip", "<html>not a zip</html>");
-  const auto problems = checkArchive(dir / "fake.zip", "fake.zip");
-  ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("not a readable ZIP archive"), std::string::npos);
+  const ArchiveFindings fake = checkArchive(dir / "fake.zip", "fake.zip");
+  EXPECT_TRUE(fake.refusedNames.empty());
+  EXPECT_NE(fake.unreadable.find("not a readable ZIP archive"), std::string::npos) << fake.unreadable;
 }
 
 class PublishTest : public ::testing::Test {
@@ -190,24 +201,41 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
     std::function<void(const std::string&)> make;
     const char* says = nullptr;  // a part of the problem's text, when checked
   } cases[] = {
-      {"own manifest", [](const std::string& c) { writeFile(c + "/manifest.json", "[]"); }},
+      {"own manifest", [](const std::string& c) { writeFile(c + "/manifest.json", "[]"); },
+       "\"manifest.json\" is a path the launcher refuses: it names the launcher's own files in the server folder"},
       {"quick manifest", [](const std::string& c) { writeFile(c + "/manifest.php", "[]"); },
        "\"manifest.php\" would be overwritten by the published manifest"},
       {"quick manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.php.backup", "x"); },
        "\"manifest.php.backup\" would be removed as a leftover when the manifest is written"},
       {"own manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.json.backup", "x"); },
-       "\"manifest.json.backup\" is a path the launcher refuses"},
+       "\"manifest.json.backup\" is a path the launcher refuses: it names the launcher's own files in the server "
+       "folder"},
       {"own meta", [](const std::string& c) { writeFile(c + "/manifest.meta", "x"); }},
       {"download temporary", [](const std::string& c) { writeFile(c + "/data/a.pak.KVPart", "x"); },
-       "\"data/a.pak.KVPart\" is a path the launcher refuses"},
-      {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); }},
-      {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); }},
-      {"backslash", [](const std::string& c) { writeFile(c + "/a\\b.pak", "a"); }},
-      {"colon", [](const std::string& c) { writeFile(c + "/x.pak:stream", "a"); }},
-      {"control", [](const std::string& c) { writeFile(c + "/x\x07.pak", "a"); }},
-      {"device name", [](const std::string& c) { writeFile(c + "/data/CON.pak", "a"); }},
-      {"trailing dot", [](const std::string& c) { writeFile(c + "/x.pak.", "a"); }},
+       "\"data/a.pak.KVPart\" is a path the launcher refuses: a part of it has the form of the launcher's download "
+       "temporaries"},
+      {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); },
+       "\"config/config.kvml\" is a path the launcher refuses: it names the launcher's own files in the server "
+       "folder"},
+      {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); },
+       "\"Config_Backup/x\" is a path the launcher refuses: it names the launcher's own files in the server folder"},
+      {"backslash", [](const std::string& c) { writeFile(c + "/a\\b.pak", "a"); },
+       "\"a\\\\b.pak\" is a path the launcher refuses: it holds '\\'"},
+      {"colon", [](const std::string& c) { writeFile(c + "/x.pak:stream", "a"); },
+       "\"x.pak:stream\" is a path the launcher refuses: it holds ':'"},
+      {"control", [](const std::string& c) { writeFile(c + "/x\x07.pak", "a"); },
+       "\"x\\x07.pak\" is a path the launcher refuses: it holds the control character 0x07"},
+      {"device name", [](const std::string& c) { writeFile(c + "/data/CON.pak", "a"); },
+       "\"data/CON.pak\" is a path the launcher refuses: 'CON.pak' is the device CON on Windows"},
+      {"numbered device", [](const std::string& c) { writeFile(c + "/lpt3", "a"); },
+       "\"lpt3\" is a path the launcher refuses: 'lpt3' is the device LPT3 on Windows"},
+      {"trailing dot", [](const std::string& c) { writeFile(c + "/trail.", "a"); },
+       "\"trail.\" is a path the launcher refuses: 'trail.' ends in a dot, which Windows drops"},
+      {"trailing space", [](const std::string& c) { writeFile(c + "/data /x.pak", "a"); },
+       "\"data /x.pak\" is a path the launcher refuses: 'data ' ends in a space, which Windows drops"},
       {"not utf-8", [](const std::string& c) { writeFile(c + "/caf\xe9.pak", "a"); }},
+      {"archive entry", [](const std::string& c) { writeZip(c + "/data/p.zip", {"sub/", "sub/b?d.txt"}); },
+       "\"data/p.zip\": entry \"sub/b?d.txt\" holds '?', which the Windows program cannot put in a file name"},
       {"question mark", [](const std::string& c) { writeFile(c + "/what?.pak", "a"); },
        "\"what?.pak\" holds '?', which the Windows program cannot put in a file name"},
       {"pipe", [](const std::string& c) { writeFile(c + "/a|b.pak", "a"); }},
@@ -251,6 +279,7 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       EXPECT_EQ(report.problems, std::vector<std::string>{c.says}) << c.name;
     }
     EXPECT_TRUE(snapshotTree(site.path()).empty()) << c.name;
+    EXPECT_EQ(failureLine(report), "nothing was published") << c.name;
   }
   PublishReport report;
   EXPECT_FALSE(publishClient({"eu", "v", client_ / "missing", site_.path()}, report));
@@ -269,18 +298,38 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
   EXPECT_FALSE(publishClient({"asia", "v", client_.path(), site_.path()}, report));
 }
 
-TEST_F(PublishTest, WarnsOnlyAboutArchiveEntriesTheLauncherRefuses) {
+TEST_F(PublishTest, RefusesArchiveEntriesTheLauncherRefuses) {
   writeZip(client_ / "data/pack.zip", {"sub/", "sub/a.txt", "b.txt"});
-  writeZip(client_ / "oldlibs.zip", {"../libs/"});  // never unpacked: no warning
+  writeZip(client_ / "oldlibs.zip", {"../libs/"});  // never unpacked: no concern
   writeFile(client_ / "data/zz/later.pak", "x");
   writeZip(client_ / "data/early.zip", {"zz/a.txt", "new/deep/b.txt"});
   writeZip(client_ / "data/slip.zip", {"ok/", "../../up/"});
+  writeFile(client_ / "data/broken.zip", "not a zip");  // only a warning
   PublishReport report;
-  ASSERT_TRUE(publishClient(request(), report));
+  ASSERT_FALSE(publishClient(request(), report));
+  EXPECT_EQ(report.problems, std::vector<std::string>{"\"data/slip.zip\": entry \"../../up/\" has a name the "
+                                                      "launcher refuses to unpack: it has a '..' part"});
+  EXPECT_TRUE(snapshotTree(site_.path()).empty());
+  std::filesystem::remove(client_ / "data/slip.zip");
+  ASSERT_TRUE(publishClient(request(), report)) << ::testing::PrintToString(report.problems);
   const auto warnings = otherWarnings(report);
   ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
-  EXPECT_EQ(warnings[0].rfind("\"data/slip.zip\": entry \"../../up/\"", 0), 0u) << warnings[0];
+  EXPECT_EQ(warnings[0].rfind("\"data/broken.zip\": not a readable ZIP archive", 0), 0u) << warnings[0];
   EXPECT_TRUE(exists(site_ / "download/eu/data/pack.zip"));
+}
+
+// A publication that fails after it wrote to the site says so instead of
+// claiming that nothing was published.
+TEST_F(PublishTest, AFailureAfterWritingSaysItStoppedPartWay) {
+  writeFile(client_ / "a.pak", "a");
+  std::filesystem::create_directories(site_ / "download/updater.php/x");  // the version text cannot go there
+  PublishReport report;
+  EXPECT_FALSE(publishClient(request(), report));
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_NE(report.problems[0].find("cannot write"), std::string::npos) << report.problems[0];
+  EXPECT_TRUE(report.siteWritten);
+  EXPECT_EQ(failureLine(report).rfind("the publication stopped part way", 0), 0u) << failureLine(report);
+  EXPECT_EQ(readFile(site_ / "download/eu/a.pak"), "a");
 }
 
 TEST_F(PublishTest, WarnsAboutPathsThatDifferOnlyInCase) {
@@ -403,7 +452,11 @@ TEST(ReleaseChecks, WarnAboutWhatPlayersNeedAndStrictRefuses) {
       PublishReport report;
       const bool refused = strict && !c.warnings.empty();
       EXPECT_EQ(publishClient(request, report), !refused) << ::testing::PrintToString(report.problems);
-      EXPECT_EQ(refused ? report.problems : report.warnings, c.warnings);
+      std::vector<std::string> expected = c.warnings;
+      if (refused) {
+        for (auto& warning : expected) warning = kStrictMark + warning;
+      }
+      EXPECT_EQ(refused ? report.problems : report.warnings, expected);
       EXPECT_EQ(snapshotTree(site.path()).empty(), refused);
     }
   }

@@ -15,7 +15,13 @@ std::string downloadFailureText(const updater::DownloadFailure& failure) {
 
 void ConsoleDialogs::noteDownloadFailure(const updater::DownloadFailure& failure) {
   std::lock_guard<std::mutex> lock(mutex_);
-  pending_[std::this_thread::get_id()] = downloadFailureText(failure);
+  last_ = downloadFailureText(failure);
+  pending_[std::this_thread::get_id()] = last_;
+}
+
+std::string ConsoleDialogs::lastDownloadFailure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_;
 }
 
 platform::MessageAnswer ConsoleDialogs::messageBox(platform::MessageOwner, const std::string& text,

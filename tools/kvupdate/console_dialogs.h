@@ -26,6 +26,10 @@ class ConsoleDialogs : public platform::Dialogs {
   // Called as a download failure is logged, just before its box.
   void noteDownloadFailure(const updater::DownloadFailure& failure);
 
+  // The text of the last download failure noted ("" before any): the file
+  // and the reason, as its line said.
+  std::string lastDownloadFailure() const;
+
   platform::MessageAnswer messageBox(platform::MessageOwner owner, const std::string& text,
                                      const std::string& title, platform::MessageButtons buttons,
                                      platform::MessageIcon icon) override;
@@ -37,8 +41,9 @@ class ConsoleDialogs : public platform::Dialogs {
 
  private:
   std::FILE* stream_;
-  std::mutex mutex_;  // one box line at a time; guards pending_
+  mutable std::mutex mutex_;  // one box line at a time; guards pending_ and last_
   std::map<std::thread::id, std::string> pending_;  // the failure text of each thread's next box
+  std::string last_;
 };
 
 // The text of a failed download: the log message, led by the file when the

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_machine.h"
 #include "update_tool.h"
 
 int main(int argc, char** argv) {

@@ -47,7 +47,7 @@ std::string headlessClientBuild(bool is64Bit) { return client::clientBuildName(/
 
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
                        const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
-                       RunEnd end, const std::string& errorText) {
+                       RunEnd end, const std::string& errorText, const std::string& reason) {
   std::size_t files = 0;
   std::int64_t bytes = 0;
   for (const auto& [path, entry] : after) {
@@ -61,7 +61,10 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
   }
   std::string state = "no answer";
   if (end == RunEnd::Ready) state = "client ready";
-  if (end == RunEnd::Error) state = "not ready: " + printableText(errorText);
+  if (end == RunEnd::Error) {
+    state = "not ready: " + printableText(errorText);
+    if (!reason.empty()) state += " (" + printableText(reason) + ")";
+  }
   return "Summary: " + serverFolder + ": " + std::to_string(files) + (files == 1 ? " file" : " files") +
          " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
 }
@@ -77,10 +80,17 @@ bool contentMatches(const std::string& path, const updater::ManifestEntry& entry
   return hashFile(path, digest, size, error) && updater::matchesSha256(digest, entry.hash);
 }
 
-std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
-                          std::size_t repaired) {
-  return "Verify: " + serverFolder + ": " + std::to_string(checked) + (checked == 1 ? " file" : " files") +
-         " checked, " + std::to_string(damaged) + " damaged, " + std::to_string(repaired) + " repaired";
+std::vector<std::string> verifyLines(const std::string& serverFolder, std::size_t checked,
+                                     const std::set<std::string>& damaged, const std::set<std::string>& repaired) {
+  std::vector<std::string> lines;
+  lines.push_back("Verify: " + serverFolder + ": " + std::to_string(checked) + (checked == 1 ? " file" : " files") +
+                  " checked, " + std::to_string(damaged.size()) + " damaged, " + std::to_string(repaired.size()) +
+                  " repaired");
+  for (const std::string& path : damaged) {
+    lines.push_back("  damaged: " + printableText(serverFolder + "/" + path) +
+                    (repaired.count(path) != 0 ? ", repaired" : ", not repaired"));
+  }
+  return lines;
 }
 
 int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machine, std::FILE* out, std::FILE* err,
@@ -143,9 +153,15 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   };
   updater::runUpdate(context);
   reports.finish();
-  // Why the site could not be asked; the report's own text went to out.
+  // Why the site could not be asked, and which; the report's own text went
+  // to out. The summary repeats the reason standard error gave: the site's,
+  // else the last failed download's.
+  std::string reason;
   if (reports.end() == RunEnd::Error && !reports.errorReason().empty()) {
-    std::fprintf(err, "kvupdate: %s\n", printableText(reports.errorReason()).c_str());
+    reason = settings.site.siteHost + ": " + reports.errorReason();
+    std::fprintf(err, "kvupdate: %s\n", printableText(reason).c_str());
+  } else if (reports.end() == RunEnd::Error) {
+    reason = dialogs.lastDownloadFailure();
   }
 
   updater::ManifestMap after;
@@ -169,10 +185,13 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
     }
   }
   if (parsed.verify) {
-    std::fprintf(out, "%s\n", verifySummary(serverDir, checked, damaged.size(), repaired.size()).c_str());
+    for (const std::string& line : verifyLines(serverDir, checked, damaged, repaired)) {
+      std::fprintf(out, "%s\n", line.c_str());
+    }
   }
-  std::fprintf(out, "%s\n",
-               runSummary(serverDir, before, after, repaired, seconds, reports.end(), reports.errorText()).c_str());
+  std::fprintf(
+      out, "%s\n",
+      runSummary(serverDir, before, after, repaired, seconds, reports.end(), reports.errorText(), reason).c_str());
   std::fflush(out);
   return reports.end() == RunEnd::Ready ? 0 : 1;
 }

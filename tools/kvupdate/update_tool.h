@@ -33,19 +33,22 @@ std::string headlessClientBuild(bool is64Bit);
 // The last line of a run: the server, the files the run installed (entries
 // of the local manifest after it that are new or differ from before, and
 // the damaged files it installed again, repaired) and their bytes, the time
-// taken, and whether the client is ready (else the error).
+// taken, and whether the client is ready (else the error, and in
+// parentheses the reason standard error gave when there is one).
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
                        const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
-                       RunEnd end, const std::string& errorText);
+                       RunEnd end, const std::string& errorText, const std::string& reason = {});
 
 // Whether the file at path holds the content entry's hash names, where that
 // hash is a SHA-256 in hex; other hashes are opaque and pass.
 bool contentMatches(const std::string& path, const updater::ManifestEntry& entry);
 
-// The line a verifying run prints before its summary: the files the check
-// read, those found damaged and those of them installed whole again.
-std::string verifySummary(const std::string& serverFolder, std::size_t checked, std::size_t damaged,
-                          std::size_t repaired);
+// The lines a verifying run prints before its summary: the counts of the
+// files the check read, of those found damaged and of those of them
+// installed whole again; then each damaged file (below serverFolder, in path
+// order) and whether it was repaired.
+std::vector<std::string> verifyLines(const std::string& serverFolder, std::size_t checked,
+                                     const std::set<std::string>& damaged, const std::set<std::string>& repaired);
 
 // The whole headless updater: parses args, runs one update run of the
 // server in the current folder, prints reports to out (a progress bar when

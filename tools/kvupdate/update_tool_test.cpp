@@ -252,6 +252,7 @@ TEST(UpdateTool, SummaryCountsWhatTheRunInstalled) {
     RunEnd end;
     std::string error, line;
     std::set<std::string> repaired = {};
+    std::string reason = {};
   } cases[] = {
       {before, 0.12, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 0.1 s, client ready"},
       {before, 2.0, RunEnd::Ready, "", "Summary: eu: 2 files fetched (40 B) in 2.0 s, client ready",
@@ -260,9 +261,39 @@ TEST(UpdateTool, SummaryCountsWhatTheRunInstalled) {
        75.0, RunEnd::Ready, "", "Summary: eu: 3 files fetched (2.0 KB) in 1 min 15 s, client ready"},
       {{entry("b.pak", "new", 5)}, 4.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
        "Summary: eu: 1 file fetched (5 B) in 4.0 s, not ready: Connection failed (a.pak) after 3 attempts"},
+      {before, 1.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
+       "Summary: eu: 0 files fetched (0 B) in 1.0 s, not ready: Connection failed (a.pak) after 3 attempts "
+       "(eu/a.pak: Cannot open file for writing (Permission denied))",
+       {},
+       "eu/a.pak: Cannot open file for writing (Permission denied)"},
+      {before, 1.0, RunEnd::Error, "The updater is being prepared for download",
+       "Summary: eu: 0 files fetched (0 B) in 1.0 s, not ready: The updater is being prepared for download "
+       "(site.test: Could not resolve hostname?)",
+       {},
+       "site.test: Could not resolve hostname\n"},
+      // A reason without an error changes nothing.
+      {before, 1.0, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 1.0 s, client ready", {}, "stale"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(runSummary("eu", before, c.after, c.repaired, c.seconds, c.end, c.error), c.line);
+    EXPECT_EQ(runSummary("eu", before, c.after, c.repaired, c.seconds, c.end, c.error, c.reason), c.line);
+  }
+}
+
+// --verify names every damaged file and whether it was repaired, in path
+// order, with control characters made harmless.
+TEST(UpdateTool, VerifyLinesNameEachDamagedFile) {
+  const struct {
+    std::size_t checked;
+    std::set<std::string> damaged, repaired;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {1, {}, {}, {"Verify: eu: 1 file checked, 0 damaged, 0 repaired"}},
+      {5, {"data/b.pak", "a.pak", "x\x1b.pak"}, {"a.pak", "x\x1b.pak"},
+       {"Verify: eu: 5 files checked, 3 damaged, 2 repaired", "  damaged: eu/a.pak, repaired",
+        "  damaged: eu/data/b.pak, not repaired", "  damaged: eu/x?.pak, repaired"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(verifyLines("eu", c.checked, c.damaged, c.repaired), c.lines);
   }
 }
 
@@ -288,6 +319,7 @@ TEST(ConsoleDialogs, ADownloadFailureBoxSaysTheFileAndTheReason) {
     (void)dialogs.messageBox(platform::MessageOwner::None, "Other", "Box", platform::MessageButtons::Ok,
                              platform::MessageIcon::Error);
     EXPECT_EQ(err.text(), c.line + "Box: Other\n");
+    EXPECT_EQ(dialogs.lastDownloadFailure() + "\n", c.line.substr(c.title.size() + 2));
   }
 }
 

@@ -82,7 +82,7 @@ std::optional<std::string> askDriver() {
 
 }  // namespace
 
-std::optional<std::string> LinuxMachine::probeOpenGLVersion() {
+std::optional<std::string> probeOpenGLWithSdl() {
   // The main window may have started the video subsystem already; then it
   // stays up after the probe.
   const bool ownVideo = SDL_WasInit(SDL_INIT_VIDEO) == 0;

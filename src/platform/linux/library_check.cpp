@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_machine.h"
 #include "platform/pe/pe_exports.h"
 
 namespace kv::platform::linux_backend {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_machine.h"
 
 namespace kv::platform::linux_backend {
 namespace {
@@ -25,7 +25,10 @@ std::string trimmed(const std::string& text) {
 
 }  // namespace
 
-LinuxMachine::LinuxMachine(std::string identityFiles) : identityFiles_(std::move(identityFiles)) {}
+LinuxMachine::LinuxMachine(std::string identityFiles, OpenGLProbe probe)
+    : identityFiles_(std::move(identityFiles)), probe_(std::move(probe)) {}
+
+std::optional<std::string> LinuxMachine::probeOpenGLVersion() { return probe_ ? probe_() : std::nullopt; }
 
 LinuxMachine::~LinuxMachine() {
   if (lockFd_ >= 0) ::close(lockFd_);

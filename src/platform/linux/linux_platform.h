@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/linux_machine.h"
 #include "platform/platform.h"
 #include "platform/sdl/mixer_audio.h"
 
@@ -80,24 +81,9 @@ class LinuxShell : public Shell {
   bool startProcess(const std::string& executable, const std::string& workingDirectory) override;
 };
 
-class LinuxMachine : public Machine {
- public:
-  // identityFiles: where the machine identity is read, first readable wins.
-  explicit LinuxMachine(std::string identityFiles = "/etc/machine-id:/var/lib/dbus/machine-id");
-  ~LinuxMachine() override;
-  std::string executablePath() override;
-  std::string profileFolder() override;
-  std::string machineIdentity() override;
-  bool runtimeInstalled() override;
-  bool is64Bit() override;
-  bool claimSingleInstance(const std::string& className) override;
-  std::optional<std::string> probeOpenGLVersion() override;
-  bool libraryExports(const std::string& path, const std::string& symbol) override;
-
- private:
-  std::string identityFiles_;
-  int lockFd_ = -1;
-};
+// The OpenGL version of the driver, asked through a hidden SDL window;
+// nothing when no context can be made.
+std::optional<std::string> probeOpenGLWithSdl();
 
 // Cairo + FreeType pictures and fonts.
 class CairoGraphics : public Graphics {
@@ -125,7 +111,7 @@ class LinuxPlatform {
   SdlWindow window_;
   LinuxDialogs dialogs_{window_};
   LinuxShell shell_;
-  LinuxMachine machine_;
+  LinuxMachine machine_{kMachineIdentityFiles, probeOpenGLWithSdl};
   sdl::MixerAudio audio_;
   CairoGraphics graphics_;
   Platform platform_{window_, dialogs_, shell_, machine_, audio_, graphics_};

@@ -79,6 +79,7 @@ std::filesystem::path nativePath(const std::string& path) { return path; }
 std::string utf8Path(const std::filesystem::path& path) { return path.string(); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  if (const std::optional<std::uint64_t> injected = injectedFreeSpace(path)) return injected;
   struct statvfs disk {};
   if (::statvfs(path.c_str(), &disk) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(disk.f_bavail) * static_cast<std::uint64_t>(disk.f_frsize);
@@ -90,6 +91,25 @@ PathKind targetKind(const std::string& path) {
     return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
   }
   return kindOf(st);
+}
+
+bool matchPermissions(File& file, const std::string& model) {
+  struct stat st {};
+  if (::stat(model.c_str(), &st) != 0) return errno == ENOENT;
+  return file.ok() && ::fchmod(fdOf(file.native()), st.st_mode & 07777) == 0;
+}
+
+std::string linkTargetPath(const std::string& path) {
+  std::string current = path;
+  // As many links as the system itself follows before it gives up.
+  for (int hop = 0; hop < 40 && pathKind(current) == PathKind::Link; ++hop) {
+    std::string target(4096, '\0');
+    const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+    target.resize(static_cast<std::size_t>(length));
+    current = target.front() == '/' ? target : joinPath(folderOf(current), target);
+  }
+  return current;
 }
 
 std::string lastErrorText() { return std::strerror(errno); }

@@ -12,34 +12,15 @@
 
 #include "platform/sdl/mixer_audio.h"
 #include "support/temp_dir.h"
+#include "wav_file.h"
 
 namespace kv::platform::sdl {
 namespace {
 
 // A mono 16-bit PCM WAV file with a sine tone.
 void writeTone(const std::string& path, double seconds) {
-  const int rate = 22050;
-  const auto frames = static_cast<std::uint32_t>(rate * seconds);
-  std::vector<std::int16_t> samples(frames);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * i / rate));
-  }
-  auto put32 = [](std::ofstream& o, std::uint32_t v) { o.write(reinterpret_cast<char*>(&v), 4); };
-  auto put16 = [](std::ofstream& o, std::uint16_t v) { o.write(reinterpret_cast<char*>(&v), 2); };
-  std::ofstream o(path, std::ios::binary);
-  o.write("RIFF", 4);
-  put32(o, 36 + frames * 2);
-  o.write("WAVEfmt ", 8);
-  put32(o, 16);
-  put16(o, 1);
-  put16(o, 1);
-  put32(o, rate);
-  put32(o, rate * 2);
-  put16(o, 2);
-  put16(o, 16);
-  o.write("data", 4);
-  put32(o, frames * 2);
-  o.write(reinterpret_cast<char*>(samples.data()), frames * 2);
+  std::string error;
+  ASSERT_TRUE(tools::writeToneWav(path, 22050, 440.0, seconds, 0.25, false, error)) << error;
 }
 
 TEST(MixerAudio, WithoutDeviceNothingOpens) {

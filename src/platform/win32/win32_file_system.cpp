@@ -110,9 +110,40 @@ std::filesystem::path nativePath(const std::string& path) { return std::filesyst
 std::string utf8Path(const std::filesystem::path& path) { return win32::narrow(path.wstring()); }
 
 std::optional<std::uint64_t> freeSpaceAt(const std::string& path) {
+  if (const std::optional<std::uint64_t> injected = injectedFreeSpace(path)) return injected;
   ULARGE_INTEGER available{};
   if (!GetDiskFreeSpaceExW(win32::widen(path).c_str(), &available, nullptr, nullptr)) return std::nullopt;
   return available.QuadPart;
+}
+
+bool matchPermissions(File& file, const std::string&) { return file.ok(); }
+
+std::string linkTargetPath(const std::string& path) {
+  if (pathKind(path) != PathKind::Link) return path;
+  // The system resolves the whole chain when the file is opened; a link
+  // whose target is missing cannot be resolved this way and is left as is.
+  const HANDLE handle = CreateFileW(win32::widen(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return path;
+  std::wstring resolved(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(handle, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length >= resolved.size()) {
+    resolved.assign(length + 1, L'\0');
+    length = GetFinalPathNameByHandleW(handle, resolved.data(), static_cast<DWORD>(resolved.size()),
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  CloseHandle(handle);
+  if (length == 0 || length >= resolved.size()) return path;
+  resolved.resize(length);
+  // "\\?\C:\x" names C:\x, "\\?\UNC\host\share" names \\host\share.
+  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    resolved = L"\\\\" + resolved.substr(8);
+  } else if (resolved.rfind(L"\\\\?\\", 0) == 0) {
+    resolved = resolved.substr(4);
+  }
+  std::replace(resolved.begin(), resolved.end(), L'\\', L'/');
+  return win32::narrow(resolved);
 }
 
 PathKind targetKind(const std::string& path) {
