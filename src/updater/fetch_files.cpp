@@ -36,9 +36,14 @@ struct Active {
   bool recordTried = false;   // the transfer itself tried to write the record
 };
 
-bool tellsOfALimit(const TransferResult& result) {
-  if (result.outcome == TransferOutcome::Failed) return result.connectionLost;
-  return result.outcome == TransferOutcome::Completed && (result.status == 503 || result.status == 429);
+// Whether a failure tells of a site limiting its connections or dropping a
+// transfer, rather than of the file: a refused or reset connection, a stream
+// reset or a partial answer while other transfers are in flight, or a 503 or
+// 429 while the engine runs several at once.
+bool tellsOfALimit(const TransferResult& result, bool othersInFlight, int width) {
+  if (result.outcome == TransferOutcome::Failed) return result.connectionLost && othersInFlight;
+  return result.outcome == TransferOutcome::Completed && (result.status == 503 || result.status == 429) &&
+         (width > 1 || othersInFlight);
 }
 
 // Runs pieces of work one at a time, in the order they were posted, on a
@@ -277,7 +282,7 @@ class Fetch {
     if (result.outcome == TransferOutcome::Aborted || (result.outcome == TransferOutcome::Failed && cancelled)) {
       return FetchEnd::Cancelled;  // nothing to tell
     }
-    if (tellsOfALimit(result) && (engine_.width() > 1 || !active_.empty())) {
+    if (tellsOfALimit(result, !active_.empty(), engine_.width())) {
       // A reset now and then (an HTTP/2 connection the site retires) is only
       // tried again; a refusal, or trouble without a success in between,
       // makes the engine narrower, once per width.
