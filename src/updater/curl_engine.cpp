@@ -9,6 +9,7 @@
 
 #include "updater/curl_request.h"
 #include "updater/curl_transport.h"
+#include "updater/rate_limit.h"
 #include "updater/transfer_engine.h"
 
 namespace kv::updater {
@@ -17,6 +18,20 @@ namespace {
 // The most transfers in flight at once over HTTP/2, all streams of one
 // connection.
 constexpr int kMaxStreams = 64;
+
+// The body callback of a transfer under a rate limit: while the limit asks
+// for a pause the bytes stay with libcurl (the transfer pauses and wait
+// resumes it), so the loop goes on for every other transfer and connection.
+size_t onLimitedBody(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<RequestState*>(user);
+  if (state->rateLimit->delay() > RateLimit::Clock::duration::zero()) {
+    state->paused = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  const size_t taken = onRequestBody(data, size, count, user);
+  state->rateLimit->take(taken);
+  return taken;
+}
 
 // One transfer in flight. Its address is fixed while libcurl holds it.
 struct Slot {
@@ -88,6 +103,10 @@ class CurlEngine final : public TransferEngine {
     slot->state.range = &slot->order.range;
     slot->state.limit = slot->order.maxBytes;
     configureDownload(handle, slot->order.url, slot->state, options_);
+    if (limit_ != nullptr && limit_->active()) {
+      slot->state.rateLimit = limit_;
+      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onLimitedBody);
+    }
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
     if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());
@@ -102,6 +121,8 @@ class CurlEngine final : public TransferEngine {
     slots_[id] = std::move(slot);
   }
 
+  void shareLimit(RateLimit* limit, const std::atomic<bool>* /*cancel*/) override { limit_ = limit; }
+
   void stop(std::uint64_t id) override {
     const auto it = slots_.find(id);
     if (it == slots_.end()) {
@@ -109,7 +130,12 @@ class CurlEngine final : public TransferEngine {
       return;
     }
     (void)curl_multi_remove_handle(multi_, it->second->handle);
-    recycle(it->second->handle);
+    if (it->second->state.paused) {
+      // Bytes held back for a paused body must not reach a later transfer.
+      curl_easy_cleanup(it->second->handle);
+    } else {
+      recycle(it->second->handle);
+    }
     slots_.erase(it);
   }
 
@@ -119,10 +145,12 @@ class CurlEngine final : public TransferEngine {
     unstarted_.clear();
     if (multi_ == nullptr || slots_.empty()) return;
     int running = 0;
+    resumePaused();
     (void)curl_multi_perform(multi_, &running);
     collect(finished);
     if (finished.size() > before) return;
-    (void)curl_multi_poll(multi_, nullptr, 0, static_cast<int>(timeout.count()), nullptr);
+    (void)curl_multi_poll(multi_, nullptr, 0, static_cast<int>(pollTime(timeout).count()), nullptr);
+    resumePaused();
     (void)curl_multi_perform(multi_, &running);
     collect(finished);
   }
@@ -131,6 +159,38 @@ class CurlEngine final : public TransferEngine {
   void applyConnections() {
     (void)curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(connections_));
     (void)curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(connections_));
+  }
+
+  // Resumes paused transfers while the limit lets more bytes in, each in
+  // turn after the one resumed last, so that every transfer gets its share.
+  void resumePaused() {
+    if (limit_ == nullptr) return;
+    std::vector<Slot*> paused;
+    for (auto it = slots_.upper_bound(lastResumed_); it != slots_.end(); ++it) {
+      if (it->second->state.paused) paused.push_back(it->second.get());
+    }
+    for (auto it = slots_.begin(); it != slots_.end() && it->first <= lastResumed_; ++it) {
+      if (it->second->state.paused) paused.push_back(it->second.get());
+    }
+    for (Slot* slot : paused) {
+      if (limit_->delay() > RateLimit::Clock::duration::zero()) return;
+      slot->state.paused = false;
+      lastResumed_ = slot->id;
+      // The held bytes go through the body callback at once; it may pause
+      // the transfer again.
+      (void)curl_easy_pause(slot->handle, CURLPAUSE_CONT);
+    }
+  }
+
+  // How long one poll may wait: no longer than until a paused transfer may
+  // go on.
+  std::chrono::milliseconds pollTime(std::chrono::milliseconds timeout) const {
+    if (limit_ == nullptr) return timeout;
+    const bool anyPaused =
+        std::any_of(slots_.begin(), slots_.end(), [](const auto& entry) { return entry.second->state.paused; });
+    if (!anyPaused) return timeout;
+    const auto due = std::chrono::ceil<std::chrono::milliseconds>(limit_->delay());
+    return std::clamp(due, std::chrono::milliseconds(1), timeout);
   }
 
   // A handle from the pool, or a new one; null when libcurl has none.
@@ -181,6 +241,8 @@ class CurlEngine final : public TransferEngine {
   std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
   std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
   std::vector<CURL*> pool_;        // idle handles, reused by later transfers
+  RateLimit* limit_ = nullptr;     // shared with every other engine of the launcher; null: none
+  std::uint64_t lastResumed_ = 0;  // the transfer resumed last
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <thread>
@@ -301,6 +302,63 @@ TEST_F(SiteRuns, BothServersUpdateAtOnce) {
   }
   EXPECT_EQ(failures500, kMany);
   EXPECT_EQ(failures502, kMany);
+}
+
+// A low limit shared by both servers' runs, over eight HTTP/1.1
+// connections each: the loop goes on while transfers wait for their share,
+// so new connections finish their TLS handshake within a short connect
+// time-out, both runs end ready without a box, and together they receive
+// no more than the one limit allows.
+TEST_F(SiteRuns, ALowLimitSharedByBothServersEndsReady) {
+  constexpr std::int64_t kRate = 32 * 1024;
+  std::int64_t bytes = 0;
+  for (int server : {1, 2}) {
+    std::filesystem::remove_all(sandbox_.client(server));
+    for (int i = 0; i < 24; ++i) {
+      const std::string content(4000 + i, static_cast<char>('a' + i));
+      writeFile(sandbox_.client(server) + "/many/f" + std::to_string(100 + i) + ".pak", content);
+      bytes += static_cast<std::int64_t>(content.size());
+    }
+    writeZip(sandbox_.client(server) + "/vdclient_gl_x64.zip", {{"vdclient_gl_x64.exe", "gl64"}});
+    sandbox_.publish(server);
+  }
+  const struct {
+    const char* name;
+    NginxOptions nginx;
+    std::size_t leastConnections;  // distinct connections the files came on
+  } cases[] = {{"http1", {}, 3}, {"http2", {.http2 = true}, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NginxServer nginx;
+    std::string error;
+    ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state(c.name), testCertificates(), error, c.nginx)) << error;
+    const std::string base = sandbox_.install() + "/" + c.name;
+    const auto limit = std::make_shared<updater::RateLimit>(kRate);
+    RecordedRun eu, us;
+    const RunOptions euOptions{.server = 1, .rateLimit = limit, .connectTimeoutSeconds = 2};
+    const RunOptions usOptions{.server = 2, .rateLimit = limit, .connectTimeoutSeconds = 2};
+    const auto started = std::chrono::steady_clock::now();
+    std::thread euThread([&] { eu = run(nginx.hostPort(), euOptions, base); });
+    std::thread usThread([&] { us = run(nginx.hostPort(), usOptions, base); });
+    euThread.join();
+    usThread.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    for (const RecordedRun* r : {&eu, &us}) {
+      EXPECT_EQ(r->events(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+      EXPECT_TRUE(r->boxes.empty());
+    }
+    EXPECT_FALSE(exists(base + "/curl_download.log"));
+    expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+    expectConverged(sandbox_, base, 2, "vdclient_gl_x64", sandbox_.quickStamp(2));
+    // One burst ahead of the rate at most: a limit per run would be done
+    // in half the time.
+    EXPECT_GE(seconds, static_cast<double>(bytes) / kRate - 0.5) << bytes << " bytes";
+    std::set<std::string> connections;
+    for (const auto& r : nginx.requests()) {
+      if (isFileRequest(r)) connections.insert(r.connection);
+    }
+    EXPECT_GE(connections.size(), c.leastConnections);
+  }
 }
 
 // Full installs of many files against nginx with and without HTTP/2, with
