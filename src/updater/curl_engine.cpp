@@ -33,13 +33,25 @@ size_t onLimitedBody(char* data, size_t size, size_t count, void* user) {
   return taken;
 }
 
+// How many transfers started later may get a connection (or a stream of
+// one) ahead of a transfer that still waits, before the engine takes it that
+// the site carries fewer transfers at once than it runs.
+constexpr int kMostOvertaken = 8;
+
+class CurlEngine;
+
 // One transfer in flight. Its address is fixed while libcurl holds it.
 struct Slot {
   std::uint64_t id = 0;
   CURL* handle = nullptr;
+  CurlEngine* engine = nullptr;
   TransferOrder order;
   RequestState state;
+  bool answered = false;   // the site began to answer
+  int overtaken = 0;       // transfers started later that were answered first
 };
+
+size_t onEngineHeader(char* data, size_t size, size_t count, void* user);
 
 class CurlEngine final : public TransferEngine {
  public:
@@ -47,7 +59,8 @@ class CurlEngine final : public TransferEngine {
       : options_(std::move(options)),
         share_(start.share),
         connections_(std::max(connections, 1)),
-        multiplexed_(start.multiplexed) {
+        multiplexed_(start.multiplexed),
+        carried_(connections_) {
     initializeCurlOnce();
     multi_ = curl_multi_init();
     if (multi_ != nullptr) {
@@ -72,8 +85,43 @@ class CurlEngine final : public TransferEngine {
 
   int width() const override {
     if (connections_ <= 1) return 1;
-    return std::min(cap_, multiplexed_ ? kMaxStreams : connections_);
+    return std::min({cap_, carried_, multiplexed_ ? kMaxStreams : connections_});
   }
+
+  // The site began to answer slot, so it holds a stream. The engine starts
+  // with as many transfers as connections and doubles them each time as
+  // many answers came in the order the transfers started. The transfers
+  // that started earlier and still have no answer were overtaken: when one
+  // of them waited through kMostOvertaken of those, the site carries fewer
+  // transfers at once (its concurrent-stream limit times the connections)
+  // than the engine runs, and libcurl hands the streams out in no particular
+  // order, which can starve a transfer. The engine then halves what it runs
+  // for the rest of the run, again each time the transfers it runs (no more
+  // than that) still overtake each other so.
+  void answered(Slot& slot) {
+    if (slot.answered) return;
+    slot.answered = true;
+    bool overtook = false;
+    bool starved = false;
+    for (auto it = slots_.begin(); it != slots_.end() && it->first < slot.id; ++it) {
+      Slot& earlier = *it->second;
+      if (earlier.answered) continue;
+      overtook = true;
+      starved = starved || ++earlier.overtaken >= kMostOvertaken;
+    }
+    if (starved && static_cast<int>(slots_.size()) <= carried_) {
+      carried_ = std::max(carried_ / 2, 1);
+      carriedKnown_ = true;
+      for (auto& entry : slots_) entry.second->overtaken = 0;
+    }
+    inOrder_ = overtook ? 0 : inOrder_ + 1;
+    if (!carriedKnown_ && inOrder_ >= carried_) {
+      carried_ = std::min(carried_ * 2, kMaxStreams);
+      inOrder_ = 0;
+    }
+  }
+
+
 
   bool narrow() override {
     const int now = width();
@@ -97,6 +145,7 @@ class CurlEngine final : public TransferEngine {
     auto slot = std::make_unique<Slot>();
     slot->id = id;
     slot->handle = handle;
+    slot->engine = this;
     slot->order = std::move(order);
     slot->state.sink = &slot->order.sink;
     slot->state.progress = &slot->order.progress;
@@ -108,6 +157,7 @@ class CurlEngine final : public TransferEngine {
       curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &onLimitedBody);
     }
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onEngineHeader);
     if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());
     if (curl_multi_add_handle(multi_, handle) != CURLM_OK) {
@@ -238,12 +288,25 @@ class CurlEngine final : public TransferEngine {
   int connections_;                // the most connections to the site
   bool multiplexed_;               // the site answers over HTTP/2
   int cap_ = kMaxStreams;          // the most transfers at once after narrowing
+  int carried_;                    // the most transfers the site carries at once, as far as seen
+  bool carriedKnown_ = false;      // ... found by transfers that waited too long
+  int inOrder_ = 0;                // answers in start order since the engine last grew
   std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
   std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
   std::vector<CURL*> pool_;        // idle handles, reused by later transfers
   RateLimit* limit_ = nullptr;     // shared with every other engine of the launcher; null: none
   std::uint64_t lastResumed_ = 0;  // the transfer resumed last
 };
+
+// The header callback of the engine's transfers: tells the engine that the
+// site answers, then keeps the headers as every request does.
+size_t onEngineHeader(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<RequestState*>(user);
+  Slot* slot = nullptr;
+  (void)curl_easy_getinfo(state->handle, CURLINFO_PRIVATE, &slot);
+  if (slot != nullptr) slot->engine->answered(*slot);
+  return onRequestHeader(data, size, count, user);
+}
 
 }  // namespace
 

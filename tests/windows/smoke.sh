@@ -76,7 +76,7 @@ done
 step "serving the site over HTTPS"
 make_ca "$WORK/ca"
 PORT=$(free_port)
-start_nginx "$WORK/nginx" "$WORK/site" "$WORK/ca" "$PORT" || fail "nginx did not start"
+start_nginx "$WORK/nginx" "$WORK/site" "$WORK/ca" "$PORT" http2 || fail "nginx did not start"
 PIDS+=("$NGINX_PID")
 
 # ---- The installation ----
@@ -215,6 +215,11 @@ done
 cp "$SHOT" "$WORK/ready.png"
 [[ -n "$ready" ]] || fail "the client did not become ready (see ready.png and launcher.log)"
 step "the client is ready; $(find "$INSTALL/eu" -type f | wc -l) files in the server folder"
+# The files come over HTTP/2, as the site offers it.
+files=$(grep -c 'GET /download/eu/maps/' "$WORK/nginx/access.log" || true)
+over_h2=$(grep -c 'GET /download/eu/maps/[^ ]* HTTP/2.0"' "$WORK/nginx/access.log" || true)
+((files >= 40 && over_h2 == files)) || fail "$over_h2 of $files file requests came over HTTP/2 (see nginx/access.log)"
+step "$over_h2 files came over HTTP/2"
 
 # ---- Play starts the client and ends the launcher ----
 step "pressing Play"
