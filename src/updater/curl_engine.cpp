@@ -10,6 +10,7 @@
 #include "updater/curl_request.h"
 #include "updater/curl_transport.h"
 #include "updater/rate_limit.h"
+#include "updater/site_config.h"
 #include "updater/transfer_engine.h"
 
 namespace kv::updater {
@@ -47,11 +48,19 @@ struct Slot {
   CurlEngine* engine = nullptr;
   TransferOrder order;
   RequestState state;
+  bool sent = false;       // libcurl gave it a connection (or a stream) and sends its request
   bool answered = false;   // the site began to answer
   int overtaken = 0;       // transfers started later that were answered first
 };
 
 size_t onEngineHeader(char* data, size_t size, size_t count, void* user);
+
+// libcurl's pre-request callback: the transfer has a connection (or a
+// stream of one) and its request goes out.
+int onRequestSent(void* user, char* /*remoteIp*/, char* /*localIp*/, int /*remotePort*/, int /*localPort*/) {
+  static_cast<Slot*>(user)->sent = true;
+  return CURL_PREREQFUNC_OK;
+}
 
 class CurlEngine final : public TransferEngine {
  public:
@@ -60,7 +69,8 @@ class CurlEngine final : public TransferEngine {
         share_(start.share),
         connections_(std::max(connections, 1)),
         multiplexed_(start.multiplexed),
-        carried_(connections_) {
+        carried_(connections_),
+        widest_(connections_ > 1 ? std::min(2 * connections_, kMaxDownloadConnections) : connections_) {
     initializeCurlOnce();
     multi_ = curl_multi_init();
     if (multi_ != nullptr) {
@@ -90,7 +100,8 @@ class CurlEngine final : public TransferEngine {
 
   // The site began to answer slot, so it holds a stream. The engine starts
   // with as many transfers as connections and doubles them each time as
-  // many answers came in the order the transfers started. The transfers
+  // many answers came in the order the transfers started while every
+  // transfer had its request sent. The transfers
   // that started earlier and still have no answer were overtaken: when one
   // of them waited through kMostOvertaken of those, the site carries fewer
   // transfers at once (its concurrent-stream limit times the connections)
@@ -115,7 +126,11 @@ class CurlEngine final : public TransferEngine {
       for (auto& entry : slots_) entry.second->overtaken = 0;
     }
     inOrder_ = overtook ? 0 : inOrder_ + 1;
-    if (!carriedKnown_ && inOrder_ >= carried_) {
+    // libcurl keeps a transfer for which no connection has a free stream
+    // (as far as the site's settings tell) waiting for one: then the site
+    // already carries all it will.
+    const bool allSent = std::all_of(slots_.begin(), slots_.end(), [](const auto& e) { return e.second->sent; });
+    if (!carriedKnown_ && inOrder_ >= carried_ && allSent) {
       carried_ = std::min(carried_ * 2, kMaxStreams);
       inOrder_ = 0;
     }
@@ -128,6 +143,7 @@ class CurlEngine final : public TransferEngine {
     if (now <= 1 && connections_ <= 1) return false;
     cap_ = std::max(now / 2, 1);
     connections_ = std::max(std::min(connections_, cap_), 1);
+    widest_ = connections_;
     applyConnections();
     return true;
   }
@@ -158,6 +174,8 @@ class CurlEngine final : public TransferEngine {
     }
     curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &onEngineHeader);
+    curl_easy_setopt(handle, CURLOPT_PREREQFUNCTION, &onRequestSent);
+    curl_easy_setopt(handle, CURLOPT_PREREQDATA, slot.get());
     if (share_ != nullptr) curl_easy_setopt(handle, CURLOPT_SHARE, share_);
     curl_easy_setopt(handle, CURLOPT_PRIVATE, slot.get());
     if (curl_multi_add_handle(multi_, handle) != CURLM_OK) {
@@ -209,6 +227,17 @@ class CurlEngine final : public TransferEngine {
   void applyConnections() {
     (void)curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(connections_));
     (void)curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(connections_));
+  }
+
+  // An HTTP/1.1 site answered a whole file. Each connection carries one
+  // transfer at a time, and every file costs a round trip on it, so the pool
+  // doubles (up to widest_) each time every connection answered twice while
+  // the site gave no sign of a limit; narrow ends the widening.
+  void keptUp() {
+    if (connections_ >= widest_ || ++answeredSinceWider_ < 2 * connections_) return;
+    connections_ = std::min(connections_ * 2, widest_);
+    answeredSinceWider_ = 0;
+    applyConnections();
   }
 
   // Resumes paused transfers while the limit lets more bytes in, each in
@@ -274,6 +303,7 @@ class CurlEngine final : public TransferEngine {
       long version = 0;
       if (code == CURLE_OK && curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version) == CURLE_OK) {
         multiplexed_ = version >= CURL_HTTP_VERSION_2_0;
+        if (!multiplexed_ && (done.result.status == 200 || done.result.status == 206)) keptUp();
       }
       (void)curl_multi_remove_handle(multi_, handle);
       recycle(handle);
@@ -290,6 +320,8 @@ class CurlEngine final : public TransferEngine {
   int cap_ = kMaxStreams;          // the most transfers at once after narrowing
   int carried_;                    // the most transfers the site carries at once, as far as seen
   bool carriedKnown_ = false;      // ... found by transfers that waited too long
+  int widest_;                     // the most connections an HTTP/1.1 site may get by keeping up
+  int answeredSinceWider_ = 0;     // whole answers since the pool last widened
   int inOrder_ = 0;                // answers in start order since the engine last grew
   std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
   std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
