@@ -49,6 +49,7 @@ struct Slot {
   TransferOrder order;
   RequestState state;
   bool sent = false;       // libcurl gave it a connection (or a stream) and sends its request
+  std::uint64_t startedAt = 0;  // the passes of libcurl's loop before it started
   bool answered = false;   // the site began to answer
   int overtaken = 0;       // transfers started later that were answered first
 };
@@ -127,10 +128,13 @@ class CurlEngine final : public TransferEngine {
     }
     inOrder_ = overtook ? 0 : inOrder_ + 1;
     // libcurl keeps a transfer for which no connection has a free stream
-    // (as far as the site's settings tell) waiting for one: then the site
-    // already carries all it will.
-    const bool allSent = std::all_of(slots_.begin(), slots_.end(), [](const auto& e) { return e.second->sent; });
-    if (!carriedKnown_ && inOrder_ >= carried_ && allSent) {
+    // (as far as the site's settings tell) waiting for one: when one went
+    // through a whole pass of libcurl's loop unsent, the site already
+    // carries all it will.
+    const bool waiting = std::any_of(slots_.begin(), slots_.end(), [this](const auto& e) {
+      return !e.second->sent && e.second->startedAt + 2 <= performs_;
+    });
+    if (!carriedKnown_ && inOrder_ >= carried_ && !waiting) {
       carried_ = std::min(carried_ * 2, kMaxStreams);
       inOrder_ = 0;
     }
@@ -162,6 +166,7 @@ class CurlEngine final : public TransferEngine {
     slot->id = id;
     slot->handle = handle;
     slot->engine = this;
+    slot->startedAt = performs_;
     slot->order = std::move(order);
     slot->state.sink = &slot->order.sink;
     slot->state.progress = &slot->order.progress;
@@ -214,11 +219,13 @@ class CurlEngine final : public TransferEngine {
     if (multi_ == nullptr || slots_.empty()) return;
     int running = 0;
     resumePaused();
+    ++performs_;
     (void)curl_multi_perform(multi_, &running);
     collect(finished);
     if (finished.size() > before) return;
     (void)curl_multi_poll(multi_, nullptr, 0, static_cast<int>(pollTime(timeout).count()), nullptr);
     resumePaused();
+    ++performs_;
     (void)curl_multi_perform(multi_, &running);
     collect(finished);
   }
@@ -323,6 +330,7 @@ class CurlEngine final : public TransferEngine {
   int widest_;                     // the most connections an HTTP/1.1 site may get by keeping up
   int answeredSinceWider_ = 0;     // whole answers since the pool last widened
   int inOrder_ = 0;                // answers in start order since the engine last grew
+  std::uint64_t performs_ = 0;     // passes of libcurl's loop so far
   std::map<std::uint64_t, std::unique_ptr<Slot>> slots_;
   std::vector<FinishedTransfer> unstarted_;  // transfers that could not start
   std::vector<CURL*> pool_;        // idle handles, reused by later transfers
