@@ -100,6 +100,9 @@ PIDS+=("$X_SESSION_PID")
 # ---- A fresh prefix with the client's runtime recorded as installed ----
 step "creating a Wine prefix"
 timeout 300 wineboot --init >>"$LOG" 2>&1 || fail "wineboot failed"
+# A fresh 32-bit prefix says Windows 7, where Schannel has no ALPN and so
+# no HTTP/2; the players' systems are newer.
+timeout 120 winecfg -v win10 >>"$LOG" 2>&1 || fail "could not set the prefix's Windows version"
 wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Installed /t REG_DWORD /d 1 /f \
   >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
 # The launcher's small requests go through WinINet and WinHTTP, which trust
