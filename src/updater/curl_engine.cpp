@@ -96,7 +96,8 @@ class CurlEngine final : public TransferEngine {
 
   int width() const override {
     if (connections_ <= 1) return 1;
-    return std::min({cap_, carried_, multiplexed_ ? kMaxStreams : connections_});
+    // Streams are counted only where they share a connection.
+    return multiplexed_ ? std::min({cap_, carried_, kMaxStreams}) : std::min(cap_, connections_);
   }
 
   // The site began to answer slot, so it holds a stream. The engine starts
@@ -113,6 +114,7 @@ class CurlEngine final : public TransferEngine {
   void answered(Slot& slot) {
     if (slot.answered) return;
     slot.answered = true;
+    if (!multiplexed_) return;  // one transfer per connection: nothing to share
     bool overtook = false;
     bool starved = false;
     for (auto it = slots_.begin(); it != slots_.end() && it->first < slot.id; ++it) {
