@@ -16,6 +16,11 @@ HASH_FILES = 4
 HASH_FILE_BYTES = 64 << 20
 LIMIT_BYTES = 64 << 20
 LIMIT_KBPS = 8192
+# A low limit over many connections: small files at 8 KB/s, eight
+# connections (the default), an HTTP/1.1 site.
+LOW_FILES = 32
+LOW_FILE_BYTES = 4096
+LOW_KBPS = 8
 
 
 def _write_random(path, size):
@@ -111,5 +116,24 @@ def measure_installed(tools, work, runs, log):
             os.remove(os.path.join(folder, "eu", "limit", "big.pak"))
             limited.add(measure.run_sample([tools.kvupdate, "--limit-rate", str(LIMIT_KBPS)], cwd=folder))
         result["limit"] = {"series": limited, "bytes": LIMIT_BYTES, "kbps": LIMIT_KBPS}
+    shutil.rmtree(site_root, ignore_errors=True)
+
+    # A low limit over eight connections: the run must end ready with
+    # nothing in the download log (no failure, no box).
+    site_root = os.path.join(work, "site-low")
+    client = os.path.join(work, "client-low")
+    for i in range(LOW_FILES):
+        _write_random(os.path.join(client, "low", "f%d.pak" % i), LOW_FILE_BYTES)
+    _publish(tools, client, site_root, "eu")
+    shutil.rmtree(client)
+    with Site(os.path.join(work, "state-low"), site_root) as site:
+        folder = os.path.join(work, "installation-low")
+        install.make_installation(folder, site)
+        log("installed files: %d small files at %d KB/s over 8 connections" % (LOW_FILES, LOW_KBPS))
+        sample = measure.run_sample([tools.kvupdate, "--limit-rate", str(LOW_KBPS)], cwd=folder)
+        log_path = os.path.join(folder, "curl_download.log")
+        logged = open(log_path).read() if os.path.exists(log_path) else ""
+        result["low_limit"] = {"sample": sample, "bytes": LOW_FILES * LOW_FILE_BYTES, "kbps": LOW_KBPS,
+                               "files": LOW_FILES, "logged": logged}
     shutil.rmtree(site_root, ignore_errors=True)
     return result

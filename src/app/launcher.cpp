@@ -70,6 +70,10 @@ class Launcher {
   LauncherActions actions_;
   settings::ConfigActionContext config_;
   std::unique_ptr<LauncherWindowHandler> handler_;
+  // The player's download limit, one for both servers' workers; made once
+  // the site settings are read. Each run holds a reference of its own, so a
+  // worker still running at exit keeps it alive.
+  std::shared_ptr<updater::RateLimit> downloadLimit_;
 };
 
 void Launcher::bindHooks() {
@@ -89,6 +93,7 @@ void Launcher::bindHooks() {
     context.clientBuild = state_.clientBuild;  // likewise
     context.baseFolder = state_.baseFolder;
     context.window = &platform_.window;
+    context.rateLimit = downloadLimit_;
     runUntilSiteAnswers(context);
   };
 }
@@ -135,6 +140,7 @@ void Launcher::readSiteConfig() {
       SettingsFile::System, "downloadConnections", updater::kDefaultDownloadConnections));
   state_.site.downloadLimitKBps =
       updater::clampDownloadLimit(state_.settings.getInt(SettingsFile::System, "downloadLimitKBps", 0));
+  downloadLimit_ = std::make_shared<updater::RateLimit>(state_.site.downloadLimitKBps * 1024);
 }
 
 void Launcher::runtimeCheck() {

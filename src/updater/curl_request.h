@@ -11,6 +11,8 @@
 
 namespace kv::updater {
 
+class RateLimit;
+
 // What the callbacks of one libcurl request share with it. Lives as long as
 // the request; used by the single-request transport and by the parallel
 // transfer engine alike.
@@ -33,6 +35,10 @@ struct RequestState {
   bool pageCut = false;  // an error page reached its limit
   bool callbackFailed = false;  // a callback could not do its work
   bool rangeRefused = false;    // a 206 that does not continue the held bytes
+  // Downloads of the transfer engine: the limit the body waits for (null:
+  // none), and whether the body callback paused the transfer for it.
+  RateLimit* rateLimit = nullptr;
+  bool paused = false;
   // Header requests: stop at the first body byte.
   bool headersOnly = false;
   bool stoppedAtBody = false;

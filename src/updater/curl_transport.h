@@ -28,8 +28,9 @@ struct CurlEngineStart {
 };
 
 // The parallel transfer engine over libcurl's multi interface: many streams
-// on one connection when the site speaks HTTP/2, otherwise up to connections
-// kept-alive HTTP/1.1 connections. Every transfer keeps the rules of
+// on one connection when the site speaks HTTP/2 (no more than the site
+// carries at once), otherwise kept-alive HTTP/1.1 connections: connections
+// of them at first, up to twice as many while the site keeps up. Every transfer keeps the rules of
 // HttpTransport::download.
 std::unique_ptr<TransferEngine> makeCurlEngine(const CurlTransportOptions& options, int connections,
                                                const CurlEngineStart& start = {});

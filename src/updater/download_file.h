@@ -14,6 +14,8 @@
 
 namespace kv::updater {
 
+class RateLimit;
+
 // What the log and the message box tell of a failed download: the log line
 // (without its time stamp), the box text and the box title; and, for callers
 // that show it elsewhere, the file that was being written and the system's
@@ -35,7 +37,7 @@ struct DownloadEnvironment {
   std::string logPath;                        // the "curl_download.log" to append to
   const std::atomic<bool>* cancel = nullptr;  // set: the transfer stops early
   DownloadFailureFn onFailure;                // told each logged failure before its box; may be empty
-  std::int64_t rateLimit = 0;                 // bytes per second all transfers share; 0: none
+  RateLimit* rateLimit = nullptr;              // shared by every transfer of the launcher; null: none
 };
 
 // Told the bytes received so far in the current transfer.

@@ -13,7 +13,6 @@
 #include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
-#include "updater/rate_limit.h"
 
 namespace kv::updater {
 namespace {
@@ -142,13 +141,12 @@ class Fetch {
         items_(items),
         hooks_(hooks),
         retryPause_(retryPause),
-        rateLimit_(environment.rateLimit,
-                   [cancel = environment.cancel] { return cancel != nullptr && cancel->load(); }),
         attempts_(items.size(), 0),
         fresh_(items.size(), false),
         startedOnce_(items.size(), false),
         notBefore_(items.size()) {
     for (std::size_t i = 0; i < items.size(); ++i) pending_.push_back(i);
+    engine_.shareLimit(environment.rateLimit, environment.cancel);
   }
 
   ~Fetch() {
@@ -216,7 +214,6 @@ class Fetch {
       return beginBody(placed, rest, validator);
     };
     order.sink = [this, &placed](const char* data, std::size_t size) {
-      rateLimit_.take(size);
       if (!placed.began) return true;  // an error page: not the file's bytes
       if (!placed.target->write(data, size)) return false;
       if (!placed.recordTried && placed.target->written() >= kDownloadRecordBytes) {
@@ -494,7 +491,6 @@ class Fetch {
   const std::vector<FetchItem>& items_;
   const FetchHooks& hooks_;
   const std::chrono::milliseconds retryPause_;
-  RateLimit rateLimit_;             // shared by every transfer of the fetch
   std::vector<int> attempts_;       // failed attempts per item
   std::vector<bool> fresh_;         // per item: the next start asks for the whole file
   std::vector<bool> startedOnce_;   // per item: started in this fetch before

@@ -3,6 +3,8 @@
 #include <deque>
 #include <utility>
 
+#include "updater/rate_limit.h"
+
 namespace kv::updater {
 namespace {
 
@@ -19,6 +21,13 @@ class SequentialEngine final : public TransferEngine {
 
   void start(std::uint64_t id, TransferOrder order) override { queue_.emplace_back(id, std::move(order)); }
 
+  // The one transfer running waits for its share inside its sink: nothing
+  // else runs on the thread meanwhile.
+  void shareLimit(RateLimit* limit, const std::atomic<bool>* cancel) override {
+    limit_ = limit;
+    cancel_ = cancel;
+  }
+
   void stop(std::uint64_t id) override {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
       if (it->first == id) {
@@ -34,13 +43,22 @@ class SequentialEngine final : public TransferEngine {
     queue_.pop_front();
     FinishedTransfer done;
     done.id = id;
-    done.result = transport_.download(order.url, order.sink, order.progress, order.maxBytes, order.range);
+    ByteSink sink = order.sink;
+    if (limit_ != nullptr && limit_->active()) {
+      sink = [this, &order](const char* data, std::size_t size) {
+        limit_->takeAndWait(size, [this] { return cancel_ != nullptr && cancel_->load(); });
+        return order.sink(data, size);
+      };
+    }
+    done.result = transport_.download(order.url, sink, order.progress, order.maxBytes, order.range);
     finished.push_back(std::move(done));
   }
 
  private:
   HttpTransport& transport_;
   int width_;
+  RateLimit* limit_ = nullptr;
+  const std::atomic<bool>* cancel_ = nullptr;
   std::deque<std::pair<std::uint64_t, TransferOrder>> queue_;
 };
 

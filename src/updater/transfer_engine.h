@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,8 @@
 #include "updater/http_transport.h"
 
 namespace kv::updater {
+
+class RateLimit;
 
 // One download handed to a TransferEngine. The callables stay with the
 // transfer until it finished or was stopped, and are called on the thread
@@ -46,6 +49,12 @@ class TransferEngine {
 
   // Starts a transfer under the caller's id (unique among those in flight).
   virtual void start(std::uint64_t id, TransferOrder order) = 0;
+
+  // Holds every transfer of the engine, together with every other that
+  // shares limit, to its rate; limit (null: none) must outlive the engine.
+  // The engine never sleeps while a transfer waits for its share unless it
+  // runs only one transfer at a time; cancel, when given, ends such a wait.
+  virtual void shareLimit(RateLimit* limit, const std::atomic<bool>* cancel) = 0;
 
   // Ends a transfer in flight at once; it reports nothing.
   virtual void stop(std::uint64_t id) = 0;

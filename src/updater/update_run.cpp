@@ -219,7 +219,10 @@ class UpdateRunner {
     environment.logPath = joinPath(context_.baseFolder, kDownloadLogName);
     environment.cancel = &worker_.cancel;
     environment.onFailure = context_.onDownloadFailure;
-    environment.rateLimit = clampDownloadLimit(context_.site.downloadLimitKBps) * 1024;
+    const std::shared_ptr<RateLimit> rateLimit =
+        context_.rateLimit ? context_.rateLimit
+                           : std::make_shared<RateLimit>(clampDownloadLimit(context_.site.downloadLimitKBps) * 1024);
+    environment.rateLimit = rateLimit.get();
 
     std::vector<FetchItem> items;
     items.reserve(plan.paths.size());

@@ -11,6 +11,7 @@
 #include "updater/download_file.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
+#include "updater/rate_limit.h"
 #include "updater/server_runtime.h"
 #include "updater/site_config.h"
 
@@ -38,6 +39,9 @@ struct UpdateContext {
   // The run's HTTP client; null makes the run use its own libcurl transport
   // (trusting site.caFile), kept for the whole run.
   HttpTransport* transport = nullptr;
+  // The download limit every run of the launcher shares (both servers'
+  // workers); null makes the run hold its own to site.downloadLimitKBps.
+  std::shared_ptr<RateLimit> rateLimit;
   // The pause before a failed download is tried again. Tests shorten it.
   std::chrono::milliseconds retryPause{kRetryPauseMs};
   // Told each failed download as it is logged; may be empty.

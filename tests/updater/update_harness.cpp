@@ -10,6 +10,7 @@
 
 #include "kvpublish/publish.h"
 #include "platform/fake/fake_platform.h"
+#include "updater/curl_transport.h"
 #include "updater/manifest.h"
 #include "updater/manifest_meta.h"
 #include "updater/server_profiles.h"
@@ -60,6 +61,15 @@ RecordedRun runUpdateOnce(const std::string& siteHost, const std::string& caFile
   context.clientBuild = options.build;
   context.baseFolder = baseFolder;
   context.retryPause = std::chrono::milliseconds(0);
+  context.rateLimit = options.rateLimit;
+  std::unique_ptr<updater::HttpTransport> transport;
+  if (options.connectTimeoutSeconds > 0) {
+    updater::CurlTransportOptions transportOptions;
+    transportOptions.caFile = caFile;
+    transportOptions.connectTimeoutSeconds = options.connectTimeoutSeconds;
+    transport = updater::makeCurlTransport(transportOptions);
+    context.transport = transport.get();
+  }
   context.beforeCheck = [&] {
     ++run.checks;
     if (run.checks == options.cancelAtCheck) {

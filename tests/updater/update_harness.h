@@ -3,6 +3,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "fixtures/https_servers.h"
 #include "fixtures/test_certificates.h"
 #include "platform/report.h"
+#include "updater/rate_limit.h"
 #include "support/temp_dir.h"
 #include "support/zip_files.h"
 
@@ -33,6 +35,9 @@ struct RunOptions {
   int cancelAtCheck = 0;           // raise the cancel flag at this check (1-based); 0: never
   std::function<void()> onCancel;  // called when the flag is raised
   int connections = 8;             // "downloadConnections" of the run
+  // The launcher's download limit the run shares with others; null: none.
+  std::shared_ptr<updater::RateLimit> rateLimit;
+  long connectTimeoutSeconds = 0;  // the libcurl transport's connect time-out; 0: the default
 };
 
 // One update run in process, as a worker thread runs it: stored stamp read

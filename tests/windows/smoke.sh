@@ -76,7 +76,7 @@ done
 step "serving the site over HTTPS"
 make_ca "$WORK/ca"
 PORT=$(free_port)
-start_nginx "$WORK/nginx" "$WORK/site" "$WORK/ca" "$PORT" || fail "nginx did not start"
+start_nginx "$WORK/nginx" "$WORK/site" "$WORK/ca" "$PORT" http2 || fail "nginx did not start"
 PIDS+=("$NGINX_PID")
 
 # ---- The installation ----
@@ -100,6 +100,9 @@ PIDS+=("$X_SESSION_PID")
 # ---- A fresh prefix with the client's runtime recorded as installed ----
 step "creating a Wine prefix"
 timeout 300 wineboot --init >>"$LOG" 2>&1 || fail "wineboot failed"
+# A fresh 32-bit prefix says Windows 7, where Schannel has no ALPN and so
+# no HTTP/2; the players' systems are newer.
+timeout 120 winecfg -v win10 >>"$LOG" 2>&1 || fail "could not set the prefix's Windows version"
 wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Installed /t REG_DWORD /d 1 /f \
   >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
 # The launcher's small requests go through WinINet and WinHTTP, which trust
@@ -215,6 +218,11 @@ done
 cp "$SHOT" "$WORK/ready.png"
 [[ -n "$ready" ]] || fail "the client did not become ready (see ready.png and launcher.log)"
 step "the client is ready; $(find "$INSTALL/eu" -type f | wc -l) files in the server folder"
+# The files come over HTTP/2, as the site offers it.
+files=$(grep -c 'GET /download/eu/maps/' "$WORK/nginx/access.log" || true)
+over_h2=$(grep -c 'GET /download/eu/maps/[^ ]* HTTP/2.0"' "$WORK/nginx/access.log" || true)
+((files >= 40 && over_h2 == files)) || fail "$over_h2 of $files file requests came over HTTP/2 (see nginx/access.log)"
+step "$over_h2 files came over HTTP/2"
 
 # ---- Play starts the client and ends the launcher ----
 step "pressing Play"
