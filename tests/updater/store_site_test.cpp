@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 
@@ -111,18 +113,25 @@ TEST_F(StoreSite, TheLauncherInstallsAndUpdatesFromTheStore) {
             (std::vector<std::string>{"/download/updater.php", "/download/eu/manifest.php"}));
 
   writeFile(sandbox_.client(1) + "/data/b.pak", pattern(3 * 1024 * 1024, 2));
+  // The store's Last-Modified counts whole seconds: a release published in
+  // the same second as the one before would carry its stamp, which the
+  // launcher takes for "unchanged".
+  const std::string before = quickStamp();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   moto_.clearRequests();
   ASSERT_EQ(publish().exitCode, 0);
   const auto writes = moto_.requests();
   EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](const std::string& r) { return r.rfind("PUT ", 0) == 0; }),
             3)
       << ::testing::PrintToString(writes);  // b.pak and the two manifests
+  ASSERT_NE(quickStamp(), before);
   nginx_.clearRequests();
   const ProcessResult third = update();
   ASSERT_EQ(third.exitCode, 0) << third.output << third.errors;
   expectConverged(sandbox_, sandbox_.install(), 1, headlessBuild(), quickStamp());
   const auto paths = requestPaths(nginx_.requests());
-  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/download/eu/data/b.pak"), 1) << ::testing::PrintToString(paths);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/download/eu/data/b.pak"), 1)
+      << ::testing::PrintToString(paths) << third.output;
 }
 
 // A file replaced on the store while a player holds part of its old bytes
