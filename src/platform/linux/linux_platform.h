@@ -37,6 +37,10 @@ class SdlWindow : public Window {
   // message boxes.
   ::SDL_Window* sdlWindow() const;
 
+  // The window's X11 id, for dialogs of other programs to attach to; 0
+  // before create() and when the window is not on an X11 display.
+  [[nodiscard]] unsigned long x11WindowId() const;
+
   // Whether the window exists and the caller is its (main) thread: only then
   // may a dialog keep it painted.
   [[nodiscard]] bool onWindowThread() const;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/linux/linux_platform.h"
 
@@ -113,7 +114,8 @@ bool pathExists(const std::string& path) {
 
 std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::string& defaultName,
                                              const std::string& typeName,
-                                             const std::string& pattern) {
+                                             const std::string& pattern,
+                                             unsigned long parentWindow) {
   std::vector<std::string> arguments{"--file-selection"};
   if (kind == FileDialogKind::Save) {
     arguments.emplace_back("--save");
@@ -122,6 +124,7 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
     arguments.push_back("--filename=" + defaultName);
   }
   arguments.push_back("--file-filter=" + typeName + " | " + pattern);
+  if (parentWindow != 0) arguments.push_back("--attach=" + std::to_string(parentWindow));
   return arguments;
 }
 
@@ -167,7 +170,7 @@ std::function<void()> LinuxDialogs::keepWindowPainted() {
 ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
                                         const std::string& typeName, const std::string& pattern) {
   std::vector<std::string> arguments =
-      fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern);
+      fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern, window_.x11WindowId());
   if (!title.empty()) arguments.push_back("--title=" + title);
   return runFileDialog(kDialogProgram, FileDialogKind::Save, arguments, keepWindowPainted());
 }
@@ -175,7 +178,7 @@ ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::str
 ChosenPath LinuxDialogs::chooseOpenFile(const std::string& title, const std::string& typeName,
                                         const std::string& pattern) {
   std::vector<std::string> arguments =
-      fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern);
+      fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern, window_.x11WindowId());
   if (!title.empty()) arguments.push_back("--title=" + title);
   return runFileDialog(kDialogProgram, FileDialogKind::Open, arguments, keepWindowPainted());
 }

@@ -14,10 +14,13 @@ enum class FileDialogKind { Save, Open };
 // The program's arguments for a file dialog: "--file-selection", "--save",
 // "--confirm-overwrite" (an existing file is replaced only after the
 // player agrees) and "--filename=" + defaultName for saving, and one filter
-// "--file-filter=" + typeName + " | " + pattern.
+// "--file-filter=" + typeName + " | " + pattern; with a parent window
+// (its X window id, not 0) also "--attach=" + the id in decimal, so the
+// window manager keeps the dialog above the launcher.
 std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::string& defaultName,
                                              const std::string& typeName,
-                                             const std::string& pattern);
+                                             const std::string& pattern,
+                                             unsigned long parentWindow = 0);
 
 // Runs the dialog program (found through PATH unless it contains a '/')
 // with arguments, its standard output read through a pipe, with

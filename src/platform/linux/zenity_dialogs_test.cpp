@@ -32,6 +32,10 @@ TEST(FileDialogArguments, SaveAndOpen) {
                                       "--file-filter=ZIP File | *.zip"}));
   EXPECT_EQ(fileDialogArguments(FileDialogKind::Open, "", "Zip Files (*.zip)", "*.zip"),
             (std::vector<std::string>{"--file-selection", "--file-filter=Zip Files (*.zip) | *.zip"}));
+  // With the launcher's window the dialog is attached to it.
+  EXPECT_EQ(fileDialogArguments(FileDialogKind::Open, "", "ZIP File", "*.zip", 0x2c00007),
+            (std::vector<std::string>{"--file-selection", "--file-filter=ZIP File | *.zip",
+                                      "--attach=46137351"}));
 }
 
 TEST(RunFileDialog, AnswersByExitStatusAndOutput) {
