@@ -76,6 +76,8 @@ TEST(TextFit, StatusLineKeepsPercentAndSpeed) {
       {"no room for the name inside: cut between words",
        "Connection failed (data/big/file123.dat) after 3 attempts", 150, "Connection failed..."},
       {"no prefix", "bigpack1.pak (25%, 4159 KB/s)", 150, "bigpa... (25%, 4159 KB/s)"},
+      {"failed download keeps its words", "Downloading: failed: bigpack1.pak (25%)", 198,
+       "Downloading: failed: big... (25%)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -187,6 +187,7 @@ class Fetch {
   std::optional<FetchEnd> failed(Active& active, const DownloadFailure& failure) {
     requeueAll();
     const FetchItem& item = items_[active.index];
+    reportDownloadTrouble(progress_, item.path);
     reportDownloadFailure(environment_, item.localPath, failure);
     const int attempt = ++attempts_[active.index];
     if (hooks_.cancelled()) return FetchEnd::Cancelled;
