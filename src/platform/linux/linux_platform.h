@@ -58,6 +58,10 @@ class SdlWindow : public Window {
   std::unique_ptr<State> state_;
 };
 
+// The X resources of the display the window is on (where "Xft.dpi" is
+// kept), empty when the window is not on an X11 display. Main thread.
+std::string x11Resources(::SDL_Window* window);
+
 // SDL message boxes and zenity file dialogs.
 class LinuxDialogs : public Dialogs {
  public:
