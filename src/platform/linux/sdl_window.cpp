@@ -104,8 +104,13 @@ bool SdlWindow::create(const WindowSpec& spec, WindowHandler& handler) {
   s.scale = desktopScaleFrom(gdkScale != nullptr ? gdkScale : "", x11Resources(s.window));
   s.frame = std::make_unique<CairoFrame>(spec.width, spec.height, s.scale);
   if (s.scale != 1.0) {
-    SDL_SetWindowSize(s.window, s.frame->width(), s.frame->height());
-    SDL_SetWindowPosition(s.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    // Made again at its device size, so the window system centres it as it
+    // is (a hidden window that grows keeps the place of its first size).
+    SDL_DestroyWindow(s.window);
+    s.window = SDL_CreateWindow(spec.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                s.frame->width(), s.frame->height(),
+                                SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    if (s.window == nullptr) return false;
   }
   SDL_SetWindowHitTest(s.window, hitTest, &s);
   s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
