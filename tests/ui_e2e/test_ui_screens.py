@@ -96,7 +96,12 @@ class UiScreensTest(SessionTestCase):
         self.assertEqual(launcher.pixel(60, 250, image), (0, 0, 0), "tab column")
         self.assertEqual(launcher.pixel(173, 250, image), (0xFF, 0x98, 0x00), "separator")
         self.assertEqual(launcher.pixel(15, 15, image), OPTIONS_ON_COLOURS[NORMAL], "options_on.png")
-        self.assertEqual(launcher.pixel(56, 58, image), BUTTON_COLOURS[NORMAL], "System tab button")
+        # The shown tab is marked: white, joined to the content area, with an
+        # orange bar; the others show their button picture.
+        self.assertEqual(launcher.pixel(54, 58, image), (0xFF, 0x98, 0x00), "System tab's bar")
+        self.assertEqual(launcher.pixel(60, 58, image), (255, 255, 255), "System tab marked")
+        self.assertEqual(launcher.pixel(173, 60, image), (255, 255, 255), "System tab open to the content")
+        self.assertEqual(launcher.pixel(56, 88, image), BUTTON_COLOURS[NORMAL], "Audio tab button")
         # Closing the panel brings Play back and the plain options picture.
         launcher.click(20, 20)
         launcher.move(250, 150)

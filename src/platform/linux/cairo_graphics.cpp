@@ -73,7 +73,7 @@ class CairoImage : public Image {
     cairo_t* cr = cairo_create(copy);
     cairo_scale(cr, scale, scale);
     cairo_set_source_surface(cr, part, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_BEST);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
     cairo_rectangle(cr, 0, 0, source.width, source.height);
     cairo_fill(cr);

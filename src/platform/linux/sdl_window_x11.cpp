@@ -10,25 +10,37 @@
 
 namespace kv::platform::linux_backend {
 
-unsigned long SdlWindow::x11WindowId() const {
-  SDL_Window* window = sdlWindow();
-  if (window == nullptr) return 0;
-  SDL_SysWMinfo info;
+namespace {
+
+// What SDL knows of the window on its X11 display; false for a window that
+// is not on one.
+bool x11Info(SDL_Window* window, SDL_SysWMinfo& info) {
+  if (window == nullptr) return false;
   SDL_VERSION(&info.version);
-  if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE) return 0;
+  if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE) return false;
 #if defined(SDL_VIDEO_DRIVER_X11)
-  if (info.subsystem == SDL_SYSWM_X11) return static_cast<unsigned long>(info.info.x11.window);
+  return info.subsystem == SDL_SYSWM_X11 && info.info.x11.display != nullptr;
+#else
+  return false;
 #endif
+}
+
+}  // namespace
+
+unsigned long SdlWindow::x11WindowId() const {
+  SDL_SysWMinfo info;
+  if (!x11Info(sdlWindow(), info)) return 0;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  return static_cast<unsigned long>(info.info.x11.window);
+#else
   return 0;
+#endif
 }
 
 std::string x11Resources(SDL_Window* window) {
-  if (window == nullptr) return {};
   SDL_SysWMinfo info;
-  SDL_VERSION(&info.version);
-  if (SDL_GetWindowWMInfo(window, &info) != SDL_TRUE) return {};
+  if (!x11Info(window, info)) return {};
 #if defined(SDL_VIDEO_DRIVER_X11)
-  if (info.subsystem != SDL_SYSWM_X11 || info.info.x11.display == nullptr) return {};
   // SDL has loaded the X library already; borrow its function instead of
   // linking the library a second time.
   void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
