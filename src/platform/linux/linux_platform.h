@@ -41,6 +41,12 @@ class SdlWindow : public Window {
   // before create() and when the window is not on an X11 display.
   [[nodiscard]] unsigned long x11WindowId() const;
 
+  // Marks the top-level window of process pid on the window's X11 display
+  // as a dialog of this window (the transient hint), so the window manager
+  // keeps it above. True once done; false while that process shows no
+  // window yet, or when the window is not on an X11 display. Main thread.
+  bool holdAbove(int pid);
+
   // Whether the window exists and the caller is its (main) thread: only then
   // may a dialog keep it painted.
   [[nodiscard]] bool onWindowThread() const;
@@ -76,7 +82,7 @@ class LinuxDialogs : public Dialogs {
  private:
   // What a file dialog does while it waits: keeps the window painted when
   // called on its thread, nothing otherwise.
-  std::function<void()> keepWindowPainted();
+  std::function<void(int pid)> keepWindowPainted();
 
   SdlWindow& window_;
 };

@@ -130,7 +130,7 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
 
 ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
                          const std::vector<std::string>& arguments,
-                         const std::function<void()>& whileWaiting) {
+                         const std::function<void(int pid)>& whileWaitingFor) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
   const pid_t pid = startDialog(program, arguments, pipeFds[1]);
@@ -139,6 +139,8 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
     ::close(pipeFds[0]);
     return std::nullopt;
   }
+  std::function<void()> whileWaiting;
+  if (whileWaitingFor) whileWaiting = [&whileWaitingFor, pid] { whileWaitingFor(static_cast<int>(pid)); };
   bool overflow = false;
   std::string answer = readToEnd(pipeFds[0], overflow, whileWaiting);
   ::close(pipeFds[0]);
@@ -162,9 +164,15 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
   return answer;
 }
 
-std::function<void()> LinuxDialogs::keepWindowPainted() {
+std::function<void(int)> LinuxDialogs::keepWindowPainted() {
   if (!window_.onWindowThread()) return {};
-  return [this] { window_.keepPaintedWhileBlocked(); };
+  // The file dialog does not take the launcher as its parent by itself: once
+  // its window shows, it is marked as the launcher's, so the launcher never
+  // covers it.
+  return [this, held = false](int pid) mutable {
+    if (!held) held = window_.holdAbove(pid);
+    window_.keepPaintedWhileBlocked();
+  };
 }
 
 ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,

@@ -28,9 +28,10 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
 // for it. Answers its output without the trailing newline; nothing when it
 // could not start, exits with a status other than 0, answers nothing, or,
 // for Open, answers a path that does not exist. Main thread (it blocks);
-// whileWaiting, when set, is called about every 15 ms until the program ends.
+// whileWaiting, when set, is called about every 15 ms until the program ends
+// with the program's process id.
 ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
                          const std::vector<std::string>& arguments,
-                         const std::function<void()>& whileWaiting = {});
+                         const std::function<void(int pid)>& whileWaiting = {});
 
 }  // namespace kv::platform::linux_backend
