@@ -16,6 +16,11 @@ std::string absolutePath(const std::string& path) {
   return utf8Path(normal);
 }
 
+std::string displayPath(const std::string& path) {
+  fs::path shown = nativePath(path);
+  return utf8Path(shown.make_preferred());
+}
+
 std::string finalName(const std::string& path) {
   fs::path normal = nativePath(path).lexically_normal();
   if (!normal.has_filename()) normal = normal.parent_path();  // a trailing separator

@@ -38,6 +38,11 @@ bool isFolder(const std::string& path);
 // for an empty path or when the current folder cannot be asked.
 std::string absolutePath(const std::string& path);
 
+// path as the system's own programs show it to people: with the system's
+// separator (C:\users\me\vandrel on Windows, unchanged elsewhere).
+// Only for showing; the launcher keeps using path itself.
+std::string displayPath(const std::string& path);
+
 // The last name in path once "." and ".." parts are resolved in the text
 // alone, a trailing separator ignored: "b" for "a/b/", "a" for "a/b/..".
 // Empty for a root.

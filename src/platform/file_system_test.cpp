@@ -35,6 +35,24 @@ bool makeLink(const std::string& target, const std::string& link, bool folder) {
   return !error;
 }
 
+TEST(FileSystem, ShownPathsUseTheSystemsSeparator) {
+  const bool windows = fs::path::preferred_separator == '\\';
+  struct Case {
+    std::string path;
+    std::string onWindows;  // elsewhere the path is shown as it is
+  };
+  const Case cases[] = {
+      {"C:/users/root/vandrel", "C:\\users\\root\\vandrel"},
+      {"C:\\Games\\KV/eu/config", "C:\\Games\\KV\\eu\\config"},
+      {"/home/p\xC3\xA9/.vandrel/eu/config", "\\home\\p\xC3\xA9\\.vandrel\\eu\\config"},
+      {"eu/config/", "eu\\config\\"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(displayPath(c.path), windows ? c.onWindows : c.path) << c.path;
+  }
+}
+
 TEST(FileSystem, PathKindTellsEveryKindApartWithoutFollowingLinks) {
   TempDir dir;
   writeFile(dir / "file", "x");

@@ -56,7 +56,8 @@ class Window : public ReportSink {
   // Ends the event loop after the current event. Reports still queued are
   // dropped.
   virtual void quit() = 0;
-  // Window position on the screen (for tests and diagnostics).
+  // Window position and size on the screen, in device pixels (for tests and
+  // diagnostics).
   virtual Rect frame() const = 0;
 };
 

@@ -104,8 +104,12 @@ std::string toDisplayUtf8(const std::string& text) {
   return out;
 }
 
+std::string pathDisplayText(const std::string& path) {
+  return toDisplayUtf8(platform::displayPath(path));
+}
+
 std::string configFolderDisplayText(SettingsStore& store) {
-  return toDisplayUtf8(store.resolveSettingsPath(SettingsFile::Config, true));
+  return pathDisplayText(store.resolveSettingsPath(SettingsFile::Config, true));
 }
 
 }  // namespace kv::settings

@@ -36,11 +36,15 @@ bool leadsToProfileOrAbove(const std::string& path, const std::string& profileFo
 void toggleLocalConfig(ConfigActionContext& context);
 
 // The configuration folder in force as text for the System tab's folder
-// line: valid UTF-8, with every byte that is not part of a valid UTF-8
-// sequence replaced by U+FFFD.
+// line, as pathDisplayText gives it.
 std::string configFolderDisplayText(SettingsStore& store);
 
 // text with every invalid UTF-8 byte replaced by U+FFFD.
 std::string toDisplayUtf8(const std::string& text);
+
+// A path as the window shows it: with the system's own separators
+// (backslashes on Windows) and valid UTF-8, every byte that is not part of
+// a valid UTF-8 sequence replaced by U+FFFD.
+std::string pathDisplayText(const std::string& path);
 
 }  // namespace kv::settings

@@ -24,7 +24,7 @@ void resetConfiguration(ConfigActionContext& context) {
   // root) would take the whole profile with it. Without a profile folder the
   // shared folder lives beside the launcher, which is then guarded instead.
   if (leadsToProfileOrAbove(configFolder, store.locations().sharedFolderParent())) {
-    tell(context, MessageOwner::None, kResetRefusedText + toDisplayUtf8(configFolder), kTitleResetError,
+    tell(context, MessageOwner::None, kResetRefusedText + pathDisplayText(configFolder), kTitleResetError,
          MessageIcon::Error);
     return;
   }

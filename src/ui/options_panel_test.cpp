@@ -288,6 +288,66 @@ std::vector<DrawCall> contentTexts(const FakeCanvas& canvas) {
   return out;
 }
 
+// The fills inside the content area, the three bands left out.
+std::vector<DrawCall> contentFills(const FakeCanvas& canvas) {
+  std::vector<DrawCall> out;
+  for (const DrawCall& c : callsOfKind(canvas, DrawCall::Kind::Fill)) {
+    if (c.rect.x >= 175 && c.rect.y > 48) out.push_back(c);
+  }
+  return out;
+}
+
+// On each page exactly its own tab is marked, over the tab's picture, in
+// whatever state the tab's button is, and its label reads at 4.5 : 1 or
+// better on the mark.
+TEST_F(PanelTest, ShownTabIsMarkedWithAReadableLabel) {
+  struct Case {
+    ScreenPage page;
+    int tab;
+    const char* label;
+  };
+  const Case cases[] = {{ScreenPage::SystemTab, kSystemTabWidget, "System"},
+                        {ScreenPage::AudioTab, kAudioTabWidget, "Audio"},
+                        {ScreenPage::ControlSettingsTab, kControlSettingsTabWidget, "Control Settings"}};
+  for (const Case& c : cases) {
+    for (const WidgetState state : {WidgetState::Normal, WidgetState::Hover, WidgetState::Pressed}) {
+      SCOPED_TRACE(c.label);
+      ui.page = c.page;
+      for (int tab : {kSystemTabWidget, kAudioTabWidget, kControlSettingsTabWidget}) {
+        ui.widgets[static_cast<std::size_t>(tab)].state = state;
+      }
+      FakeCanvas canvas;
+      paintOptionsPanel(ui, canvas, 1);
+      const platform::Rect tab = ui.widgets[static_cast<std::size_t>(c.tab)].rect;
+      // The last fill under the middle of each tab's label area, and the
+      // position of the tab's picture, in drawing order.
+      std::vector<std::size_t> pictures;
+      std::vector<std::pair<std::size_t, DrawCall>> marks;
+      for (std::size_t i = 0; i < canvas.calls.size(); ++i) {
+        const DrawCall& call = canvas.calls[i];
+        if (call.kind == DrawCall::Kind::Image && call.rect == tab) pictures.push_back(i);
+        if (call.kind == DrawCall::Kind::Fill && call.rect.x < 172 && call.rect.y > 48 &&
+            call.rect.contains(tab.x + tab.width / 2, tab.y + tab.height / 2)) {
+          marks.emplace_back(i, call);
+        }
+      }
+      ASSERT_EQ(marks.size(), 1u) << "only the shown tab is marked";
+      ASSERT_FALSE(pictures.empty());
+      EXPECT_GT(marks[0].first, pictures.back()) << "the mark lies over the picture";
+      EXPECT_TRUE(marks[0].second.rect.contains(tab.x + 10, tab.y + 1));
+      // The label drawn over the mark is the last text in the tab's box.
+      const DrawCall* label = nullptr;
+      for (std::size_t i = marks[0].first; i < canvas.calls.size(); ++i) {
+        const DrawCall& call = canvas.calls[i];
+        if (call.kind == DrawCall::Kind::Text && tab.contains(call.rect.x, call.rect.y)) label = &call;
+      }
+      ASSERT_NE(label, nullptr);
+      EXPECT_EQ(label->text, c.label);
+      EXPECT_GE(testing::contrastRatio(label->colour, marks[0].second.colour), 4.5);
+    }
+  }
+}
+
 TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
   ui.page = ScreenPage::SystemTab;
   buildSystemTab(ui, bindings);
@@ -303,9 +363,11 @@ TEST_F(PanelTest, PaintsBandsTitleAndSelectedServer) {
     EXPECT_EQ(fills[1].colour, 0xFFFF9800u);
     EXPECT_EQ(fills[2].rect, (platform::Rect{175, 48, 295, 228}));
     EXPECT_EQ(fills[2].colour, 0xFFFFFFFFu);
-    // The US button fill, then the EU button fill.
-    const DrawCall& us = fills[3];
-    const DrawCall& eu = fills[4];
+    // Past the shown tab's mark, the US button fill, then the EU button fill.
+    const auto buttons = contentFills(canvas);
+    ASSERT_GE(buttons.size(), 2u);
+    const DrawCall& us = buttons[0];
+    const DrawCall& eu = buttons[1];
     EXPECT_EQ(us.rect, (platform::Rect{199, 103, 60, 24}));
     EXPECT_EQ(us.colour, server == 2 ? 0xFFFFE5B4u : 0xFFF2F2F2u);
     EXPECT_EQ(eu.colour, server == 1 ? 0xFFFFE5B4u : 0xFFF2F2F2u);
@@ -340,11 +402,11 @@ TEST_F(PanelTest, PaintsCheckboxAndSliderGeometry) {
   const auto strokes = callsOfKind(canvas, DrawCall::Kind::Stroke);
   ASSERT_EQ(strokes.size(), 3u);
   EXPECT_EQ(strokes[0].rect, (platform::Rect{199, 88, 20, 20}));
-  const auto fills = callsOfKind(canvas, DrawCall::Kind::Fill);
-  // Three bands, then only the checked boxes: UI sound and Enable sound.
-  ASSERT_EQ(fills.size(), 5u);
-  EXPECT_EQ(fills[3].rect, (platform::Rect{203, 92, 12, 12}));
-  EXPECT_EQ(fills[4].rect, (platform::Rect{203, 212, 12, 12}));
+  const auto fills = contentFills(canvas);
+  // Only the checked boxes: UI sound and Enable sound.
+  ASSERT_EQ(fills.size(), 2u);
+  EXPECT_EQ(fills[0].rect, (platform::Rect{203, 92, 12, 12}));
+  EXPECT_EQ(fills[1].rect, (platform::Rect{203, 212, 12, 12}));
   const auto ellipses = callsOfKind(canvas, DrawCall::Kind::Ellipse);
   ASSERT_EQ(ellipses.size(), 2u);
   EXPECT_EQ(ellipses[0].rect, (platform::Rect{195, 124, 8, 8}));  // UI volume 0: 4 left

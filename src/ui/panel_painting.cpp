@@ -22,6 +22,14 @@ constexpr platform::Argb kSelectedText = 0xFF000000;
 constexpr platform::Argb kButtonFill = 0xFFF2F2F2;
 constexpr platform::Argb kButtonBorder = 0xFF888888;
 constexpr platform::Argb kButtonText = 0xFF444444;
+// The shown tab opens into the content area: the content's white from the
+// tab's left edge to the content area, an orange bar on its left, a black
+// label (21 : 1 on the white).
+constexpr platform::Argb kShownTabFill = kContentColour;
+constexpr platform::Argb kShownTabBar = kSeparatorColour;
+constexpr platform::Argb kShownTabText = 0xFF000000;
+constexpr int kShownTabBarWidth = 4;
+constexpr int kContentLeft = 175;
 constexpr int kSliderLength = 245;
 constexpr int kKnobSize = 8;
 constexpr int kCheckboxSize = 20;
@@ -51,6 +59,34 @@ const char* titleOf(ScreenPage page) {
     default:
       return kSystemTitle;
   }
+}
+
+// The tab widget of the page, or -1 on the main screen.
+int shownTabWidget(ScreenPage page) {
+  switch (page) {
+    case ScreenPage::SystemTab:
+      return kSystemTabWidget;
+    case ScreenPage::AudioTab:
+      return kAudioTabWidget;
+    case ScreenPage::ControlSettingsTab:
+      return kControlSettingsTabWidget;
+    default:
+      return -1;
+  }
+}
+
+// Marks the shown tab over its button picture, whatever state the button is
+// in: a player sees which tab is open without moving the pointer.
+void drawShownTab(const Widget& tab, platform::Canvas& canvas) {
+  const platform::Rect& r = tab.rect;
+  canvas.fillRect({r.x, r.y, kContentLeft - r.x, r.height}, kShownTabFill);
+  canvas.fillRect({r.x, r.y, kShownTabBarWidth, r.height}, kShownTabBar);
+  if (tab.label.empty() || tab.font == nullptr) return;
+  const platform::Rect box{r.x + kShownTabBarWidth, r.y, r.width - kShownTabBarWidth, r.height};
+  const platform::Font& font = *tab.font;
+  canvas.drawText(fitText(tab.label, box.width,
+                          [&canvas, &font](const std::string& t) { return canvas.textWidth(t, font); }),
+                  font, kShownTabText, box, platform::HAlign::Centre, platform::VAlign::Centre);
 }
 
 bool isSelected(const OptionControl& c, int currentServer) {
@@ -131,6 +167,9 @@ void paintOptionsPanel(const UiState& ui, platform::Canvas& canvas, int currentS
   const auto& table = widgetTable();
   for (std::size_t i = 0; i < table.size(); ++i) {
     if (isVisibleOn(table[i], ui.page)) drawWidget(ui.widgets[i], canvas);
+  }
+  if (const int shown = shownTabWidget(ui.page); shown >= 0) {
+    drawShownTab(ui.widgets[static_cast<std::size_t>(shown)], canvas);
   }
 
   if (const platform::Font* title = ui.fonts[kTitleFontSlot].get()) {

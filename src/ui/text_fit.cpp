@@ -1,6 +1,7 @@
 #include "ui/text_fit.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace kv::ui {
@@ -46,22 +47,71 @@ std::string fitText(const std::string& text, int width, const TextMeasure& measu
   return shortened(text, starts, low, keep);
 }
 
+namespace {
+
+// text shortened at its end, between words where one fits: its longest
+// beginning of whole words followed by "..."; a first word that alone is
+// too wide is cut inside.
+std::string fitWholeWords(const std::string& text, int width, const TextMeasure& measure) {
+  if (measure(text) <= width) return text;
+  for (std::size_t space = text.rfind(' '); space != std::string::npos && space > 0;
+       space = text.rfind(' ', space - 1)) {
+    std::string head = text.substr(0, space);
+    while (!head.empty() && (head.back() == ' ' || head.back() == ',')) head.pop_back();
+    if (head.empty()) break;
+    if (measure(head + kEllipsis) <= width) return head + kEllipsis;
+  }
+  return fitText(text, width, measure);
+}
+
+// prefix + name + suffix with name shortened so that the whole fits width;
+// nothing when not even a shortened name fits.
+std::optional<std::string> fitNamePart(const std::string& prefix, const std::string& name,
+                                       const std::string& suffix, int width, const TextMeasure& measure,
+                                       FitSide keep = FitSide::Beginning) {
+  const int room = width - measure(prefix + suffix);
+  const std::string shortName = room > 0 ? fitText(name, room, measure, keep) : std::string();
+  if (shortName.empty()) return std::nullopt;
+  std::string line = prefix + shortName + suffix;
+  if (measure(line) > width) return std::nullopt;
+  return line;
+}
+
+}  // namespace
+
 std::string fitStatusLine(const std::string& text, int width, const TextMeasure& measure) {
   if (measure(text) <= width) return text;
+  const bool endsBracketed = !text.empty() && text.back() == ')';
   const std::size_t bracket = text.rfind(" (");
-  if (text.empty() || text.back() != ')' || bracket == std::string::npos || bracket == 0) {
+  const std::size_t colon = bracket == std::string::npos ? std::string::npos : text.rfind(": ", bracket);
+  // "Downloading: NAME (25%, 4159 KB/s)": the name between the words and the
+  // bracketed figures gives way.
+  if (endsBracketed && bracket != std::string::npos && bracket > 0 && colon != std::string::npos) {
+    if (auto line = fitNamePart(text.substr(0, colon + 2), text.substr(colon + 2, bracket - colon - 2),
+                                text.substr(bracket), width, measure)) {
+      return *line;
+    }
     return fitText(text, width, measure);
   }
-  const std::string tail = text.substr(bracket);
-  const std::string head = text.substr(0, bracket);
-  const std::size_t colon = head.find(": ");
-  const std::string prefix = colon == std::string::npos ? std::string() : head.substr(0, colon + 2);
-  const std::string name = head.substr(prefix.size());
-  const int room = width - measure(prefix + tail);
-  const std::string shortName = room > 0 ? fitText(name, room, measure) : std::string();
-  if (shortName.empty()) return fitText(text, width, measure);
-  const std::string line = prefix + shortName + tail;
-  return measure(line) <= width ? line : fitText(text, width, measure);
+  // "Connection failed (PATH) after 3 attempts": the bracketed path inside
+  // the sentence gives way, keeping its end (the file's name), the words
+  // around it stay whole.
+  const std::size_t open = text.find(" (");
+  const std::size_t close =
+      text.size() < 2 ? std::string::npos : text.find_last_of(')', text.size() - 2);
+  if (open != std::string::npos && close != std::string::npos && close > open + 2) {
+    if (auto line = fitNamePart(text.substr(0, open + 2), text.substr(open + 2, close - open - 2),
+                                text.substr(close), width, measure, FitSide::End)) {
+      return *line;
+    }
+  }
+  // "NAME (25%, 4159 KB/s)": the name before the figures gives way.
+  if (endsBracketed && bracket != std::string::npos && bracket > 0) {
+    if (auto line = fitNamePart("", text.substr(0, bracket), text.substr(bracket), width, measure)) {
+      return *line;
+    }
+  }
+  return fitWholeWords(text, width, measure);
 }
 
 BottomLineLayout layoutBottomLine(platform::Rect box, const std::string& renderer,

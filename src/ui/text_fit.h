@@ -28,10 +28,14 @@ enum class FitSide { Beginning, End };
 [[nodiscard]] std::string fitText(const std::string& text, int width, const TextMeasure& measure,
                                   FitSide keep = FitSide::Beginning);
 
-// The status line shortened to width: a text that ends in a bracketed part
-// ("Downloading: NAME (25%, 4159 KB/s)") keeps that part and the words up to
-// ": " whole and shortens the name between them; any other text is
-// shortened at its end.
+// The status line shortened to width. A name gives way first: in a text
+// that ends in a bracketed part ("Downloading: NAME (25%, 4159 KB/s)") the
+// name between the words up to ": " and that part; in a sentence with a
+// bracketed path inside ("Connection failed (PATH) after 3 attempts") that
+// path, keeping its end, the words around it whole. A download line with no
+// room left for its name is cut at its end; any other text still too long
+// is cut after its last whole word that fits, with "..." (inside a word
+// only when the first word alone is too wide).
 [[nodiscard]] std::string fitStatusLine(const std::string& text, int width,
                                         const TextMeasure& measure);
 

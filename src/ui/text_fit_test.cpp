@@ -66,9 +66,18 @@ TEST(TextFit, StatusLineKeepsPercentAndSpeed) {
       {"no room for the name: end shortened", download, 150, "Downloading: bigpack1...."},
       {"name with brackets of its own", "Downloading: a (1).pak (5%, 9 KB/s)", 198,
        "Downloading: a (1... (5%, 9 KB/s)"},
-      {"no bracketed part", "Failed to download the file list of the server", 120,
-       "Failed to downloa..."},
+      {"no bracketed part: cut between words", "Failed to download the file list of the server", 120,
+       "Failed to..."},
+      {"one long word", "Failed_to_download_the_file_list", 120, "Failed_to_downloa..."},
+      {"name inside the sentence", "Connection failed (data/fonts/RavidIzuz.ttf) after 3 attempts", 294,
+       "Connection failed (...dIzuz.ttf) after 3 attempts"},
+      {"name inside, then figures", "Connection failed (data/big/file123.dat), retrying... (2/3)", 294,
+       "Connection failed (...123.dat), retrying... (2/3)"},
+      {"no room for the name inside: cut between words",
+       "Connection failed (data/big/file123.dat) after 3 attempts", 150, "Connection failed..."},
       {"no prefix", "bigpack1.pak (25%, 4159 KB/s)", 150, "bigpa... (25%, 4159 KB/s)"},
+      {"failed download keeps its words", "Downloading: failed: bigpack1.pak (25%)", 198,
+       "Downloading: failed: big... (25%)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "updater/endpoints.h"
 #include "updater/report_texts.h"
@@ -21,20 +22,8 @@ void post(DownloadProgress& progress, platform::Report report) {
   (void)progress.reports->post(std::move(report));
 }
 
-}  // namespace
-
-void reportDownloadProgress(DownloadProgress& progress, const std::string& path, std::int64_t addedBytes) {
-  if (progress.cancel != nullptr && progress.cancel->load()) return;
-  progress.runBytes = saturatingAdd(progress.runBytes, std::max<std::int64_t>(addedBytes, 0));
-  if (progress.currentPath != path) progress.currentPath = path;
-
-  const SteadyTime now = progress.now();
-  const std::chrono::duration<double> sinceReport = now - progress.lastReport;
-  if (sinceReport.count() < kProgressIntervalSeconds) return;
-
-  const std::chrono::duration<double> elapsed = now - progress.phaseStart;
-  const double speed =
-      elapsed.count() > 0 ? static_cast<double>(progress.runBytes) / 1024.0 / elapsed.count() : 0.0;
+// The fraction of the run done (within 0..1) and its whole percent.
+std::pair<float, int> runDone(const DownloadProgress& progress) {
   float fraction = 1.0f;
   if (progress.totalBytes > 0) {
     const std::int64_t done = saturatingAdd(progress.runBytes, std::max<std::int64_t>(progress.heldBytes, 0));
@@ -42,12 +31,41 @@ void reportDownloadProgress(DownloadProgress& progress, const std::string& path,
     // Bytes of failed attempts count again, so the run may exceed its total.
     fraction = std::clamp(fraction, 0.0f, 1.0f);
   }
-  const int percent = static_cast<int>(fraction * 100.0f);
+  return {fraction, static_cast<int>(fraction * 100.0f)};
+}
 
+void postStatus(DownloadProgress& progress, std::string text) {
   platform::Report status;
   status.kind = platform::ReportKind::Status;
-  status.text = downloadingText(fileNamePart(progress.currentPath), percent, speed);
+  status.text = std::move(text);
   post(progress, std::move(status));
+}
+
+}  // namespace
+
+void reportDownloadProgress(DownloadProgress& progress, const std::string& path, std::int64_t addedBytes) {
+  if (progress.cancel != nullptr && progress.cancel->load()) return;
+  progress.runBytes = saturatingAdd(progress.runBytes, std::max<std::int64_t>(addedBytes, 0));
+  const SteadyTime now = progress.now();
+  // Only a transfer that receives bytes becomes the one the status names.
+  if (addedBytes > 0) {
+    if (progress.currentPath != path) progress.currentPath = path;
+    progress.lastMoved = now;
+  }
+
+  const std::chrono::duration<double> sinceReport = now - progress.lastReport;
+  if (sinceReport.count() < kProgressIntervalSeconds) return;
+
+  const std::chrono::duration<double> elapsed = now - progress.phaseStart;
+  const double speed =
+      elapsed.count() > 0 ? static_cast<double>(progress.runBytes) / 1024.0 / elapsed.count() : 0.0;
+  const auto [fraction, percent] = runDone(progress);
+
+  const std::chrono::duration<double> sinceMoved = now - progress.lastMoved;
+  const bool moving = !progress.currentPath.empty() && sinceMoved.count() < kStalledSeconds;
+  postStatus(progress, moving ? downloadingText(fileNamePart(progress.currentPath), percent, speed)
+                              : waitingForDataText(percent));
+  progress.statusShown = true;
 
   platform::Report bar;
   bar.kind = platform::ReportKind::Progress;
@@ -55,6 +73,16 @@ void reportDownloadProgress(DownloadProgress& progress, const std::string& path,
   post(progress, std::move(bar));
 
   progress.lastReport = now;
+}
+
+void reportDownloadTrouble(DownloadProgress& progress, const std::string& path) {
+  if (progress.cancel != nullptr && progress.cancel->load()) return;
+  if (progress.statusShown) {
+    postStatus(progress, downloadFailedText(fileNamePart(path), runDone(progress).second));
+    progress.statusShown = false;
+  }
+  // The file is no longer moving; the next status names the next one that does.
+  if (progress.currentPath == path) progress.currentPath.clear();
 }
 
 }  // namespace kv::updater

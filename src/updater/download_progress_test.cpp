@@ -95,6 +95,74 @@ TEST(DownloadProgress, FractionAndPercentStayInRange) {
   }
 }
 
+// The status names the file that received bytes last, never one that only
+// reports that nothing arrived; when nothing moves at all it names none.
+TEST(DownloadProgress, NamesOnlyAFileThatMoves) {
+  Fixture f;
+  f.progress.totalBytes = 1000000;
+  struct Step {
+    std::chrono::milliseconds after;  // since the previous step
+    const char* path;
+    std::int64_t added;
+    const char* status;  // nullptr: nothing posted
+  };
+  const Step steps[] = {
+      {600ms, "data/a.pak", 0, "Downloading: waiting for the site (0%)"},
+      {600ms, "data/a.pak", 100000, "Downloading: a.pak (10%, 81 KB/s)"},
+      {600ms, "data/b.pak", 0, "Downloading: a.pak (10%, 54 KB/s)"},  // b stalls from the start
+      {100ms, "data/b.pak", 100000, nullptr},                            // within half a second
+      {500ms, "data/a.pak", 0, "Downloading: b.pak (20%, 81 KB/s)"},
+      {2000ms, "data/a.pak", 0, "Downloading: waiting for the site (20%)"},  // b stalled since
+  };
+  std::size_t posted = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.after.count());
+    f.clock += step.after;
+    reportDownloadProgress(f.progress, step.path, step.added);
+    const std::vector<Report> reports = f.sink.queuedReports();
+    if (step.status == nullptr) {
+      EXPECT_EQ(reports.size(), posted);
+      continue;
+    }
+    ASSERT_EQ(reports.size(), posted + 2);
+    EXPECT_EQ(reports[posted].text, step.status);
+    posted += 2;
+  }
+}
+
+// While the box about a failed file is open the status names that file in
+// place of a download status; a status the run posted since (its retry
+// text) is left alone.
+TEST(DownloadProgress, TroubleNamesTheFileOfTheBox) {
+  Fixture f;
+  f.progress.totalBytes = 1000;
+  reportDownloadTrouble(f.progress, "data/a.pak");
+  EXPECT_TRUE(f.sink.queuedReports().empty()) << "no download status on show yet";
+  f.clock += 1s;
+  reportDownloadProgress(f.progress, "data/a.pak", 300);
+  reportDownloadTrouble(f.progress, "data/fonts/RavidIzuz.ttf");
+  ASSERT_EQ(f.sink.queuedReports().size(), 3u);
+  EXPECT_EQ(f.sink.queuedReports()[2].kind, ReportKind::Status);
+  EXPECT_EQ(f.sink.queuedReports()[2].server, 1);
+  EXPECT_EQ(f.sink.queuedReports()[2].text, "Downloading: failed: RavidIzuz.ttf (30%)");
+  reportDownloadTrouble(f.progress, "data/fonts/RavidIzuz.ttf");
+  EXPECT_EQ(f.sink.queuedReports().size(), 3u);
+
+  // A file that failed no longer counts as moving.
+  f.clock += 1s;
+  reportDownloadProgress(f.progress, "data/a.pak", 100);
+  reportDownloadTrouble(f.progress, "data/a.pak");
+  f.clock += 1s;
+  reportDownloadProgress(f.progress, "data/a.pak", 0);
+  ASSERT_EQ(f.sink.queuedReports().size(), 8u);
+  EXPECT_EQ(f.sink.queuedReports()[5].text, "Downloading: failed: a.pak (40%)");
+  EXPECT_EQ(f.sink.queuedReports()[6].text, "Downloading: waiting for the site (40%)");
+
+  f.cancel = true;
+  reportDownloadTrouble(f.progress, "data/b.pak");
+  EXPECT_EQ(f.sink.queuedReports().size(), 8u);
+}
+
 TEST(DownloadProgress, ACancelledRunPostsNothing) {
   Fixture f;
   f.cancel = true;

@@ -53,6 +53,9 @@ inline constexpr int kDownloadAttempts = 3;
 inline constexpr int kRetryPauseMs = 2000;
 inline constexpr std::int64_t kCheckpointBytes = 10485760;
 inline constexpr double kProgressIntervalSeconds = 0.5;
+// A download that received nothing for this long is no longer named as the
+// one that moves.
+inline constexpr double kStalledSeconds = 2.0;
 // Longest status or error text, in characters.
 inline constexpr std::size_t kMaxReportChars = 255;
 
@@ -78,6 +81,11 @@ inline constexpr std::string_view kTextAfterInfix = ") after ";
 inline constexpr std::string_view kTextAttemptsSuffix = " attempts";
 inline constexpr std::string_view kTextDownloadingPrefix = "Downloading: ";
 inline constexpr std::string_view kTextSpeedSuffix = " KB/s)";
+// "Downloading: waiting for the site (P%)" while nothing moves, and
+// "Downloading: failed: NAME (P%)" while the box about NAME is open (both
+// download statuses, which change with the timing of the transfers).
+inline constexpr std::string_view kTextWaitingPrefix = "Downloading: waiting for the site (";
+inline constexpr std::string_view kTextDownloadFailedPrefix = "Downloading: failed: ";
 
 // Texts of the download engine: log lines, message boxes and their titles.
 inline constexpr std::string_view kLogInitFailed = "Failed to initialize CURL.";

@@ -308,6 +308,7 @@ class Fetch {
     }
     failing_ = index;
     const FetchItem& item = items_[index];
+    reportDownloadTrouble(progress_, item.path);
     reportDownloadFailure(environment_, item.localPath, failure);
     const int attempt = ++attempts_[index];
     if (hooks_.cancelled()) return FetchEnd::Cancelled;

@@ -92,4 +92,12 @@ std::string downloadingText(std::string_view fileName, int percent, double kilob
              speedText + std::string(kTextSpeedSuffix));
 }
 
+std::string waitingForDataText(int percent) {
+  return cut(std::string(kTextWaitingPrefix) + std::to_string(percent) + "%)");
+}
+
+std::string downloadFailedText(std::string_view fileName, int percent) {
+  return cut(std::string(kTextDownloadFailedPrefix) + std::string(fileName) + " (" + std::to_string(percent) + "%)");
+}
+
 }  // namespace kv::updater

@@ -22,6 +22,10 @@ std::string extractFailedText(std::string_view fileName);
 std::string anotherUpdateText(std::string_view serverFolder);
 // "Downloading: NAME (PERCENT%, SPEED KB/s)", speed rounded to a whole number.
 std::string downloadingText(std::string_view fileName, int percent, double kilobytesPerSecond);
+// "Downloading: waiting for the site (PERCENT%)"
+std::string waitingForDataText(int percent);
+// "Downloading: failed: NAME (PERCENT%)"
+std::string downloadFailedText(std::string_view fileName, int percent);
 
 // text with bytes that are not UTF-8 replaced by U+FFFD, cut to at most
 // maxChars characters (never inside a character).

@@ -164,11 +164,14 @@ class ConfigActionsTest(unittest.TestCase):
         with open(self.calls) as f:
             calls = f.read().splitlines()
         self.assertEqual(len(calls), 2)
+        # Both dialogs are attached to the launcher's window, so a click on
+        # the launcher never hides them.
+        attach = f"--attach={self.session.find_windows('Vandrel')[0]}"
         self.assertRegex(calls[0], r"^1\|memory\|--file-selection\|--save\|--confirm-overwrite\|"
                                    r"--filename=config_eu_\d{8}_\d{6}\.zip\|--file-filter=ZIP File \| \*\.zip\|"
-                                   r"--title=Export config zip\|$")
+                                   + re.escape(attach) + r"\|--title=Export config zip\|$")
         self.assertEqual(calls[1], "1|memory|--file-selection|--file-filter=Zip Files (*.zip) | *.zip|"
-                                   "--title=Select config zip|")
+                                   f"{attach}|--title=Select config zip|")
 
         # Clearing the checkbox parks the configuration and uses the shared one.
         self.click_until(CHECKBOX, lambda: os.path.exists(os.path.join(launcher.install, "eu", "config_backup")),

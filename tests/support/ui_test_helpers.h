@@ -3,6 +3,8 @@
 // Helpers shared by the interface's unit tests: a server folder holding
 // (empty) resource files and a settings store in a temporary folder.
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,22 @@ inline void writeServerArt(const std::string& folder, const std::vector<std::str
     for (const std::string& m : missing) skip = skip || m == rel;
     if (!skip) kv::test::writeFile(folder + rel, "x");
   }
+}
+
+// The contrast ratio of two opaque colours as the WCAG defines it: from 1
+// (the same) to 21 (black on white).
+inline double contrastRatio(platform::Argb a, platform::Argb b) {
+  const auto luminance = [](platform::Argb c) {
+    const auto channel = [](unsigned v) {
+      const double s = v / 255.0;
+      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel((c >> 16) & 0xFF) + 0.7152 * channel((c >> 8) & 0xFF) +
+           0.0722 * channel(c & 0xFF);
+  };
+  const double la = luminance(a);
+  const double lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 // A settings store whose files live in dir.

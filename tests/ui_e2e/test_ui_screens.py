@@ -111,13 +111,44 @@ class UiScreensTest(SessionTestCase):
         self.assertEqual(launcher.pixel(60, 250, image), (0, 0, 0), "tab column")
         self.assertEqual(launcher.pixel(173, 250, image), (0xFF, 0x98, 0x00), "separator")
         self.assertEqual(launcher.pixel(15, 15, image), OPTIONS_ON_COLOURS[NORMAL], "options_on.png")
-        self.assertEqual(launcher.pixel(56, 58, image), BUTTON_COLOURS[NORMAL], "System tab button")
+        # The shown tab is marked: white, joined to the content area, with an
+        # orange bar; the others show their button picture.
+        self.assertEqual(launcher.pixel(54, 58, image), (0xFF, 0x98, 0x00), "System tab's bar")
+        self.assertEqual(launcher.pixel(60, 58, image), (255, 255, 255), "System tab marked")
+        self.assertEqual(launcher.pixel(173, 60, image), (255, 255, 255), "System tab open to the content")
+        self.assertEqual(launcher.pixel(56, 88, image), BUTTON_COLOURS[NORMAL], "Audio tab button")
         # Closing the panel brings Play back and the plain options picture.
         launcher.click(20, 20)
         launcher.move(250, 150)
         self.assertEqual(launcher.wait_pixel(15, 15, lambda c: c == STATE_COLOURS[NORMAL]),
                          STATE_COLOURS[NORMAL])
         self.assertNotEqual(launcher.pixel(300, 250), (255, 255, 255))
+
+    def test_file_dialog_stays_above_the_launcher(self):
+        launcher = self.start()
+        launcher.click(20, 20)
+        launcher.move(250, 300)
+        launcher.wait_pixel(300, 250, lambda c: c == (255, 255, 255))
+        launcher.click(224, 214)  # Export: the real zenity's save dialog
+        title = "^Export config zip$"
+        dialogs = wait_until(lambda: self.session.run(["xdotool", "search", "--onlyvisible", "--name", title])
+                             .stdout.split(), 40)
+        self.assertTrue(dialogs, launcher.log_text())
+        dialog = int(dialogs[0])
+        own = self.session.find_windows("Vandrel")[0]
+        hint = wait_until(lambda: "window id # " + hex(own) in self.session.run(
+            ["xprop", "-id", str(dialog), "WM_TRANSIENT_FOR"]).stdout, 20)
+        self.assertTrue(hint, "the dialog is marked as the launcher's")
+        # A click on the launcher leaves the dialog above it.
+        launcher.click(300, 12)
+
+        def stacking():
+            out = self.session.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"]).stdout
+            return [int(w, 16) for w in out.split("#", 1)[-1].replace(",", " ").split()]
+        self.assertTrue(wait_until(lambda: own in stacking() and dialog in stacking(), 10))
+        order = stacking()
+        self.assertGreater(order.index(dialog), order.index(own), "the dialog is above the launcher")
+        self.session.run(["xdotool", "windowactivate", "--sync", str(dialog), "key", "Escape"])
 
     def test_switch_to_us_selects_us(self):
         launcher = self.start()

@@ -8,7 +8,8 @@ import shutil
 import tempfile
 import unittest
 
-from ui_harness import Launcher, SessionTestCase, TestSite, pixel_at, wait_until
+from ui_harness import (BUTTON_COLOURS, NORMAL, Launcher, SessionTestCase, TestSite, pixel_at,
+                        wait_until)
 
 LONG_NAME = "a_remarkably_long_archive_name_for_the_second_package_bigpack1.pak"
 
@@ -56,8 +57,9 @@ class UiTextTest(SessionTestCase):
         return seen["image"], seen["pixels"]
 
     def test_long_status_line_is_one_centred_line_in_its_box_and_reads_well(self):
-        site = TestSite(self.tempdir(), {"a.pak": b"a" * 200_000, LONG_NAME: b"b" * 200_000},
-                        rules={"/download/eu/" + LONG_NAME: {"stallMs": 60000}})
+        # The long-named file moves slowly (only a file that moves is named).
+        site = TestSite(self.tempdir(), {"a.pak": b"a" * 200_000, LONG_NAME: b"b" * 2_000_000},
+                        rules={"/download/eu/" + LONG_NAME: {"trickleBytes": 4096, "trickleMs": 100}})
         self.cleanups.append(site.stop)
         launcher = self.start(system_settings=site.settings())
         x, y, w, h = 15, 281, 294, 20  # the status line's box
@@ -122,6 +124,67 @@ class UiTextTest(SessionTestCase):
         # The folder line is drawn, shortened to the panel's width.
         _image, line = self.matching(launcher, 199, 196, 470, 214, dark)
         self.assertGreater(max(p[0] for p in line), 420)
+
+    def test_scale_two_doubles_the_window_and_keeps_its_layout(self):
+        launcher = self.start(scale=2)  # waits for the close widget's frame at 2x
+        self.assertEqual(launcher.size, (1036, 648))
+        # The close widget (474..505) covers its doubled device pixels, each
+        # within the colours of its art pixel and that pixel's neighbours:
+        # smoothed, but blurred no further than one pixel of the art, no
+        # ringing, nothing of the minimize widget beside it.
+        image = launcher.screenshot()
+        ox, oy = launcher.origin
+        art = self.session.pixels(os.path.join(launcher.install, "eu", "data", "images", "close.png"))
+        for dx in range(64):
+            column = dx // 2
+            near = [pixel_at(art, 32 + c, r) for c in range(max(0, column - 1), min(31, column + 1) + 1)
+                    for r in (2, 3, 4)]  # frame 1 (Normal) of the strip, rows about y = 12 - 9
+            got = pixel_at(image, ox + 948 + dx, oy + 24)
+            for k in range(3):
+                self.assertTrue(min(n[k] for n in near) - 1 <= got[k] <= max(n[k] for n in near) + 1,
+                                (dx, got, near))
+        # The status line stays in its (doubled) box once the update failed.
+        status = self.device_pixels(launcher, (11, 280, 313, 301), dark)  # over the light band
+        self.assertTrue(status, launcher.log_text())
+        outside = [p for p in status if not (30 <= p[0] < 618 and 562 <= p[1] < 602)]
+        self.assertEqual(outside[:5], [], "status text in its box")
+
+        # Clicks land in logical pixels: the options widget opens the panel,
+        # the System tab marked, its label legible.
+        launcher.click(20, 20)
+        launcher.move(250, 300)
+        self.assertEqual(launcher.wait_pixel(300, 250, lambda c: c == (255, 255, 255)), (255, 255, 255))
+        self.assert_tab_marked(launcher, 55, "System")
+        launcher.click(110, 99)  # the Audio tab
+        launcher.move(250, 300)
+        self.assertEqual(launcher.wait_pixel(60, 88, lambda c: c == (255, 255, 255)), (255, 255, 255))
+        self.assert_tab_marked(launcher, 85, "Audio")
+        self.assertEqual(launcher.pixel(60, 58), BUTTON_COLOURS[NORMAL], "the System tab is not marked")
+        # Every text of the panel ends before the panel's right edge.
+        edge = self.device_pixels(launcher, (467, 48, 470, 276), lambda rgb: rgb != (255, 255, 255))
+        self.assertEqual(edge[:10], [], "text ran past the panel")
+
+    def device_pixels(self, launcher, box, predicate):
+        """The window's device pixels (x, y, rgb) inside the logical box
+        (x0, y0, x1, y1) that satisfy predicate."""
+        image = launcher.screenshot()
+        ox, oy = launcher.origin
+        s = launcher.scale
+        x0, y0, x1, y1 = (v * s for v in box)
+        return [(x, y, pixel_at(image, ox + x, oy + y)) for y in range(y0, y1) for x in range(x0, x1)
+                if predicate(pixel_at(image, ox + x, oy + y))]
+
+    def assert_tab_marked(self, launcher, top, label):
+        """The tab button at (53, top): white with an orange bar on its left,
+        its label dark on the white at 4.5 : 1 or better, inside the tab."""
+        self.assertEqual(launcher.pixel(54, top + 14), (0xFF, 0x98, 0x00), label + " bar")
+        self.assertEqual(launcher.pixel(60, top + 2), (255, 255, 255), label + " marked")
+        ink = self.device_pixels(launcher, (53, top, 175, top + 29), dark)
+        self.assertTrue(ink, label + " label drawn")
+        s = launcher.scale
+        self.assertTrue(all(57 * s <= x < 168 * s and top * s <= y < (top + 29) * s for x, y, _ in ink))
+        darkest = min((p[2] for p in ink), key=luminance)
+        self.assertGreaterEqual(contrast(darkest, (255, 255, 255)), 4.5)
 
 
 if __name__ == "__main__":

@@ -86,8 +86,11 @@ def is_orange(rgb):
 class Launcher:
     """One launcher process in its own sandbox."""
 
-    def __init__(self, session, system_settings=OFFLINE_SETTINGS, config=None, env=None):
+    def __init__(self, session, system_settings=OFFLINE_SETTINGS, config=None, env=None, scale=1):
+        """scale: the desktop's scale (GDK_SCALE); positions given to pixel,
+        move and click stay in the window's logical pixels."""
         self.session = session
+        self.scale = scale
         self.root = tempfile.mkdtemp(prefix="kvui-")
         self.install = os.path.join(self.root, "install")
         self.home = os.path.join(self.root, "home")
@@ -108,6 +111,8 @@ class Launcher:
         run_env = session.env({"HOME": self.home, "XDG_RUNTIME_DIR": self.root,
                                "SDL_AUDIODRIVER": "dummy", "BROWSER": browser,
                                "ASAN_OPTIONS": "detect_leaks=0"})
+        if scale != 1:
+            run_env["GDK_SCALE"] = str(scale)
         if env:
             run_env.update(env)
         self.log = open(os.path.join(self.root, "launcher.log"), "ab")
@@ -124,8 +129,9 @@ class Launcher:
         windows = wait_until(lambda: self.session.find_windows("Vandrel"), 40)
         if not windows:
             raise AssertionError("the launcher window did not appear: " + self.log_text())
-        x, y, _w, _h = self.session.geometry(windows[0])
+        x, y, w, h = self.session.geometry(windows[0])
         self.origin = (x, y)
+        self.size = (w, h)
         # The close widget shows its Normal frame once the first frame is up.
         if not wait_until(lambda: self.pixel(480, 12) == STATE_COLOURS[NORMAL], 30):
             raise AssertionError("the window was never painted")
@@ -140,7 +146,7 @@ class Launcher:
     def pixel(self, x, y, image=None):
         """The colour at window coordinates (x, y)."""
         image = image or self.screenshot()
-        return pixel_at(image, self.origin[0] + x, self.origin[1] + y)
+        return pixel_at(image, self.origin[0] + x * self.scale, self.origin[1] + y * self.scale)
 
     def wait_pixel(self, x, y, predicate, timeout=30):
         """Polls screenshots until the pixel satisfies predicate; answers the last colour."""
@@ -158,7 +164,7 @@ class Launcher:
         self.session.run(["xdotool", *[str(a) for a in args]])
 
     def move(self, x, y):
-        self.xdotool("mousemove", self.origin[0] + x, self.origin[1] + y)
+        self.xdotool("mousemove", self.origin[0] + x * self.scale, self.origin[1] + y * self.scale)
 
     def down(self):
         self.xdotool("mousedown", 1)

@@ -13,9 +13,12 @@ namespace kv::platform::linux_backend {
 // Main thread only.
 class CairoFrame {
  public:
-  // A width x height frame; a frame that could not be made still gives a
-  // canvas whose calls draw nothing and pixels() == nullptr.
-  explicit CairoFrame(int width = 518, int height = 324);
+  // A frame of width x height logical pixels, each scale device pixels wide
+  // and high (a high-density screen): the canvas takes logical pixels and
+  // draws text, lines and pictures at the device's resolution. A frame that
+  // could not be made still gives a canvas whose calls draw nothing and
+  // pixels() == nullptr.
+  explicit CairoFrame(int width = 518, int height = 324, double scale = 1.0);
   ~CairoFrame();
   CairoFrame(const CairoFrame&) = delete;
   CairoFrame& operator=(const CairoFrame&) = delete;
@@ -29,6 +32,7 @@ class CairoFrame {
   [[nodiscard]] const unsigned char* pixels();
   // Bytes per row of pixels().
   [[nodiscard]] int stride() const;
+  // The frame's size in device pixels.
   [[nodiscard]] int width() const;
   [[nodiscard]] int height() const;
 

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <mutex>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +41,7 @@ class CairoImage : public Image {
   explicit CairoImage(cairo_surface_t* surface) : surface_(surface) {}
   ~CairoImage() override {
     if (surface_ != nullptr) cairo_surface_destroy(surface_);
+    for (auto& [key, copy] : parts_) cairo_surface_destroy(copy);
   }
   CairoImage(const CairoImage&) = delete;
   CairoImage& operator=(const CairoImage&) = delete;
@@ -49,8 +52,45 @@ class CairoImage : public Image {
   int height() const override { return ok() ? cairo_image_surface_get_height(surface_) : 0; }
   cairo_surface_t* surface() const { return surface_; }
 
+  // The part source of the picture at scale times its size, smoothed once
+  // (each part on its own, so neighbouring frames of a strip never bleed
+  // into each other) and kept until the scale changes; null when no copy
+  // can be made.
+  cairo_surface_t* partAt(Rect source, double scale) const {
+    if (!ok()) return nullptr;
+    if (scale != scaledFor_) {
+      for (auto& [key, copy] : parts_) cairo_surface_destroy(copy);
+      parts_.clear();
+      scaledFor_ = scale;
+    }
+    const auto key = std::make_tuple(source.x, source.y, source.width, source.height);
+    if (auto found = parts_.find(key); found != parts_.end()) return found->second;
+    const int w = static_cast<int>(std::ceil(source.width * scale));
+    const int h = static_cast<int>(std::ceil(source.height * scale));
+    cairo_surface_t* part = cairo_surface_create_for_rectangle(surface_, source.x, source.y,
+                                                               source.width, source.height);
+    cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(copy);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, part, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+    cairo_rectangle(cr, 0, 0, source.width, source.height);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(part);
+    if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(copy);
+      return nullptr;
+    }
+    parts_.emplace(key, copy);
+    return copy;
+  }
+
  private:
   cairo_surface_t* surface_;
+  mutable std::map<std::tuple<int, int, int, int>, cairo_surface_t*> parts_;
+  mutable double scaledFor_ = 1.0;
 };
 
 class CairoFont : public Font {
@@ -199,7 +239,8 @@ std::vector<std::string> wrapLines(cairo_t* cr, const std::string& text, int wid
 // error never spoils later calls: the context is made anew before each call.
 class CairoCanvas : public Canvas {
  public:
-  explicit CairoCanvas(cairo_surface_t* surface) : surface_(surface) {}
+  // Draws in logical pixels onto a surface of scale device pixels each.
+  CairoCanvas(cairo_surface_t* surface, double scale) : surface_(surface), scale_(scale) {}
   ~CairoCanvas() override {
     if (cr_ != nullptr) cairo_destroy(cr_);
   }
@@ -243,7 +284,15 @@ class CairoCanvas : public Canvas {
     cairo_translate(cr, destination.x, destination.y);
     cairo_scale(cr, static_cast<double>(destination.width) / source.width,
                 static_cast<double>(destination.height) / source.height);
-    cairo_set_source_surface(cr, picture->surface(), -source.x, -source.y);
+    // On a high-density frame the part's copy made at the device's scale is
+    // drawn, pixel for pixel when the part is not stretched.
+    cairo_surface_t* part = scale_ != 1.0 ? picture->partAt(source, scale_) : nullptr;
+    if (part != nullptr) {
+      cairo_scale(cr, 1.0 / scale_, 1.0 / scale_);
+      cairo_set_source_surface(cr, part, 0, 0);
+    } else {
+      cairo_set_source_surface(cr, picture->surface(), -source.x, -source.y);
+    }
     cairo_pattern_t* pattern = cairo_get_source(cr);
     cairo_pattern_set_filter(pattern, scaled ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
     cairo_pattern_set_extend(pattern, scaled ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
@@ -355,6 +404,7 @@ class CairoCanvas : public Canvas {
     if (cr_ == nullptr) {
       cr_ = cairo_create(surface_);
       cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+      cairo_scale(cr_, scale_, scale_);
     }
     return cairo_status(cr_) == CAIRO_STATUS_SUCCESS ? cr_ : nullptr;
   }
@@ -371,6 +421,7 @@ class CairoCanvas : public Canvas {
   }
 
   cairo_surface_t* surface_;
+  double scale_;
   cairo_t* cr_ = nullptr;
 };
 
@@ -419,16 +470,18 @@ struct CairoFrame::State {
   std::unique_ptr<CairoCanvas> canvas;
 };
 
-CairoFrame::CairoFrame(int width, int height) : state_(std::make_unique<State>()) {
-  state_->width = width;
-  state_->height = height;
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+CairoFrame::CairoFrame(int width, int height, double scale) : state_(std::make_unique<State>()) {
+  if (!(scale > 0)) scale = 1.0;
+  state_->width = static_cast<int>(std::lround(width * scale));
+  state_->height = static_cast<int>(std::lround(height * scale));
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, state_->width, state_->height);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     surface = nullptr;
   }
   state_->surface = surface;
-  state_->canvas = std::make_unique<CairoCanvas>(surface);
+  state_->canvas = std::make_unique<CairoCanvas>(surface, scale);
 }
 
 CairoFrame::~CairoFrame() {

@@ -244,5 +244,50 @@ TEST(CairoGraphics, OutlinesLinesAndEllipses) {
   EXPECT_EQ(pixel(frame, 40, 0), 0xFFFFFFFFu);
 }
 
+// At scale 2 the canvas still takes logical pixels: every picture, fill and
+// text covers twice the device pixels each way, a frame of a strip exactly
+// (nothing of its neighbours at its edges), text at the device's resolution.
+TEST(CairoGraphics, AHighDensityFrameDrawsLogicalPixelsAtTheDevicesResolution) {
+  kv::test::TempDir dir;
+  writeStrip(dir / "strip.png", 32, 16, {0xFF808080, 0xFF0000FF, 0xFF00FF00, 0xFFFF0000});
+  CairoGraphics graphics;
+  auto image = graphics.loadImage(dir / "strip.png");
+  const std::uint32_t colours[] = {0xFF808080, 0xFF0000FF, 0xFF00FF00, 0xFFFF0000};
+  CairoFrame frame(100, 50, 2.0);
+  EXPECT_EQ(frame.width(), 200);
+  EXPECT_EQ(frame.height(), 100);
+  for (int round = 0; round < 2; ++round) {  // the second paint draws the kept copies
+    for (int k = 0; k < 4; ++k) {
+      frame.canvas().drawImage(*image, {32 * k, 0, 32, 16}, {40, 20, 32, 16});
+      for (auto [x, y] : {std::pair{80, 40}, {143, 40}, {80, 71}, {143, 71}, {111, 55}}) {
+        EXPECT_EQ(pixel(frame, x, y), colours[k]) << k << " at " << x << "," << y;
+      }
+      EXPECT_EQ(pixel(frame, 144, 40), 0xFF000000u) << k;
+      EXPECT_EQ(pixel(frame, 79, 40), 0xFF000000u) << k;
+    }
+  }
+  Canvas& canvas = frame.canvas();
+  canvas.fillRect({10, 10, 5, 5}, 0xFFFFA500);
+  EXPECT_EQ(pixel(frame, 20, 20), 0xFFFFA500u);
+  EXPECT_EQ(pixel(frame, 29, 29), 0xFFFFA500u);
+  EXPECT_EQ(pixel(frame, 30, 29), 0xFF000000u);
+  EXPECT_EQ(pixel(frame, 19, 20), 0xFF000000u);
+
+  auto font = graphics.loadFont(kFontFile, 14.0f);
+  ASSERT_TRUE(font);
+  CairoFrame flat(200, 100);
+  CairoFrame dense(200, 100, 2.0);
+  const platform::Rect box{10, 10, 188, 71};
+  flat.canvas().drawText("Play", *font, 0xFFFFFFFF, box, HAlign::Centre, VAlign::Centre);
+  dense.canvas().drawText("Play", *font, 0xFFFFFFFF, box, HAlign::Centre, VAlign::Centre);
+  const platform::Rect small = inkBox(flat);
+  const platform::Rect large = inkBox(dense);
+  EXPECT_NEAR(large.width, 2 * small.width, 3);
+  EXPECT_NEAR(large.height, 2 * small.height, 3);
+  EXPECT_NEAR(large.x + large.width / 2.0, 2 * (box.x + box.width / 2.0), 6.0);
+  // Measures stay logical: the same width at both scales, within hinting.
+  EXPECT_NEAR(dense.canvas().textWidth("Play", *font), flat.canvas().textWidth("Play", *font), 1);
+}
+
 }  // namespace
 }  // namespace kv::platform::linux_backend

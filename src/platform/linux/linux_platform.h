@@ -38,6 +38,16 @@ class SdlWindow : public Window {
   // message boxes.
   ::SDL_Window* sdlWindow() const;
 
+  // The window's X11 id, for dialogs of other programs to attach to; 0
+  // before create() and when the window is not on an X11 display.
+  [[nodiscard]] unsigned long x11WindowId() const;
+
+  // Marks the top-level window of process pid on the window's X11 display
+  // as a dialog of this window (the transient hint), so the window manager
+  // keeps it above. True once done; false while that process shows no
+  // window yet, or when the window is not on an X11 display. Main thread.
+  bool holdAbove(int pid);
+
   // Whether the window exists and the caller is its (main) thread: only then
   // may a dialog keep it painted.
   [[nodiscard]] bool onWindowThread() const;
@@ -55,6 +65,10 @@ class SdlWindow : public Window {
   std::unique_ptr<State> state_;
 };
 
+// The X resources of the display the window is on (where "Xft.dpi" is
+// kept), empty when the window is not on an X11 display. Main thread.
+std::string x11Resources(::SDL_Window* window);
+
 // SDL message boxes and zenity file dialogs.
 class LinuxDialogs : public Dialogs {
  public:
@@ -69,7 +83,7 @@ class LinuxDialogs : public Dialogs {
  private:
   // What a file dialog does while it waits: keeps the window painted when
   // called on its thread, nothing otherwise.
-  std::function<void()> keepWindowPainted();
+  std::function<void(int pid)> keepWindowPainted();
 
   SdlWindow& window_;
 };

@@ -1,10 +1,13 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include "platform/linux/cairo_canvas.h"
+#include "platform/linux/display_scale.h"
 #include "platform/linux/linux_platform.h"
 
 namespace kv::platform::linux_backend {
@@ -32,6 +35,14 @@ struct SdlWindow::State {
   bool uncoveredWhileBlocked = false;
   bool videoStarted = false;
   Cursor cursor = Cursor::Arrow;
+  // Device pixels per logical pixel, fixed when the window is made. The
+  // launcher lays out and hit-tests in logical pixels; SDL speaks device
+  // pixels.
+  double scale = 1.0;
+
+  int logical(int devicePixels) const {
+    return static_cast<int>(std::floor(devicePixels / scale));
+  }
 };
 
 namespace {
@@ -41,7 +52,8 @@ constexpr Uint32 kBlockedInputGraceMs = 150;
 
 SDL_HitTestResult hitTest(SDL_Window*, const SDL_Point* area, void* data) {
   auto* state = static_cast<SdlWindow::State*>(data);
-  if (state->handler != nullptr && state->handler->isDragArea(area->x, area->y)) {
+  if (state->handler != nullptr &&
+      state->handler->isDragArea(state->logical(area->x), state->logical(area->y))) {
     return SDL_HITTEST_DRAGGABLE;
   }
   return SDL_HITTEST_NORMAL;
@@ -86,14 +98,27 @@ bool SdlWindow::create(const WindowSpec& spec, WindowHandler& handler) {
   s.window = SDL_CreateWindow(spec.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               spec.width, spec.height, SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
   if (s.window == nullptr) return false;
+  // On a high-density desktop the window keeps its layout and takes as many
+  // device pixels as the desktop's scale asks.
+  const char* gdkScale = std::getenv("GDK_SCALE");
+  s.scale = desktopScaleFrom(gdkScale != nullptr ? gdkScale : "", x11Resources(s.window));
+  s.frame = std::make_unique<CairoFrame>(spec.width, spec.height, s.scale);
+  if (s.scale != 1.0) {
+    // Made again at its device size, so the window system centres it as it
+    // is (a hidden window that grows keeps the place of its first size).
+    SDL_DestroyWindow(s.window);
+    s.window = SDL_CreateWindow(spec.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                s.frame->width(), s.frame->height(),
+                                SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    if (s.window == nullptr) return false;
+  }
   SDL_SetWindowHitTest(s.window, hitTest, &s);
   s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
   if (s.renderer != nullptr) {
     s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_ARGB8888,
-                                  SDL_TEXTUREACCESS_STREAMING, spec.width, spec.height);
+                                  SDL_TEXTUREACCESS_STREAMING, s.frame->width(), s.frame->height());
     if (s.texture != nullptr) SDL_SetTextureBlendMode(s.texture, SDL_BLENDMODE_NONE);
   }
-  s.frame = std::make_unique<CairoFrame>(spec.width, spec.height);
   s.arrow = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
   s.hand = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
   return true;
@@ -217,8 +242,10 @@ void dispatch(SdlWindow::State& s, const SDL_Event& event) {
       }
       break;
     case SDL_MOUSEMOTION: {
-      h.onMouseMove(event.motion.x, event.motion.y);
-      const Cursor cursor = h.cursorAt(event.motion.x, event.motion.y);
+      const int x = s.logical(event.motion.x);
+      const int y = s.logical(event.motion.y);
+      h.onMouseMove(x, y);
+      const Cursor cursor = h.cursorAt(x, y);
       if (cursor != s.cursor) {
         s.cursor = cursor;
         SDL_Cursor* c = cursor == Cursor::Hand ? s.hand : s.arrow;
@@ -227,10 +254,14 @@ void dispatch(SdlWindow::State& s, const SDL_Event& event) {
       break;
     }
     case SDL_MOUSEBUTTONDOWN:
-      if (event.button.button == SDL_BUTTON_LEFT) h.onButtonDown(event.button.x, event.button.y);
+      if (event.button.button == SDL_BUTTON_LEFT) {
+        h.onButtonDown(s.logical(event.button.x), s.logical(event.button.y));
+      }
       break;
     case SDL_MOUSEBUTTONUP:
-      if (event.button.button == SDL_BUTTON_LEFT) h.onButtonUp(event.button.x, event.button.y);
+      if (event.button.button == SDL_BUTTON_LEFT) {
+        h.onButtonUp(s.logical(event.button.x), s.logical(event.button.y));
+      }
       break;
     default:
       break;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/linux/linux_platform.h"
 
@@ -113,7 +114,8 @@ bool pathExists(const std::string& path) {
 
 std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::string& defaultName,
                                              const std::string& typeName,
-                                             const std::string& pattern) {
+                                             const std::string& pattern,
+                                             unsigned long parentWindow) {
   std::vector<std::string> arguments{"--file-selection"};
   if (kind == FileDialogKind::Save) {
     arguments.emplace_back("--save");
@@ -122,12 +124,13 @@ std::vector<std::string> fileDialogArguments(FileDialogKind kind, const std::str
     arguments.push_back("--filename=" + defaultName);
   }
   arguments.push_back("--file-filter=" + typeName + " | " + pattern);
+  if (parentWindow != 0) arguments.push_back("--attach=" + std::to_string(parentWindow));
   return arguments;
 }
 
 ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
                          const std::vector<std::string>& arguments,
-                         const std::function<void()>& whileWaiting) {
+                         const std::function<void(int pid)>& whileWaitingFor) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
   const pid_t pid = startDialog(program, arguments, pipeFds[1]);
@@ -136,6 +139,8 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
     ::close(pipeFds[0]);
     return std::nullopt;
   }
+  std::function<void()> whileWaiting;
+  if (whileWaitingFor) whileWaiting = [&whileWaitingFor, pid] { whileWaitingFor(static_cast<int>(pid)); };
   bool overflow = false;
   std::string answer = readToEnd(pipeFds[0], overflow, whileWaiting);
   ::close(pipeFds[0]);
@@ -159,15 +164,21 @@ ChosenPath runFileDialog(const std::string& program, FileDialogKind kind,
   return answer;
 }
 
-std::function<void()> LinuxDialogs::keepWindowPainted() {
+std::function<void(int)> LinuxDialogs::keepWindowPainted() {
   if (!window_.onWindowThread()) return {};
-  return [this] { window_.keepPaintedWhileBlocked(); };
+  // The file dialog does not take the launcher as its parent by itself: once
+  // its window shows, it is marked as the launcher's, so the launcher never
+  // covers it.
+  return [this, held = false](int pid) mutable {
+    if (!held) held = window_.holdAbove(pid);
+    window_.keepPaintedWhileBlocked();
+  };
 }
 
 ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::string& defaultName,
                                         const std::string& typeName, const std::string& pattern) {
   std::vector<std::string> arguments =
-      fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern);
+      fileDialogArguments(FileDialogKind::Save, defaultName, typeName, pattern, window_.x11WindowId());
   if (!title.empty()) arguments.push_back("--title=" + title);
   return runFileDialog(kDialogProgram, FileDialogKind::Save, arguments, keepWindowPainted());
 }
@@ -175,7 +186,7 @@ ChosenPath LinuxDialogs::chooseSaveFile(const std::string& title, const std::str
 ChosenPath LinuxDialogs::chooseOpenFile(const std::string& title, const std::string& typeName,
                                         const std::string& pattern) {
   std::vector<std::string> arguments =
-      fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern);
+      fileDialogArguments(FileDialogKind::Open, {}, typeName, pattern, window_.x11WindowId());
   if (!title.empty()) arguments.push_back("--title=" + title);
   return runFileDialog(kDialogProgram, FileDialogKind::Open, arguments, keepWindowPainted());
 }

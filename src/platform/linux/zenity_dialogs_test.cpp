@@ -32,6 +32,10 @@ TEST(FileDialogArguments, SaveAndOpen) {
                                       "--file-filter=ZIP File | *.zip"}));
   EXPECT_EQ(fileDialogArguments(FileDialogKind::Open, "", "Zip Files (*.zip)", "*.zip"),
             (std::vector<std::string>{"--file-selection", "--file-filter=Zip Files (*.zip) | *.zip"}));
+  // With the launcher's window the dialog is attached to it.
+  EXPECT_EQ(fileDialogArguments(FileDialogKind::Open, "", "ZIP File", "*.zip", 0x2c00007),
+            (std::vector<std::string>{"--file-selection", "--file-filter=ZIP File | *.zip",
+                                      "--attach=46137351"}));
 }
 
 TEST(RunFileDialog, AnswersByExitStatusAndOutput) {
@@ -67,9 +71,16 @@ TEST(RunFileDialog, AnswersByExitStatusAndOutput) {
     // Waiting with the window looked after answers the same; a dialog that
     // takes its time lets the window be looked after meanwhile.
     int turns = 0;
-    EXPECT_EQ(runFileDialog(script, c.kind, {}, [&turns] { ++turns; }), c.expected) << c.name;
+    int seenPid = 0;
+    EXPECT_EQ(runFileDialog(script, c.kind, {}, [&turns, &seenPid](int pid) {
+                ++turns;
+                seenPid = pid;
+              }),
+              c.expected)
+        << c.name;
     if (c.body.find("sleep") != std::string::npos) {
       EXPECT_GT(turns, 0) << c.name;
+      EXPECT_GT(seenPid, 0) << c.name << ": told the dialog's process";
     }
   }
 }
