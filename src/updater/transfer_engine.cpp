@@ -39,10 +39,11 @@ class SequentialEngine final : public TransferEngine {
 
   void wait(std::chrono::milliseconds /*timeout*/, std::vector<FinishedTransfer>& finished) override {
     if (queue_.empty()) return;
-    auto [id, order] = std::move(queue_.front());
+    std::pair<std::uint64_t, TransferOrder> next = std::move(queue_.front());
     queue_.pop_front();
+    TransferOrder& order = next.second;
     FinishedTransfer done;
-    done.id = id;
+    done.id = next.first;
     ByteSink sink = order.sink;
     if (limit_ != nullptr && limit_->active()) {
       sink = [this, &order](const char* data, std::size_t size) {
