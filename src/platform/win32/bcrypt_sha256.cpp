@@ -1,6 +1,7 @@
 // SHA-256 through Windows' CNG (bcrypt.dll).
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs the types windows.h declares.
+#include <bcrypt.h>
 
 #include "platform/sha256.h"
 
