@@ -134,6 +134,27 @@ TEST(FileSystem, AppendingKeepsWhatIsThere) {
   EXPECT_EQ(readFile(dir / "log"), "one\ntwo\n");
 }
 
+// One holder of an exclusive lock at a time, also among open files of one
+// process; closing the holder lets the next one take it.
+TEST(FileSystem, AnExclusiveLockHasOneHolder) {
+  TempDir dir;
+  LockOutcome first = LockOutcome::Failed;
+  File holder = lockExclusively(dir / "update.lock", first);
+  ASSERT_EQ(first, LockOutcome::Taken);
+  LockOutcome second = LockOutcome::Failed;
+  EXPECT_FALSE(lockExclusively(dir / "update.lock", second).ok());
+  EXPECT_EQ(second, LockOutcome::Busy);
+  ASSERT_TRUE(holder.close());
+  File next = lockExclusively(dir / "update.lock", second);
+  EXPECT_TRUE(next.ok());
+  EXPECT_EQ(second, LockOutcome::Taken);
+  // A folder in the lock file's place is no lock.
+  fs::create_directory(dir / "folder");
+  LockOutcome refused = LockOutcome::Taken;
+  EXPECT_FALSE(lockExclusively(dir / "folder", refused).ok());
+  EXPECT_EQ(refused, LockOutcome::Failed);
+}
+
 TEST(FileSystem, OpeningForWritingCutsOrKeepsAndNeverWritesThroughARefusedLink) {
   TempDir dir;
   writeFile(dir / "outside", "keep");
