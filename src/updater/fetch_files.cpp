@@ -256,6 +256,7 @@ class Fetch {
       troubleSinceSuccess_ = false;
       const std::size_t index = active.index;
       const std::int64_t bytes = active.target->written();
+      const bool recordBeside = active.recorded || active.recordTried;
       if (active.rest && isSha256Hex(item.hash)) {
         // Put together from two answers: it must make the listed file, else
         // it is fetched again whole (and then taken as any download is).
@@ -268,11 +269,11 @@ class Fetch {
                      dropHeld(index);
                      return std::nullopt;
                    }
-                   return arrived(index, bytes);
+                   return arrived(index, bytes, true);
                  });
         return std::nullopt;
       }
-      return arrived(index, bytes);
+      return arrived(index, bytes, recordBeside);
     }
     keep(active);
     const bool cancelled = environment_.cancel != nullptr && environment_.cancel->load();
@@ -323,10 +324,11 @@ class Fetch {
   }
 
   // The file at index arrived whole: the caller puts it in its place; work
-  // the caller hands over runs beside the transfers.
-  std::optional<FetchEnd> arrived(std::size_t index, std::int64_t bytes) {
+  // the caller hands over runs beside the transfers. recordBeside: a record
+  // of its bytes may be beside the temporary (a quick small file has none).
+  std::optional<FetchEnd> arrived(std::size_t index, std::int64_t bytes, bool recordBeside) {
     const FetchItem& item = items_[index];
-    (void)platform::removeFile(downloadRecordPath(item.partPath));
+    if (recordBeside) (void)platform::removeFile(downloadRecordPath(item.partPath));
     if (failing_ == index) {
       // Its failures are over: the files that waited for it go on.
       failing_.reset();
