@@ -25,17 +25,13 @@ void checkEntryNames(const std::vector<ZipEntryInfo>& entries, const std::string
   }
 }
 
-// Refuses an archive whose declared content does not fit on the disk of the
-// destination, counting files it replaces as free.
-void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string& destination) {
-  const std::optional<std::uint64_t> available = platform::freeSpaceAt(destination);
-  if (!available) return;  // unknown: the writes themselves will tell
-  const auto addCapped = [](std::uint64_t total, std::uint64_t more) {
-    return more > UINT64_MAX - total ? UINT64_MAX : total + more;
-  };
-  std::uint64_t declared = 0;
-  for (const ZipEntryInfo& entry : entries) declared = addCapped(declared, entry.uncompressedSize);
-  if (declared <= *available) return;
+std::uint64_t addCapped(std::uint64_t total, std::uint64_t more) {
+  return more > UINT64_MAX - total ? UINT64_MAX : total + more;
+}
+
+// The bytes the entries add to the disk of destination: their declared
+// sizes, counting the files they replace as free.
+std::uint64_t bytesAdded(const std::vector<ZipEntryInfo>& entries, const std::string& destination) {
   std::uint64_t needed = 0;
   for (const ZipEntryInfo& entry : entries) {
     std::uint64_t replaced = 0;
@@ -43,10 +39,31 @@ void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string&
     if (platform::pathKind(target) == platform::PathKind::File) {
       replaced = platform::regularFileSizeAt(target).value_or(0);
     }
-    const std::uint64_t added = entry.uncompressedSize > replaced ? entry.uncompressedSize - replaced : 0;
-    needed = addCapped(needed, added);
+    needed = addCapped(needed, entry.uncompressedSize > replaced ? entry.uncompressedSize - replaced : 0);
   }
-  if (needed > *available) throw ZipError(std::string(kNotEnoughSpace) + destination);
+  return needed;
+}
+
+// Refuses an archive whose declared content does not fit on the disk of the
+// destination, counting files it replaces as free.
+void checkFreeSpace(const std::vector<ZipEntryInfo>& entries, const std::string& destination) {
+  const std::optional<std::uint64_t> available = platform::freeSpaceAt(destination);
+  if (!available) return;  // unknown: the writes themselves will tell
+  std::uint64_t declared = 0;
+  for (const ZipEntryInfo& entry : entries) declared = addCapped(declared, entry.uncompressedSize);
+  if (declared <= *available) return;
+  if (bytesAdded(entries, destination) > *available) throw ZipError(std::string(kNotEnoughSpace) + destination);
+}
+
+// The entries of all that unpack accepts (all of them when it is empty).
+std::vector<ZipEntryInfo> chosenEntries(const std::vector<ZipEntryInfo>& entries,
+                                        const ArchiveToExtract::EntryFilter& unpack) {
+  std::vector<ZipEntryInfo> chosen;
+  chosen.reserve(entries.size());
+  for (const ZipEntryInfo& entry : entries) {
+    if (!unpack || unpack(entry)) chosen.push_back(entry);
+  }
+  return chosen;
 }
 
 // The failure to open or read the folder at path, with the system's reason.
@@ -94,11 +111,7 @@ bool ArchiveToExtract::extractTo(const std::string& destination, platform::Windo
   try {
     if (!readable_) throw ZipError(failure_);
     checkEntryNames(entries_, destination);
-    std::vector<ZipEntryInfo> chosen;
-    chosen.reserve(entries_.size());
-    for (const ZipEntryInfo& entry : entries_) {
-      if (!unpack || unpack(entry)) chosen.push_back(entry);
-    }
+    const std::vector<ZipEntryInfo> chosen = chosenEntries(entries_, unpack);
     checkFreeSpace(chosen, destination);
     for (const ZipEntryInfo& entry : chosen) archive_->extractEntry(entry, destination);
     return true;
@@ -106,6 +119,14 @@ bool ArchiveToExtract::extractTo(const std::string& destination, platform::Windo
     // The caller reports the failure in its own words.
     if (window != nullptr) window->invalidate();
     return false;
+  }
+}
+
+std::uint64_t ArchiveToExtract::bytesToAdd(const std::string& destination, const EntryFilter& unpack) const {
+  try {
+    return bytesAdded(chosenEntries(entries_, unpack), destination);
+  } catch (...) {
+    return 0;  // a name that cannot be joined is refused by extractTo itself
   }
 }
 

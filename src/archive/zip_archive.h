@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,10 @@ class ArchiveToExtract {
   // Answers whether an entry is unpacked; those it refuses are neither
   // written nor counted for the disk space (their names are still checked).
   using EntryFilter = std::function<bool(const ZipEntryInfo&)>;
+
+  // The bytes extracting the entries unpack accepts into destination adds
+  // to its disk: their declared sizes, less the files they replace.
+  std::uint64_t bytesToAdd(const std::string& destination, const EntryFilter& unpack = {}) const;
 
   // What extractZipArchive does, on this archive, for the entries unpack
   // (when given) accepts.

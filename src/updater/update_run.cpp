@@ -303,17 +303,19 @@ class UpdateRunner {
       // overwrite the launcher's own files is refused like a damaged one;
       // entries on paths the manifest lists are left to the listed files.
       auto entries = std::make_shared<std::vector<archive::ZipEntryInfo>>();
+      // What the archive needs and the disk lacks, when that stopped it.
+      auto shortage = std::make_shared<std::optional<std::string>>();
       Completion completion;
-      completion.work = [this, &remote, entries, path, localPath] {
+      completion.work = [this, &remote, entries, shortage, path, localPath] {
         {
           archive::ArchiveToExtract zip(localPath);
           const std::string folder = archiveFolderOf(path);
           const auto unowned = [&](const archive::ZipEntryInfo& entry) {
             return !listedOwnerOf(entryLandingPath(entry, folder), archive::isFolderEntry(entry), remote);
           };
-          if (!archiveEntriesAreSafe(zip, folder) || !zip.extractTo(folderOf(localPath), context_.window, unowned)) {
-            return false;
-          }
+          if (!archiveEntriesAreSafe(zip, folder)) return false;
+          *shortage = diskSpaceShortage(serverDir_, folder_, zip.bytesToAdd(folderOf(localPath), unowned));
+          if (*shortage || !zip.extractTo(folderOf(localPath), context_.window, unowned)) return false;
           for (const archive::ZipEntryInfo& entry : zip.entries()) {
             if (unowned(entry)) entries->push_back(entry);
           }
@@ -323,7 +325,12 @@ class UpdateRunner {
         (void)platform::removeFile(localPath);
         return true;
       };
-      completion.then = [&, entries, path, localPath, bytes](bool worked) {
+      completion.then = [&, entries, shortage, path, localPath, bytes](bool worked) {
+        if (!worked && *shortage) {
+          writeDownloadLog(environment.logPath, **shortage);
+          if (!cancelled()) postError(**shortage);
+          return false;
+        }
         if (!worked) {
           if (!cancelled()) postError(extractFailedText(fileNamePart(localPath)));
           return false;

@@ -362,6 +362,23 @@ TEST(UpdateRun, ARunThatDoesNotFitTheDiskFetchesNothing) {
   EXPECT_EQ(readFile(f.local("a.pak")), std::string(3000, 'a'));
 }
 
+// An archive small enough to download that unpacks more than the disk holds
+// says so in the same words, and unpacks nothing.
+TEST(UpdateRun, AnArchiveThatUnpacksPastTheFreeSpaceSaysHowMuchItNeeds) {
+  RunFixture f;
+  f.publish({{"sub/pack.zip", zipOf({{"big.dat", std::string(20000, 'z')}}), "hp"}});
+  {
+    FaultInjectingFiles faults;
+    faults.setFreeSpace(3000);
+    f.run();
+  }
+  const std::string text = "Not enough disk space: 19.5 KB needed in eu, 2.9 KB free";
+  EXPECT_EQ(f.messages(), (std::vector<std::string>{"STATUS Checking updates...", "ERROR " + text}));
+  EXPECT_FALSE(exists(f.local("sub/big.dat")));
+  EXPECT_FALSE(exists(f.local("manifest.json")));
+  EXPECT_NE(readFile(f.root / "curl_download.log").find("] " + text + "\n"), std::string::npos);
+}
+
 TEST(UpdateRun, ASizeLeftOutTakesAnyBodyAndASizeOfZeroNone) {
   RunFixture f;
   FakeAnswer manifest;
