@@ -89,8 +89,8 @@ struct Win32Window::State {
   int height = 0;
   // Device pixels per logical pixel, from the density of the monitor the
   // window is on. The launcher lays out and hit-tests in logical pixels;
-  // Windows speaks device pixels.
-  // Written on the main thread, read also where invalidateRect is called.
+  // Windows speaks device pixels. Written on the main thread, read also
+  // where invalidateRect is called.
   std::atomic<double> scale{1.0};
 
   int logical(int devicePixels) const { return toLogical(devicePixels, scale); }
