@@ -9,7 +9,9 @@
 # and the local manifest stamp written); Play starts the client .exe of the
 # server folder and the launcher exits. Without the runtime key, a second
 # run warns about the missing runtime over its visible window and carries on
-# after OK.
+# after OK. On a desktop of 192 dots per inch the window is twice as large,
+# shows the same picture with its text drawn at the screen's resolution, and
+# a click on Play lands on Play.
 #
 # Usage: smoke.sh KVLAUNCHER_EXE LINUX_BIN_DIR [WORK_DIR]
 #   LINUX_BIN_DIR holds kvpublish and kvart of a Linux build.
@@ -217,6 +219,8 @@ for _ in $(seq 1 1200); do
 done
 cp "$SHOT" "$WORK/ready.png"
 [[ -n "$ready" ]] || fail "the client did not become ready (see ready.png and launcher.log)"
+READY_X=$WX
+READY_Y=$WY
 step "the client is ready; $(find "$INSTALL/eu" -type f | wc -l) files in the server folder"
 # The files come over HTTP/2, as the site offers it.
 files=$(grep -c 'GET /download/eu/maps/' "$WORK/nginx/access.log" || true)
@@ -279,4 +283,76 @@ done
 ((now > requests)) || fail "no update started after the warning"
 kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended after the warning"
 xdotool search --onlyvisible --name '^Vandrel$' >/dev/null 2>&1 || fail "the window went away after the warning"
+
+# ---- A desktop of 192 dots per inch ----
+step "starting on a desktop of 192 dots per inch"
+{ wineserver -k; wait "$LAUNCHER_PID"; } 2>/dev/null || true
+wineserver -w
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >>"$LOG" 2>&1 ||
+  fail "could not set the desktop's density"
+wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Installed /t REG_DWORD /d 1 /f \
+  >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
+wineserver -w
+rm -f "$INSTALL/eu/demo_client_started.txt"
+(cd "$INSTALL" && exec setsid wine kvlauncher.exe) >"$WORK/launcher-192.log" 2>&1 &
+LAUNCHER_PID=$!
+PIDS+=("$LAUNCHER_PID")
+WINDOW=""
+for _ in $(seq 1 600); do
+  WINDOW=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | head -1 || true)
+  [[ -n "$WINDOW" ]] && break
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before showing its window at 192 dpi"
+  sleep 0.1
+done
+[[ -n "$WINDOW" ]] || fail "the launcher window did not appear at 192 dpi"
+geometry
+step "window at ($WX, $WY), $WW x $WH"
+((WW == 1036 && WH == 648)) || fail "at 192 dpi the window is $WW x $WH, not 1036 x 648"
+((WX == SCREEN_W / 2 - 518 && WY == SCREEN_H / 2 - 324)) || fail "at 192 dpi the window is not centred: ($WX, $WY)"
+xdotool mousemove 0 0
+ready=""
+for _ in $(seq 1 1200); do
+  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended at 192 dpi before it was ready"
+  shoot
+  read -r r g b <<<"$(pixel $((WX + 2 * 307)) $((WY + 2 * 268)))"
+  if ((r > 180 && g > 100 && g < 210 && b < 110)); then ready=1; break; fi
+  sleep 0.25
+done
+cp "$SHOT" "$WORK/ready-192.png"
+[[ -n "$ready" ]] || fail "at 192 dpi the client did not show ready (see ready-192.png)"
+# Halved, the window is the picture it shows at 96 dpi: the same places,
+# the same sizes of text and art.
+convert "$WORK/ready.png" -crop "518x324+$READY_X+$READY_Y" +repage "$WORK/window-96.png"
+convert "$SHOT" -crop "${WW}x${WH}+$WX+$WY" +repage "$WORK/window-192.png"
+convert "$WORK/window-192.png" -filter Box -resize 518x324! "$WORK/window-192-halved.png"
+# Text measured at another resolution moves by a pixel here and there
+# (about 0.06); a frame drawn at 96 dpi into the larger window gives 0.19.
+difference=$({ compare -metric RMSE "$WORK/window-96.png" "$WORK/window-192-halved.png" null: 2>&1 || true; } |
+  sed -n 's/.*(\([0-9.e-]*\)).*/\1/p')
+step "the window at 192 dpi, halved, differs from 96 dpi by $difference (root mean square)"
+awk -v d="$difference" 'BEGIN { exit !(d != "" && d < 0.1) }' ||
+  fail "halved, the window at 192 dpi is not the picture of 96 dpi (see window-96.png, window-192-halved.png)"
+# The status lines are drawn at the screen's resolution: sharper than the
+# picture of 96 dpi made twice as large (text drawn at the screen's
+# resolution has about 1.7 times the detail of the doubled picture; Lanczos,
+# the sharpest way to double it, 1.3 times).
+sharpness() {
+  convert "$1" -crop 1016x84+10+562 +repage -colorspace Gray \( +clone -blur 0x1.5 \) \
+    -compose difference -composite -format '%[fx:mean]' info:
+}
+convert "$WORK/window-96.png" -filter Triangle -resize 1036x648! "$WORK/window-96-doubled.png"
+native=$(sharpness "$WORK/window-192.png")
+doubled=$(sharpness "$WORK/window-96-doubled.png")
+step "detail of the status lines: $native at 192 dpi, $doubled for 96 dpi doubled"
+awk -v n="$native" -v d="$doubled" 'BEGIN { exit !(n > 1.45 * d) }' ||
+  fail "the text at 192 dpi is no sharper than 96 dpi doubled (see window-192.png)"
+# A click in device pixels lands on the widget drawn there.
+step "pressing Play at 192 dpi"
+xdotool mousemove $((WX + 2 * 411)) $((WY + 2 * 261)) click 1
+started=""
+for _ in $(seq 1 300); do
+  if [[ -f "$INSTALL/eu/demo_client_started.txt" ]]; then started=1; break; fi
+  sleep 0.1
+done
+[[ -n "$started" ]] || fail "the client did not start after Play at 192 dpi"
 step "PASS"

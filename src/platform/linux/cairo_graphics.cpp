@@ -16,6 +16,7 @@
 
 #include "platform/linux/cairo_canvas.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/pixel_scale.h"
 
 namespace kv::platform::linux_backend {
 namespace {
@@ -472,8 +473,8 @@ struct CairoFrame::State {
 
 CairoFrame::CairoFrame(int width, int height, double scale) : state_(std::make_unique<State>()) {
   if (!(scale > 0)) scale = 1.0;
-  state_->width = static_cast<int>(std::lround(width * scale));
-  state_->height = static_cast<int>(std::lround(height * scale));
+  state_->width = toDevice(width, scale);
+  state_->height = toDevice(height, scale);
   cairo_surface_t* surface =
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, state_->width, state_->height);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {

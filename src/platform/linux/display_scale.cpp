@@ -1,15 +1,13 @@
 #include "platform/linux/display_scale.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/pixel_scale.h"
+
 namespace kv::platform::linux_backend {
 namespace {
-
-constexpr double kBaseDotsPerInch = 96.0;
-constexpr double kMaxScale = 4.0;
 
 // The number text holds in full, or nothing (NaN).
 double wholeNumber(const std::string& text) {
@@ -24,7 +22,7 @@ double wholeNumber(const std::string& text) {
 
 double desktopScaleFrom(const std::string& gdkScale, const std::string& xResources) {
   const double forced = wholeNumber(gdkScale);
-  if (forced >= 1 && forced <= kMaxScale && forced == std::floor(forced)) return forced;
+  if (forced >= 1 && forced <= kMaxPixelScale && forced == std::floor(forced)) return forced;
 
   std::istringstream lines(xResources);
   std::string line;
@@ -33,10 +31,7 @@ double desktopScaleFrom(const std::string& gdkScale, const std::string& xResourc
     if (line.rfind(key, 0) != 0) continue;
     std::string value = line.substr(key.size());
     value.erase(0, value.find_first_not_of(" \t"));
-    const double dpi = wholeNumber(value);
-    if (!(dpi > 0)) return 1.0;
-    const double quarters = std::round(dpi / kBaseDotsPerInch * 4.0) / 4.0;
-    return std::clamp(quarters, 1.0, kMaxScale);
+    return scaleForDpi(wholeNumber(value));
   }
   return 1.0;
 }

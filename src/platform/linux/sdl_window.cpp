@@ -1,7 +1,6 @@
 #include <SDL.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -9,6 +8,7 @@
 #include "platform/linux/cairo_canvas.h"
 #include "platform/linux/display_scale.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/pixel_scale.h"
 
 namespace kv::platform::linux_backend {
 
@@ -40,9 +40,7 @@ struct SdlWindow::State {
   // pixels.
   double scale = 1.0;
 
-  int logical(int devicePixels) const {
-    return static_cast<int>(std::floor(devicePixels / scale));
-  }
+  int logical(int devicePixels) const { return toLogical(devicePixels, scale); }
 };
 
 namespace {

@@ -8,11 +8,14 @@ class Graphics;
 
 namespace kv::platform::win32 {
 
-// A Canvas over a GDI+ drawing surface (the window's off-screen bitmap).
-// Main thread; lives for one frame.
+// A Canvas over a GDI+ drawing surface (the window's off-screen bitmap)
+// whose transform scales logical pixels to scale device pixels each.
+// Rectangles and pictures are placed on whole device pixels; pictures
+// drawn at another size than their own come from a copy smoothed once at
+// that size (until the scale changes). Main thread; lives for one frame.
 class GdiplusCanvas : public Canvas {
  public:
-  explicit GdiplusCanvas(Gdiplus::Graphics& graphics) : graphics_(graphics) {}
+  GdiplusCanvas(Gdiplus::Graphics& graphics, double scale) : graphics_(graphics), scale_(scale) {}
   void drawImage(const Image& image, Rect source, Rect destination) override;
   void fillRect(Rect rect, Argb colour) override;
   void strokeRect(Rect rect, Argb colour) override;
@@ -25,6 +28,7 @@ class GdiplusCanvas : public Canvas {
 
  private:
   Gdiplus::Graphics& graphics_;
+  double scale_;
 };
 
 }  // namespace kv::platform::win32

@@ -7,9 +7,11 @@
 
 #include <gdiplus.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 
+#include "platform/pixel_scale.h"
 #include "platform/win32/gdiplus_canvas.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_platform.h"
@@ -28,6 +30,44 @@ constexpr int kIconResource = 599;
 constexpr UINT kFrameChangedFlags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED;
 static_assert(kFrameChangedFlags == 0x27);
 
+// The effective dots per inch of a monitor: GetDpiForMonitor where the
+// system has it (Windows 8.1 and later), else the system's density, which
+// is what a program aware of the system's density gets on older systems.
+UINT monitorDpi(HMONITOR monitor) {
+  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const GetDpiForMonitorFn getDpiForMonitor = [] {
+    const HMODULE shcore = LoadLibraryW(L"shcore.dll");
+    if (shcore == nullptr) return GetDpiForMonitorFn{};
+    // Through a plain function pointer, which converts to any other.
+    return reinterpret_cast<GetDpiForMonitorFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shcore, "GetDpiForMonitor")));
+  }();
+  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+  UINT x = 0;
+  UINT y = 0;
+  if (getDpiForMonitor != nullptr && monitor != nullptr &&
+      SUCCEEDED(getDpiForMonitor(monitor, kEffectiveDpi, &x, &y)) && x > 0) {
+    return x;
+  }
+  const HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : static_cast<UINT>(kBaseDotsPerInch);
+}
+
+// The dots per inch the window is drawn for: GetDpiForWindow where the
+// system has it (Windows 10 1607 and later), else its monitor's.
+UINT windowDpi(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr) {
+    const UINT dpi = getDpiForWindow(window);
+    if (dpi > 0) return dpi;
+  }
+  return monitorDpi(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+}
+
 // A worker's text as a zero-terminated wide string on the heap.
 wchar_t* heapText(const std::string& utf8) {
   const std::wstring wide = widen(utf8);
@@ -44,8 +84,18 @@ struct Win32Window::State {
   WindowHandler* handler = nullptr;
   int showCommand = SW_SHOWNORMAL;
   std::wstring className;
+  // The window's size in logical pixels.
   int width = 0;
   int height = 0;
+  // Device pixels per logical pixel, from the density of the monitor the
+  // window is on. The launcher lays out and hit-tests in logical pixels;
+  // Windows speaks device pixels. Written on the main thread, read also
+  // where invalidateRect is called.
+  std::atomic<double> scale{1.0};
+
+  int logical(int devicePixels) const { return toLogical(devicePixels, scale); }
+  int deviceWidth() const { return toDevice(width, scale); }
+  int deviceHeight() const { return toDevice(height, scale); }
 
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -94,25 +144,45 @@ LRESULT Win32Window::State::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       POINT point{};
       GetCursorPos(&point);
       ScreenToClient(window, &point);
-      const Cursor cursor = handler->cursorAt(point.x, point.y);
+      const Cursor cursor = handler->cursorAt(logical(point.x), logical(point.y));
       SetCursor(LoadCursorW(nullptr, cursor == Cursor::Hand ? IDC_HAND : IDC_ARROW));
       return 1;
     }
     case WM_NCHITTEST: {
       POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
       ScreenToClient(window, &point);
-      return handler->isDragArea(point.x, point.y) ? HTCAPTION : HTCLIENT;
+      return handler->isDragArea(logical(point.x), logical(point.y)) ? HTCAPTION : HTCLIENT;
+    }
+    case WM_GETDPISCALEDSIZE: {
+      // Moving to a monitor of another density: the window's size there,
+      // rounded as the frame will be.
+      auto* size = reinterpret_cast<SIZE*>(lParam);
+      const double next = scaleForDpi(LOWORD(wParam));
+      size->cx = toDevice(width, next);
+      size->cy = toDevice(height, next);
+      return TRUE;
+    }
+    case WM_DPICHANGED: {
+      // The window went to a monitor of another density (or the density
+      // changed): it takes the place the system suggests, and the next
+      // frame is drawn and the art scaled for the new density.
+      scale = scaleForDpi(LOWORD(wParam));
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window, nullptr, FALSE);
+      return 0;
     }
     case WM_TIMER:
       return 0;
     case WM_MOUSEMOVE:
-      handler->onMouseMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      handler->onMouseMove(logical(GET_X_LPARAM(lParam)), logical(GET_Y_LPARAM(lParam)));
       return 0;
     case WM_LBUTTONDOWN:
-      handler->onButtonDown(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      handler->onButtonDown(logical(GET_X_LPARAM(lParam)), logical(GET_Y_LPARAM(lParam)));
       return 0;
     case WM_LBUTTONUP:
-      handler->onButtonUp(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+      handler->onButtonUp(logical(GET_X_LPARAM(lParam)), logical(GET_Y_LPARAM(lParam)));
       return 0;
     case kStatusMessage:
     case kErrorMessage: {
@@ -155,9 +225,14 @@ void Win32Window::State::paint() {
   const int w = client.right - client.left;
   const int h = client.bottom - client.top;
   if (w > 0 && h > 0) {
-    // The whole frame is drawn off screen and copied in one step.
+    // The whole frame is drawn off screen at the device's resolution and
+    // copied in one step.
     Gdiplus::Bitmap frame(w, h, PixelFormat32bppPARGB);
     if (frame.GetLastStatus() == Gdiplus::Ok) {
+      // A new bitmap takes the screen's density, which GDI+ would apply to
+      // sizes in points on top of the scale below.
+      frame.SetResolution(static_cast<Gdiplus::REAL>(kBaseDotsPerInch),
+                          static_cast<Gdiplus::REAL>(kBaseDotsPerInch));
       {
         Gdiplus::Graphics offscreen(&frame);
         // Every frame starts opaque black, so nothing of an earlier frame
@@ -168,7 +243,9 @@ void Win32Window::State::paint() {
         offscreen.SetCompositingQuality(Gdiplus::CompositingQualityHighQuality);
         offscreen.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
         offscreen.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-        GdiplusCanvas canvas(offscreen);
+        // The launcher draws in logical pixels.
+        offscreen.ScaleTransform(static_cast<Gdiplus::REAL>(scale), static_cast<Gdiplus::REAL>(scale));
+        GdiplusCanvas canvas(offscreen, scale);
         handler->onPaint(canvas);
       }
       // The finished frame replaces what the window showed: copied, not
@@ -202,11 +279,13 @@ bool Win32Window::create(const WindowSpec& spec, WindowHandler& handler) {
   windowClass.lpszClassName = s.className.c_str();
   RegisterClassExW(&windowClass);  // a second registration fails harmlessly
 
-  const int x = GetSystemMetrics(SM_CXSCREEN) / 2 - spec.width / 2;
-  const int y = GetSystemMetrics(SM_CYSCREEN) / 2 - spec.height / 2;
+  // Centred on the primary monitor, at the size its density gives.
+  s.scale = scaleForDpi(monitorDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)));
+  const int x = GetSystemMetrics(SM_CXSCREEN) / 2 - s.deviceWidth() / 2;
+  const int y = GetSystemMetrics(SM_CYSCREEN) / 2 - s.deviceHeight() / 2;
   const HWND window = CreateWindowExW(0, s.className.c_str(), s.className.c_str(),
-                                      WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, x, y, spec.width, spec.height,
-                                      nullptr, nullptr, instance, &s);
+                                      WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, x, y, s.deviceWidth(),
+                                      s.deviceHeight(), nullptr, nullptr, instance, &s);
   if (window == nullptr) {
     s.handler = nullptr;
     return false;
@@ -215,6 +294,15 @@ bool Win32Window::create(const WindowSpec& spec, WindowHandler& handler) {
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CAPTION | WS_THICKFRAME);
   SetWindowLongPtrW(window, GWL_STYLE, style);
   SetWindowPos(window, nullptr, 0, 0, 0, 0, kFrameChangedFlags);
+  // The system may give the window another density than the monitor's
+  // (a process the system does not treat as aware gets 96).
+  const double given = scaleForDpi(windowDpi(window));
+  if (given != s.scale) {
+    s.scale = given;
+    SetWindowPos(window, nullptr, GetSystemMetrics(SM_CXSCREEN) / 2 - s.deviceWidth() / 2,
+                 GetSystemMetrics(SM_CYSCREEN) / 2 - s.deviceHeight() / 2, s.deviceWidth(), s.deviceHeight(),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   return true;
 }
 
@@ -236,7 +324,10 @@ void Win32Window::invalidate() {
 
 void Win32Window::invalidateRect(Rect rect) {
   if (state_->window == nullptr) return;
-  const RECT area{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+  // One device pixel more on each side for the smoothed edges of what is
+  // drawn at fractional positions.
+  const Rect device = toDevice(rect, state_->scale);
+  const RECT area{device.x - 1, device.y - 1, device.x + device.width + 1, device.y + device.height + 1};
   InvalidateRect(state_->window, &area, FALSE);
 }
 
