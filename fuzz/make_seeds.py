@@ -191,13 +191,13 @@ def main():
                                          ([], False)]):
         put("pe_exports", "seed%d" % i, split(b"glGetString") + pe_dll(exports, plus))
 
-    # The head's length is the integer at the end (FuzzedDataProvider reads it last byte first).
+    # The head's length is the integer at the end (FuzzedDataProvider takes its last byte as the highest).
     for i, (lengths, fine_lengths) in enumerate([
             ([4096, 5000, 300], [[512, 1024, 2048, 512], [2048, 2048, 904], [300]]),
             ([], []),
             ([16384], [[2048] * 8])]):
         head, fine_file = chunk_index(lengths, fine_lengths)
-        put("chunk_index", "seed%d" % i, head + fine_file + struct.pack(">I", len(head)))
+        put("chunk_index", "seed%d" % i, head + fine_file + struct.pack("<I", len(head)))
 
 
 if __name__ == "__main__":
