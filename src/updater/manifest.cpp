@@ -53,9 +53,10 @@ bool isLowerHex(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Reads the "index" key of an element: nothing when it is absent or not
-// well-formed (the file is then fetched whole, as by launchers that do not
-// know the key).
+}  // namespace
+
+// An element whose "index" is not well-formed keeps its entry: the file is
+// then fetched whole, as by launchers that do not know the key.
 std::optional<IndexRef> readIndexRef(const json& element) {
   const auto it = element.find("index");
   if (it == element.end() || !it->is_object()) return std::nullopt;
@@ -82,6 +83,10 @@ std::optional<IndexRef> readIndexRef(const json& element) {
   }
   return ref;
 }
+
+json indexRefJson(const IndexRef& ref) { return json{{"hash", ref.hash}, {"path", ref.path}, {"size", ref.size}}; }
+
+namespace {
 
 // Reads one element into entry; false with a reason when it is malformed.
 bool readEntry(const json& element, ManifestEntry& entry, std::string& reason) {
@@ -237,7 +242,7 @@ std::string serializeManifest(const ManifestMap& local) {
   for (const auto& [path, entry] : local) {
     json element{{"hash", entry.hash}, {"path", path}, {"size", entry.size}};
     if (entry.index) {
-      element["index"] = json{{"hash", entry.index->hash}, {"path", entry.index->path}, {"size", entry.index->size}};
+      element["index"] = indexRefJson(*entry.index);
     }
     document.push_back(std::move(element));
   }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,12 @@ struct IndexRef {
 
 // The largest index head a manifest may name.
 inline constexpr std::int64_t kMaxIndexHeadSize = std::int64_t{64} << 20;
+
+// The "index" member of a manifest element (or of a journal note) when it is
+// well-formed (see readRemoteManifest); nothing otherwise. Never throws.
+std::optional<IndexRef> readIndexRef(const nlohmann::json& element);
+// An index reference as manifests carry it: {"hash", "path", "size"}.
+nlohmann::json indexRefJson(const IndexRef& ref);
 
 // One file of a client installation as a manifest lists it.
 struct ManifestEntry {

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+
+#include "updater/install_record.h"
 
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
@@ -93,6 +96,25 @@ TEST(RemoteManifest, ReadsAWellFormedIndexAndIgnoresAnyOther) {
   ManifestMap local = remote;
   local.at("a.pak").index.reset();
   EXPECT_TRUE(compareManifests(remote, local).paths.empty());
+
+  // The journal notes an installed entry's index; a replay keeps it, and
+  // drops a malformed one with the entry kept.
+  TempDir dir;
+  {
+    ManifestJournal journal(dir / "eu");
+    std::filesystem::create_directories(dir / "eu");
+    ASSERT_TRUE(journal.installed(remote.at("a.pak")));
+    ASSERT_TRUE(journal.installed(ManifestEntry{"b.pak", "h", 3}));
+  }
+  std::ofstream(dir / "eu/update.journal", std::ios::app)
+      << R"({"installed":"c.pak","hash":"h","size":1,"index":{"path":"../x.kvi","hash":")" << hash
+      << R"(","size":1}})" << "\n";
+  ManifestMap replayed;
+  ASSERT_TRUE(readLocalManifest(dir / "eu", replayed));
+  ASSERT_EQ(replayed.size(), 3u);
+  EXPECT_EQ(replayed.at("a.pak").index, remote.at("a.pak").index);
+  EXPECT_FALSE(replayed.at("b.pak").index);
+  EXPECT_FALSE(replayed.at("c.pak").index);
 }
 
 TEST(RemoteManifest, RefusesEveryMalformedDocument) {

@@ -96,13 +96,7 @@ bool readPublishedManifest(const std::string& text, updater::ManifestMap& out) {
       entry.hash = item.at("hash").get<std::string>();
       entry.size = item.value("size", std::int64_t{0});
       if (!updater::validateManifestPath(entry.path)) return false;
-      // Only the index's path matters here (prune keeps what a manifest names).
-      if (const auto index = item.find("index"); index != item.end() && index->is_object()) {
-        const auto path = index->find("path");
-        if (path != index->end() && path->is_string() && updater::validIndexHeadPath(path->get<std::string>())) {
-          entry.index = updater::IndexRef{path->get<std::string>(), index->value("hash", std::string()), 0};
-        }
-      }
+      entry.index = updater::readIndexRef(item);
       out[entry.path] = entry;
     }
     return true;
