@@ -165,6 +165,12 @@ def measured(site, run):
 def measure_delta(tools, delta_bench, work, log):
     pack_mib = int(os.environ.get("KV_BENCH_DELTA_MIB", "2048"))
     size = pack_mib * MIB
+    # Three releases of the pack, the site's copy and its replacement, two
+    # installations, the run's copy and what zsync or curl writes.
+    free = shutil.disk_usage(work).free
+    if free < 9 * size:
+        raise measure.RunFailed("the delta benchmark needs %.1f GiB free beside the build folder, %.1f GiB are"
+                                % (9 * size / 2**30, free / 2**30))
     rng = random.Random(20261208)
     packs = os.path.join(work, "packs")
     small = os.path.join(work, "small")
