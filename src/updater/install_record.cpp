@@ -60,6 +60,7 @@ bool ManifestJournal::replacing(const std::string& path) { return append(dumped(
 bool ManifestJournal::installed(const ManifestEntry& entry) {
   json note{{"installed", entry.path}, {"hash", entry.hash}};
   if (entry.sizeListed) note["size"] = entry.size;
+  if (entry.index) note["index"] = indexRefJson(*entry.index);
   return append(dumped(note));
 }
 
@@ -98,6 +99,7 @@ void replayManifestJournal(const std::string& serverDir, ManifestMap& local) {
     } else {
       entry.sizeListed = false;
     }
+    entry.index = readIndexRef(*note);
     local[*path] = std::move(entry);
   }
 }

@@ -41,7 +41,8 @@ class ManifestJournal {
 };
 
 // Applies the notes of serverDir's journal, in order, to local: a file
-// being replaced is forgotten, an installed one recorded. Lines that are not
+// being replaced is forgotten, an installed one recorded (with its index, when
+// the note names a well-formed one). Lines that are not
 // a well-formed note (a path the manifest rules refuse among them) are
 // skipped. A missing journal changes nothing.
 void replayManifestJournal(const std::string& serverDir, ManifestMap& local);
