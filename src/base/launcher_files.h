@@ -37,6 +37,10 @@ inline constexpr char kDownloadTemporarySuffix[] = ".kvpart";
 // Ends the name of the record beside a download temporary that tells which
 // entry and which answer its bytes come from: the temporary's name and this.
 inline constexpr char kDownloadRecordSuffix[] = ".info";
+// The folder of chunk indexes: on the site, the heads and fine files of the
+// large files' indexes; in a server folder, the heads of installed files.
+// No manifest path may lie in it.
+inline constexpr char kIndexFolderName[] = "kvindex";
 
 // The four builds of the game client, in the order renderer (DirectX,
 // OpenGL) within processor (64-bit, 32-bit). A build's executable is its
