@@ -41,6 +41,9 @@ inline constexpr char kDownloadRecordSuffix[] = ".info";
 // large files' indexes; in a server folder, the heads of installed files.
 // No manifest path may lie in it.
 inline constexpr char kIndexFolderName[] = "kvindex";
+// End the names of an index's head and of its fine file.
+inline constexpr char kIndexHeadExtension[] = ".kvi";
+inline constexpr char kIndexFineExtension[] = ".kvf";
 
 // The four builds of the game client, in the order renderer (DirectX,
 // OpenGL) within processor (64-bit, 32-bit). A build's executable is its

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/launcher_files.h"
 #include "delta/chunker.h"
 
 namespace kv::delta {
@@ -50,8 +51,6 @@ inline constexpr char kIndexMagic[8] = {'K', 'V', 'C', 'H', 'I', 'D', 'X', '1'};
 inline constexpr std::size_t kHeadHeaderBytes = 80;
 inline constexpr std::size_t kCoarseEntryBytes = 56;
 inline constexpr std::size_t kFineEntryBytes = 20;
-inline constexpr char kHeadExtension[] = ".kvi";
-inline constexpr char kFineExtension[] = ".kvf";
 
 struct CoarseEntry {
   std::uint64_t offset = 0;  // in the file

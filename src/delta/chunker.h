@@ -58,19 +58,21 @@ class Chunker {
 
  private:
   struct Hasher;
-  std::size_t cutPoint(const std::uint8_t* data, std::size_t size) const;
+  std::size_t cutPoint(const std::uint8_t* data, std::size_t size);
   void emitChunk(const std::uint8_t* data, std::uint32_t length, const ChunkSink& emit);
 
   ChunkParams params_;
   std::uint64_t maskSmall_ = 0, maskLarge_ = 0;
   std::vector<std::uint8_t> pending_;  // bytes fed after the last cut, fewer than max
-  std::uint64_t offset_ = 0;           // stream offset of pending_'s first byte
+  std::uint64_t offset_ = 0;           // stream offset of the next chunk
+  std::size_t pos_ = 0;        // where the search for the next cut resumes
+  std::uint64_t hash_ = 0;     // the gear hash there
   const std::uint8_t* emitted_ = nullptr;
   std::unique_ptr<Hasher> hasher_;
 };
 
 // Whether params are a chunking this code accepts (also from an index file):
-// 64 <= min < avg < max <= 16 MiB, avg a power of two.
+// 128 <= min < avg < max <= 16 MiB, avg a power of two.
 [[nodiscard]] bool chunkParamsValid(const ChunkParams& params);
 
 // The chunks of bytes held in memory, their offsets counted from base.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,6 +23,12 @@ class Sha256 {
   // The digest as 64 lower-case hex digits; the object is spent afterwards.
   // Empty when the system could not compute it.
   std::string finishHex();
+  // The digest's 32 bytes into digest; false when the system could not
+  // compute it. The object is spent afterwards, as by finishHex.
+  [[nodiscard]] bool finish(std::array<std::uint8_t, 32>& digest);
+  // Starts over for new bytes, also once spent: one object can hash many
+  // small pieces without asking the system for a new one each time.
+  void reset();
 
   struct State;
 

@@ -29,6 +29,16 @@ TEST(Sha256, KnownDigestsInAnyPieces) {
       EXPECT_EQ(digest.finishHex(), c.digest) << c.message.size() << " bytes in pieces of " << piece;
     }
   }
+  // One object reused for every message, spent or not, gives the same digests as bytes.
+  Sha256 reused;
+  reused.add("left over", 9);
+  for (const auto& c : cases) {
+    reused.reset();
+    reused.add(c.message.data(), c.message.size());
+    std::array<std::uint8_t, 32> bytes{};
+    ASSERT_TRUE(reused.finish(bytes));
+    EXPECT_EQ(hexOfBytes(bytes.data(), bytes.size()), c.digest);
+  }
 }
 
 }  // namespace

@@ -49,6 +49,40 @@ bool readSize(const json& element, std::int64_t& size, bool& listed) {
   return false;
 }
 
+bool isLowerHex(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Reads the "index" key of an element: nothing when it is absent or not
+// well-formed (the file is then fetched whole, as by launchers that do not
+// know the key).
+std::optional<IndexRef> readIndexRef(const json& element) {
+  const auto it = element.find("index");
+  if (it == element.end() || !it->is_object()) return std::nullopt;
+  const auto path = it->find("path");
+  const auto hash = it->find("hash");
+  const auto size = it->find("size");
+  if (path == it->end() || !path->is_string() || hash == it->end() || !hash->is_string() || size == it->end() ||
+      !size->is_number_integer()) {
+    return std::nullopt;
+  }
+  IndexRef ref;
+  ref.path = path->get<std::string>();
+  ref.hash = hash->get<std::string>();
+  if (size->is_number_unsigned()) {
+    const auto value = size->get<std::uint64_t>();
+    if (value > static_cast<std::uint64_t>(kMaxIndexHeadSize)) return std::nullopt;
+    ref.size = static_cast<std::int64_t>(value);
+  } else {
+    ref.size = size->get<std::int64_t>();
+  }
+  if (ref.size < 1 || ref.size > kMaxIndexHeadSize || ref.hash.size() != 64 || !isLowerHex(ref.hash) ||
+      !validIndexHeadPath(ref.path)) {
+    return std::nullopt;
+  }
+  return ref;
+}
+
 // Reads one element into entry; false with a reason when it is malformed.
 bool readEntry(const json& element, ManifestEntry& entry, std::string& reason) {
   if (!element.is_object()) {
@@ -75,6 +109,7 @@ bool readEntry(const json& element, ManifestEntry& entry, std::string& reason) {
     reason = "unsafe path: " + entry.path;
     return false;
   }
+  entry.index = readIndexRef(element);
   return true;
 }
 
@@ -200,7 +235,11 @@ void putInterfaceArtFirst(std::vector<std::string>& paths) {
 std::string serializeManifest(const ManifestMap& local) {
   json document = json::array();
   for (const auto& [path, entry] : local) {
-    document.push_back(json{{"hash", entry.hash}, {"path", path}, {"size", entry.size}});
+    json element{{"hash", entry.hash}, {"path", path}, {"size", entry.size}};
+    if (entry.index) {
+      element["index"] = json{{"hash", entry.index->hash}, {"path", entry.index->path}, {"size", entry.index->size}};
+    }
+    document.push_back(std::move(element));
   }
   // Strings are kept as they are; bytes that are not UTF-8 (never produced by
   // reading a manifest) are replaced instead of throwing.

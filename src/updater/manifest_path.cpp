@@ -40,7 +40,7 @@ bool isLauncherOwned(std::string_view path) {
     if (lower == own || isTemporaryNameOf(path, own)) return true;
   }
   const std::string first = lower.substr(0, lower.find('/'));
-  return first == kConfigFolderName || first == kConfigBackupFolderName;
+  return first == kConfigFolderName || first == kConfigBackupFolderName || first == kIndexFolderName;
 }
 
 }  // namespace
@@ -53,5 +53,15 @@ std::string manifestPathProblem(std::string_view path) {
 }
 
 bool validateManifestPath(std::string_view path) { return manifestPathProblem(path).empty(); }
+
+bool validIndexHeadPath(std::string_view path) {
+  const std::string_view folder = kIndexFolderName;
+  if (path.size() <= folder.size() + 1 || !path.starts_with(folder) || path[folder.size()] != '/') return false;
+  const std::string_view name = path.substr(folder.size() + 1);
+  const std::string_view extension = kIndexHeadExtension;
+  return name.size() > extension.size() && name.ends_with(extension) &&
+         name.find('/') == std::string_view::npos && archive::entryNameProblem(name).empty() &&
+         !isDownloadTemporaryName(name);
+}
 
 }  // namespace kv::updater

@@ -12,7 +12,7 @@ namespace kv::updater {
 // form of a download temporary (see isDownloadTemporaryName), and it does not
 // name the launcher's own files of the server folder: "manifest.json",
 // "manifest.meta", "update.journal", "unpacked.json", "update.lock", or
-// anything in "config" or "config_backup" (compared without regard to ASCII
+// anything in "config", "config_backup" or "kvindex" (compared without regard to ASCII
 // case), nor, at the top, a name that replacing one of those files removes
 // as a leftover temporary (see isTemporaryNameOf).
 [[nodiscard]] bool validateManifestPath(std::string_view path);
@@ -21,5 +21,10 @@ namespace kv::updater {
 // ("it holds ':'", "it names the launcher's own files in the server
 // folder"); "" when it accepts it.
 [[nodiscard]] std::string manifestPathProblem(std::string_view path);
+
+// Whether path may name a chunk index head on the site (and its local copy
+// in the server folder): "kvindex/" then one safe name (as for
+// validateManifestPath, not of a download temporary's form) ending in ".kvi".
+[[nodiscard]] bool validIndexHeadPath(std::string_view path);
 
 }  // namespace kv::updater

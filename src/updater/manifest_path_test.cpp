@@ -86,8 +86,34 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "data/a.pak.KVPART",
       "data.kvpart/a.pak",
       "a.kvpart.info",
+      "kvindex/0a.kvi",  // the chunk indexes' folder
+      "KVIndex/x.pak",
+      "kvindex",
   };
   for (const std::string& path : refused) EXPECT_FALSE(validateManifestPath(path)) << path;
+}
+
+TEST(ManifestPath, IndexHeadPathsAreOneSafeNameInTheIndexFolder) {
+  const std::pair<std::string, bool> cases[] = {
+      {"kvindex/0a1b.kvi", true},
+      {"kvindex/x y.kvi", true},
+      {"kvindex/0a1b.kvf", false},
+      {"kvindex/.kvi", false},
+      {"kvindex/", false},
+      {"kvindex/a/b.kvi", false},
+      {"kvindex/../x.kvi", false},
+      {"kvindex/..kvi", true},  // an odd name, but one name
+      {"kvindex/a.kvi/", false},
+      {"data/0a1b.kvi", false},
+      {"KVINDEX/0a1b.kvi", false},
+      {"/kvindex/0a1b.kvi", false},
+      {"kvindex\\0a1b.kvi", false},
+      {"kvindex/a:b.kvi", false},
+      {"kvindex/con.kvi", false},
+      {"kvindex/a.kvi.kvpart", false},
+      {std::string("kvindex/a\0.kvi", 14), false},
+  };
+  for (const auto& [path, valid] : cases) EXPECT_EQ(validIndexHeadPath(path), valid) << path;
 }
 
 }  // namespace

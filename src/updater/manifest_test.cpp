@@ -52,6 +52,49 @@ TEST(RemoteManifest, SizesAtTheEdges) {
   EXPECT_EQ(remote.at("b").size, std::int64_t{1} << 40);
 }
 
+TEST(RemoteManifest, ReadsAWellFormedIndexAndIgnoresAnyOther) {
+  const std::string hash(64, 'a');
+  const std::string good = R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":120})";
+  const std::pair<std::string, bool> cases[] = {
+      {good, true},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":67108864,"extra":1})", true},
+      {"null", false},
+      {"\"kvindex/ab.kvi\"", false},
+      {"[]", false},
+      {R"({"hash":")" + hash + R"(","size":120})", false},
+      {R"({"path":"kvindex/ab.kvi","size":120})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"("})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":0})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":-5})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":67108865})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":18446744073709551615})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":1.5})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash + R"(","size":"120"})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + hash.substr(1) + R"(","size":120})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + std::string(64, 'A') + R"(","size":120})", false},
+      {R"({"path":"kvindex/ab.kvi","hash":")" + std::string(63, 'a') + R"(g","size":120})", false},
+      {R"({"path":"../ab.kvi","hash":")" + hash + R"(","size":120})", false},
+      {R"({"path":"kvindex/../../x.kvi","hash":")" + hash + R"(","size":120})", false},
+      {R"({"path":"data/ab.kvi","hash":")" + hash + R"(","size":120})", false},
+      {R"({"path":"kvindex/ab.kvf","hash":")" + hash + R"(","size":120})", false},
+      {R"({"path":5,"hash":")" + hash + R"(","size":120})", false},
+  };
+  for (const auto& [index, kept] : cases) {
+    ManifestMap remote;
+    ASSERT_TRUE(readRemoteManifest(R"([{"path":"a.pak","hash":"h","size":9,"index":)" + index + "}]", "x", remote))
+        << index;
+    ASSERT_EQ(remote.size(), 1u) << index;
+    EXPECT_EQ(remote.at("a.pak").index.has_value(), kept) << index;
+  }
+  ManifestMap remote;
+  ASSERT_TRUE(readRemoteManifest(R"([{"path":"a.pak","hash":"h","size":9,"index":)" + good + "}]", "x", remote));
+  EXPECT_EQ(remote.at("a.pak").index, (IndexRef{"kvindex/ab.kvi", hash, 120}));
+  // The index alone changes nothing to fetch.
+  ManifestMap local = remote;
+  local.at("a.pak").index.reset();
+  EXPECT_TRUE(compareManifests(remote, local).paths.empty());
+}
+
 TEST(RemoteManifest, RefusesEveryMalformedDocument) {
   const char* invalid[] = {
       "",
@@ -77,6 +120,7 @@ TEST(RemoteManifest, RefusesEveryMalformedDocument) {
       R"([{"path":"ok.pak","hash":"h"},{"path":"/etc/passwd","hash":"h"}])",
       R"([{"path":"manifest.json","hash":"h"}])",
       R"([{"path":"config/config.kvml","hash":"h"}])",
+      R"([{"path":"kvindex/0a.kvi","hash":"h"}])",
       R"([{"path":"data/x.dll\u0000.txt","hash":"h"}])",
       "[{\"path\":\"\xff\",\"hash\":\"h\"}]",
   };
@@ -217,6 +261,16 @@ TEST(WriteLocalManifest, ExactDocumentAndRoundTrip) {
   ASSERT_TRUE(readLocalManifest(dir / "eu", back));
   ASSERT_EQ(back.size(), 2u);
   EXPECT_EQ(back.at("b/\xC3\xA9.pak").hash, "h2");
+
+  // An entry's index is kept with it.
+  ManifestMap indexed = local;
+  const IndexRef index{"kvindex/" + std::string(64, 'c') + ".kvi", std::string(64, 'd'), 4096};
+  indexed.at("a.pak").index = index;
+  ASSERT_TRUE(writeLocalManifest(dir / "ix", indexed));
+  EXPECT_NE(readFile(dir / "ix/manifest.json").find("        \"index\": {\n            \"hash\": \""), std::string::npos);
+  ASSERT_TRUE(readLocalManifest(dir / "ix", back));
+  EXPECT_EQ(back.at("a.pak").index, index);
+  EXPECT_FALSE(back.at("b/\xC3\xA9.pak").index.has_value());
   EXPECT_EQ(kv::test::snapshotTree(dir / "eu").size(), 1u) << "a temporary file was left behind";
 
   // The unflushed checkpoint form writes the same document.

@@ -18,6 +18,13 @@ Sha256::Sha256() : state_(std::make_unique<State>()) {
                    BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0) != 0;
 }
 
+void Sha256::reset() {
+  if (state_->algorithm == nullptr) return;  // failed for good
+  if (state_->hash != nullptr) BCryptDestroyHash(state_->hash);
+  state_->hash = nullptr;
+  state_->failed = BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0) != 0;
+}
+
 Sha256::~Sha256() {
   if (state_->hash != nullptr) BCryptDestroyHash(state_->hash);
   if (state_->algorithm != nullptr) BCryptCloseAlgorithmProvider(state_->algorithm, 0);
@@ -34,11 +41,16 @@ void Sha256::add(const void* data, std::size_t size) {
   }
 }
 
-std::string Sha256::finishHex() {
-  unsigned char digest[32];
-  if (state_->failed || BCryptFinishHash(state_->hash, digest, sizeof digest, 0) != 0) return {};
+bool Sha256::finish(std::array<std::uint8_t, 32>& digest) {
+  const bool ok = !state_->failed && BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0) == 0;
   state_->failed = true;  // spent
-  return hexOfBytes(digest, sizeof digest);
+  return ok;
+}
+
+std::string Sha256::finishHex() {
+  std::array<std::uint8_t, 32> digest{};
+  if (!finish(digest)) return {};
+  return hexOfBytes(digest.data(), digest.size());
 }
 
 }  // namespace kv::platform
