@@ -19,14 +19,32 @@ CHUNK = 256 * 1024
 QUEUE_CHUNKS = 512
 
 
-async def _pump(reader, writer, delay):
-    queue = asyncio.Queue(QUEUE_CHUNKS)
+class Line:
+    """One direction of a link of a given rate (bytes per second; 0: no cap):
+    when each piece has gone through it."""
+
+    def __init__(self, rate):
+        self.rate = rate
+        self.free = 0.0  # when the line has sent everything handed to it so far
+
+    def sent_at(self, now, size):
+        if not self.rate:
+            return now
+        self.free = max(self.free, now) + size / self.rate
+        return self.free
+
+
+async def _pump(reader, writer, delay, line):
+    # With a cap the bytes held back stay near what a TCP window would hold:
+    # about half a second at the line's rate.
+    chunks = QUEUE_CHUNKS if not line.rate else max(4, int(line.rate * 0.5 / CHUNK))
+    queue = asyncio.Queue(chunks)
 
     async def receive():
         try:
             while True:
                 data = await reader.read(CHUNK)
-                await queue.put((time.monotonic() + delay, data))
+                await queue.put((line.sent_at(time.monotonic(), len(data)) + delay, data))
                 if not data:
                     return
         except (ConnectionError, OSError):
@@ -51,7 +69,7 @@ async def _pump(reader, writer, delay):
     await asyncio.gather(receive(), deliver())
 
 
-async def _serve(client_reader, client_writer, target_port, delay):
+async def _serve(client_reader, client_writer, target_port, delay, up, down):
     try:
         # The handshake of a new connection costs one round trip.
         await asyncio.sleep(2 * delay)
@@ -60,7 +78,8 @@ async def _serve(client_reader, client_writer, target_port, delay):
         client_writer.close()
         return
     try:
-        await asyncio.gather(_pump(client_reader, server_writer, delay), _pump(server_reader, client_writer, delay))
+        await asyncio.gather(_pump(client_reader, server_writer, delay, up),
+                             _pump(server_reader, client_writer, delay, down))
     finally:
         for writer in (client_writer, server_writer):
             writer.close()
@@ -68,7 +87,9 @@ async def _serve(client_reader, client_writer, target_port, delay):
 
 async def _main(args):
     delay = args.one_way_ms / 1000.0
-    server = await asyncio.start_server(lambda r, w: _serve(r, w, args.target_port, delay), "127.0.0.1",
+    rate = args.mbit * 1e6 / 8
+    up, down = Line(rate), Line(rate)
+    server = await asyncio.start_server(lambda r, w: _serve(r, w, args.target_port, delay, up, down), "127.0.0.1",
                                         args.listen_port, backlog=1024)
     print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
     async with server:
@@ -80,6 +101,7 @@ def main():
     parser.add_argument("--listen-port", type=int, default=0)
     parser.add_argument("--target-port", type=int, required=True)
     parser.add_argument("--one-way-ms", type=float, default=25.0)
+    parser.add_argument("--mbit", type=float, default=0.0, help="bandwidth cap in Mbit/s per direction (0: none)")
     try:
         asyncio.run(_main(parser.parse_args()))
     except KeyboardInterrupt:

@@ -17,8 +17,10 @@ class Site:
     """nginx serving root over HTTPS; state (configuration, logs, CA) in
     state_dir."""
 
-    def __init__(self, state_dir, root, http2=False):
+    def __init__(self, state_dir, root, http2=False, plain=False):
         self.http2 = http2
+        self.plain = plain  # also serve plain HTTP (on plain_port)
+        self.plain_port = None
         self.state_dir = state_dir
         self.root = root
         self.ca_dir = os.path.join(state_dir, "ca")
@@ -31,11 +33,15 @@ class Site:
     def start(self):
         _bash('make_ca "$1"', self.ca_dir)
         self.port = int(_bash("free_port"))
+        if self.plain:
+            self.plain_port = int(_bash("free_port"))
+            while self.plain_port == self.port:
+                self.plain_port = int(_bash("free_port"))
         # start_nginx leaves nginx running in a session of its own; its pid
         # is the group to stop.
-        self.pid = int(_bash('start_nginx "$1" "$2" "$3" "$4" "$5" >&2; echo "$NGINX_PID"',
+        self.pid = int(_bash('start_nginx "$1" "$2" "$3" "$4" "$5" "$6" >&2; echo "$NGINX_PID"',
                              self.nginx_dir, self.root, self.ca_dir, str(self.port),
-                             "http2" if self.http2 else ""))
+                             "http2" if self.http2 else "", str(self.plain_port or "")))
 
     def stop(self):
         if self.pid is not None:

@@ -18,9 +18,9 @@ ONE_WAY_MS = 25
 class DelayProxy:
     """delay_proxy.py in front of site's port."""
 
-    def __init__(self, target_port, one_way_ms):
+    def __init__(self, target_port, one_way_ms, mbit=0):
         self.child = subprocess.Popen(["python3", PROXY, "--target-port", str(target_port), "--one-way-ms",
-                                       str(one_way_ms)], stdout=subprocess.PIPE, text=True)
+                                       str(one_way_ms), "--mbit", str(mbit)], stdout=subprocess.PIPE, text=True)
         line = self.child.stdout.readline()
         if not line.startswith("PORT "):
             self.stop()

@@ -27,12 +27,14 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
 
-# start_nginx STATE_FOLDER SITE_ROOT CA_FOLDER PORT [http2] — serves
-# SITE_ROOT over HTTPS with keep-alive (and HTTP/2 when asked); "*.php" is
-# served as text. Sets NGINX_PID.
+# start_nginx STATE_FOLDER SITE_ROOT CA_FOLDER PORT [http2] [PLAIN_PORT] —
+# serves SITE_ROOT over HTTPS with keep-alive (and HTTP/2 when asked), and
+# over plain HTTP on PLAIN_PORT when given (for peers that speak no TLS);
+# "*.php" is served as text. Sets NGINX_PID.
 start_nginx() {
-  local state=$1 root=$2 ca=$3 port=$4 user_line="" listen_extra=""
+  local state=$1 root=$2 ca=$3 port=$4 user_line="" listen_extra="" plain_line=""
   if [[ ${5:-} == http2 ]]; then listen_extra=" http2"; fi
+  if [[ -n ${6:-} ]]; then plain_line="listen 127.0.0.1:$6;"; fi
   mkdir -p "$state/tmp"
   if [[ $(id -u) -eq 0 ]]; then user_line="user root root;"; fi
   cat > "$state/nginx.conf" <<CONF
@@ -61,6 +63,7 @@ http {
   keepalive_requests 100000;
   server {
     listen 127.0.0.1:$port ssl$listen_extra;
+    $plain_line
     ssl_certificate $ca/server.pem;
     ssl_certificate_key $ca/server.key;
     ssl_protocols TLSv1.2 TLSv1.3;

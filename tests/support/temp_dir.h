@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -27,6 +29,8 @@ void writeFile(const std::string& path, const std::string& content);
 // The whole file, or "<missing>" when it cannot be read.
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
+// size bytes that do not compress, the same for the same seed.
+std::string noiseBytes(std::size_t size, std::uint64_t seed);
 
 // Every file and folder under root with its content ("<dir>" for folders,
 // "-> target" for symbolic links), keyed by the path relative to root.

@@ -32,6 +32,18 @@ bool exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path, ec));
 }
 
+std::string noiseBytes(std::size_t size, std::uint64_t seed) {
+  std::string bytes(size, '\0');
+  std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
 std::map<std::string, std::string> snapshotTree(const std::string& root) {
   std::map<std::string, std::string> out;
   std::error_code ec;

@@ -12,7 +12,8 @@
 namespace kv::tools {
 
 bool hashFile(const std::string& path, std::string& hexDigest, std::int64_t& size, std::string& error,
-              const std::function<void(std::int64_t)>& onRead) {
+              const std::function<void(std::int64_t)>& onRead,
+              const std::function<void(const std::uint8_t*, std::size_t)>& onBytes) {
   platform::Sha256 digest;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
@@ -34,6 +35,7 @@ bool hashFile(const std::string& path, std::string& hexDigest, std::int64_t& siz
     }
     if (n == 0) break;
     digest.add(buffer.data(), static_cast<std::size_t>(n));
+    if (onBytes) onBytes(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(n));
     total += n;
     if (onRead) onRead(n);
   }

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   request.strict = parsed.strict;
   request.prune = parsed.prune;
   request.dryRun = parsed.dryRun;
+  request.indexes = !parsed.noIndex;
   request.progress = &progress;
   kv::tools::PublishReport report;
   bool ok = false;

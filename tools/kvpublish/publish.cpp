@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -108,6 +109,16 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
   if (ec) problems.push_back("cannot list " + quotedName(clientDir) + ": " + ec.message());
   std::sort(files.begin(), files.end(), [](const ClientFile& a, const ClientFile& b) { return a.path < b.path; });
   return files;
+}
+
+// The 32 bytes of a SHA-256 hex digest.
+std::array<std::uint8_t, 32> sha256Bytes(const std::string& hex) {
+  std::array<std::uint8_t, 32> bytes{};
+  const auto value = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+  for (std::size_t i = 0; i < bytes.size() && 2 * i + 1 < hex.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(value(hex[2 * i]) << 4 | value(hex[2 * i + 1]));
+  }
+  return bytes;
 }
 
 bool sameFile(const std::string& path, const updater::ManifestEntry& entry, FileMeter* meter = nullptr) {
@@ -246,6 +257,40 @@ bool writeIfChanged(const std::string& path, const std::string& content, bool dr
   return true;
 }
 
+// Writes the chunk index files of the release below serverDir. They are
+// named by their file's content: one already there with the right size is
+// left alone (a CDN may hold it forever). Counts the indexes that were new.
+bool writeIndexes(const std::string& serverDir, const CheckedRelease& release, PublishReport& report,
+                  std::string& error) {
+  for (std::size_t i = 0; i < release.entries.size(); ++i) {
+    if (!release.indexes[i] || !release.entries[i].index) continue;
+    const std::string& headPath = release.entries[i].index->path;
+    bool wrote = false;
+    for (const auto& [path, bytes] : {std::pair<std::string, const std::string*>{headPath, &release.indexes[i]->head},
+                                      {delta::fineFilePath(headPath), &release.indexes[i]->fine}}) {
+      const std::string target = joinPath(serverDir, path);
+      struct stat st{};
+      if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+          static_cast<std::uint64_t>(st.st_size) == bytes->size()) {
+        continue;
+      }
+      std::error_code ec;
+      makePublicFolders(fs::path(target).parent_path(), ec);
+      std::string reason;
+      if (!updater::replaceFileAtomically(target, *bytes, &reason)) {
+        error = "cannot write " + quotedName(target) + ": " + reason;
+        return false;
+      }
+      report.siteWritten = wrote = true;
+      fs::permissions(target,
+                      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                      ec);
+    }
+    if (wrote) ++report.indexesWritten;
+  }
+  return true;
+}
+
 // Whether one folder is the other or lies inside it (publishing would then
 // copy the site into itself).
 bool nested(const std::string& a, const std::string& b) {
@@ -288,10 +333,16 @@ unsigned threadsFor(const PublishRequest& request, std::size_t files) {
 }
 
 // The site files below serverDir that neither the manifest lists nor are the
-// manifests themselves, in path order.
+// manifests themselves or the chunk index files it names, in path order.
 std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const updater::ManifestMap& manifest,
                                            std::vector<std::string>& problems) {
   std::vector<std::string> out;
+  std::set<std::string> indexFiles;
+  for (const auto& [path, entry] : manifest) {
+    if (!entry.index) continue;
+    indexFiles.insert(entry.index->path);
+    indexFiles.insert(delta::fineFilePath(entry.index->path));
+  }
   std::error_code ec;
   if (!fs::is_directory(serverDir, ec)) return out;
   fs::recursive_directory_iterator it(serverDir, fs::directory_options::none, ec);
@@ -301,7 +352,7 @@ std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const u
     if (ec) break;
     if (fs::is_directory(status)) continue;
     if (rel == updater::kFullManifestEndpoint || rel == updater::kQuickManifestEndpoint) continue;
-    if (manifest.count(rel) == 0) out.push_back(rel);
+    if (manifest.count(rel) == 0 && indexFiles.count(rel) == 0) out.push_back(rel);
   }
   if (ec) problems.push_back("cannot list " + quotedName(serverDir) + ": " + ec.message());
   std::sort(out.begin(), out.end());
@@ -356,13 +407,25 @@ bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedR
   {
     std::vector<std::string> errors(files.size());
     Step step(request.progress, "hashing", files.size(), listedBytes);
+    release.indexes.resize(files.size());
     forEachIndex(files.size(), threads, [&](std::size_t i) {
       FileMeter meter(request.progress, files[i].size);
       entries[i].path = files[i].path;
       std::string error;
-      if (!hashFile(files[i].fullPath, entries[i].hash, entries[i].size, error, meter.callback())) {
+      std::optional<delta::IndexWriter> writer;
+      if (request.indexes && files[i].size >= kIndexedFileSize) writer.emplace();
+      const auto chunk = [&writer](const std::uint8_t* data, std::size_t size) { writer->feed(data, size); };
+      if (!hashFile(files[i].fullPath, entries[i].hash, entries[i].size, error, meter.callback(),
+                    writer ? std::function<void(const std::uint8_t*, std::size_t)>(chunk) : nullptr)) {
         errors[i] = "cannot read " + quotedName(files[i].path) + ": " + error;
         return false;
+      }
+      // The size listed is the size hashed (the file may have changed since it was listed).
+      if (writer && entries[i].size >= kIndexedFileSize) {
+        delta::IndexFiles index = writer->finish(sha256Bytes(entries[i].hash));
+        entries[i].index = updater::IndexRef{delta::indexHeadPath(entries[i].hash), sha256Hex(index.head),
+                                             static_cast<std::int64_t>(index.head.size())};
+        release.indexes[i] = std::move(index);
       }
       meter.finish();
       return true;
@@ -495,6 +558,10 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     }
   }
   if (!report.problems.empty()) return false;
+  if (std::string error; !request.dryRun && !writeIndexes(serverDir, release, report, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
 
   bool fullChanged = false;
   bool quickChanged = false;
@@ -543,6 +610,7 @@ std::vector<std::string> summaryLines(const PublishRequest& request, const Publi
   } else {
     lines.push_back("first manifest of this server: " + std::to_string(report.added.size()) + " added");
   }
+  if (report.indexesWritten > 0) lines.push_back(std::to_string(report.indexesWritten) + " chunk indexes written");
   if (report.versionChanged) lines.push_back("version text " + would + "set to " + quotedName(request.versionText));
   if (request.prune) {
     lines.push_back(std::to_string(report.pruned.size()) + " unlisted site files " +

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "delta/chunk_index.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -22,7 +24,13 @@ struct PublishRequest {
   bool dryRun = false;       // check and compare only; write and remove nothing
   PublishProgress* progress = nullptr;  // told how hashing and copying advance; may be null
   unsigned threads = 0;                 // hashing threads; 0 picks by the number of files
+  bool indexes = true;                  // write chunk indexes of the large files
 };
+
+// Files of at least this size get a chunk index (see delta/chunk_index.h),
+// so that launchers fetch only the chunks that changed. Below it a whole
+// file costs little more than its index and the requests.
+inline constexpr std::int64_t kIndexedFileSize = std::int64_t{4} << 20;
 
 // What a publication found and did (on a dry run: would do).
 struct PublishReport {
@@ -32,6 +40,7 @@ struct PublishReport {
   std::int64_t totalBytes = 0;        // their sizes
   std::size_t filesCopied = 0;        // files whose site copy was new or changed
   std::int64_t bytesCopied = 0;
+  std::size_t indexesWritten = 0;     // chunk indexes new on the site
   bool manifestChanged = false;       // the manifests were rewritten (new stamp)
   bool versionChanged = false;        // download/updater.php got another text
   bool hadPreviousManifest = false;   // the server had a readable manifest before
@@ -43,15 +52,20 @@ struct PublishReport {
 };
 
 // Publishes the client in request.clientDir for one server: every regular
-// file goes to siteDir/download/<server>/<path>, then "manifest.json" and
-// "manifest.php" (the same document: "hash" = SHA-256 hex, "path", "size")
-// are written there, and siteDir/download/updater.php gets the version text
+// file goes to siteDir/download/<server>/<path>, with the chunk index of
+// each file of at least kIndexedFileSize (unless request.indexes is false)
+// as "kvindex/H.kvi" and "kvindex/H.kvf" there (H its SHA-256 hex; named by
+// content, so an index already there with the right size is left as it is),
+// then "manifest.json" and "manifest.php" (the same document: "hash" =
+// SHA-256 hex, "path", "size", and "index" for an indexed file) are written
+// there, and siteDir/download/updater.php gets the version text
 // without a line end. Every file is written beside its old copy and renamed
 // over it, files before manifests, so a site that is being served never shows
 // a manifest whose files are missing; pruning comes last for the same
-// reason. Unchanged files and manifests are left as they are, so an
-// unchanged manifest keeps its Last-Modified stamp; a changed one always gets
-// a newer file time than the old one.
+// reason (it keeps the indexes the new manifest names). Unchanged files and
+// manifests are left as they are, so an unchanged manifest keeps its
+// Last-Modified stamp; a changed one always gets a newer file time than the
+// old one.
 // Refuses (false, nothing written) when the client folder holds a path the
 // launcher would refuse or the Windows program could not create, a symbolic
 // link or a special file, an unpacked archive holds an entry whose name
@@ -66,13 +80,15 @@ struct PublishReport {
 struct CheckedRelease {
   std::vector<updater::ManifestEntry> entries;  // in path order
   std::vector<std::string> sources;             // where each entry's file is, by index
+  std::vector<std::optional<delta::IndexFiles>> indexes;  // each entry's chunk index, when it has one
   updater::ManifestMap manifest;
   std::string document;  // the manifest as published
   unsigned threads = 1;  // threads the work on these files may use
 };
 
 // The checks of publishClient on request.clientDir without writing: lists
-// and hashes the files (progress step "hashing"), fills report's warnings,
+// and hashes the files, chunking the large ones beside (progress step
+// "hashing"; each file is read once), fills report's warnings,
 // counts and, on a refusal, problems. False when the release is refused.
 [[nodiscard]] bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedRelease& release);
 

@@ -43,10 +43,12 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
       } else {
         parsed.versionText = value;
       }
-    } else if (!optionsEnded && (arg == "--strict" || arg == "--prune" || arg == "--dry-run" || arg == "--verbose")) {
+    } else if (!optionsEnded && (arg == "--strict" || arg == "--prune" || arg == "--dry-run" || arg == "--verbose" ||
+                                  arg == "--no-index")) {
       bool& flag = arg == "--strict" ? parsed.strict
                    : arg == "--prune" ? parsed.prune
                    : arg == "--dry-run" ? parsed.dryRun
+                   : arg == "--no-index" ? parsed.noIndex
                                         : parsed.verbose;
       flag = true;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -81,7 +83,7 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
 
 const char* publishUsage() {
   return "usage: kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune] [--dry-run] [--verbose]\n"
-         "                 CLIENT_DIR SITE_DIR\n"
+         "                 [--no-index] CLIENT_DIR SITE_DIR\n"
          "       kvpublish --server eu|us [options] --to s3://BUCKET[/PREFIX] [--endpoint URL]\n"
          "                 [--addressing path|virtual] CLIENT_DIR\n"
          "Publishes the client in CLIENT_DIR for one server: writes SITE_DIR/download/<server>/\n"
@@ -90,6 +92,7 @@ const char* publishUsage() {
          "  --prune     then remove the site files the new manifest does not list\n"
          "  --dry-run   check and summarise only; write and remove nothing\n"
          "  --verbose   list every added, changed, removed and pruned file\n"
+         "  --no-index  write no chunk indexes (launchers then fetch changed large files whole)\n"
          "  --to        publish into an S3-compatible store (the site root is BUCKET/PREFIX); keys from\n"
          "              AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY, AWS_SESSION_TOKEN, region from\n"
          "              AWS_REGION (default us-east-1), endpoint from --endpoint or AWS_ENDPOINT_URL\n"

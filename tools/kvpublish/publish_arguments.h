@@ -7,7 +7,7 @@ namespace kv::tools {
 
 // The command line of the publishing tool:
 //   kvpublish --server eu|us [--version-text TEXT] [--strict] [--prune]
-//             [--dry-run] [--verbose] CLIENT_DIR SITE_DIR
+//             [--dry-run] [--verbose] [--no-index] CLIENT_DIR SITE_DIR
 //   kvpublish ... --to s3://BUCKET[/PREFIX] [--endpoint URL]
 //             [--addressing path|virtual] CLIENT_DIR
 struct PublishArguments {
@@ -19,6 +19,7 @@ struct PublishArguments {
   bool prune = false;    // remove the site files the new manifest does not list
   bool dryRun = false;   // check and summarise, write nothing
   bool verbose = false;  // list every added, changed, removed and pruned path
+  bool noIndex = false;  // write no chunk indexes
   std::string storeUrl;    // "s3://..." when publishing to a store instead of SITE_DIR
   std::string endpoint;    // --endpoint ("" when not given)
   std::string addressing;  // --addressing: "path", "virtual" or "" (by the endpoint)

@@ -32,7 +32,7 @@ TEST(PublishArguments, StoreTargetTakesTheClientAlone) {
   PublishArguments out;
   std::string error;
   ASSERT_EQ(parsePublishArguments({"--server", "us", "--to", "s3://site/game", "--endpoint", "https://s3.example",
-                                   "--addressing", "path", "--prune", "client"},
+                                   "--addressing", "path", "--prune", "--no-index", "client"},
                                   out, error),
             ParseOutcome::Run)
       << error;
@@ -42,6 +42,7 @@ TEST(PublishArguments, StoreTargetTakesTheClientAlone) {
   EXPECT_EQ(out.clientDir, "client");
   EXPECT_TRUE(out.siteDir.empty());
   EXPECT_TRUE(out.prune);
+  EXPECT_TRUE(out.noIndex);
 }
 
 TEST(PublishArguments, RejectsMisuse) {

@@ -217,6 +217,8 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"configuration", [](const std::string& c) { writeFile(c + "/config/config.kvml", "a: b"); },
        "\"config/config.kvml\" is a path the launcher refuses: it names the launcher's own files in the server "
        "folder"},
+      {"chunk indexes", [](const std::string& c) { writeFile(c + "/kvindex/a.kvi", "a"); },
+       "\"kvindex/a.kvi\" is a path the launcher refuses: it names the launcher's own files in the server folder"},
       {"backup", [](const std::string& c) { writeFile(c + "/Config_Backup/x", "a"); },
        "\"Config_Backup/x\" is a path the launcher refuses: it names the launcher's own files in the server folder"},
       {"backslash", [](const std::string& c) { writeFile(c + "/a\\b.pak", "a"); },
@@ -566,6 +568,71 @@ TEST_F(PublishTest, SummarisesTheChangesAndPrunesAfterTheManifests) {
             (std::vector<std::string>{"eu: 2 files (3 B), 1 copied (2 B), manifest updated",
                                       "since the previous manifest: 0 added, 1 changed, 0 removed",
                                       "version text set to \"v3\"", "  changed \"a.pak\""}));
+}
+
+ino_t inodeOf(const std::string& path) {
+  struct stat st{};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Files from kIndexedFileSize up get an index named by their content, with
+// the files and before the manifests; an index already there stays as it is;
+// prune keeps the named ones only.
+TEST_F(PublishTest, IndexesLargeFilesAndPruneKeepsTheNamedOnes) {
+  const std::string big = kv::test::noiseBytes(kIndexedFileSize, 1);
+  writeFile(client_ / "big.pak", big);
+  writeFile(client_ / "small.pak", kv::test::noiseBytes(kIndexedFileSize - 1, 2));
+  PublishRequest publish = request();
+  publish.prune = true;
+  PublishReport report;
+  ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.indexesWritten, 1u);
+  const std::string base = site_ / "download/eu/";
+  updater::ManifestMap manifest;
+  ASSERT_TRUE(updater::readRemoteManifest(readFile(base + "manifest.json"), "vdclient_gl_x64", manifest));
+  EXPECT_FALSE(manifest.at("small.pak").index);
+  ASSERT_TRUE(manifest.at("big.pak").index);
+  const updater::IndexRef ref = *manifest.at("big.pak").index;
+  EXPECT_EQ(ref.path, "kvindex/" + sha256Hex(big) + ".kvi");
+  const std::string head = readFile(base + ref.path);
+  EXPECT_EQ(ref.hash, sha256Hex(head));
+  EXPECT_EQ(ref.size, static_cast<std::int64_t>(head.size()));
+  const delta::IndexFiles expected = delta::buildIndex(reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+  EXPECT_EQ(head, expected.head);
+  EXPECT_EQ(readFile(base + delta::fineFilePath(ref.path)), expected.fine);
+  EXPECT_LE(head.size() + expected.fine.size(), big.size() / 100) << "the index files take at most 1 % of the file";
+
+  // Unchanged: the index is left in place. Another version: a new index,
+  // the old one pruned after the manifests.
+  const ino_t headInode = inodeOf(base + ref.path);
+  ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.indexesWritten, 0u);
+  EXPECT_EQ(inodeOf(base + ref.path), headInode);
+  EXPECT_TRUE(report.pruned.empty()) << ::testing::PrintToString(report.pruned);
+  writeFile(client_ / "big.pak", "x" + big);
+  ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.indexesWritten, 1u);
+  EXPECT_EQ(report.pruned, (std::vector<std::string>{delta::fineFilePath(ref.path), ref.path}));
+  EXPECT_FALSE(exists(base + ref.path));
+  ASSERT_TRUE(updater::readRemoteManifest(readFile(base + "manifest.json"), "vdclient_gl_x64", manifest));
+  ASSERT_TRUE(manifest.at("big.pak").index);
+  EXPECT_TRUE(exists(base + manifest.at("big.pak").index->path));
+
+  // A truncated index left on the site (a stopped copy) is written again.
+  writeFile(base + manifest.at("big.pak").index->path, "KVCHIDX1");
+  writeFile(client_ / "small.pak", "changed");
+  ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+  EXPECT_EQ(report.indexesWritten, 1u);
+  EXPECT_EQ(static_cast<std::int64_t>(readFile(base + manifest.at("big.pak").index->path).size()),
+            manifest.at("big.pak").index->size);
+
+  // Without indexes the manifest names none, and prune takes them away.
+  publish.indexes = false;
+  ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+  ASSERT_TRUE(updater::readRemoteManifest(readFile(base + "manifest.json"), "vdclient_gl_x64", manifest));
+  EXPECT_FALSE(manifest.at("big.pak").index);
+  EXPECT_EQ(report.pruned.size(), 2u);
+  EXPECT_FALSE(exists(base + "kvindex"));
 }
 
 TEST_F(PublishTest, DryRunIntoAnEmptySiteWritesNothing) {

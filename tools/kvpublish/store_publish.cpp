@@ -7,6 +7,8 @@
 #include "file_hash.h"
 #include "publish_work.h"
 #include "quoted_name.h"
+#include "base/launcher_files.h"
+#include "delta/chunk_index.h"
 #include "updater/endpoints.h"
 #include "updater/manifest_path.h"
 
@@ -94,11 +96,27 @@ bool readPublishedManifest(const std::string& text, updater::ManifestMap& out) {
       entry.hash = item.at("hash").get<std::string>();
       entry.size = item.value("size", std::int64_t{0});
       if (!updater::validateManifestPath(entry.path)) return false;
+      // Only the index's path matters here (prune keeps what a manifest names).
+      if (const auto index = item.find("index"); index != item.end() && index->is_object()) {
+        const auto path = index->find("path");
+        if (path != index->end() && path->is_string() && updater::validIndexHeadPath(path->get<std::string>())) {
+          entry.index = updater::IndexRef{path->get<std::string>(), index->value("hash", std::string()), 0};
+        }
+      }
       out[entry.path] = entry;
     }
     return true;
   } catch (const nlohmann::json::exception&) {
     return false;
+  }
+}
+
+// The index files (head and fine file) the manifest names.
+void addIndexPaths(const updater::ManifestMap& manifest, std::set<std::string>& paths) {
+  for (const auto& [path, entry] : manifest) {
+    if (!entry.index) continue;
+    paths.insert(entry.index->path);
+    paths.insert(delta::fineFilePath(entry.index->path));
   }
 }
 
@@ -111,7 +129,10 @@ std::string cacheControlFor(const std::string& key) {
     return "no-cache";
   }
   // Files named by their content never change under their name.
-  if (endsWith(name, ".chunks") || endsWith(name, ".idx")) return "public, max-age=31536000, immutable";
+  if (endsWith(name, ".chunks") || endsWith(name, ".idx") || endsWith(name, kIndexHeadExtension) ||
+      endsWith(name, kIndexFineExtension)) {
+    return "public, max-age=31536000, immutable";
+  }
   return "public, max-age=300";
 }
 
@@ -159,8 +180,18 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
     const auto old = previous.find(entry.path);
     unlisted[i] = old == previous.end() || old->second.hash != entry.hash || old->second.size != entry.size;
   }
+  // The chunk indexes the previous manifest does not name; those it names
+  // are there (named by content, so the same path is the same bytes).
+  std::vector<char> newIndex(count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    const updater::ManifestEntry& entry = release.entries[i];
+    const auto old = previous.find(entry.path);
+    newIndex[i] = release.indexes[i] && entry.index &&
+                  (old == previous.end() || !old->second.index || old->second.index->path != entry.index->path);
+  }
   std::map<std::string, StoredObject> held;
-  if (std::find(unlisted.begin(), unlisted.end(), 1) != unlisted.end() &&
+  if ((std::find(unlisted.begin(), unlisted.end(), 1) != unlisted.end() ||
+       std::find(newIndex.begin(), newIndex.end(), 1) != newIndex.end()) &&
       store.list(serverKey, held, error) != StoreOutcome::Done) {
     report.problems.push_back(error);
     return false;
@@ -203,6 +234,26 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
     ++report.filesCopied;
     report.bytesCopied += release.entries[i].size;
   }
+  // The indexes go with the files, before the manifests that name them; one
+  // the store already holds with the right size stays.
+  for (std::size_t i = 0; i < count; ++i) {
+    if (newIndex[i] == 0) continue;
+    const std::string& headPath = release.entries[i].index->path;
+    bool wrote = false;
+    for (const auto& [path, bytes] : {std::pair<std::string, const std::string*>{headPath, &release.indexes[i]->head},
+                                      {delta::fineFilePath(headPath), &release.indexes[i]->fine}}) {
+      const std::string key = serverKey + path;
+      const auto there = held.find(key);
+      if (there != held.end() && there->second.size == static_cast<std::int64_t>(bytes->size())) continue;
+      wrote = true;
+      if (request.dryRun) continue;
+      if (store.putText(key, *bytes, optionsFor(key, sha256Hex(*bytes)), error) != StoreOutcome::Done) {
+        report.problems.push_back(error);
+        return false;
+      }
+    }
+    if (wrote) ++report.indexesWritten;
+  }
 
   // The quick form carries the stamp the launcher checks first, so it goes last.
   bool fullChanged = false, quickChanged = false;
@@ -220,9 +271,13 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
       report.problems.push_back(error);
       return false;
     }
+    std::set<std::string> indexPaths;
+    addIndexPaths(release.manifest, indexPaths);
+    addIndexPaths(previous, indexPaths);
     for (const auto& [key, object] : objects) {
       const std::string path = key.substr(serverKey.size());
-      if (key == full.key || key == quick.key || release.manifest.count(path) != 0 || previous.count(path) != 0) {
+      if (key == full.key || key == quick.key || release.manifest.count(path) != 0 || previous.count(path) != 0 ||
+          indexPaths.count(path) != 0) {
         continue;
       }
       report.pruned.push_back(path);

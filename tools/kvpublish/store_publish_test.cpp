@@ -267,6 +267,49 @@ TEST_F(StorePublishTest, AStopAtEveryWriteLeavesAServableSiteAndARerunFinishesWi
   }
 }
 
+// Chunk indexes go up with the files, before the manifests; a stop on the
+// way leaves nothing to send twice; prune keeps what either manifest names.
+TEST_F(StorePublishTest, IndexesGoWithTheFilesAndPruneKeepsTheNamedOnes) {
+  TempDir client;
+  const std::string big = kv::test::noiseBytes(kIndexedFileSize, 3);
+  writeFile(client / "big.pak", big);
+  writeFile(client / "a.pak", "a");
+  store_.stopAfterWrites(3);  // the two files and the index's head
+  EXPECT_FALSE(publish(client));
+  const auto stopped = writesIn(store_.takeLog());
+  store_.stopAfterWrites(-1);
+  ASSERT_TRUE(publish(client)) << ::testing::PrintToString(report_.problems);
+  const auto writes = writesIn(store_.takeLog());
+  const std::string head = "download/eu/kvindex/" + sha256Hex(big) + ".kvi";
+  const std::string fine = "download/eu/kvindex/" + sha256Hex(big) + ".kvf";
+  ASSERT_EQ(stopped.size(), 3u) << ::testing::PrintToString(stopped);
+  EXPECT_EQ(stopped[2], "PUT " + head);
+  EXPECT_EQ(writes, (std::vector<std::string>{"PUT " + fine, std::string("PUT ") + kFull, std::string("PUT ") + kQuick,
+                                              "PUT download/updater.php"}));
+  const delta::IndexFiles expected = delta::buildIndex(reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
+  EXPECT_EQ(store_.objects_[head].content, expected.head);
+  EXPECT_EQ(store_.objects_[fine].content, expected.fine);
+  EXPECT_EQ(store_.objects_[head].cacheControl, "public, max-age=31536000, immutable");
+  const auto manifest = nlohmann::json::parse(store_.objects_[kFull].content);
+  EXPECT_EQ(manifest[1]["path"], "big.pak");
+  EXPECT_EQ(manifest[1]["index"]["path"], "kvindex/" + sha256Hex(big) + ".kvi");
+  EXPECT_EQ(manifest[1]["index"]["hash"], sha256Hex(expected.head));
+
+  // A new version: its index goes up; the old one stays while the previous
+  // manifest names it, and goes with the next prune.
+  writeFile(client / "big.pak", big + "x");
+  ASSERT_TRUE(publish(client, true));
+  EXPECT_EQ(report_.indexesWritten, 1u);
+  EXPECT_TRUE(report_.pruned.empty()) << ::testing::PrintToString(report_.pruned);
+  store_.takeLog();
+  ASSERT_TRUE(publish(client, true));
+  EXPECT_EQ(report_.indexesWritten, 0u);
+  EXPECT_EQ(report_.pruned, (std::vector<std::string>{"kvindex/" + sha256Hex(big) + ".kvf",
+                                                      "kvindex/" + sha256Hex(big) + ".kvi"}));
+  EXPECT_EQ(store_.objects_.count(head), 0u);
+  EXPECT_EQ(store_.objects_.count("download/eu/kvindex/" + sha256Hex(big + "x") + ".kvi"), 1u);
+}
+
 TEST_F(StorePublishTest, PruneRemovesOnlyWhatNeitherManifestNames) {
   TempDir client;
   writeFile(client / "a.pak", "a");
@@ -345,6 +388,8 @@ TEST(StoreCacheHeaders, ManifestsAreNeverCachedAndContentNamedFilesForever) {
       {"download/eu/data/manifest.json.bak", "public, max-age=300"},
       {"download/eu/data/a.pak", "public, max-age=300"},
       {"download/eu/chunks/3f9a.chunks", "public, max-age=31536000, immutable"},
+      {"download/eu/kvindex/3f9a.kvi", "public, max-age=31536000, immutable"},
+      {"download/eu/kvindex/3f9a.kvf", "public, max-age=31536000, immutable"},
   };
   for (const auto& c : cases) EXPECT_EQ(cacheControlFor(c.key), c.cacheControl) << c.key;
 }
