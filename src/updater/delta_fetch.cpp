@@ -88,6 +88,9 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
   std::vector<int> attempts(ranges.size(), 0);
   std::map<std::uint64_t, InFlight> inFlight;
   std::uint64_t nextId = 1;
+  // The first range goes alone until its answer begins, so that every
+  // other one names the validator it gave.
+  bool firstAnswered = false;
   const auto stopAll = [&] {
     for (const auto& entry : inFlight) engine.stop(entry.first);
     inFlight.clear();
@@ -98,7 +101,8 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
       stopAll();
       return RangesEnd::Cancelled;
     }
-    while (!pending.empty() && inFlight.size() < static_cast<std::size_t>(std::max(engine.width(), 1))) {
+    while (!pending.empty() && inFlight.size() < static_cast<std::size_t>(std::max(engine.width(), 1)) &&
+           (firstAnswered || inFlight.empty())) {
       const std::size_t index = pending.front();
       pending.pop_front();
       const std::uint64_t id = nextId++;
@@ -110,8 +114,9 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
       order.range.from = static_cast<std::int64_t>(range.offset);
       order.range.to = static_cast<std::int64_t>(range.offset + range.length - 1);
       order.range.ifRange = validator;
-      order.range.bodyStart = [&validator, &placed](bool rest, const std::string& answered) {
+      order.range.bodyStart = [&validator, &placed, &firstAnswered](bool rest, const std::string& answered) {
         if (!rest) return false;
+        firstAnswered = true;
         if (validator.empty()) validator = answered;
         if (answered == validator) return true;
         placed.otherFile = true;
@@ -239,7 +244,8 @@ class Assembly {
     openSources(*head, local);
     if (isCancelled(environment_)) return cancelled(result);
     std::vector<std::size_t> missing = delta::missingChunks(*head, local);
-    if (missing.size() == head->chunks.size() && local.size() == 0) return result;  // nothing local helps
+    // A file none of whose coarse chunks is installed has nothing to gain.
+    if (missing.size() == head->chunks.size()) return result;
     addOrphanedFineChunks(*head, local);
 
     std::vector<std::optional<std::vector<Chunk>>> fine(head->chunks.size());
@@ -535,8 +541,17 @@ void removeUnusedHeads(const std::string& serverDir, const ManifestMap& installe
 std::vector<DeltaSource> deltaSources(const std::string& serverDir, const ManifestMap& installed,
                                       const ManifestEntry& remote) {
   std::vector<DeltaSource> sources;
-  if (const auto old = installed.find(remote.path); old != installed.end() && old->second.hash != remote.hash) {
-    sources.push_back({joinPath(serverDir, remote.path), old->second, true});
+  const std::string localPath = joinPath(serverDir, remote.path);
+  if (const auto old = installed.find(remote.path); old != installed.end()) {
+    if (old->second.hash != remote.hash) sources.push_back({localPath, old->second, true});
+  } else if (const std::optional<std::uint64_t> size = platform::regularFileSizeAt(localPath);
+             size && platform::pathKind(localPath) == platform::PathKind::File) {
+    // A file the record no longer vouches for (a run stopped while it was
+    // replaced): its chunks are checked as they are read all the same.
+    ManifestEntry unknown;
+    unknown.path = remote.path;
+    unknown.size = static_cast<std::int64_t>(*size);
+    sources.push_back({localPath, unknown, true});
   }
   for (const auto& [path, entry] : installed) {
     if (path == remote.path || !entry.index || !isSha256Hex(entry.hash)) continue;

@@ -92,7 +92,8 @@ bool assembleChangedFiles(TransferEngine& engine, const DownloadEnvironment& env
                           DeltaTotals& totals);
 
 // The local files a changed entry remote may be put together from: the
-// installed version of the same path, and every other installed file whose
+// installed version of the same path (or, where installed does not list it,
+// whatever file is on disk there), and every other installed file whose
 // head is stored. installed is the local manifest; serverDir its folder.
 std::vector<DeltaSource> deltaSources(const std::string& serverDir, const ManifestMap& installed,
                                       const ManifestEntry& remote);
