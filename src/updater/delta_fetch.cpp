@@ -165,6 +165,63 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
   }
 }
 
+// The most bytes of one head, and of all heads, fetched at once before the
+// files are put together; larger ones are fetched on their own.
+constexpr std::int64_t kMaxPrefetchedHead = std::int64_t{4} << 20;
+constexpr std::int64_t kMaxPrefetchedHeads = std::int64_t{16} << 20;
+
+// Fetches the heads of jobs through engine, several at once, so that many
+// changed files cost one round trip for their heads rather than one each.
+// A head whose answer is not a whole 200 of its listed size is left to
+// assembleDelta. False when the run was cancelled.
+bool prefetchHeads(TransferEngine& engine, const DownloadEnvironment& environment, std::vector<DeltaJob>& jobs) {
+  std::deque<std::size_t> pending;
+  std::int64_t total = 0;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const std::int64_t size = jobs[i].index.size;
+    if (size <= 0 || size > kMaxPrefetchedHead || total + size > kMaxPrefetchedHeads) continue;
+    total += size;
+    pending.push_back(i);
+  }
+  std::map<std::uint64_t, std::pair<std::size_t, std::string>> inFlight;
+  std::uint64_t nextId = 1;
+  std::vector<FinishedTransfer> finished;
+  for (;;) {
+    if (isCancelled(environment)) {
+      for (const auto& entry : inFlight) engine.stop(entry.first);
+      return false;
+    }
+    while (!pending.empty() && inFlight.size() < static_cast<std::size_t>(std::max(engine.width(), 1))) {
+      const std::size_t index = pending.front();
+      pending.pop_front();
+      const std::uint64_t id = nextId++;
+      std::string& body = inFlight.emplace(id, std::make_pair(index, std::string())).first->second.second;
+      TransferOrder order;
+      order.url = jobs[index].headUrl;
+      order.maxBytes = jobs[index].index.size;
+      order.sink = [&body](const char* data, std::size_t size) {
+        body.append(data, size);
+        return true;
+      };
+      order.progress = [&environment](std::int64_t) { return !isCancelled(environment); };
+      engine.start(id, std::move(order));
+    }
+    if (inFlight.empty()) return true;
+    finished.clear();
+    engine.wait(kWaitSlice, finished);
+    for (const FinishedTransfer& done : finished) {
+      const auto it = inFlight.find(done.id);
+      if (it == inFlight.end()) continue;
+      auto& [index, body] = it->second;
+      if (done.result.outcome == TransferOutcome::Completed && done.result.status == 200 &&
+          static_cast<std::int64_t>(body.size()) == jobs[index].index.size) {
+        jobs[index].headBytes = std::move(body);
+      }
+      inFlight.erase(it);
+    }
+  }
+}
+
 // A local file as a source of chunks.
 struct OpenSource {
   const DeltaSource* source = nullptr;
@@ -304,7 +361,10 @@ class Assembly {
   // The head, fetched and checked against the manifest's hash and size and
   // the listed file; nothing (with the problem) when it is not that.
   std::optional<IndexHead> fetchHead(DeltaResult& result) {
-    if (!environment_.transport->getBody(job_.headUrl, static_cast<std::size_t>(job_.index.size), headBytes_)) {
+    if (job_.headBytes) {
+      headBytes_ = *job_.headBytes;
+    } else if (!environment_.transport->getBody(job_.headUrl, static_cast<std::size_t>(job_.index.size),
+                                                headBytes_)) {
       result.problem = "the index cannot be had";
       return std::nullopt;
     }
@@ -483,7 +543,10 @@ bool assembleChangedFiles(TransferEngine& engine, const DownloadEnvironment& env
                           const ManifestMap& remote, const ManifestMap& installed, std::vector<FetchItem>& items,
                           DeltaTotals& totals) {
   engine.shareLimit(environment.rateLimit, environment.cancel);
-  for (FetchItem& item : items) {
+  std::vector<DeltaJob> jobs;
+  std::vector<std::size_t> itemOf;  // per job: its item
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const FetchItem& item = items[i];
     const auto found = remote.find(item.path);
     if (found == remote.end() || !found->second.index || !item.expectedSize || !isSha256Hex(item.hash)) continue;
     // Bytes a stopped run left are continued instead.
@@ -500,7 +563,13 @@ bool assembleChangedFiles(TransferEngine& engine, const DownloadEnvironment& env
     if (!finePath.empty()) job.fineUrl = fileUrl(site, folder, finePath);
     job.serverDir = serverDir;
     job.sources = deltaSources(serverDir, installed, entry);
-    const DeltaResult result = assembleDelta(engine, environment, progress, job);
+    jobs.push_back(std::move(job));
+    itemOf.push_back(i);
+  }
+  if (!prefetchHeads(engine, environment, jobs)) return false;
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    FetchItem& item = items[itemOf[j]];
+    const DeltaResult result = assembleDelta(engine, environment, progress, jobs[j]);
     totals.fetchedBytes += result.fetchedBytes;
     totals.reportedBytes += result.reportedBytes;
     switch (result.end) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct DeltaJob {
   std::string fineUrl;   // the fine file's, beside the head
   std::string serverDir; // where the heads of installed files are kept
   std::vector<DeltaSource> sources;
+  // The head's bytes when they were fetched beforehand (with other heads,
+  // at once); nothing makes assembleDelta fetch it.
+  std::optional<std::string> headBytes;
 };
 
 enum class DeltaEnd {

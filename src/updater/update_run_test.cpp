@@ -1296,6 +1296,24 @@ TEST(UpdateRun, DeltaUpdatesTakeLocalBytesOrFallBackToTheWholeFile) {
     for (const auto& [name, content] : snapshotTree(f.local("kvindex"))) heads.push_back(name);
     EXPECT_EQ(heads, indexTaken ? std::vector<std::string>{v3.hash + ".kvi"} : std::vector<std::string>{});
   }
+
+  // A cancel while the ranges come ends the run without a word: the old
+  // version stays, and no temporary.
+  RunFixture f;
+  writeFile(f.local("pack.bin"), v2.bytes);
+  writeFile(f.local("manifest.json"), manifestOf({v2.siteFile("pack.bin")}));
+  f.transport.serve(f.url("pack.bin"), {v3.bytes, "\"e3\""});
+  f.transport.serve(f.url(v3.headPath()), {v3.index.head});
+  f.transport.serve(f.url(delta::fineFilePath(v3.headPath())), {v3.index.fine, "\"f3\""});
+  f.publish({v3.siteFile("pack.bin")});
+  f.transport.onRequest = [&f](const testing::FakeRequest& request) {
+    if (request.url == f.url("pack.bin")) f.worker.cancel = true;
+  };
+  f.run();
+  EXPECT_EQ(f.messages(), std::vector<std::string>{"STATUS Checking updates..."});
+  EXPECT_TRUE(readFile(f.local("pack.bin")) == v2.bytes);
+  EXPECT_FALSE(exists(f.local("pack.bin.kvpart")));
+  EXPECT_EQ(f.transport.count(f.url("pack.bin")), 1);
 }
 
 }  // namespace
