@@ -21,6 +21,12 @@ namespace kv::delta {
 // requests few where changed regions lie close together.
 inline constexpr std::uint64_t kBridgeBytes = 64 * 1024;
 
+// The same for the fine file of an index, whose sections are fetched only
+// where coarse chunks changed: there a bridged gap holds sections of
+// unchanged chunks, bytes no file needs, so only gaps about the size of a
+// request's own headers and framing (both ways, HTTP/2) are bridged.
+inline constexpr std::uint64_t kFineBridgeBytes = 2 * 1024;
+
 // A stretch of bytes of a file: offset and length.
 struct ByteRange {
   std::uint64_t offset = 0;
@@ -86,7 +92,7 @@ struct DeltaPlan {
 // chunks numbered wanted (ascending), neighbours merged and gaps shorter
 // than bridge fetched with them.
 [[nodiscard]] std::vector<ByteRange> fineSectionRanges(const IndexHead& head, const std::vector<std::size_t>& wanted,
-                                                       std::uint64_t bridge = kBridgeBytes);
+                                                       std::uint64_t bridge = kFineBridgeBytes);
 
 // Plans the new file of fileSize bytes from its chunks target (in order;
 // coarse chunks, some replaced by their fine chunks): each chunk a local

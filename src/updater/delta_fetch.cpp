@@ -306,7 +306,9 @@ class Assembly {
     addOrphanedFineChunks(*head, local);
 
     std::vector<std::optional<std::vector<Chunk>>> fine(head->chunks.size());
-    if (!fetchFineSections(*head, missing, fine, result)) return failed(result);
+    if (!fetchFineSections(*head, missing, fine, result)) {
+      return isCancelled(environment_) ? cancelled(result) : failed(result);
+    }
     std::vector<Chunk> target;
     for (std::size_t i = 0; i < head->chunks.size(); ++i) {
       if (fine[i]) {
