@@ -333,7 +333,8 @@ class Assembly {
       result.problem = "cannot open " + item_.partPath + ": " + platform::lastErrorText();
       return failed(result);
     }
-    if (!copyLocal(*plan, result)) return isCancelled(environment_) ? cancelled(result) : failed(result);
+    std::vector<ByteRange> fetches = plan->fetches;
+    if (!copyLocal(*plan, fetches, result)) return isCancelled(environment_) ? cancelled(result) : failed(result);
     std::string validator;
     const auto write = [this, &result](std::uint64_t offset, const char* data, std::size_t size) {
       if (!output_.writeAt(offset, data, size)) return false;
@@ -342,7 +343,7 @@ class Assembly {
       reportDownloadProgress(progress_, item_.path, static_cast<std::int64_t>(size));
       return true;
     };
-    switch (fetchRanges(engine_, environment_, item_.url, head->fileSize, plan->fetches, validator, write,
+    switch (fetchRanges(engine_, environment_, item_.url, head->fileSize, fetches, validator, write,
                         result.problem)) {
       case RangesEnd::Done:
         break;
@@ -483,15 +484,18 @@ class Assembly {
   }
 
   // Copies the local chunks into the temporary, each checked as it is read.
-  bool copyLocal(const delta::DeltaPlan& plan, DeltaResult& result) {
+  // A chunk that is not what its source's head says (the file changed on
+  // disk since) joins fetches instead, merged with its neighbours there.
+  bool copyLocal(const delta::DeltaPlan& plan, std::vector<ByteRange>& fetches, DeltaResult& result) {
     std::vector<char> buffer;
+    std::vector<ByteRange> stale;
     for (const delta::CopyStep& step : plan.copies) {
       if (isCancelled(environment_)) return false;
       const OpenSource& open = sources_[step.from.source];
       if (!readChunk(open.file, step.from.offset, step.length, buffer) ||
           delta::chunkHashOf(reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size()) != step.hash) {
-        result.problem = "the installed " + open.source->entry.path + " is not what its index says";
-        return false;
+        stale.push_back({step.offset, step.length});
+        continue;
       }
       if (!output_.writeAt(step.offset, buffer.data(), buffer.size())) {
         result.problem = "cannot write " + item_.partPath + ": " + platform::lastErrorText();
@@ -501,6 +505,19 @@ class Assembly {
       result.reportedBytes += step.length;
       reportDownloadProgress(progress_, item_.path, step.length);
     }
+    if (stale.empty()) return true;
+    fetches.insert(fetches.end(), stale.begin(), stale.end());
+    std::sort(fetches.begin(), fetches.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    std::vector<ByteRange> merged;
+    for (const ByteRange& range : fetches) {
+      if (!merged.empty() && merged.back().offset + merged.back().length == range.offset) {
+        merged.back().length += range.length;
+      } else {
+        merged.push_back(range);
+      }
+    }
+    fetches = std::move(merged);
     return true;
   }
 

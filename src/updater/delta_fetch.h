@@ -56,9 +56,9 @@ struct DeltaResult {
 // it among the heads of installed files (see storedHeadPath), and, when
 // the sources hold any of its chunks, puts the file together at
 // job.item.partPath: local chunks copied (each checked against its hash as
-// it is read), the rest fetched as single byte ranges of job.item.url
+// it is read; one that does not match is fetched instead), the rest fetched as single byte ranges of job.item.url
 // through engine, with If-Range on the validator of the first answer. Any
-// failure (no head, a hostile head, a chunk that no longer matches, a site
+// failure (no head, a hostile head, a site
 // that ignores ranges, a changed validator, a failed range) answers Whole
 // and removes the temporary. Progress hears the bytes fetched and those
 // copied. Memory stays bounded by the largest chunk and the fine sections
