@@ -593,6 +593,10 @@ bool assembleChangedFiles(TransferEngine& engine, const DownloadEnvironment& env
     totals.reportedBytes += result.reportedBytes;
     switch (result.end) {
       case DeltaEnd::Cancelled:
+        // A stopped update leaves no temporary without a record.
+        for (const FetchItem& done : items) {
+          if (done.assembled) (void)platform::removeFile(done.partPath);
+        }
         return false;
       case DeltaEnd::Assembled:
         item.assembled = true;

@@ -89,7 +89,8 @@ struct DeltaTotals {
 // assembleDelta from the local files installed lists; marks the item
 // assembled when it is put together, and logs why when it falls back to a
 // whole fetch. site and folder build the index URLs. False when the run
-// was cancelled meanwhile. Worker thread.
+// was cancelled meanwhile (the temporaries put together are then removed).
+// Worker thread.
 bool assembleChangedFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,
                           const SiteConfig& site, const std::string& folder, const std::string& serverDir,
                           const ManifestMap& remote, const ManifestMap& installed, std::vector<FetchItem>& items,
