@@ -6,6 +6,7 @@ follows what the target reads first (FuzzedDataProvider: a random-length
 string ends at a backslash followed by another character; integers are taken
 from the end of the input).
 """
+import hashlib
 import io
 import os
 import shutil
@@ -97,6 +98,21 @@ def pe_dll(exports, pe32_plus):
     return bytes(headers + blob)
 
 
+def chunk_index(lengths, fine_lengths, coarse=(1024, 4096, 16384), fine=(128, 512, 2048)):
+    """A chunk index head and fine file (see src/delta/chunk_index.h) with the
+    given coarse lengths and, for each, its fine lengths; hashes made up,
+    except the fine sections' own."""
+    entries, fine_file = b"", b""
+    for length, pieces in zip(lengths, fine_lengths):
+        section = b"".join(struct.pack("<I", p) + bytes(16) for p in pieces)
+        entries += struct.pack("<IIQ", length, len(pieces), len(fine_file)) + bytes(16)
+        entries += hashlib.sha256(section).digest()[:16] + bytes(8)
+        fine_file += section
+    head = b"KVCHIDX1" + struct.pack("<6IQ", *coarse, *fine, sum(lengths)) + bytes(32)
+    head += struct.pack("<II", len(lengths), 0) + entries
+    return head, fine_file
+
+
 def main():
     shutil.rmtree(CORPUS, ignore_errors=True)
 
@@ -174,6 +190,14 @@ def main():
                                          (["eglGetDisplay", "wglCreateContext"], True),
                                          ([], False)]):
         put("pe_exports", "seed%d" % i, split(b"glGetString") + pe_dll(exports, plus))
+
+    # The head's length is the integer at the end (FuzzedDataProvider takes its last byte as the highest).
+    for i, (lengths, fine_lengths) in enumerate([
+            ([4096, 5000, 300], [[512, 1024, 2048, 512], [2048, 2048, 904], [300]]),
+            ([], []),
+            ([16384], [[2048] * 8])]):
+        head, fine_file = chunk_index(lengths, fine_lengths)
+        put("chunk_index", "seed%d" % i, head + fine_file + struct.pack("<I", len(head)))
 
 
 if __name__ == "__main__":
