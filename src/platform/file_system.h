@@ -83,6 +83,11 @@ class File {
   // opened for appending). False on a write failure (disk full, I/O).
   [[nodiscard]] bool write(const char* data, std::size_t size);
 
+  // Writes all size bytes at offset without moving a shared position (a
+  // file opened for appending still appends on Linux: open it otherwise).
+  // False on a write failure (disk full, I/O).
+  [[nodiscard]] bool writeAt(std::uint64_t offset, const char* data, std::size_t size);
+
   // Reads up to size bytes at offset without moving a shared position, so
   // several readers of one file do not disturb each other. The count read
   // (0 at the end), or -1 on a read failure.

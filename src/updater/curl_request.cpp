@@ -111,7 +111,7 @@ size_t onRequestBody(char* data, size_t size, size_t count, void* user) {
             break;
           case AnswerBody::Rest:
             rest = true;
-            state->limit -= range.from;
+            state->limit = restBytes(range, state->limit);
             break;
           case AnswerBody::Refused:
             state->rangeRefused = true;
@@ -201,12 +201,13 @@ void configureDownload(CURL* handle, const std::string& url, RequestState& state
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   // Large files stream in the same piece size as the curl tool uses.
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
-  if (state.range != nullptr && state.range->from > 0) {
-    // The rest of the file, only if it is still the one the held bytes came
-    // from; a plain Range header, so libcurl leaves judging the answer to
-    // the body callback.
-    const std::string from = std::to_string(state.range->from) + "-";
-    curl_easy_setopt(handle, CURLOPT_RANGE, from.c_str());  // libcurl copies it
+  if (state.range != nullptr && state.range->asksRange()) {
+    // The rest of the file (or a slice of it), only if it is still the one
+    // the held bytes came from; a plain Range header, so libcurl leaves
+    // judging the answer to the body callback.
+    std::string bytes = std::to_string(state.range->from) + "-";
+    if (state.range->isSlice()) bytes += std::to_string(state.range->to);
+    curl_easy_setopt(handle, CURLOPT_RANGE, bytes.c_str());  // libcurl copies it
     if (!state.range->ifRange.empty()) {
       curl_slist* headers = curl_slist_append(state.headers, ("If-Range: " + state.range->ifRange).c_str());
       if (headers != nullptr) state.headers = headers;

@@ -60,8 +60,8 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// Whether contentRange is "bytes FROM-(size-1)/(size or *)".
-bool continuesAt(std::string_view contentRange, std::int64_t from, std::int64_t size) {
+// Whether contentRange is "bytes FROM-LAST/(size or *)".
+bool coversExactly(std::string_view contentRange, std::int64_t from, std::int64_t lastByte, std::int64_t size) {
   std::string_view text = trimmed(contentRange);
   if (!text.starts_with("bytes ")) return false;
   text = trimmed(text.substr(6));
@@ -71,7 +71,7 @@ bool continuesAt(std::string_view contentRange, std::int64_t from, std::int64_t 
   const std::optional<std::int64_t> first = parseCount(text.substr(0, dash));
   const std::optional<std::int64_t> last = parseCount(text.substr(dash + 1, slash - dash - 1));
   const std::string_view total = text.substr(slash + 1);
-  if (!first || !last || *first != from || *last != size - 1) return false;
+  if (!first || !last || *first != from || *last != lastByte) return false;
   if (total == "*") return true;
   const std::optional<std::int64_t> whole = parseCount(total);
   return whole && *whole == size;
@@ -129,12 +129,20 @@ std::string answerValidator(std::string_view etag, std::string_view lastModified
 
 AnswerBody judgeAnswerBody(long status, std::string_view contentRange, std::string_view validator,
                            const DownloadRange& range, std::int64_t fileSize) {
-  if (status == 200) return AnswerBody::Whole;
+  if (status == 200) return range.isSlice() ? AnswerBody::Refused : AnswerBody::Whole;
   if (status != 206) return AnswerBody::ErrorPage;
-  if (range.from <= 0) return AnswerBody::ErrorPage;  // a range nobody asked for
-  if (range.from >= fileSize || !continuesAt(contentRange, range.from, fileSize)) return AnswerBody::Refused;
-  if (!validator.empty() && validator != range.ifRange) return AnswerBody::Refused;
+  if (!range.asksRange()) return AnswerBody::ErrorPage;  // a range nobody asked for
+  const std::int64_t lastByte = range.isSlice() ? range.to : fileSize - 1;
+  if (range.from >= fileSize || lastByte >= fileSize || !coversExactly(contentRange, range.from, lastByte, fileSize)) {
+    return AnswerBody::Refused;
+  }
+  if (!validator.empty() && !range.ifRange.empty() && validator != range.ifRange) return AnswerBody::Refused;
+  if (!validator.empty() && range.ifRange.empty() && !range.isSlice()) return AnswerBody::Refused;
   return AnswerBody::Rest;
+}
+
+std::int64_t restBytes(const DownloadRange& range, std::int64_t fileSize) {
+  return (range.isSlice() ? range.to + 1 : fileSize) - range.from;
 }
 
 void removeStrayDownloadFiles(const std::string& root, const std::set<std::string>& keep) {

@@ -42,17 +42,22 @@ struct DownloadRecord {
 // headers and the range asked for.
 enum class AnswerBody {
   Whole,      // status 200: the file from its first byte
-  Rest,       // status 206 continuing exactly where the held bytes end
-  Refused,    // status 206 to a range request that does not continue them
+  Rest,       // status 206 continuing exactly where the held bytes end (a slice: exactly its bytes)
+  Refused,    // status 206 to a range request that does not continue them (a slice: also a 200)
   ErrorPage,  // any other status (also 206 to a request without a range)
 };
 
 // Judges an answer with status, its Content-Range and validator values, to
 // a request for range of a file of fileSize bytes. A 206 is the rest only
-// when its Content-Range is "bytes FROM-(fileSize-1)/(fileSize or *)" and
-// its validator, when it has one, is the one asked for.
+// when its Content-Range is "bytes FROM-(fileSize-1)/(fileSize or *)" (a
+// slice: "bytes FROM-TO/(fileSize or *)", TO below fileSize) and its
+// validator, when it has one, is the one asked for.
 [[nodiscard]] AnswerBody judgeAnswerBody(long status, std::string_view contentRange, std::string_view validator,
                                          const DownloadRange& range, std::int64_t fileSize);
+
+// The most body bytes an answer judged Rest may hold for range of a file of
+// fileSize bytes.
+[[nodiscard]] std::int64_t restBytes(const DownloadRange& range, std::int64_t fileSize);
 
 // Removes, in the folder at root and the folders below it, every file named
 // like a download temporary or its record (ending in kDownloadTemporarySuffix,

@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "updater/delta_fetch.h"
+#include "updater/download_log.h"
 #include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
@@ -194,6 +196,11 @@ class Fetch {
   // cannot even be opened for the last time.
   std::optional<FetchEnd> start(std::size_t index) {
     const FetchItem& item = items_[index];
+    if (item.assembled && !startedOnce_[index]) {
+      startedOnce_[index] = true;
+      checkAssembled(index);
+      return std::nullopt;
+    }
     Active active;
     active.index = index;
     active.generation = generation_;
@@ -342,6 +349,23 @@ class Fetch {
       return !then || then(worked) ? std::nullopt : std::optional<FetchEnd>(FetchEnd::Stopped);
     });
     return std::nullopt;
+  }
+
+  // An assembled file is checked beside the transfers: it completes as it
+  // is, or is fetched whole.
+  void checkAssembled(std::size_t index) {
+    const FetchItem& item = items_[index];
+    const std::string partPath = item.partPath;
+    const std::string hash = item.hash;
+    const std::int64_t bytes = item.expectedSize.value_or(0);
+    handOver([partPath, hash] { return matchesSha256(fileSha256Hex(partPath).value_or(""), hash); },
+             [this, index, bytes](bool whole) -> std::optional<FetchEnd> {
+               if (whole) return arrived(index, bytes, false);
+               writeDownloadLog(environment_.logPath,
+                                deltaFallbackLine(items_[index].path, "the assembled file does not match its hash"));
+               dropHeld(index);
+               return std::nullopt;
+             });
   }
 
   // Runs work beside the transfers; then hears how it ended, on this thread.

@@ -21,6 +21,11 @@ struct FetchItem {
   std::string partPath;   // where its bytes go until it is whole (see downloadTemporaryPath)
   std::optional<std::int64_t> expectedSize;  // the listed size, when the manifest gives one
   std::string hash;       // the listed hash
+  // partPath already holds the whole file, put together from local bytes
+  // and byte ranges: it is checked against its listed SHA-256 beside the
+  // transfers and completes without a transfer, or is fetched whole when it
+  // does not match (with a log line).
+  bool assembled = false;
 };
 
 // What a whole file still needs before it counts as installed: nothing

@@ -47,8 +47,17 @@ struct DownloadRange {
   // The bytes already held: 0 asks for the whole file; more asks for the
   // rest ("Range: bytes=FROM-") if the file still has the validator ifRange.
   std::int64_t from = 0;
+  // With to at or above from: a slice of the file instead, bytes from..to
+  // (both included, "Range: bytes=FROM-TO"), taken only as the exact 206;
+  // a 200 (a site that ignores ranges, or an If-Range that no longer
+  // holds) refuses it like a 206 of other bytes.
+  std::int64_t to = -1;
   std::string ifRange;
   BodyStart bodyStart;  // may be empty
+
+  // Whether the request asks for a range at all.
+  bool asksRange() const { return from > 0 || isSlice(); }
+  bool isSlice() const { return to >= from && to >= 0; }
 };
 
 // The HTTP client of one update run. One object serves one thread; it keeps
@@ -83,7 +92,10 @@ class HttpTransport {
   // the transfer then counts as completed with that status. With range.from
   // above 0 (then maxBytes is the file's size), a 206 that continues the held
   // bytes (judgeAnswerBody) is a body of at most maxBytes - range.from bytes;
-  // any other 206 ends the transfer at once with rangeRefused.
+  // any other 206 ends the transfer at once with rangeRefused. A slice
+  // (range.isSlice(), maxBytes the file's size) takes only the 206 of
+  // exactly its bytes, a body of at most to - from + 1 bytes; any other
+  // answer but an error page ends it at once with rangeRefused.
   virtual TransferResult download(const std::string& url, const ByteSink& sink,
                                   const TransferProgress& progress, std::int64_t maxBytes,
                                   const DownloadRange& range) = 0;

@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
+#include "updater/delta_fetch.h"
 #include "updater/disk_space.h"
 #include "updater/site_transport.h"
 #include "updater/download_file.h"
@@ -241,6 +242,19 @@ class UpdateRunner {
       if (!cancelled()) postError(*shortage);
       return;
     }
+    const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
+    // Changed files with an index are put together from what is installed
+    // first; those that cannot be are fetched whole with the rest.
+    DeltaTotals delta;
+    const bool assembled = assembleChangedFiles(*engine, environment, progress, context_.site, folder_, serverDir_,
+                                                remote, local, items, delta);
+    const auto tellFetched = [&] {
+      if (context_.onFetched) context_.onFetched(progress.runBytes - delta.reportedBytes + delta.fetchedBytes);
+    };
+    if (!assembled) {
+      tellFetched();
+      return;
+    }
     std::int64_t sinceCheckpoint = 0;  // bytes of the files installed since the last checkpoint
     ManifestJournal journal(serverDir_);
     UnpackedFiles unpacked;
@@ -342,8 +356,8 @@ class UpdateRunner {
       };
       return completion;
     };
-    const std::unique_ptr<TransferEngine> engine = transport_.openEngine(context_.site.downloadConnections);
     const FetchEnd end = fetchFiles(*engine, environment, progress, items, hooks, context_.retryPause);
+    tellFetched();
     if (end != FetchEnd::Done) {
       // What a stopped run had begun to download is kept only where a
       // record says what it is, for a later run to continue; the old copies
@@ -362,6 +376,7 @@ class UpdateRunner {
     // unwritable manifest makes the next run compare again instead of
     // trusting a record that does not match the disk.
     const bool saved = writeLocalManifest(serverDir_, local);
+    if (saved) removeUnusedHeads(serverDir_, local);
     if (saved && !runtime_.remoteLastModified().empty()) recordStamp();
     postReady();
   }

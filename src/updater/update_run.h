@@ -58,6 +58,10 @@ struct UpdateContext {
   // waits for it to end (the status line says so), false ends the run with
   // that text as an error.
   bool waitForOtherUpdate = true;
+  // Told, once a run's downloads ended, how many bytes they received from
+  // the site (indexes included; bytes put together from installed files
+  // not). May be empty.
+  std::function<void(std::int64_t fetchedBytes)> onFetched;
   // Called at every cancellation check, just before the flag is read. Tests
   // use it to raise the flag at a chosen check; empty in the launcher.
   std::function<void()> beforeCheck;

@@ -22,6 +22,9 @@
 #include "support/fake_http_transport.h"
 #include "support/fault_injecting_files.h"
 #include "support/temp_dir.h"
+#include "delta/chunk_index.h"
+#include "platform/sha256.h"
+#include "updater/delta_fetch.h"
 #include "updater/endpoints.h"
 #include "updater/install_record.h"
 #include "updater/manifest.h"
@@ -51,6 +54,7 @@ struct SiteFile {
   std::string path;
   std::string content;
   std::string hash;
+  std::string index;  // the element's "index" value as JSON; "" for none
 };
 
 std::string manifestOf(const std::vector<SiteFile>& files) {
@@ -58,7 +62,7 @@ std::string manifestOf(const std::vector<SiteFile>& files) {
   for (const SiteFile& file : files) {
     if (text.size() > 1) text += ",";
     text += R"({"path":")" + file.path + R"(","hash":")" + file.hash + R"(","size":)" +
-            std::to_string(file.content.size()) + "}";
+            std::to_string(file.content.size()) + (file.index.empty() ? "" : R"(,"index":)" + file.index) + "}";
   }
   return text + "]";
 }
@@ -1152,6 +1156,182 @@ TEST(UpdateRun, ASecondUpdaterOfTheSameFolderEndsOrWaits) {
       EXPECT_FALSE(exists(f.local("a.pak")));
     }
   }
+}
+
+}  // namespace
+}  // namespace kv::updater
+
+namespace kv::updater {
+namespace {
+
+std::string sha256Hex(std::string_view bytes) {
+  platform::Sha256 digest;
+  digest.add(bytes.data(), bytes.size());
+  return digest.finishHex();
+}
+
+// Bytes that look like compressed game data: a fixed pseudo-random stream.
+std::string noise(std::size_t size, std::uint64_t seed) {
+  std::string bytes(size, '\0');
+  std::uint64_t state = seed;
+  for (char& c : bytes) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    c = static_cast<char>(state >> 56);
+  }
+  return bytes;
+}
+
+// A version of a large file with its index as the publisher writes it.
+struct Version {
+  std::string bytes;
+  std::string hash;
+  delta::IndexFiles index;
+
+  explicit Version(std::string content) : bytes(std::move(content)), hash(sha256Hex(bytes)) {
+    index = delta::buildIndex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::array<std::uint8_t, 32> digest{};
+    platform::Sha256 sha;
+    sha.add(bytes.data(), bytes.size());
+    EXPECT_TRUE(sha.finish(digest));
+    std::copy(digest.begin(), digest.end(), index.head.begin() + 40);
+  }
+  std::string headPath() const { return delta::indexHeadPath(hash); }
+  // The manifest element's "index" value for a head.
+  static std::string indexJson(const std::string& path, const std::string& head) {
+    return R"({"path":")" + path + R"(","hash":")" + sha256Hex(head) + R"(","size":)" + std::to_string(head.size()) +
+           "}";
+  }
+  SiteFile siteFile(const std::string& path) const { return {path, bytes, hash, indexJson(headPath(), index.head)}; }
+};
+
+// A changed large file is put together from what is installed (an older
+// version of it, or another file) and byte ranges of its URL (also the
+// chunks a source no longer holds as its head says); whatever else goes
+// wrong (a site without ranges, no index or a wrong one, an assembled file
+// of the wrong hash), the file is fetched whole with a log line. The right
+// bytes land in every case.
+TEST(UpdateRun, DeltaUpdatesTakeLocalBytesOrFallBackToTheWholeFile) {
+  // v1, then v2 (a rewrite and an insertion), then v3 (another rewrite).
+  std::string bytes = noise(3 << 20, 1);
+  const Version v1(bytes);
+  bytes.replace(1 << 20, 40000, noise(40000, 2));
+  bytes.insert(200000, noise(10000, 3));
+  const Version v2(bytes);
+  bytes.replace(5 << 19, 30000, noise(30000, 4));
+  const Version v3(bytes);
+  // An index that names v3's hash but lays out v2: it puts v2 together.
+  std::string lyingHead = v2.index.head;
+  std::array<std::uint8_t, 32> v3Digest{};
+  for (std::size_t i = 0; i < 32; ++i) v3Digest[i] = static_cast<std::uint8_t>(std::stoi(v3.hash.substr(2 * i, 2), nullptr, 16));
+  std::copy(v3Digest.begin(), v3Digest.end(), lyingHead.begin() + 40);
+
+  struct Case {
+    const char* label;
+    const Version* installed;  // at "pack.bin" (or "old.bin" for another file), without a stored head unless said
+    bool anotherFile = false;  // installed as "old.bin" with its head stored; the site lists "pack.bin" beside it
+    std::function<void(RunFixture&, SiteFile&)> spoil;  // changes the site
+    std::string logged;        // what the log says ("": nothing)
+    bool delta = true;         // the file came in ranges, not whole
+  };
+  const auto none = [](RunFixture&, SiteFile&) {};
+  const Case cases[] = {
+      {"the previous version", &v2, false, none, "", true},
+      {"an older version", &v1, false, none, "", true},
+      {"another installed file", &v3, true, none, "", true},
+      {"a site that ignores ranges", &v2, false,
+       [&](RunFixture& f, SiteFile&) { f.transport.serve(f.url("pack.bin"), {v3.bytes, "\"e3\"", true}); },
+       "(the site does not answer byte ranges)", false},
+      {"no index on the site", &v2, false,
+       [&](RunFixture& f, SiteFile&) { f.transport.serve(f.url(v3.headPath()), {"", "\"0\""}); },
+       "(the index is not the one the manifest lists)", false},
+      {"an index of another file", &v2, false,
+       [&](RunFixture& f, SiteFile& file) {
+         file.index = Version::indexJson(v3.headPath(), v1.index.head);
+         f.transport.serve(f.url(v3.headPath()), {v1.index.head});
+       },
+       "(the index describes another file)", false},
+      {"an assembled file of the wrong hash", &v2, false,
+       [&](RunFixture& f, SiteFile& file) {
+         file.index = Version::indexJson(v3.headPath(), lyingHead);
+         f.transport.serve(f.url(v3.headPath()), {lyingHead});
+       },
+       "(the assembled file does not match its hash)", false},
+      {"an installed file unlike its head", &v2, false,
+       [&](RunFixture& f, SiteFile&) {
+         // v2's head is stored, but a byte of the file on disk has changed.
+         writeFile(storedHeadPath(f.local(""), v2.hash), v2.index.head);
+         std::string damaged = v2.bytes;
+         damaged[500000] = static_cast<char>(damaged[500000] ^ 1);  // where v3 is unchanged
+         writeFile(f.local("pack.bin"), damaged);
+       },
+       "", true},  // the changed chunk is fetched
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RunFixture f;
+    const std::string installedPath = c.anotherFile ? "old.bin" : "pack.bin";
+    SiteFile installed = c.installed->siteFile(installedPath);
+    writeFile(f.local(installedPath), c.installed->bytes);
+    if (c.anotherFile) writeFile(storedHeadPath(f.local(""), c.installed->hash), c.installed->index.head);
+    writeFile(f.local("manifest.json"), manifestOf({installed}));
+    SiteFile wanted = v3.siteFile("pack.bin");
+    f.transport.serve(f.url("pack.bin"), {v3.bytes, "\"e3\""});
+    f.transport.serve(f.url(v3.headPath()), {v3.index.head});
+    f.transport.serve(f.url(delta::fineFilePath(v3.headPath())), {v3.index.fine, "\"f3\""});
+    c.spoil(f, wanted);
+    std::vector<SiteFile> site = {wanted};
+    if (c.anotherFile) site.push_back(installed);
+    f.publish(site);
+    std::int64_t fetched = -1;
+    f.context.onFetched = [&fetched](std::int64_t received) { fetched = received; };
+    f.run();
+    EXPECT_EQ(f.messages().back(), "READY");
+    EXPECT_TRUE(readFile(f.local("pack.bin")) == v3.bytes) << "the new version is in place";
+    EXPECT_FALSE(exists(f.local("pack.bin.kvpart")));
+    const std::string log = exists(f.root / "curl_download.log") ? readFile(f.root / "curl_download.log") : "";
+    if (c.logged.empty()) {
+      EXPECT_EQ(log, "");
+    } else {
+      EXPECT_NE(log.find("Delta update of pack.bin not possible " + c.logged), std::string::npos) << log;
+    }
+    int slices = 0;
+    for (const auto& request : f.transport.requests) {
+      slices += request.url == f.url("pack.bin") && request.rangeTo >= 0 ? 1 : 0;
+    }
+    const auto size = static_cast<std::int64_t>(v3.bytes.size());
+    if (c.delta) {
+      EXPECT_EQ(slices > 0, !c.anotherFile) << "only changed bytes are fetched";
+      EXPECT_LT(f.transport.downloadedBytes, size / 2) << "fetched in ranges";
+      EXPECT_EQ(f.transport.count(f.url("pack.bin")), slices) << "no whole fetch";
+      EXPECT_GT(fetched, 0);
+      EXPECT_LT(fetched, size / 2);
+    } else {
+      EXPECT_GE(f.transport.downloadedBytes, size) << "fetched whole";
+    }
+    // The head of what is installed is kept, and only that.
+    const bool indexTaken = c.logged.find("the index") == std::string::npos;
+    std::vector<std::string> heads;
+    for (const auto& [name, content] : snapshotTree(f.local("kvindex"))) heads.push_back(name);
+    EXPECT_EQ(heads, indexTaken ? std::vector<std::string>{v3.hash + ".kvi"} : std::vector<std::string>{});
+  }
+
+  // A cancel while the ranges come ends the run without a word: the old
+  // version stays, and no temporary.
+  RunFixture f;
+  writeFile(f.local("pack.bin"), v2.bytes);
+  writeFile(f.local("manifest.json"), manifestOf({v2.siteFile("pack.bin")}));
+  f.transport.serve(f.url("pack.bin"), {v3.bytes, "\"e3\""});
+  f.transport.serve(f.url(v3.headPath()), {v3.index.head});
+  f.transport.serve(f.url(delta::fineFilePath(v3.headPath())), {v3.index.fine, "\"f3\""});
+  f.publish({v3.siteFile("pack.bin")});
+  f.transport.onRequest = [&f](const testing::FakeRequest& request) {
+    if (request.url == f.url("pack.bin")) f.worker.cancel = true;
+  };
+  f.run();
+  EXPECT_EQ(f.messages(), std::vector<std::string>{"STATUS Checking updates..."});
+  EXPECT_TRUE(readFile(f.local("pack.bin")) == v2.bytes);
+  EXPECT_FALSE(exists(f.local("pack.bin.kvpart")));
+  EXPECT_EQ(f.transport.count(f.url("pack.bin")), 1);
 }
 
 }  // namespace

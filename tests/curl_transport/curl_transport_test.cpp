@@ -106,6 +106,7 @@ TEST_F(CurlTransportTest, RangeDownloadsTakeOnlyTheRestThatFits) {
     std::string body;
     std::string told;  // what bodyStart heard: "rest v", "whole v" or ""
     bool refused = false;
+    std::int64_t to = -1;  // a slice: its last byte
   };
   const Case cases[] = {
       {"/fits", 4, TransferOutcome::Completed, 206, "456789", "rest \"v1\""},
@@ -113,6 +114,12 @@ TEST_F(CurlTransportTest, RangeDownloadsTakeOnlyTheRestThatFits) {
       {"/elsewhere", 4, TransferOutcome::Failed, 206, "", "", true},
       {"/unasked", 0, TransferOutcome::Completed, 206, "0123456789", ""},  // an error page
       {"/long", 4, TransferOutcome::Failed, 206, "", "rest "},  // longer than the rest
+      // Slices: only the 206 of exactly the bytes asked for.
+      {"/fits", 2, TransferOutcome::Completed, 206, "2345", "rest \"v1\"", false, 5},
+      {"/fits", 0, TransferOutcome::Completed, 206, "01", "rest \"v1\"", false, 1},
+      {"/whole", 2, TransferOutcome::Failed, 200, "", "", true, 5},  // a site that ignores ranges
+      {"/elsewhere", 3, TransferOutcome::Failed, 206, "", "", true, 5},
+      {"/long", 4, TransferOutcome::Failed, 206, "", "", true, 6},
   };
   auto http = transport();
   for (const Case& c : cases) {
@@ -121,7 +128,8 @@ TEST_F(CurlTransportTest, RangeDownloadsTakeOnlyTheRestThatFits) {
     std::string told;
     DownloadRange range;
     range.from = c.from;
-    range.ifRange = c.from > 0 ? "\"v1\"" : "";
+    range.to = c.to;
+    range.ifRange = range.asksRange() ? "\"v1\"" : "";
     range.bodyStart = [&told](bool rest, const std::string& validator) {
       told = (rest ? "rest " : "whole ") + validator;
       return true;
@@ -134,7 +142,7 @@ TEST_F(CurlTransportTest, RangeDownloadsTakeOnlyTheRestThatFits) {
     EXPECT_EQ(told, c.told);
     const auto seen = server_.requests();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].range, c.from > 0 ? "bytes=" + std::to_string(c.from) + "-" : "");
+    EXPECT_EQ(seen[0].range, range.asksRange() ? "bytes=" + std::to_string(c.from) + "-" + (c.to >= 0 ? std::to_string(c.to) : "") : "");
     EXPECT_EQ(seen[0].ifRange, range.ifRange);
   }
 }

@@ -20,6 +20,8 @@
 #include "sweep_support.h"
 #include "updater/update_harness.h"
 #include "updater/archive_guard.h"
+#include "updater/download_resume.h"
+#include "updater/install_check.h"
 #include "updater/install_record.h"
 #include "updater/manifest.h"
 
@@ -357,6 +359,100 @@ TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
   EXPECT_GT(resumed, 0) << "no killed download was continued";
   std::cout << "kill points: " << killed << " of " << plans.size() << " (" << renames
             << " renames), downloads continued: " << resumed << std::endl;
+}
+
+// A delta update of large packs (each put together from its installed
+// version and byte ranges) killed at its writes and at the renames: each
+// pack is its old or its new whole version, the record names only what is
+// installed, and the next run converges, again in byte ranges.
+TEST_F(Sweep, DeltaUpdateKilledKeepsOldOrNewWholeFiles) {
+  constexpr int kBig = 2;
+  const auto content = [](int version, int i) {
+    std::string bytes(std::size_t{6} << 20, '\0');
+    std::uint64_t state = 11 + static_cast<std::uint64_t>(i);
+    for (char& c : bytes) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      c = static_cast<char>(state >> 56);
+    }
+    if (version == 2) {
+      bytes.replace(std::size_t{2} << 20, 100000, std::string(100000, 'v'));
+      bytes.insert(std::size_t{4} << 20, "inserted by the second version");
+    }
+    return bytes;
+  };
+  const auto publishVersion = [&](int version) {
+    for (int i = 0; i < kBig; ++i) {
+      writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", content(version, i));
+    }
+    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
+    sandbox_.publish(1);
+  };
+  publishVersion(1);
+  ASSERT_EQ(update().exitCode, 0);
+  baseline_ = untouched();
+  const std::string saved = sandbox_.state("version1");
+  fs::copy(sandbox_.serverDir(1), saved, fs::copy_options::recursive);
+  publishVersion(2);
+  // A new stamp, whatever second the publication fell in.
+  const fs::path manifestPhp = sandbox_.site() + "/download/eu/manifest.php";
+  fs::last_write_time(manifestPhp, fs::last_write_time(manifestPhp) + std::chrono::seconds(2));
+  const auto restore = [&] {
+    resetInstall();
+    fs::copy(saved, sandbox_.serverDir(1), fs::copy_options::recursive);
+  };
+  const std::string match = "/install/eu/big";
+  restore();
+  const std::string countFile = sandbox_.state("count") + "/delta-writes";
+  const std::string renameFile = sandbox_.state("count") + "/delta-renames";
+  fs::create_directories(sandbox_.state("count"));
+  ASSERT_EQ(update(faultEnvironment({match, 0, false, 0, countFile, renameFile})).exitCode, 0);
+  const long writes = readCount(countFile);
+  const long renames = readCount(renameFile);
+  ASSERT_GT(writes, kBig);
+  ASSERT_GE(renames, kBig);
+
+  std::mt19937 random = sweepRandom();
+  std::vector<FaultPlan> plans;
+  for (const long at : spreadPoints(writes, sweepPoints(6), random)) plans.push_back({match, at, false, 0, "", ""});
+  for (long at = 1; at <= renames; ++at) plans.push_back({match, 0, false, at, "", ""});
+  int killed = 0;
+  for (const FaultPlan& plan : plans) {
+    SCOPED_TRACE("killed at write " + std::to_string(plan.writeAt) + ", rename " + std::to_string(plan.renameAt));
+    restore();
+    const ProcessResult run = update(faultEnvironment(plan));
+    ASSERT_TRUE(run.exitCode == 128 + SIGKILL || run.exitCode == 0) << run.exitCode << run.errors;
+    killed += run.exitCode == 128 + SIGKILL ? 1 : 0;
+    for (int i = 0; i < kBig; ++i) {
+      const std::string now = readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak");
+      EXPECT_TRUE(now == content(1, i) || now == content(2, i)) << "big" << i << " is torn: " << now.size()
+                                                                 << " bytes";
+    }
+    // The record is true: every file it names has the hash it lists.
+    EXPECT_EQ(untouched(), baseline_);
+    updater::ManifestMap local;
+    ASSERT_TRUE(updater::readLocalManifest(sandbox_.serverDir(1), local)) << "manifest.json is not a whole document";
+    for (const auto& [path, entry] : local) {
+      if (updater::isUnpackedArchive(path)) continue;
+      EXPECT_TRUE(updater::matchesSha256(
+          updater::fileSha256Hex(sandbox_.serverDir(1) + "/" + path).value_or(""), entry.hash))
+          << path;
+    }
+    std::vector<SeenRequest> finishing;
+    expectConvergence(&finishing);
+    for (const SeenRequest& seen : finishing) {
+      if (seen.path.rfind("/download/eu/big", 0) == 0) {
+        EXPECT_EQ(seen.status, "206") << seen.path << " came whole";
+      }
+    }
+    for (int i = 0; i < kBig; ++i) {
+      EXPECT_TRUE(readFile(sandbox_.serverDir(1) + "/big" + std::to_string(i) + ".pak") == content(2, i)) << i;
+    }
+    EXPECT_FALSE(exists(sandbox_.install() + "/curl_download.log")) << readFile(sandbox_.install() + "/curl_download.log");
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GE(killed, kBig + 1) << "the rename points and some write points must kill";
+  std::cout << "kill points: " << killed << " of " << plans.size() << " (" << writes << " writes, " << renames
+            << " renames)" << std::endl;
 }
 
 TEST_F(Sweep, FullDiskRecordsOnlyWholeFiles) {

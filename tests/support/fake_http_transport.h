@@ -37,6 +37,16 @@ struct FakeRequest {
   std::string url;
   std::int64_t rangeFrom = 0;  // downloads: the first byte asked for
   std::string ifRange;         // downloads with a range: the validator named
+  std::int64_t rangeTo = -1;   // downloads of a slice: its last byte
+};
+
+// A file the fake transport serves as a static site does: whole, or in the
+// ranges asked for (a 206 with its Content-Range) while If-Range, when sent,
+// names its ETag.
+struct ServedFile {
+  std::string bytes;
+  std::string etag = "\"served\"";
+  bool ignoreRanges = false;  // answers every request with the whole file, as a site without ranges
 };
 
 // A transport that answers from a script per URL (each URL's answers are
@@ -45,6 +55,11 @@ struct FakeRequest {
 class FakeHttpTransport : public HttpTransport {
  public:
   void script(const std::string& url, FakeAnswer answer) { answers_[url].push_back(std::move(answer)); }
+  // Serves file at url (for downloads and small requests), instead of a
+  // script.
+  void serve(const std::string& url, ServedFile file) { served_[url] = std::move(file); }
+  // Bytes of downloads' bodies handed to sinks so far.
+  std::int64_t downloadedBytes = 0;
   // Whether url has at least one scripted answer.
   bool hasScript(const std::string& url) const { return answers_.count(url) != 0; }
 
@@ -68,6 +83,22 @@ class FakeHttpTransport : public HttpTransport {
                           std::int64_t maxBytes, const DownloadRange& range) override {
     TransferResult result;
     const FakeAnswer* answer = next(FakeRequestKind::Download, url, range);
+    FakeAnswer servedAnswer;
+    if (const auto it = served_.find(url); it != served_.end()) {
+      const ServedFile& file = it->second;
+      servedAnswer.etag = file.etag;
+      servedAnswer.body = file.bytes;
+      const auto size = static_cast<std::int64_t>(file.bytes.size());
+      const bool fresh = range.ifRange.empty() || range.ifRange == file.etag;
+      if (range.asksRange() && !file.ignoreRanges && fresh && range.from < size) {
+        const std::int64_t last = range.isSlice() ? std::min(range.to, size - 1) : size - 1;
+        servedAnswer.status = 206;
+        servedAnswer.body = file.bytes.substr(range.from, last - range.from + 1);
+        servedAnswer.contentRange =
+            "bytes " + std::to_string(range.from) + "-" + std::to_string(last) + "/" + std::to_string(size);
+      }
+      answer = &servedAnswer;
+    }
     if (answer == nullptr) {
       result.outcome = TransferOutcome::Failed;
       result.errorText = "Couldn't connect to server";
@@ -91,7 +122,7 @@ class FakeHttpTransport : public HttpTransport {
         result.rangeRefused = true;
         return result;
       }
-      if (kind == AnswerBody::Rest) maxBytes -= range.from;
+      if (kind == AnswerBody::Rest) maxBytes = restBytes(range, maxBytes);
       const bool errorPage = kind == AnswerBody::ErrorPage;
       if (!errorPage && !body.empty() && range.bodyStart && !range.bodyStart(kind == AnswerBody::Rest, validator)) {
         result.outcome = TransferOutcome::Failed;
@@ -101,6 +132,7 @@ class FakeHttpTransport : public HttpTransport {
       const std::size_t limit =
           static_cast<std::size_t>(std::max<std::int64_t>(errorPage ? kErrorPageLimit : maxBytes, 0));
       const std::size_t allowed = std::min<std::size_t>(body.size(), errorPage ? limit : limit + 1);
+      if (!errorPage) downloadedBytes += static_cast<std::int64_t>(allowed);
       if (allowed > 0 && !sink(body.data(), allowed)) {
         result.outcome = TransferOutcome::Failed;
         result.errorText = "Failed writing received data to disk/application";
@@ -139,7 +171,7 @@ class FakeHttpTransport : public HttpTransport {
 
  private:
   const FakeAnswer* next(FakeRequestKind kind, const std::string& url, const DownloadRange& range = {}) {
-    requests.push_back({kind, url, range.from, range.ifRange});
+    requests.push_back({kind, url, range.from, range.ifRange, range.to});
     if (onRequest) onRequest(requests.back());
     auto it = answers_.find(url);
     if (it == answers_.end() || it->second.empty()) return nullptr;
@@ -151,6 +183,11 @@ class FakeHttpTransport : public HttpTransport {
 
   bool small(FakeRequestKind kind, const std::string& url, std::size_t maxBytes, std::string& body) {
     const FakeAnswer* answer = next(kind, url);
+    FakeAnswer servedAnswer;
+    if (const auto it = served_.find(url); it != served_.end()) {
+      servedAnswer.body = it->second.bytes;
+      answer = &servedAnswer;
+    }
     noteSmall(answer);
     if (answer == nullptr || !answer->arrived) return false;
     if (maxBytes > 0 && answer->body.size() > maxBytes) {
@@ -173,6 +210,7 @@ class FakeHttpTransport : public HttpTransport {
   TransferResult lastSmall_;
   std::map<std::string, std::deque<FakeAnswer>> answers_;
   std::map<std::string, std::size_t> used_;
+  std::map<std::string, ServedFile> served_;
 };
 
 }  // namespace kv::updater::testing

@@ -536,5 +536,71 @@ TEST_F(SiteRuns, ACancelStopsEveryTransfer) {
   expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
 }
 
+// A large pack that changed in two places comes in byte ranges beside the
+// installed copy, over HTTP/1.1 and HTTP/2: its head whole, the fine
+// sections and the changed bytes as single ranges with If-Range on the
+// pack's validator after the first, nothing else of the pack.
+TEST_F(SiteRuns, AChangedLargePackComesInByteRanges) {
+  const std::string packPath = "/download/eu/data/big.pak";
+  std::string pack(6 << 20, '\0');
+  std::uint64_t state = 7;
+  for (char& c : pack) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    c = static_cast<char>(state >> 56);
+  }
+  const struct {
+    const char* name;
+    NginxOptions nginx;
+  } cases[] = {{"http1", {}}, {"http2", {.http2 = true}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(sandbox_.client(1) + "/data/big.pak", pack);
+    sandbox_.publish(1);
+    NginxServer nginx;
+    std::string error;
+    ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state(c.name), testCertificates(), error, c.nginx)) << error;
+    const std::string base = sandbox_.install() + "/" + c.name;
+    ASSERT_TRUE(run(nginx.hostPort(), {}, base).ready());
+
+    std::string changed = pack;
+    changed.replace(1 << 20, 70000, std::string(70000, 'x'));
+    changed.insert(5 << 20, "a few inserted bytes");
+    writeFile(sandbox_.client(1) + "/data/big.pak", changed);
+    sandbox_.publish(1);
+    // A new stamp, whatever second the publication fell in.
+    const auto manifestPhp = std::filesystem::path(sandbox_.site() + "/download/eu/manifest.php");
+    std::filesystem::last_write_time(manifestPhp,
+                                     std::filesystem::last_write_time(manifestPhp) + std::chrono::seconds(2));
+    nginx.clearRequests();
+    const RecordedRun again = run(nginx.hostPort(), {}, base);
+    EXPECT_EQ(again.events(), (std::vector<std::string>{"STATUS Checking updates...", "READY"}));
+    EXPECT_TRUE(readFile(base + "/eu/data/big.pak") == changed);
+    EXPECT_FALSE(exists(base + "/curl_download.log"));
+    expectConverged(sandbox_, base, 1, "vdclient_gl_x64", sandbox_.quickStamp(1));
+    std::int64_t ranged = 0;
+    int packRequests = 0, heads = 0, fine = 0, unconditional = 0;
+    for (const SeenRequest& r : nginx.requests()) {
+      if (r.path.ends_with(".kvi")) ++heads;
+      if (r.path.ends_with(".kvf")) {
+        ++fine;
+        EXPECT_EQ(r.status, "206");
+      }
+      if (r.path != packPath) continue;
+      ++packRequests;
+      unconditional += r.ifRange.empty() ? 1 : 0;
+      EXPECT_EQ(r.status, "206");
+      ASSERT_EQ(r.range.rfind("bytes=", 0), 0u) << r.range;
+      const std::size_t dash = r.range.find('-');
+      ranged += std::stoll(r.range.substr(dash + 1)) - std::stoll(r.range.substr(6, dash - 6)) + 1;
+    }
+    EXPECT_EQ(heads, 1);
+    EXPECT_GE(fine, 1);
+    EXPECT_GE(packRequests, 2);
+    EXPECT_EQ(unconditional, 1) << "only the first range goes without If-Range";
+    EXPECT_LT(ranged, 300 * 1024) << "of " << changed.size() << " bytes";
+    std::filesystem::remove(sandbox_.client(1) + "/data/big.pak");
+  }
+}
+
 }  // namespace
 }  // namespace kv::test

@@ -46,8 +46,9 @@ ToolSettings readToolSettings(const std::string& folder, const std::string& prof
 std::string headlessClientBuild(bool is64Bit) { return client::clientBuildName(/*rendererIsDirectX=*/true, is64Bit); }
 
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
-                       const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
-                       RunEnd end, const std::string& errorText, const std::string& reason) {
+                       const updater::ManifestMap& after, const std::set<std::string>& repaired,
+                       std::int64_t fetchedBytes, double seconds, RunEnd end, const std::string& errorText,
+                       const std::string& reason) {
   std::size_t files = 0;
   std::int64_t bytes = 0;
   for (const auto& [path, entry] : after) {
@@ -66,7 +67,8 @@ std::string runSummary(const std::string& serverFolder, const updater::ManifestM
     if (!reason.empty()) state += " (" + printableText(reason) + ")";
   }
   return "Summary: " + serverFolder + ": " + std::to_string(files) + (files == 1 ? " file" : " files") +
-         " fetched (" + byteText(bytes) + ") in " + durationText(seconds) + ", " + state;
+         " updated, " + byteText(fetchedBytes) + " fetched of " + byteText(bytes) + " in " + durationText(seconds) +
+         ", " + state;
 }
 
 bool contentMatches(const std::string& path, const updater::ManifestEntry& entry) {
@@ -144,6 +146,8 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   context.onDownloadFailure = [&dialogs](const updater::DownloadFailure& failure) {
     dialogs.noteDownloadFailure(failure);
   };
+  std::int64_t fetched = 0;
+  context.onFetched = [&fetched](std::int64_t bytes) { fetched = bytes; };
   std::size_t checked = 0;
   std::set<std::string> damaged;
   if (parsed.verify) context.contentCheck = contentMatches;
@@ -191,7 +195,8 @@ int runUpdateTool(const std::vector<std::string>& args, platform::Machine& machi
   }
   std::fprintf(
       out, "%s\n",
-      runSummary(serverDir, before, after, repaired, seconds, reports.end(), reports.errorText(), reason).c_str());
+      runSummary(serverDir, before, after, repaired, fetched, seconds, reports.end(), reports.errorText(), reason)
+          .c_str());
   std::fflush(out);
   return reports.end() == RunEnd::Ready ? 0 : 1;
 }

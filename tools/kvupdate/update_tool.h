@@ -32,11 +32,14 @@ std::string headlessClientBuild(bool is64Bit);
 
 // The last line of a run: the server, the files the run installed (entries
 // of the local manifest after it that are new or differ from before, and
-// the damaged files it installed again, repaired) and their bytes, the time
+// the damaged files it installed again, repaired), the bytes received from
+// the site (fetchedBytes; fewer than listed where files were put together
+// from installed bytes) against the listed bytes of those files, the time
 // taken, and whether the client is ready (else the error, and in
 // parentheses the reason standard error gave when there is one).
 std::string runSummary(const std::string& serverFolder, const updater::ManifestMap& before,
-                       const updater::ManifestMap& after, const std::set<std::string>& repaired, double seconds,
+                       const updater::ManifestMap& after, const std::set<std::string>& repaired,
+                       std::int64_t fetchedBytes, double seconds,
                        RunEnd end, const std::string& errorText, const std::string& reason = {});
 
 // Whether the file at path holds the content entry's hash names, where that

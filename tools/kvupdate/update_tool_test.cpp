@@ -248,34 +248,37 @@ TEST(UpdateTool, SummaryCountsWhatTheRunInstalled) {
   const updater::ManifestMap before = {entry("a.pak", "h1", 10), entry("b.pak", "h2", 20), entry("c.pak", "h3", 30)};
   const struct {
     updater::ManifestMap after;
+    std::int64_t fetched;
     double seconds;
     RunEnd end;
     std::string error, line;
     std::set<std::string> repaired = {};
     std::string reason = {};
   } cases[] = {
-      {before, 0.12, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 0.1 s, client ready"},
-      {before, 2.0, RunEnd::Ready, "", "Summary: eu: 2 files fetched (40 B) in 2.0 s, client ready",
+      {before, 0, 0.12, RunEnd::Ready, "", "Summary: eu: 0 files updated, 0 B fetched of 0 B in 0.1 s, client ready"},
+      {before, 40, 2.0, RunEnd::Ready, "", "Summary: eu: 2 files updated, 40 B fetched of 40 B in 2.0 s, client ready",
        {"a.pak", "c.pak"}},
       {{entry("a.pak", "h1", 10), entry("b.pak", "new", 20), entry("c.pak", "h3", 31), entry("d.pak", "h4", 2048)},
-       75.0, RunEnd::Ready, "", "Summary: eu: 3 files fetched (2.0 KB) in 1 min 15 s, client ready"},
-      {{entry("b.pak", "new", 5)}, 4.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
-       "Summary: eu: 1 file fetched (5 B) in 4.0 s, not ready: Connection failed (a.pak) after 3 attempts"},
-      {before, 1.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
-       "Summary: eu: 0 files fetched (0 B) in 1.0 s, not ready: Connection failed (a.pak) after 3 attempts "
+       300, 75.0, RunEnd::Ready, "",
+       "Summary: eu: 3 files updated, 300 B fetched of 2.0 KB in 1 min 15 s, client ready"},
+      {{entry("b.pak", "new", 5)}, 5, 4.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
+       "Summary: eu: 1 file updated, 5 B fetched of 5 B in 4.0 s, not ready: Connection failed (a.pak) after 3 attempts"},
+      {before, 0, 1.0, RunEnd::Error, "Connection failed (a.pak) after 3 attempts",
+       "Summary: eu: 0 files updated, 0 B fetched of 0 B in 1.0 s, not ready: Connection failed (a.pak) after 3 attempts "
        "(eu/a.pak: Cannot open file for writing (Permission denied))",
        {},
        "eu/a.pak: Cannot open file for writing (Permission denied)"},
-      {before, 1.0, RunEnd::Error, "The updater is being prepared for download",
-       "Summary: eu: 0 files fetched (0 B) in 1.0 s, not ready: The updater is being prepared for download "
+      {before, 0, 1.0, RunEnd::Error, "The updater is being prepared for download",
+       "Summary: eu: 0 files updated, 0 B fetched of 0 B in 1.0 s, not ready: The updater is being prepared for download "
        "(site.test: Could not resolve hostname?)",
        {},
        "site.test: Could not resolve hostname\n"},
       // A reason without an error changes nothing.
-      {before, 1.0, RunEnd::Ready, "", "Summary: eu: 0 files fetched (0 B) in 1.0 s, client ready", {}, "stale"},
+      {before, 0, 1.0, RunEnd::Ready, "", "Summary: eu: 0 files updated, 0 B fetched of 0 B in 1.0 s, client ready", {},
+       "stale"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(runSummary("eu", before, c.after, c.repaired, c.seconds, c.end, c.error, c.reason), c.line);
+    EXPECT_EQ(runSummary("eu", before, c.after, c.repaired, c.fetched, c.seconds, c.end, c.error, c.reason), c.line);
   }
 }
 

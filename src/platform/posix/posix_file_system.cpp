@@ -148,6 +148,21 @@ bool File::write(const char* data, std::size_t size) {
   return true;
 }
 
+bool File::writeAt(std::uint64_t offset, const char* data, std::size_t size) {
+  if (!ok() || faulted(FileOperation::Write, kNoPath)) return false;
+  while (size > 0) {
+    const ssize_t written = ::pwrite(fdOf(handle_), data, size, static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
 std::int64_t File::readAt(std::uint64_t offset, char* out, std::size_t size) const {
   ssize_t got = 0;
   do {

@@ -199,6 +199,22 @@ bool File::write(const char* data, std::size_t size) {
   return true;
 }
 
+bool File::writeAt(std::uint64_t offset, const char* data, std::size_t size) {
+  if (!ok() || faulted(FileOperation::Write, kNoPath)) return false;
+  while (size > 0) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(handleOf(handle_), data, piece, &written, &where) || written == 0) return false;
+    data += written;
+    size -= written;
+    offset += written;
+  }
+  return true;
+}
+
 std::int64_t File::readAt(std::uint64_t offset, char* out, std::size_t size) const {
   if (!ok()) return -1;
   OVERLAPPED where{};
