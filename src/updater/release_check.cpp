@@ -65,7 +65,7 @@ std::int64_t unixNow() {
 ReleaseCheck::ReleaseCheck(const std::string& baseFolder, std::string serverFolder, std::string serverDir)
     : baseFolder_(baseFolder), serverFolder_(std::move(serverFolder)), serverDir_(std::move(serverDir)) {
   const std::string keysPath = joinPath(baseFolder_, kReleaseKeysName);
-  if (platform::pathKind(keysPath) == platform::PathKind::None) return;
+  if (platform::pathKind(keysPath) == platform::PathKind::Missing) return;
   active_ = true;
   const std::optional<std::string> text = platform::readRegularFile(keysPath, signing::kMaxTrustedKeysBytes);
   std::vector<PublicKey> installed;
