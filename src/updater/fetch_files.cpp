@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "platform/sha256.h"
+#include "updater/stream_hash.h"
 #include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
@@ -34,7 +35,7 @@ struct Active {
   std::string validator;      // of the answer the temporary's bytes come from
   bool recorded = false;      // a record of those bytes is beside the temporary
   bool recordTried = false;   // the transfer itself tried to write the record
-  std::unique_ptr<platform::Sha256> digest;  // of the whole answer's bytes, when its hash is required
+  std::unique_ptr<HashPipe::Stream> digest;  // of the whole answer's bytes, when its hash is required
 };
 
 // The digest of the bytes a whole answer brought: the SHA-256 of nothing
@@ -478,7 +479,7 @@ class Fetch {
     }
     active.held = 0;
     active.validator = validator;
-    if (items_[active.index].hashRequired) active.digest = std::make_unique<platform::Sha256>();
+    if (items_[active.index].hashRequired) active.digest = hashes_.open();
     return true;
   }
 
@@ -527,6 +528,7 @@ class Fetch {
   std::map<std::uint64_t, std::function<std::optional<FetchEnd>(bool)>> waiting_;  // work beside, by id
   std::uint64_t nextWorkId_ = 1;
   std::deque<std::size_t> pending_;  // items waiting for a transfer, next first
+  HashPipe hashes_;                  // before active_: its streams end first
   std::map<std::uint64_t, Active> active_;  // by transfer id, in start order
   std::uint64_t nextId_ = 1;
   int generation_ = 0;              // counts the narrowings of the engine

@@ -549,7 +549,9 @@ TEST(UpdateRun, ASignedRunHoldsEveryFileAgainstItsHash) {
     f.run();
     EXPECT_EQ(f.messages().back(), c.installed ? "READY" : "ERROR " + std::string(kTextFileNotSigned));
     EXPECT_EQ(exists(f.local("a.pak")), c.installed);
-    if (c.installed) EXPECT_EQ(readFile(f.local("a.pak")), "abc");
+    if (c.installed) {
+      EXPECT_EQ(readFile(f.local("a.pak")), "abc");
+    }
     EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
     EXPECT_FALSE(exists(f.local("a.pak.kvpart.info")));
     if (!c.installed) {
