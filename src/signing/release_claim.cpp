@@ -98,7 +98,7 @@ std::optional<ReleaseClaim> parseReleaseClaim(std::string_view trustedComment, s
   static constexpr std::array<std::string_view, 3> kFields{"server", "release", "expires"};
   std::vector<std::string_view> tokens;
   std::size_t start = 0;
-  while (tokens.size() <= kFields.size()) {
+  while (tokens.size() <= kFields.size() + 1) {
     std::size_t end = trustedComment.find(' ', start);
     tokens.push_back(trustedComment.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     if (end == std::string_view::npos) break;
