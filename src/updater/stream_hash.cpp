@@ -10,7 +10,7 @@ namespace {
 // Bytes handed to the thread at a time, and the most that may wait for it:
 // a transfer that outruns the hashing waits for it.
 constexpr std::size_t kPieceBytes = 256 * 1024;
-constexpr std::size_t kMaxQueuedBytes = 32 * 1024 * 1024;
+constexpr std::size_t kMaxQueuedBytes = 8 * 1024 * 1024;
 
 }  // namespace
 
