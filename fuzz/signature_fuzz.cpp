@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (state && state->trusted.empty()) kv::fuzz::fail("a chain left no key trusted");
       }
       if (auto state = sg::parseTrustState(text)) {
-        if (sg::parseTrustState(sg::trustStateText(*state)) != state) kv::fuzz::fail("a trust state reads back differently");
+        if (sg::parseTrustState(sg::trustStateText(*state)) != state)
+          kv::fuzz::fail("a trust state reads back differently");
       }
       break;
     }

@@ -31,8 +31,8 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* bytes) {
 // Ed25519 over the BLAKE2b-512 hash of the message, as minisign's "ED".
 std::array<std::uint8_t, 64> prehash(std::string_view message) {
   std::array<std::uint8_t, 64> hash{};
-  crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size(), nullptr, 0);
+  crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                     nullptr, 0);
   return hash;
 }
 
