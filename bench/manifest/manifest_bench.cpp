@@ -158,8 +158,8 @@ void BM_VerifySignature(benchmark::State& state) {
   const Fixture& fixture = fixtureFor(state.range(0));
   static const kv::signing::SecretKey key = kv::signing::generateSecretKey();
   const std::vector<kv::signing::PublicKey> trusted{kv::signing::publicKeyOf(key)};
-  const std::string signature = kv::signing::signMessage(
-      key, fixture.remoteText, kv::signing::releaseClaimText({"eu", 12, 1799348400}), "bench");
+  const std::string signature =
+      kv::signing::signMessage(key, fixture.remoteText, kv::signing::releaseClaimText({"eu", 12, 1799348400}), "bench");
   for (auto _ : state) {
     const auto sig = kv::signing::parseSignatureFile(signature);
     if (!sig || kv::signing::verifySignature(fixture.remoteText, *sig, trusted) != kv::signing::Verdict::Valid ||

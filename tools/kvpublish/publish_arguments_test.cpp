@@ -53,10 +53,20 @@ TEST(PublishArguments, SigningOptions) {
     bool resign;
   } cases[] = {
       {{"--server", "eu", "--sign", "k.key", "c", "s"}, "k.key", "c", "s", 0, 30, false},
-      {{"--server", "eu", "--sign", "k.key", "--release", "12", "--expires", "7", "c", "s"}, "k.key", "c", "s", 12, 7,
+      {{"--server", "eu", "--sign", "k.key", "--release", "12", "--expires", "7", "c", "s"},
+       "k.key",
+       "c",
+       "s",
+       12,
+       7,
        false},
       {{"--server", "eu", "--sign", "k.key", "--resign", "s"}, "k.key", "", "s", 0, 30, true},
-      {{"--server", "eu", "--sign", "k.key", "--resign", "--expires", "90", "--to", "s3://b"}, "k.key", "", "", 0, 90,
+      {{"--server", "eu", "--sign", "k.key", "--resign", "--expires", "90", "--to", "s3://b"},
+       "k.key",
+       "",
+       "",
+       0,
+       90,
        true},
   };
   for (const auto& c : cases) {

@@ -301,7 +301,8 @@ TEST_F(StorePublishTest, SignaturesGoUpBetweenTheFilesAndTheManifestsAndRenewInP
   };
   // Each signature verifies over its manifest and claims this release.
   const auto expectSigned = [&](std::uint64_t release, std::int64_t expires) {
-    for (const auto& [manifest, signature] : {std::pair{std::string(kFull), fullSig}, std::pair{std::string(kQuick), quickSig}}) {
+    for (const auto& [manifest, signature] :
+         {std::pair{std::string(kFull), fullSig}, std::pair{std::string(kQuick), quickSig}}) {
       auto sig = signing::parseSignatureFile(store_.objects_[signature].content);
       ASSERT_TRUE(sig) << signature;
       EXPECT_EQ(signing::verifySignature(store_.objects_[manifest].content, *sig, {signing::publicKeyOf(key)}),
