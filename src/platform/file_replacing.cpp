@@ -38,11 +38,14 @@ bool isTemporaryNameOf(std::string_view name, std::string_view leaf) {
     }
     return true;
   };
-  const auto alnum = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+  const auto word = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  };
   const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
-  // POSIX: mkostemp's six letters and digits. Windows: two numbers joined by
-  // '_' ("%08x_%08x"; earlier versions wrote them shorter, in decimal).
-  if (suffix.size() == 6 && all(suffix, alnum)) return true;
+  // POSIX: mkostemp's six characters (letters and digits; '_' taken too).
+  // Windows: two numbers joined by '_' ("%08x_%08x"; earlier versions wrote
+  // them shorter, in decimal).
+  if (suffix.size() == 6 && all(suffix, word)) return true;
   const std::size_t join = suffix.find('_');
   return suffix.size() <= 32 && join != std::string_view::npos && join > 0 && join + 1 < suffix.size() &&
          all(suffix.substr(0, join), hex) && all(suffix.substr(join + 1), hex);

@@ -178,8 +178,8 @@ enum class FileSync {
 
 // Whether name (a file name without folder) has the form of a temporary
 // file that a replacement of the file named leaf makes beside it: leaf, a
-// dot, and the suffix createTemporaryBeside makes (six ASCII letters or
-// digits; on Windows two hex numbers joined by '_'), so that a file of the
+// dot, and the suffix createTemporaryBeside makes (six ASCII letters,
+// digits or underscores; on Windows two hex numbers joined by '_'), so that a file of the
 // same stem with a word after it ("manifest.json.minisig") is never taken
 // for one. Every replacement of leaf removes the files of that form it
 // finds beside it.

@@ -324,9 +324,9 @@ TEST(FileSystem, TemporaryNamesNeverCollide) {
     const char* name;
     bool temporary;
   } forms[] = {
-      {"x.a1B2c3", true},     {"x.0000ab12_00c0ffee", true}, {"x.4242_17", true},  {"x.minisig", false},
-      {"x.abcde", false},     {"x.a1B2c3d", false},          {"x.back_up", false}, {"x.12_", false},
-      {"x._12", false},       {"x.0000ab12-00c0ffee", false}, {"y.a1B2c3", false}, {"x.", false},
+      {"x.a1B2c3", true}, {"x.0000ab12_00c0ffee", true},  {"x.4242_17", true},  {"x.minisig", false},
+      {"x.abcde", false}, {"x.a1B2c3d", false},           {"x.back_up", false}, {"x.12_", false},
+      {"x._12", false},   {"x.0000ab12-00c0ffee", false}, {"y.a1B2c3", false},  {"x.", false},
       {"xa1B2c3", false},
   };
   for (const auto& form : forms) EXPECT_EQ(isTemporaryNameOf(form.name, "x"), form.temporary) << form.name;

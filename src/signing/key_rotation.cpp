@@ -196,8 +196,8 @@ std::optional<TrustState> followRotations(const TrustState& state, const std::ve
       return std::nullopt;
     }
     if (sig->trustedComment != rotationComment(rotation->sequence)) {
-      setReason(reason, where + "the signature's trusted comment is not \"" + rotationComment(rotation->sequence) +
-                            "\"");
+      setReason(reason,
+                where + "the signature's trusted comment is not \"" + rotationComment(rotation->sequence) + "\"");
       return std::nullopt;
     }
     if (hasId(current.revoked, sig->keyId)) {
@@ -271,8 +271,8 @@ std::optional<TrustState> parseTrustState(std::string_view text, std::string* re
 SignedRotation signRotation(const SecretKey& key, const Rotation& rotation) {
   SignedRotation step;
   step.text = rotationText(rotation);
-  step.signature = signMessage(key, step.text, rotationComment(rotation.sequence),
-                               "signature from kvpublish secret key");
+  step.signature =
+      signMessage(key, step.text, rotationComment(rotation.sequence), "signature from kvpublish secret key");
   return step;
 }
 

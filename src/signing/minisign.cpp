@@ -31,8 +31,8 @@ std::uint64_t loadLittleEndian64(const std::uint8_t* bytes) {
 // Ed25519 over the BLAKE2b-512 hash of the message, as minisign's "ED".
 std::array<std::uint8_t, 64> prehash(std::string_view message) {
   std::array<std::uint8_t, 64> hash{};
-  crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size(), nullptr, 0);
+  crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                     nullptr, 0);
   return hash;
 }
 
@@ -87,9 +87,11 @@ std::optional<PublicKey> parsePublicKeyLine(std::string_view line, std::string* 
 }
 
 std::string publicKeyLine(const PublicKey& key) {
-  std::vector<std::uint8_t> bytes{'E', 'd'};
-  bytes.insert(bytes.end(), key.id.begin(), key.id.end());
-  bytes.insert(bytes.end(), key.key.begin(), key.key.end());
+  std::vector<std::uint8_t> bytes(kPublicKeyBytes);
+  bytes[0] = 'E';
+  bytes[1] = 'd';
+  std::copy_n(key.id.begin(), key.id.size(), bytes.begin() + 2);
+  std::copy_n(key.key.begin(), key.key.size(), bytes.begin() + 10);
   return encodeBase64(bytes);
 }
 
@@ -337,9 +339,10 @@ std::string signMessage(const SecretKey& key, std::string_view message, std::str
                         std::string_view untrustedComment) {
   ensureSodium();
   std::string trusted = singleLine(trustedComment);
-  std::vector<std::uint8_t> sig{'E', 'D'};
-  sig.insert(sig.end(), key.id.begin(), key.id.end());
-  sig.resize(kSignatureBytes);
+  std::vector<std::uint8_t> sig(kSignatureBytes);
+  sig[0] = 'E';
+  sig[1] = 'D';
+  std::copy_n(key.id.begin(), key.id.size(), sig.begin() + 2);
   auto hash = prehash(message);
   crypto_sign_detached(sig.data() + 10, nullptr, hash.data(), hash.size(), key.key.data());
   std::string signedComment(reinterpret_cast<const char*>(sig.data() + 10), 64);

@@ -78,8 +78,8 @@ std::string utcTimeText(std::int64_t unixSeconds) {
 
 std::optional<std::int64_t> parseUtcTime(std::string_view text) {
   // YYYY-MM-DDTHH:MM:SSZ
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      text[19] != 'Z') {
     return std::nullopt;
   }
   unsigned year, month, day, hour, minute, second;
@@ -87,8 +87,8 @@ std::optional<std::int64_t> parseUtcTime(std::string_view text) {
       !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) || !digits(text, 17, 2, second)) {
     return std::nullopt;
   }
-  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 ||
-      minute > 59 || second > 59) {
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
+      second > 59) {
     return std::nullopt;
   }
   return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
@@ -100,7 +100,8 @@ std::optional<ReleaseClaim> parseReleaseClaim(std::string_view trustedComment, s
   std::size_t start = 0;
   while (tokens.size() <= kFields.size() + 1) {
     std::size_t end = trustedComment.find(' ', start);
-    tokens.push_back(trustedComment.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    tokens.push_back(
+        trustedComment.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
     if (end == std::string_view::npos) break;
     start = end + 1;
   }
@@ -118,8 +119,8 @@ std::optional<ReleaseClaim> parseReleaseClaim(std::string_view trustedComment, s
     std::size_t eq = token.find('=');
     std::string_view name = token.substr(0, eq);
     if (eq == std::string_view::npos || name != kFields[i]) {
-      setReason(reason, "the release claim's field " + std::to_string(i + 1) + " is not \"" +
-                            std::string(kFields[i]) + "=\"");
+      setReason(reason,
+                "the release claim's field " + std::to_string(i + 1) + " is not \"" + std::string(kFields[i]) + "=\"");
       return std::nullopt;
     }
     std::string_view value = token.substr(eq + 1);

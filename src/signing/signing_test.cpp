@@ -56,13 +56,13 @@ std::string legacySignature(const SecretKey& key, const std::string& message, co
   std::vector<std::uint8_t> sig{'E', 'd'};
   sig.insert(sig.end(), key.id.begin(), key.id.end());
   sig.resize(74);
-  crypto_sign_detached(sig.data() + 10, nullptr, reinterpret_cast<const unsigned char*>(message.data()),
-                       message.size(), key.key.data());
+  crypto_sign_detached(sig.data() + 10, nullptr, reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                       key.key.data());
   std::string global(reinterpret_cast<const char*>(sig.data() + 10), 64);
   global += trusted;
   std::vector<std::uint8_t> globalSig(64);
-  crypto_sign_detached(globalSig.data(), nullptr, reinterpret_cast<const unsigned char*>(global.data()),
-                       global.size(), key.key.data());
+  crypto_sign_detached(globalSig.data(), nullptr, reinterpret_cast<const unsigned char*>(global.data()), global.size(),
+                       key.key.data());
   return "untrusted comment: legacy\n" + encodeBase64(sig) + "\ntrusted comment: " + trusted + "\n" +
          encodeBase64(globalSig) + "\n";
 }
@@ -85,29 +85,47 @@ TEST(Signatures, HostileAndValidSignatureFiles) {
   };
   const std::vector<Row> rows = {
       {"valid", good, kMessage, nullptr, Verdict::Valid},
-      {"valid with CRLF", [&] { auto s = good; for (std::size_t p = 0; (p = s.find('\n', p)) != std::string::npos; p += 2) s.insert(p, "\r"); return s; }(), kMessage, nullptr, Verdict::Valid},
+      {"valid with CRLF",
+       [&] {
+         auto s = good;
+         for (std::size_t p = 0; (p = s.find('\n', p)) != std::string::npos; p += 2) s.insert(p, "\r");
+         return s;
+       }(),
+       kMessage, nullptr, Verdict::Valid},
       {"legacy", legacySignature(key, kMessage, kClaim), kMessage, nullptr, Verdict::Valid},
       {"legacy, other message", legacySignature(key, kMessage, kClaim), kMessage + " ", nullptr, Verdict::BadSignature},
       {"empty", "", kMessage, "four lines", Verdict::Valid},
       {"truncated to two lines", join({lines(good)[0], lines(good)[1]}), kMessage, "four lines", Verdict::Valid},
       {"truncated global signature", good.substr(0, good.size() - 10), kMessage, "global signature", Verdict::Valid},
-      {"oversize", withLine(good, 0, "untrusted comment: " + std::string(4100, 'x')), kMessage, "larger than", Verdict::Valid},
+      {"oversize", withLine(good, 0, "untrusted comment: " + std::string(4100, 'x')), kMessage, "larger than",
+       Verdict::Valid},
       {"extra lines", good + "more\n", kMessage, "four lines", Verdict::Valid},
       {"binary garbage", binary, kMessage, "", Verdict::Valid},
       {"garbage base64", withLine(good, 1, std::string(100, '!')), kMessage, "not base64", Verdict::Valid},
-      {"base64 with a blank inside", withLine(good, 1, lines(good)[1].substr(0, 50) + " " + lines(good)[1].substr(51)), kMessage, "not base64", Verdict::Valid},
-      {"signature of 73 bytes", withLine(good, 1, encodeBase64(std::vector<std::uint8_t>(73, 'E'))), kMessage, "74 bytes", Verdict::Valid},
-      {"signature of 75 bytes", withLine(good, 1, encodeBase64(std::vector<std::uint8_t>(75, 'E'))), kMessage, "74 bytes", Verdict::Valid},
-      {"global signature of 63 bytes", withLine(good, 3, encodeBase64(std::vector<std::uint8_t>(63, 1))), kMessage, "64 bytes", Verdict::Valid},
-      {"wrong algorithm", withSignatureBytes(good, [](auto& b) { b[1] = 'X'; }), kMessage, "not an Ed25519", Verdict::Valid},
+      {"base64 with a blank inside", withLine(good, 1, lines(good)[1].substr(0, 50) + " " + lines(good)[1].substr(51)),
+       kMessage, "not base64", Verdict::Valid},
+      {"signature of 73 bytes", withLine(good, 1, encodeBase64(std::vector<std::uint8_t>(73, 'E'))), kMessage,
+       "74 bytes", Verdict::Valid},
+      {"signature of 75 bytes", withLine(good, 1, encodeBase64(std::vector<std::uint8_t>(75, 'E'))), kMessage,
+       "74 bytes", Verdict::Valid},
+      {"global signature of 63 bytes", withLine(good, 3, encodeBase64(std::vector<std::uint8_t>(63, 1))), kMessage,
+       "64 bytes", Verdict::Valid},
+      {"wrong algorithm", withSignatureBytes(good, [](auto& b) { b[1] = 'X'; }), kMessage, "not an Ed25519",
+       Verdict::Valid},
       {"no untrusted comment", withLine(good, 0, "comment: x"), kMessage, "untrusted comment", Verdict::Valid},
       {"no trusted comment", withLine(good, 2, "trusted: " + kClaim), kMessage, "trusted comment", Verdict::Valid},
-      {"tampered trusted comment", withLine(good, 2, "trusted comment: " + std::string(kClaim).replace(kClaim.find("12"), 2, "13")), kMessage, nullptr, Verdict::BadTrustedComment},
+      {"tampered trusted comment",
+       withLine(good, 2, "trusted comment: " + std::string(kClaim).replace(kClaim.find("12"), 2, "13")), kMessage,
+       nullptr, Verdict::BadTrustedComment},
       {"signature of another message", good, kMessage + " ", nullptr, Verdict::BadSignature},
-      {"legacy flag on a prehashed signature", withSignatureBytes(good, [](auto& b) { b[1] = 'd'; }), kMessage, nullptr, Verdict::BadSignature},
+      {"legacy flag on a prehashed signature", withSignatureBytes(good, [](auto& b) { b[1] = 'd'; }), kMessage, nullptr,
+       Verdict::BadSignature},
       {"unknown key id", withSignatureBytes(good, [](auto& b) { b[2] ^= 1; }), kMessage, nullptr, Verdict::UnknownKey},
-      {"another trusted key's id", withSignatureBytes(good, [&](auto& b) { std::copy(other.id.begin(), other.id.end(), b.begin() + 2); }), kMessage, nullptr, Verdict::BadSignature},
-      {"flipped signature bit", withSignatureBytes(good, [](auto& b) { b[40] ^= 4; }), kMessage, nullptr, Verdict::BadSignature},
+      {"another trusted key's id",
+       withSignatureBytes(good, [&](auto& b) { std::copy(other.id.begin(), other.id.end(), b.begin() + 2); }), kMessage,
+       nullptr, Verdict::BadSignature},
+      {"flipped signature bit", withSignatureBytes(good, [](auto& b) { b[40] ^= 4; }), kMessage, nullptr,
+       Verdict::BadSignature},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -143,13 +161,20 @@ TEST(Signatures, KeyLinesAndTrustedKeyFiles) {
   std::vector<std::uint8_t> wrongAlgorithm = decoded(publicKeyLine(a), 42);
   wrongAlgorithm[1] = 'D';
   const std::vector<Row> rows = {
-      {"comments, blanks, CRLF", "# release keys\n\n" + publicKeyLine(a) + "\r\n  # spare\n" + publicKeyLine(b), nullptr},
+      {"comments, blanks, CRLF", "# release keys\n\n" + publicKeyLine(a) + "\r\n  # spare\n" + publicKeyLine(b),
+       nullptr},
       {"a .pub's comment line", "untrusted comment: minisign public key\n" + publicKeyLine(a) + "\n", "line 1"},
       {"truncated key", publicKeyLine(a) + "\n" + publicKeyLine(b).substr(0, 40) + "\n", "line 2"},
       {"wrong algorithm", encodeBase64(wrongAlgorithm) + "\n", "not an Ed25519"},
       {"listed twice", publicKeyLine(a) + "\n" + publicKeyLine(a) + "\n", "twice"},
       {"oversize", std::string(kMaxTrustedKeysBytes + 1, '#'), "larger than"},
-      {"too many keys", [] { std::string s; for (std::size_t i = 0; i <= kMaxTrustedKeys; ++i) s += publicKeyLine(publicKeyOf(generateSecretKey())) + "\n"; return s; }(), "more than"},
+      {"too many keys",
+       [] {
+         std::string s;
+         for (std::size_t i = 0; i <= kMaxTrustedKeys; ++i) s += publicKeyLine(publicKeyOf(generateSecretKey())) + "\n";
+         return s;
+       }(),
+       "more than"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -238,8 +263,10 @@ TEST(SignaturesWithMinisign, MinisignKeysAndSignaturesReadByKv) {
   test::TempDir dir;
   test::writeFile(dir / "manifest.json", kMessage);
   // Unencrypted (-W) and password-protected keys, made by minisign.
-  auto made = run("minisign -G -W -p plain.pub -s plain.key && printf 'pass phrase\\npass phrase\\n' | "
-                  "minisign -G -p enc.pub -s enc.key", dir.path());
+  auto made =
+      run("minisign -G -W -p plain.pub -s plain.key && printf 'pass phrase\\npass phrase\\n' | "
+          "minisign -G -p enc.pub -s enc.key",
+          dir.path());
   ASSERT_EQ(made.exitCode, 0) << made.output << made.errors;
 
   for (const std::string name : {"plain", "enc"}) {
@@ -263,9 +290,10 @@ TEST(SignaturesWithMinisign, MinisignKeysAndSignaturesReadByKv) {
     // minisign signs with a claim (prehashed and legacy), kv verifies.
     const std::string input = name == "enc" ? "printf 'pass phrase\\n' | " : "";
     // (The legacy form once: each signature with the encrypted key costs seconds of scrypt.)
-    for (const std::string& legacy : name == "enc" ? std::vector<std::string>{""} : std::vector<std::string>{"", " -l"}) {
-      auto signedBy = run(input + "minisign -S" + legacy + " -s " + name + ".key -m manifest.json -t '" + kClaim + "'",
-                          dir.path());
+    for (const std::string& legacy :
+         name == "enc" ? std::vector<std::string>{""} : std::vector<std::string>{"", " -l"}) {
+      auto signedBy =
+          run(input + "minisign -S" + legacy + " -s " + name + ".key -m manifest.json -t '" + kClaim + "'", dir.path());
       ASSERT_EQ(signedBy.exitCode, 0) << signedBy.output << signedBy.errors;
       auto sig = parseSignatureFile(test::readFile(dir / "manifest.json.minisig"), &reason);
       ASSERT_TRUE(sig) << reason;
@@ -292,9 +320,10 @@ TEST(SignaturesWithMinisign, MinisignKeysAndSignaturesReadByKv) {
 
   // Hostile key files.
   SecretKey key;
-  for (const std::string& text : {std::string(), std::string("untrusted comment: x\nRWQAAEIy\n"),
-                                 "untrusted comment: x\n" + std::string(5000, 'A') + "\n",
-                                 "untrusted comment: x\n" + encodeBase64(std::vector<std::uint8_t>(158, 'E')) + "\n"}) {
+  for (const std::string& text :
+       {std::string(), std::string("untrusted comment: x\nRWQAAEIy\n"),
+        "untrusted comment: x\n" + std::string(5000, 'A') + "\n",
+        "untrusted comment: x\n" + encodeBase64(std::vector<std::uint8_t>(158, 'E')) + "\n"}) {
     std::string reason;
     EXPECT_FALSE(readSecretKey(text, "", key, &reason)) << text.substr(0, 60);
     EXPECT_FALSE(reason.empty());
@@ -335,15 +364,30 @@ TEST(KeyRotation, ChainsFollowedAndRefused) {
       {"1 -> 2 -> 3", start, {toTwo, toThree}, atThree, nullptr},
       {"followed again: nothing changes", atThree, {toTwo, toThree}, atThree, nullptr},
       {"no steps", start, {}, start, nullptr},
-      {"a spare key stays", {{k.pub(k.one), k.pub(k.stranger)}, {}, 0}, {toTwo},
-       TrustState{{k.pub(k.stranger), k.pub(k.two)}, {k.pub(k.one)}, 1}, nullptr},
-      {"signed by a revoked key", start, {toTwo, signRotation(k.one, {2, {k.pub(k.three)}, {}})}, std::nullopt, "revoked"},
-      {"signed by an unknown key", start, {signRotation(k.stranger, {1, {k.pub(k.stranger)}, {}})}, std::nullopt, "not trusted"},
+      {"a spare key stays",
+       {{k.pub(k.one), k.pub(k.stranger)}, {}, 0},
+       {toTwo},
+       TrustState{{k.pub(k.stranger), k.pub(k.two)}, {k.pub(k.one)}, 1},
+       nullptr},
+      {"signed by a revoked key",
+       start,
+       {toTwo, signRotation(k.one, {2, {k.pub(k.three)}, {}})},
+       std::nullopt,
+       "revoked"},
+      {"signed by an unknown key",
+       start,
+       {signRotation(k.stranger, {1, {k.pub(k.stranger)}, {}})},
+       std::nullopt,
+       "not trusted"},
       {"a gap in the sequence", start, {toThree}, std::nullopt, "does not follow"},
       {"changed after signing", start, {toTwo, tampered}, std::nullopt, "does not match"},
       {"signature moved to another step", start, {toTwo, wrongComment}, std::nullopt, "trusted comment"},
       {"a release signature over a rotation", start, {toTwo, releaseSigned}, std::nullopt, "trusted comment"},
-      {"a revoked key trusted again", atThree, {signRotation(k.three, {3, {k.pub(k.one)}, {}})}, std::nullopt, "revoked"},
+      {"a revoked key trusted again",
+       atThree,
+       {signRotation(k.three, {3, {k.pub(k.one)}, {}})},
+       std::nullopt,
+       "revoked"},
       {"no key left", start, {signRotation(k.one, {1, {}, {k.pub(k.one)}})}, std::nullopt, "no key"},
       {"signature garbage", start, {{toTwo.text, "untrusted comment: x\n"}}, std::nullopt, "four lines"},
       {"not a rotation", start, {{"kvrelease sequence=1\n", toTwo.signature}}, std::nullopt, "not a key rotation"},
@@ -369,20 +413,19 @@ TEST(KeyRotation, ChainsFollowedAndRefused) {
   EXPECT_EQ(parseTrustState(trustStateText(atThree)), atThree);
 
   for (const std::string& file : {rotationChainText({toTwo}).substr(0, toTwo.text.size() + 30),
-                                 "garbage\n" + rotationChainText({toTwo}),
-                                 std::string(kMaxRotationBytes + 1, '\n')}) {
+                                  "garbage\n" + rotationChainText({toTwo}), std::string(kMaxRotationBytes + 1, '\n')}) {
     EXPECT_FALSE(parseRotationChain(file, steps, &reason));
     EXPECT_FALSE(reason.empty());
   }
   for (const std::string& text : {std::string("kvrotation sequence=0\ntrust ") + publicKeyLine(k.pub(k.two)) + "\n",
-                                 std::string("kvrotation sequence=1\n"),
-                                 std::string("kvrotation sequence=1\nadd ") + publicKeyLine(k.pub(k.two)) + "\n",
-                                 std::string("kvrotation sequence=01\ntrust ") + publicKeyLine(k.pub(k.two)) + "\n"}) {
+                                  std::string("kvrotation sequence=1\n"),
+                                  std::string("kvrotation sequence=1\nadd ") + publicKeyLine(k.pub(k.two)) + "\n",
+                                  std::string("kvrotation sequence=01\ntrust ") + publicKeyLine(k.pub(k.two)) + "\n"}) {
     EXPECT_FALSE(parseRotation(text, &reason)) << text;
   }
-  EXPECT_FALSE(parseTrustState("kvtrust sequence=1\ntrust " + publicKeyLine(k.pub(k.one)) + "\nrevoke " +
-                                   publicKeyLine(k.pub(k.one)) + "\n",
-                               &reason));
+  EXPECT_FALSE(parseTrustState(
+      "kvtrust sequence=1\ntrust " + publicKeyLine(k.pub(k.one)) + "\nrevoke " + publicKeyLine(k.pub(k.one)) + "\n",
+      &reason));
 }
 
 TEST(SignaturesWithMinisign, RotationSignedByMinisign) {

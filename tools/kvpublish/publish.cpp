@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "archive_check.h"
+#include "base/path_text.h"
 #include "figures.h"
 #include "file_hash.h"
 #include "publish_progress.h"
@@ -27,7 +28,6 @@
 #include "publish_work.h"
 #include "quoted_name.h"
 #include "release_check.h"
-#include "base/path_text.h"
 #include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
@@ -347,7 +347,8 @@ bool pruneSite(const std::string& serverDir, const std::vector<std::string>& pat
 bool resignSite(const PublishRequest& request, PublishReport& report) {
   const std::string serverDir = joinPath(joinPath(request.siteDir, "download"), request.serverFolder);
   std::string documents[2], signatures[2];
-  const std::string names[2] = {std::string(updater::kFullManifestEndpoint), std::string(updater::kQuickManifestEndpoint)};
+  const std::string names[2] = {std::string(updater::kFullManifestEndpoint),
+                                std::string(updater::kQuickManifestEndpoint)};
   for (int i = 0; i < 2; ++i) {
     bool exists = false;
     documents[i] = readWhole(joinPath(serverDir, names[i]), exists);
@@ -563,8 +564,8 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   // The signatures before the manifests they sign (see publishClient).
   if (request.signingKey) {
     bool ignored = false;
-    if (!writeIfChanged(signatureName(fullPath), signManifest(request, report.claim, document), request.dryRun,
-                        ignored, written, error) ||
+    if (!writeIfChanged(signatureName(fullPath), signManifest(request, report.claim, document), request.dryRun, ignored,
+                        written, error) ||
         !writeIfChanged(signatureName(quickPath), signManifest(request, report.claim, document), request.dryRun,
                         ignored, written, error)) {
       report.problems.push_back(error);
@@ -575,8 +576,8 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   // The quick form carries the stamp the launcher checks first, so it goes last.
   if (!writeIfChanged(fullPath, document, request.dryRun, fullChanged, written, error) ||
       !writeIfChanged(quickPath, document, request.dryRun, quickChanged, written, error) ||
-      !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
-                      request.dryRun, report.versionChanged, written, error)) {
+      !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText, request.dryRun,
+                      report.versionChanged, written, error)) {
     report.problems.push_back(error);
     return false;
   }

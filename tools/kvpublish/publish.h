@@ -28,8 +28,8 @@ struct PublishRequest {
   const signing::SecretKey* signingKey = nullptr;
   std::uint64_t release = 0;  // 0: one above the site's signed release
   int expiresDays = 30;
-  bool resign = false;        // renew the signatures of the manifests in place, touching nothing else
-  std::int64_t now = 0;       // unix seconds the expiry counts from; 0: the clock
+  bool resign = false;   // renew the signatures of the manifests in place, touching nothing else
+  std::int64_t now = 0;  // unix seconds the expiry counts from; 0: the clock
 };
 
 // What a publication found and did (on a dry run: would do).

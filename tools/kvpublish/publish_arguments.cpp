@@ -18,9 +18,9 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
     if (!optionsEnded && (arg == "--help" || arg == "-h")) return ParseOutcome::Help;
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
-    } else if (!optionsEnded && (arg == "--server" || arg == "--version-text" || arg == "--to" ||
-                                  arg == "--endpoint" || arg == "--addressing" || arg == "--sign" ||
-                                  arg == "--release" || arg == "--expires")) {
+    } else if (!optionsEnded &&
+               (arg == "--server" || arg == "--version-text" || arg == "--to" || arg == "--endpoint" ||
+                arg == "--addressing" || arg == "--sign" || arg == "--release" || arg == "--expires")) {
       if (i + 1 >= args.size()) {
         error = arg + " needs a value";
         return ParseOutcome::Misuse;
@@ -42,8 +42,8 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
         if (ok) number = std::stoull(value);
         if (!ok || (arg == "--expires" && number > kMaxExpiresDays)) {
           error = arg + " needs a whole number from 1" +
-                  (arg == "--expires" ? " to " + std::to_string(kMaxExpiresDays) : std::string()) + ", not \"" +
-                  value + "\"";
+                  (arg == "--expires" ? " to " + std::to_string(kMaxExpiresDays) : std::string()) + ", not \"" + value +
+                  "\"";
           return ParseOutcome::Misuse;
         }
         if (arg == "--release") {
@@ -66,7 +66,7 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
         parsed.versionText = value;
       }
     } else if (!optionsEnded && (arg == "--strict" || arg == "--prune" || arg == "--dry-run" || arg == "--verbose" ||
-                                  arg == "--resign")) {
+                                 arg == "--resign")) {
       bool& flag = arg == "--strict"    ? parsed.strict
                    : arg == "--prune"   ? parsed.prune
                    : arg == "--dry-run" ? parsed.dryRun
@@ -96,8 +96,8 @@ ParseOutcome parsePublishArguments(const std::vector<std::string>& args, Publish
   // --resign renews the signatures of the site alone: no client folder.
   const std::size_t folders = (parsed.storeUrl.empty() ? 2 : 1) - (parsed.resign ? 1 : 0);
   if (positional.size() != folders) {
-    error = parsed.resign ? (folders == 1 ? "expected SITE_DIR alone with --resign"
-                                          : "expected no folder with --resign and --to")
+    error = parsed.resign
+                ? (folders == 1 ? "expected SITE_DIR alone with --resign" : "expected no folder with --resign and --to")
             : folders == 2 ? "expected CLIENT_DIR and SITE_DIR"
                            : "expected CLIENT_DIR alone with --to";
     return ParseOutcome::Misuse;

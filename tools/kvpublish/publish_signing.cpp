@@ -19,8 +19,8 @@ bool claimFor(const PublishRequest& request, const std::string& currentSignature
     std::optional<signing::ReleaseClaim> was;
     if (sig) was = signing::parseReleaseClaim(sig->trustedComment, &reason);
     if (was && was->server != request.serverFolder) {
-      error = "the site's signature is for server " + quotedName(was->server) + ", not " +
-              quotedName(request.serverFolder);
+      error =
+          "the site's signature is for server " + quotedName(was->server) + ", not " + quotedName(request.serverFolder);
       return false;
     }
     if (was) {
@@ -81,7 +81,8 @@ bool checkSignedManifest(const PublishRequest& request, const std::string& name,
     case signing::Verdict::BadTrustedComment:
       break;
   }
-  error = "the site's " + name + " is not what its signature signs (changed since it was published?): publish "
+  error = "the site's " + name +
+          " is not what its signature signs (changed since it was published?): publish "
           "the release again";
   return false;
 }

@@ -7,25 +7,25 @@
 
 #include <sys/inotify.h>
 
-#include <ctime>
-#include <functional>
-#include <mutex>
-#include <set>
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "archive_check.h"
+#include "base/launcher_files.h"
 #include "file_hash.h"
 #include "publish_progress.h"
 #include "publish_signing.h"
 #include "quoted_name.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "base/launcher_files.h"
-#include "updater/archive_guard.h"
 #include "support/zip_files.h"
+#include "updater/archive_guard.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -241,33 +241,40 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"trailing space", [](const std::string& c) { writeFile(c + "/data /x.pak", "a"); },
        "\"data /x.pak\" is a path the launcher refuses: 'data ' ends in a space, which Windows drops"},
       {"not utf-8", [](const std::string& c) { writeFile(c + "/caf\xe9.pak", "a"); }},
-      {"archive entry", [](const std::string& c) { writeZip(c + "/data/p.zip", {"sub/", "sub/b?d.txt"}); },
+      {"archive entry",
+       [](const std::string& c) {
+         writeZip(c + "/data/p.zip", {"sub/", "sub/b?d.txt"});
+       },
        "\"data/p.zip\": entry \"sub/b?d.txt\" holds '?', which the Windows program cannot put in a file name"},
       {"question mark", [](const std::string& c) { writeFile(c + "/what?.pak", "a"); },
        "\"what?.pak\" holds '?', which the Windows program cannot put in a file name"},
       {"pipe", [](const std::string& c) { writeFile(c + "/a|b.pak", "a"); }},
       {"double quote", [](const std::string& c) { writeFile(c + "/say\"hi\".pak", "a"); },
        "\"say\\\"hi\\\".pak\" holds '\"', which the Windows program cannot put in a file name"},
-      {"symlink", [](const std::string& c) {
+      {"symlink",
+       [](const std::string& c) {
          writeFile(c + "/real.pak", "a");
          ASSERT_EQ(::symlink("/etc/passwd", (c + "/link.pak").c_str()), 0);
        }},
       {"fifo", [](const std::string& c) { ASSERT_EQ(::mkfifo((c + "/pipe").c_str(), 0600), 0); }},
       // One owner per installed path: an archive entry on a listed path,
       // below a listed file, or a file where a listed path needs a folder.
-      {"archive entry also listed", [](const std::string& c) {
+      {"archive entry also listed",
+       [](const std::string& c) {
          writeFile(c + "/bin/x.dat", "listed");
          writeZip(c + "/bin/pack.zip", {"x.dat"});
        },
        "\"bin/pack.zip\": entry \"x.dat\" lands on \"bin/x.dat\", which is also listed on its own: every "
        "installed path must come from one place"},
-      {"archive file where a listed folder is", [](const std::string& c) {
+      {"archive file where a listed folder is",
+       [](const std::string& c) {
          writeFile(c + "/small/y.txt", "listed");
          writeZip(c + "/pack.zip", {"small"});
        },
        "\"pack.zip\": entry \"small\" lands on \"small\", which collides with the listed \"small/y.txt\": "
        "every installed path must come from one place"},
-      {"archive entry below a listed file", [](const std::string& c) {
+      {"archive entry below a listed file",
+       [](const std::string& c) {
          writeFile(c + "/keep.txt", "listed");
          writeZip(c + "/pack.zip", {"keep.txt/inner"});
        },
@@ -629,18 +636,71 @@ TEST_F(PublishTest, SignedReleasesAreNumberedRenewedAndNeverRolledBack) {
       {"renewed", "ignored", &key, 0, 10, true, false, {}, nullptr, 7, signaturesOnly},
       {"renewed with another key", "", &other, 0, 10, true, false, {}, "not by key", 0, {}},
       {"unchanged files signed again", "3", &key, 0, 30, false, false, {}, nullptr, 8, signaturesOnly},
-      {"renewing a manifest changed behind the publisher's back", "", &key, 0, 30, true, false,
-       [&] { writeFile(eu + "manifest.php", "[]"); }, "not what its signature signs", 0, {}},
-      {"unsigned over a signed site", "9", nullptr, 0, 30, false, false, {}, nullptr, 0,
+      {"renewing a manifest changed behind the publisher's back",
+       "",
+       &key,
+       0,
+       30,
+       true,
+       false,
+       [&] { writeFile(eu + "manifest.php", "[]"); },
+       "not what its signature signs",
+       0,
+       {}},
+      {"unsigned over a signed site",
+       "9",
+       nullptr,
+       0,
+       30,
+       false,
+       false,
+       {},
+       nullptr,
+       0,
        {"+a.pak", "+manifest.json", "+manifest.php"}},
-      {"pruning keeps the signatures", "10", &key, 0, 30, false, true, [&] { writeFile(eu + "old.pak", "o"); },
-       nullptr, 9, {"+a.pak", "+manifest.json.minisig", "+manifest.php.minisig", "+manifest.json", "+manifest.php",
-                    "-old.pak"}},
-      {"the site's signature names another server", "11", &key, 0, 30, false, false,
-       siteSignature("kvrelease server=us release=3 expires=2027-01-07T19:00:00Z"), "is for server \"us\"", 0, {}},
-      {"the site's signature cannot be read", "11", &key, 0, 30, false, false, siteSignature("not a claim"),
-       "give the release number with --release", 0, {}},
-      {"... unless the number is given", "11", &key, 20, 30, false, false, {}, nullptr, 20,
+      {"pruning keeps the signatures",
+       "10",
+       &key,
+       0,
+       30,
+       false,
+       true,
+       [&] { writeFile(eu + "old.pak", "o"); },
+       nullptr,
+       9,
+       {"+a.pak", "+manifest.json.minisig", "+manifest.php.minisig", "+manifest.json", "+manifest.php", "-old.pak"}},
+      {"the site's signature names another server",
+       "11",
+       &key,
+       0,
+       30,
+       false,
+       false,
+       siteSignature("kvrelease server=us release=3 expires=2027-01-07T19:00:00Z"),
+       "is for server \"us\"",
+       0,
+       {}},
+      {"the site's signature cannot be read",
+       "11",
+       &key,
+       0,
+       30,
+       false,
+       false,
+       siteSignature("not a claim"),
+       "give the release number with --release",
+       0,
+       {}},
+      {"... unless the number is given",
+       "11",
+       &key,
+       20,
+       30,
+       false,
+       false,
+       {},
+       nullptr,
+       20,
        plus("+a.pak", signaturesThenManifests)},
   };
   for (const auto& step : steps) {

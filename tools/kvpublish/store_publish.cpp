@@ -26,10 +26,10 @@ PutOptions optionsFor(const std::string& key, const std::string& sha256) {
   PutOptions options;
   options.sha256 = sha256;
   options.cacheControl = cacheControlFor(key);
-  options.contentType = endsWith(key, ".json")                           ? "application/json"
+  options.contentType = endsWith(key, ".json") ? "application/json"
                         : endsWith(key, ".php") || endsWith(key, ".txt") || endsWith(key, ".minisig")
                             ? "text/plain; charset=utf-8"
-                                                                         : "application/octet-stream";
+                            : "application/octet-stream";
   return options;
 }
 
@@ -152,7 +152,8 @@ bool resignStore(const PublishRequest& request, ObjectStore& store, PublishRepor
   SignatureObjects signatures;
   if (!readSignatures(store, serverKey, signatures, report.problems)) return false;
   std::string documents[2];
-  const std::string names[2] = {std::string(updater::kFullManifestEndpoint), std::string(updater::kQuickManifestEndpoint)};
+  const std::string names[2] = {std::string(updater::kFullManifestEndpoint),
+                                std::string(updater::kQuickManifestEndpoint)};
   const std::string* signatureTexts[2] = {&signatures.fullText, &signatures.quickText};
   for (int i = 0; i < 2; ++i) {
     StoredObject facts;
@@ -297,8 +298,7 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
   }
 
   // The signatures before the manifests they sign (see publishToStore).
-  if (request.signingKey &&
-      !writeSignatures(store, request, signatures, release.document, release.document, report)) {
+  if (request.signingKey && !writeSignatures(store, request, signatures, release.document, release.document, report)) {
     return false;
   }
   // The quick form carries the stamp the launcher checks first, so it goes last.
