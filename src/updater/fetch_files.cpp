@@ -11,10 +11,10 @@
 
 #include "platform/file_system.h"
 #include "platform/sha256.h"
-#include "updater/stream_hash.h"
 #include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
+#include "updater/stream_hash.h"
 
 namespace kv::updater {
 namespace {
