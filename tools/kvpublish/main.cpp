@@ -4,10 +4,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -46,12 +46,18 @@ bool askPassword(std::string& password) {
 // Reads the signing key named by --sign; its password from KV_SIGN_PASSWORD
 // or the terminal when it is encrypted.
 bool loadSigningKey(const std::string& file, kv::signing::SecretKey& key, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  std::string text;
-  if (in) {
-    text.assign(std::istreambuf_iterator<char>(in), {});
+  // A key file is small: read one byte past the largest, so that the reader
+  // refuses a larger file as such.
+  std::string text(kv::signing::kMaxSecretKeyFileBytes + 1, '\0');
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    error = "cannot read the secret key \"" + file + "\": " + std::strerror(errno);
+    return false;
   }
-  if (!in && !in.eof()) {
+  text.resize(std::fread(text.data(), 1, text.size(), in));
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) {
     error = "cannot read the secret key \"" + file + "\"";
     return false;
   }
