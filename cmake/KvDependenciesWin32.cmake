@@ -46,3 +46,8 @@ kv_win32_alias(PkgConfig::KVDEP_ZIP
   DEFINES ZIP_STATIC)
 kv_win32_alias(nlohmann_json::nlohmann_json INCLUDES "${KV_WIN32_DEPS}/include")
 kv_win32_alias(KV::SDL2 LIBS SDL2_mixer::SDL2_mixer-static SDL2::SDL2-static)
+# libsodium (release signatures), cross-built static by scripts/build-windows-deps.
+find_library(KV_WIN32_SODIUM_LIBRARY NAMES libsodium.a REQUIRED)
+# Its random numbers come from advapi32's RtlGenRandom.
+kv_win32_alias(PkgConfig::KVDEP_SODIUM LIBS ${KV_WIN32_SODIUM_LIBRARY} advapi32 DEFINES SODIUM_STATIC
+  INCLUDES "${KV_WIN32_DEPS}/include")

@@ -26,6 +26,21 @@ if(TARGET kv_default_art)
   get_property(kv_default_art_dir GLOBAL PROPERTY KV_DEFAULT_ART_DIR)
   install(DIRECTORY ${kv_default_art_dir} DESTINATION ${KV_INSTALL_SUBDIR})
 endif()
+# The release keys the launcher trusts: a file of minisign public keys (one
+# key line a line) installed next to the launcher as "release_keys". Without
+# one the launcher installs what the site serves unchecked.
+set(KV_RELEASE_KEYS "" CACHE FILEPATH
+    "A file of trusted release keys to install next to the launcher (default: none)")
+if(KV_RELEASE_KEYS)
+  if(NOT EXISTS "${KV_RELEASE_KEYS}")
+    message(FATAL_ERROR "KV_RELEASE_KEYS names ${KV_RELEASE_KEYS}, which does not exist")
+  endif()
+  add_custom_target(kv_release_keys ALL
+    COMMAND ${CMAKE_COMMAND} -E copy ${KV_RELEASE_KEYS} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/release_keys
+    COMMENT "Copying the release keys"
+    VERBATIM)
+  install(FILES ${KV_RELEASE_KEYS} DESTINATION ${KV_INSTALL_SUBDIR} RENAME release_keys)
+endif()
 foreach(tool kvpublish kvupdate)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -5,6 +5,7 @@ import json
 import os
 import shutil
 import subprocess
+import time
 
 import measure
 import profiles
@@ -43,6 +44,27 @@ def write_settings(folder, site, server=1, settings=""):
     """Points the launcher folder's settings at site."""
     with open(os.path.join(folder, "system.kvml"), "w") as out:
         out.write("siteHost: %s\ncaFile: %s\nserver: %d\n%s" % (site.host, site.ca_file, server, settings))
+
+
+def sign_site(work, site_root, release=1):
+    """Signs the published server's manifests with a fresh minisign key (no
+    password), as the minisign program would for an operator; answers the
+    path of a trusted-keys file holding its public key."""
+    key_dir = os.path.join(work, "signing")
+    os.makedirs(key_dir, exist_ok=True)
+    public, secret = os.path.join(key_dir, "release.pub"), os.path.join(key_dir, "release.key")
+    if not os.path.exists(secret):
+        subprocess.run(["minisign", "-G", "-W", "-f", "-p", public, "-s", secret], check=True,
+                       stdout=subprocess.DEVNULL)
+    expires = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + 30 * 86400))
+    claim = "kvrelease server=%s release=%d expires=%s" % (SERVER, release, expires)
+    for name in ("manifest.json", "manifest.php"):
+        subprocess.run(["minisign", "-S", "-s", secret, "-m", os.path.join(site_root, "download", SERVER, name),
+                        "-t", claim], check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    keys = os.path.join(key_dir, "release_keys")
+    with open(public) as pub, open(keys, "w") as out:
+        out.write("# the release key of the benchmark site\n" + pub.read().splitlines()[1] + "\n")
+    return keys
 
 
 def published_files(site_root):
@@ -87,8 +109,10 @@ def _fresh(folder):
     os.makedirs(folder)
 
 
-def measure_install(profile, tools, work, runs, log):
-    """Measures one profile; answers a result dict for the report."""
+def measure_install(profile, tools, work, runs, log, signed=False):
+    """Measures one profile; answers a result dict for the report. signed:
+    the launcher also installs from the site signed, with its key trusted
+    (every file hashed while it streams and held against the manifest)."""
     client = os.path.join(work, "client")
     site_root = os.path.join(work, "site")
     log("%s: generating the client folder" % profile)
@@ -100,6 +124,7 @@ def measure_install(profile, tools, work, runs, log):
     paths = published_files(site_root)
     download_bytes = sum(os.path.getsize(os.path.join(site_root, "download", SERVER, p)) for p in paths)
     archive = profiles.CLIENT_ARCHIVE if profiles.CLIENT_ARCHIVE in paths else None
+    release_keys = sign_site(work, site_root) if signed else None
 
     with Site(os.path.join(work, "state"), site_root) as site:
         peers = Peers(work, site, paths)
@@ -110,6 +135,13 @@ def measure_install(profile, tools, work, runs, log):
         def run_launcher():
             make_installation(launcher_dir, site)
             return measure.run_sample([tools.kvupdate], cwd=launcher_dir)
+
+        signed_dir = os.path.join(work, "launcher-signed")
+
+        def run_signed():
+            make_installation(signed_dir, site)
+            shutil.copy(release_keys, os.path.join(signed_dir, "release_keys"))
+            return measure.run_sample([tools.kvupdate], cwd=signed_dir)
 
         def run_curl():
             _fresh(curl_dir)
@@ -132,6 +164,8 @@ def measure_install(profile, tools, work, runs, log):
 
         contenders = [("launcher", run_launcher, os.path.join(launcher_dir, SERVER)),
                       ("curl", run_curl, curl_dir), ("wget", run_wget, wget_dir)]
+        if signed:
+            contenders.insert(1, ("signed", run_signed, os.path.join(signed_dir, SERVER)))
         series = {name: measure.Series(name) for name, _, _ in contenders}
         log("%s: warm-up run of each tool (checked against the client folder)" % profile)
         for name, run, folder in contenders:
@@ -143,7 +177,7 @@ def measure_install(profile, tools, work, runs, log):
             log("%s: timed round %d of %d" % (profile, round_index + 1, runs))
             for name, run, _ in contenders:
                 series[name].add(run())
-        for folder in (launcher_dir, curl_dir, wget_dir):
+        for folder in (launcher_dir, signed_dir, curl_dir, wget_dir):
             shutil.rmtree(folder, ignore_errors=True)
     shutil.rmtree(site_root, ignore_errors=True)
     return {
@@ -154,6 +188,8 @@ def measure_install(profile, tools, work, runs, log):
         "series": series,
         "commands": {
             "launcher": "kvupdate (in a fresh folder holding only system.kvml)",
+            "signed": "kvupdate (in a fresh folder holding system.kvml and release_keys; the site's manifests "
+                      "signed with minisign -S)",
             "curl": "curl -s -S --fail --cacert ca.pem --create-dirs -K curl.conf (url/output pairs of manifest.json "
                     "and every file)" + ("; then unzip -o -q %s -d . && rm %s" % (archive, archive) if archive else ""),
             "wget": "wget -q --ca-certificate=ca.pem -x -nH --cut-dirs=2 -i urls.txt" +

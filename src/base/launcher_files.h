@@ -21,6 +21,9 @@ inline constexpr char kManifestMetaName[] = "manifest.meta";
 inline constexpr char kManifestJournalName[] = "update.journal";
 // The files that archives unpacked, with their sizes and CRC-32s.
 inline constexpr char kUnpackedRecordName[] = "unpacked.json";
+// The highest signed release the launcher accepted for the server and when
+// it expires (only where the installation has release keys).
+inline constexpr char kReleaseStateName[] = "release.state";
 // Held (as an advisory lock) by whoever updates the server folder.
 inline constexpr char kUpdateLockName[] = "update.lock";
 // The game client's configuration folder, and its backup when the launcher
@@ -84,6 +87,12 @@ inline constexpr char kMinimapFileName[] = "minimap.kvmm";
 // Stems of the numbered temporary folders of an export and an import.
 inline constexpr char kExportTempStem[] = "config_export_tmp";
 inline constexpr char kImportTempStem[] = "config_import_tmp";
+
+// The public keys whose signatures the launcher trusts for releases, one a
+// line (installed with the launcher; without it updates are not checked),
+// and the keys rotations replaced them with, as the launcher last followed.
+inline constexpr char kReleaseKeysName[] = "release_keys";
+inline constexpr char kReleaseKeysStateName[] = "release_keys.state";
 
 // --- In a configuration folder ---
 

@@ -28,14 +28,27 @@ void removeLeftTemporaries(const std::string& path) {
 }  // namespace
 
 bool isTemporaryNameOf(std::string_view name, std::string_view leaf) {
-  if (name.size() < leaf.size() + 7 || name.size() > leaf.size() + 33) return false;
-  if (name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.') return false;
-  for (std::size_t i = leaf.size() + 1; i < name.size(); ++i) {
-    const char c = name[i];
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-    if (!ok) return false;
+  if (name.size() <= leaf.size() + 1 || name.compare(0, leaf.size(), leaf) != 0 || name[leaf.size()] != '.') {
+    return false;
   }
-  return true;
+  const std::string_view suffix = name.substr(leaf.size() + 1);
+  const auto all = [](std::string_view text, auto ok) {
+    for (const char c : text) {
+      if (!ok(c)) return false;
+    }
+    return true;
+  };
+  const auto word = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  const auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+  // POSIX: mkostemp's six characters (letters and digits; '_' taken too).
+  // Windows: two numbers joined by '_' ("%08x_%08x"; earlier versions wrote
+  // them shorter, in decimal).
+  if (suffix.size() == 6 && all(suffix, word)) return true;
+  const std::size_t join = suffix.find('_');
+  return suffix.size() <= 32 && join != std::string_view::npos && join > 0 && join + 1 < suffix.size() &&
+         all(suffix.substr(0, join), hex) && all(suffix.substr(join + 1), hex);
 }
 
 bool replaceFileAtomically(const std::string& path, std::string_view content, std::string* reason,

@@ -183,8 +183,11 @@ enum class FileSync {
 
 // Whether name (a file name without folder) has the form of a temporary
 // file that a replacement of the file named leaf makes beside it: leaf, a
-// dot, and 6 to 32 ASCII letters, digits or underscores. Every replacement of
-// leaf removes the files of that form it finds beside it.
+// dot, and the suffix createTemporaryBeside makes (six ASCII letters,
+// digits or underscores; on Windows two hex numbers joined by '_'), so that a file of the
+// same stem with a word after it ("manifest.json.minisig") is never taken
+// for one. Every replacement of leaf removes the files of that form it
+// finds beside it.
 [[nodiscard]] bool isTemporaryNameOf(std::string_view name, std::string_view leaf);
 
 // Replaces the file at path with content: writes a temporary file in the

@@ -12,9 +12,11 @@
 #include "platform/file_system.h"
 #include "updater/delta_fetch.h"
 #include "updater/download_log.h"
+#include "platform/sha256.h"
 #include "updater/download_resume.h"
 #include "updater/endpoints.h"
 #include "updater/install_check.h"
+#include "updater/stream_hash.h"
 
 namespace kv::updater {
 namespace {
@@ -35,7 +37,14 @@ struct Active {
   std::string validator;      // of the answer the temporary's bytes come from
   bool recorded = false;      // a record of those bytes is beside the temporary
   bool recordTried = false;   // the transfer itself tried to write the record
+  std::unique_ptr<HashPipe::Stream> digest;  // of the whole answer's bytes, when its hash is required
 };
+
+// The digest of the bytes a whole answer brought: the SHA-256 of nothing
+// when no body began (an empty file).
+std::string streamedDigest(Active& active) {
+  return active.digest ? active.digest->finishHex() : platform::sha256Hex("", 0);
+}
 
 // Whether a failure tells of a site limiting its connections or dropping a
 // transfer, rather than of the file: a refused or reset connection, a stream
@@ -223,6 +232,7 @@ class Fetch {
     order.sink = [this, &placed](const char* data, std::size_t size) {
       if (!placed.began) return true;  // an error page: not the file's bytes
       if (!placed.target->write(data, size)) return false;
+      if (placed.digest) placed.digest->add(data, size);
       if (!placed.recordTried && placed.target->written() >= kDownloadRecordBytes) {
         placed.recordTried = true;
         record(placed);
@@ -264,7 +274,11 @@ class Fetch {
       const std::size_t index = active.index;
       const std::int64_t bytes = active.target->written();
       const bool recordBeside = active.recorded || active.recordTried;
-      if (active.rest && isSha256Hex(item.hash)) {
+      if (item.hashRequired && !active.rest) {
+        const std::string digest = streamedDigest(active);
+        if (!matchesSha256(digest, item.hash)) return refused(index, digest);
+      }
+      if (active.rest && (isSha256Hex(item.hash) || item.hashRequired)) {
         // Put together from two answers: it must make the listed file, else
         // it is fetched again whole (and then taken as any download is).
         // The hash is computed beside the transfers.
@@ -302,6 +316,16 @@ class Fetch {
       return std::nullopt;
     }
     return failed(active, *failure);
+  }
+
+  // A file whose hash is required arrived with other bytes: they are
+  // dropped, and the fetch ends.
+  std::optional<FetchEnd> refused(std::size_t index, const std::string& digest) {
+    const FetchItem& item = items_[index];
+    (void)platform::removeFile(downloadRecordPath(item.partPath));
+    (void)platform::removeFile(item.partPath);
+    if (hooks_.hashRefused) hooks_.hashRefused(item, digest);
+    return FetchEnd::Stopped;
   }
 
   // A failed attempt of a file. While another file's failures are being
@@ -479,6 +503,7 @@ class Fetch {
     }
     active.held = 0;
     active.validator = validator;
+    if (items_[active.index].hashRequired) active.digest = hashes_.open();
     return true;
   }
 
@@ -527,6 +552,7 @@ class Fetch {
   std::map<std::uint64_t, std::function<std::optional<FetchEnd>(bool)>> waiting_;  // work beside, by id
   std::uint64_t nextWorkId_ = 1;
   std::deque<std::size_t> pending_;  // items waiting for a transfer, next first
+  HashPipe hashes_;                  // before active_: its streams end first
   std::map<std::uint64_t, Active> active_;  // by transfer id, in start order
   std::uint64_t nextId_ = 1;
   int generation_ = 0;              // counts the narrowings of the engine

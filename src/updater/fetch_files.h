@@ -26,6 +26,9 @@ struct FetchItem {
   // transfers and completes without a transfer, or is fetched whole when it
   // does not match (with a log line).
   bool assembled = false;
+  // The file must have the listed hash, a SHA-256, before it is handed to
+  // completed: its bytes are hashed as they arrive.
+  bool hashRequired = false;
 };
 
 // What a whole file still needs before it counts as installed: nothing
@@ -60,6 +63,10 @@ struct FetchHooks {
   std::function<void(const FetchItem&, int attempt)> retrying;
   // Called when the last attempt of a file failed; the fetch then ends.
   std::function<void(const FetchItem&)> gaveUp;
+  // Called when a file whose hash is required arrived whole with other
+  // bytes (the digest found is given); the fetch then ends and the bytes
+  // are dropped. May be empty when no item requires its hash.
+  std::function<void(const FetchItem&, const std::string& digest)> hashRefused;
 };
 
 enum class FetchEnd {
@@ -92,7 +99,10 @@ enum class FetchEnd {
 // fetch or a later one) that finds such a record and fewer bytes than the
 // listed size asks only for the rest; a file put together that way whose
 // listed hash is a SHA-256 must have that hash, else it is fetched again
-// whole. Anything that does not continue the bytes held starts the file
+// whole. An item whose hash is required is hashed while its bytes stream
+// in (a file put together from two answers is hashed whole beside the
+// transfers) and is handed to completed only with that hash; any other
+// content ends the fetch through hashRefused. Anything that does not continue the bytes held starts the file
 // again from zero, without counting as an attempt. The percent counts the
 // bytes held from before the fetch as done. Worker thread.
 FetchEnd fetchFiles(TransferEngine& engine, const DownloadEnvironment& environment, DownloadProgress& progress,

@@ -36,7 +36,7 @@ bool isLauncherOwned(std::string_view path) {
   const std::string lower = lowerAscii(path);
   for (const std::string_view own : {std::string_view(kLocalManifestName), std::string_view(kManifestMetaName),
                                      std::string_view(kManifestJournalName), std::string_view(kUnpackedRecordName),
-                                     std::string_view(kUpdateLockName)}) {
+                                     std::string_view(kUpdateLockName), std::string_view(kReleaseStateName)}) {
     if (lower == own || isTemporaryNameOf(path, own)) return true;
   }
   const std::string first = lower.substr(0, lower.find('/'));

@@ -77,6 +77,8 @@ TEST(ManifestPath, RefusesEverythingThatCouldLeaveOrHurtTheServerFolder) {
       "Unpacked.json",
       "unpacked.json.Ab12Cd",
       "update.lock",
+      "Release.State",
+      "release.state.Ab12Cd",
       "config/config.kvml",
       "CONFIG/x",
       "config",

@@ -25,6 +25,7 @@
 #include "updater/last_modified.h"
 #include "updater/manifest.h"
 #include "updater/manifest_meta.h"
+#include "updater/release_check.h"
 #include "updater/report_texts.h"
 #include "updater/server_profiles.h"
 #include "updater/transfer_engine.h"
@@ -52,10 +53,15 @@ class UpdateRunner {
         worker_(*context.worker),
         runtime_(*context.runtime),
         folder_(serverFolder(context.worker->server)),
-        serverDir_(joinPath(context.baseFolder, folder_)) {}
+        serverDir_(joinPath(context.baseFolder, folder_)),
+        release_(context.baseFolder, folder_, serverDir_) {}
 
   void run() {
     if (cancelled()) return;
+    if (const std::optional<ReleaseRefusal>& problem = release_.keysProblem()) {
+      refuse(*problem);
+      return;
+    }
     // The check of the installed files only reads the disk: it runs while
     // the site is asked (at once, where no thread can be started).
     std::future<InstalledCheck> check =
@@ -134,7 +140,8 @@ class UpdateRunner {
     if (hasManifestJournal(serverDir_)) return false;
     const std::string remoteStamp = runtime_.remoteLastModified();
     const std::string storedStamp = runtime_.storedLastModified();
-    if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp) {
+    if (!remoteStamp.empty() && !storedStamp.empty() && remoteStamp == storedStamp &&
+        release_.stampStillTrusted(unixNow())) {
       postReady();
       return true;
     }
@@ -145,6 +152,7 @@ class UpdateRunner {
       return true;
     }
     if (cancelled()) return true;
+    if (!acceptSigned(quickManifestUrl(context_.site, folder_), kQuickManifestEndpoint, quickText)) return true;
     // The shared reference only vouches for a server folder that holds an
     // installation: without a local manifest nothing is installed yet.
     if (platform::isRegularFile(joinPath(serverDir_, kLocalManifestName)) &&
@@ -165,10 +173,15 @@ class UpdateRunner {
       return;
     }
     if (cancelled()) return;
+    if (!acceptSigned(fullManifestUrl(context_.site, folder_), kFullManifestEndpoint, text)) return;
     ManifestMap remote;
     if (!readRemoteManifest(text, context_.clientBuild, remote)) {
       if (cancelled()) return;
       postError(std::string(kTextInvalidRemote));
+      return;
+    }
+    if (const std::optional<ReleaseRefusal> refused = release_.checkListedHashes(remote)) {
+      refuse(*refused);
       return;
     }
     if (cancelled()) return;
@@ -236,6 +249,10 @@ class UpdateRunner {
       items.push_back({path, fileUrl(context_.site, folder_, path), localPath, downloadTemporaryPath(localPath),
                        expectedSize, entry.hash});
     }
+    // A signed manifest's files are held against their listed SHA-256.
+    if (release_.active()) {
+      for (FetchItem& item : items) item.hashRequired = true;
+    }
     // A run that cannot fit on the disk fetches nothing.
     if (const auto shortage = diskSpaceShortage(serverDir_, folder_, bytesToFetch(items))) {
       writeDownloadLog(environment.logPath, *shortage);
@@ -292,6 +309,10 @@ class UpdateRunner {
       postStatus(retryText(item.path, attempt, kDownloadAttempts));
     };
     hooks.gaveUp = [this](const FetchItem& item) { postError(attemptsFailedText(item.path, kDownloadAttempts)); };
+    hooks.hashRefused = [this](const FetchItem& item, const std::string& digest) {
+      refuse({std::string(kTextFileNotSigned),
+              item.path + ": SHA-256 " + digest + ", the signed manifest lists " + item.hash});
+    };
     hooks.completed = [&](const FetchItem& item, std::int64_t bytes) -> Completion {
       const std::string& path = item.path;
       const std::string& localPath = item.localPath;
@@ -393,6 +414,34 @@ class UpdateRunner {
     removeStrayDownloadFiles(serverDir_, keep);
   }
 
+  // With release keys, fetches the signature of the manifest text got from
+  // url and holds the text against it; a refusal ends the run (false).
+  // Without keys, true.
+  bool acceptSigned(const std::string& url, std::string_view name, const std::string& text) {
+    if (!release_.active()) return true;
+    const FetchSiteText fetch = [this](const std::string& address, std::size_t limit) {
+      SiteAnswer answer;
+      answer.answered = transport_.getText(address, limit, answer.body);
+      answer.status = transport_.lastSmallRequest().status;
+      answer.problem = smallRequestProblem(transport_.lastSmallRequest());
+      return answer;
+    };
+    const SiteAnswer signature = fetch(url + std::string(kSignatureSuffix), kSignatureBodyLimit);
+    if (cancelled()) return false;
+    const std::optional<ReleaseRefusal> refused = release_.accept(
+        name, text, signature, unixNow(), fetch, downloadBaseUrl(context_.site) + std::string(kRotationEndpoint));
+    if (!refused) return true;
+    if (!cancelled()) refuse(*refused);
+    return false;
+  }
+
+  // Ends the run with a refusal of the update: logged with its detail, told
+  // with its text; nothing is installed.
+  void refuse(const ReleaseRefusal& refused) {
+    writeDownloadLog(joinPath(context_.baseFolder, kDownloadLogName), refused.text + ": " + refused.detail);
+    postError(refused.text, refused.detail);
+  }
+
   // A cancellation check: true when the run must end at once, silently.
   bool cancelled() {
     if (context_.beforeCheck) context_.beforeCheck();
@@ -430,6 +479,7 @@ class UpdateRunner {
   std::set<std::string> archivesToUnpack_;  // archives whose unpacked files were found damaged
   std::optional<ManifestMap> local_;  // the local manifest read at the start; nothing when unreadable
   platform::File lock_;  // holds the server folder's update lock while open
+  ReleaseCheck release_;  // the signature checks, when the installation has release keys
 };
 
 }  // namespace

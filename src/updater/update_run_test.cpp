@@ -28,6 +28,9 @@
 #include "updater/endpoints.h"
 #include "updater/install_record.h"
 #include "updater/manifest.h"
+#include "updater/release_check.h"
+#include "signing/minisign.h"
+#include "signing/release_claim.h"
 
 namespace kv::updater {
 namespace {
@@ -521,6 +524,59 @@ TEST(UpdateRun, ARecordedTemporaryIsContinuedOnlyWhenItFits) {
                                     [](const Report& r) { return r.kind == ReportKind::Progress; });
       ASSERT_NE(bar, reports.end());
       EXPECT_EQ(bar->progress, 1.0f);  // "a" held and "bc" received
+    }
+  }
+}
+
+// With release keys, a file is put in place only with its signed hash: the
+// bytes of a whole answer are hashed as they arrive, a file put together
+// from two answers is hashed whole and fetched again whole on a mismatch.
+TEST(UpdateRun, ASignedRunHoldsEveryFileAgainstItsHash) {
+  const signing::SecretKey key = signing::generateSecretKey();
+  const std::string kRecord = R"({"path":"a.pak","hash":")" + kSha + R"(","size":3,"validator":"\"v1\""})";
+  const FakeAnswer rest{
+      .status = 206, .body = "bc", .etag = "\"v1\"", .contentRange = "bytes 1-2/3", .progressSteps = {2}};
+  struct Case {
+    std::string name;
+    std::string held;  // the temporary's content, recorded ("" = none)
+    std::vector<FakeAnswer> answers;
+    bool installed;
+  };
+  const Case cases[] = {
+      {"whole and right", "", {FakeAnswer{.body = "abc"}}, true},
+      {"whole and wrong", "", {FakeAnswer{.body = "abd"}}, false},
+      {"continued and right", "a", {rest}, true},
+      {"wrong bytes held, whole copy right", "x", {rest, FakeAnswer{.body = "abc"}}, true},
+      {"wrong bytes held, whole copy wrong", "x", {rest, FakeAnswer{.body = "abd"}}, false},
+      {"cut, then continued", "",
+       {FakeAnswer{.body = "a", .etag = "\"v1\"", .outcome = TransferOutcome::Failed, .errorText = "cut"}, rest},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunFixture f;
+    writeFile(f.root / "release_keys", signing::publicKeyLine(signing::publicKeyOf(key)) + "\n");
+    for (const FakeAnswer& answer : c.answers) f.transport.script(f.url("a.pak"), answer);
+    if (!c.held.empty()) {
+      writeFile(f.local("a.pak.kvpart"), c.held);
+      writeFile(f.local("a.pak.kvpart.info"), kRecord);
+    }
+    const std::vector<SiteFile> files = {{"a.pak", "abc", kSha}};
+    const std::string claim = signing::releaseClaimText({"eu", 1, std::time(nullptr) + 3600});
+    for (const char* name : {"manifest.php.minisig", "manifest.json.minisig"}) {
+      f.transport.script(f.url(name), FakeAnswer{.body = signing::signMessage(key, manifestOf(files), claim, "")});
+    }
+    f.publish(files);
+    f.run();
+    EXPECT_EQ(f.messages().back(), c.installed ? "READY" : "ERROR " + std::string(kTextFileNotSigned));
+    EXPECT_EQ(exists(f.local("a.pak")), c.installed);
+    if (c.installed) {
+      EXPECT_EQ(readFile(f.local("a.pak")), "abc");
+    }
+    EXPECT_FALSE(exists(f.local("a.pak.kvpart")));
+    EXPECT_FALSE(exists(f.local("a.pak.kvpart.info")));
+    if (!c.installed) {
+      EXPECT_NE(readFile(f.root / "curl_download.log").find("a.pak: SHA-256 "), std::string::npos);
     }
   }
 }

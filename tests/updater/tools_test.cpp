@@ -198,6 +198,48 @@ TEST_F(Tools, PublishThenUpdateEndToEnd) {
   EXPECT_EQ(statusLines(outdated.output), std::vector<std::string>{"Download the new version of KVLauncher"});
 }
 
+// A site kvpublish signed with a key the minisign program made: kvupdate in
+// a folder that trusts the key installs it; trusting another key, it ends
+// with the refusal, its reason and exit 1, and installs nothing.
+TEST_F(Tools, SignedPublishAndARefusedUpdate) {
+  makeClient(1, "eu");
+  const std::string keys = sandbox_.state("keys");
+  std::filesystem::create_directories(keys);
+  for (const char* name : {"a", "b"}) {
+    const std::string stem = keys + "/" + name;
+    ASSERT_EQ(std::system(("minisign -G -W -f -p " + stem + ".pub -s " + stem + ".key >/dev/null").c_str()), 0);
+  }
+  const auto keyLine = [&](const char* name) {
+    const std::string text = readFile(keys + "/" + name + ".pub");
+    return text.substr(text.find('\n') + 1);
+  };
+  const ProcessResult published =
+      publish({"--sign", keys + "/a.key", "--server", "eu", sandbox_.client(1), sandbox_.site()});
+  ASSERT_EQ(published.exitCode, 0) << published.errors;
+  NginxServer nginx;
+  std::string error;
+  ASSERT_TRUE(nginx.start(sandbox_.site(), sandbox_.state("nginx"), testCertificates(), error)) << error;
+
+  const std::string refusedFolder = sandbox_.state("refused");
+  std::filesystem::create_directories(refusedFolder);
+  writeSettings(refusedFolder, nginx.hostPort());
+  writeFile(refusedFolder + "/release_keys", keyLine("b"));
+  const ProcessResult refused = update(refusedFolder);
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(lines(refused.output).front(), "The update is not signed by a trusted key");
+  EXPECT_NE(summaryOf(refused.output).find("not ready: The update is not signed by a trusted key ("),
+            std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.errors.find("manifest.php.minisig: signed by key "), std::string::npos) << refused.errors;
+  EXPECT_FALSE(std::filesystem::exists(refusedFolder + "/eu/a.pak"));
+
+  writeSettings(sandbox_.install(), nginx.hostPort());
+  writeFile(sandbox_.install() + "/release_keys", "# the site's key\n" + keyLine("a"));
+  const ProcessResult installed = update(sandbox_.install());
+  EXPECT_EQ(installed.exitCode, 0) << installed.output << installed.errors;
+  EXPECT_EQ(readFile(sandbox_.serverDir(1) + "/a.pak"), "a eu");
+}
+
 TEST_F(Tools, MisuseExitsWithTwo) {
   EXPECT_EQ(update(sandbox_.install(), {"--server", "asia"}).exitCode, 2);
   EXPECT_EQ(update(sandbox_.install(), {"extra"}).exitCode, 2);

@@ -72,8 +72,10 @@ for i in $(seq 1 40); do
   mkdir -p "$CLIENT/maps"
   head -c $((i * 512)) /dev/urandom >"$CLIENT/maps/file$i.dat"
 done
-"$BIN/kvpublish" --server eu --version-text "KVLauncher Version 0.29" "$CLIENT" "$WORK/site" >>"$LOG" 2>&1 ||
-  fail "kvpublish failed"
+# The release is signed; the installation trusts the key.
+minisign -G -W -f -p "$WORK/release.pub" -s "$WORK/release.key" >>"$LOG" 2>&1 || fail "minisign could not make a key"
+"$BIN/kvpublish" --sign "$WORK/release.key" --server eu --version-text "KVLauncher Version 0.29" "$CLIENT" \
+  "$WORK/site" >>"$LOG" 2>&1 || fail "kvpublish failed"
 
 step "serving the site over HTTPS"
 make_ca "$WORK/ca"
@@ -89,6 +91,7 @@ cp "$EXE" "$INSTALL/kvlauncher.exe"
 [[ -d "$(dirname "$EXE")/default_art" ]] || fail "no default art next to $EXE"
 cp -r "$(dirname "$EXE")/default_art" "$INSTALL/"
 cp -r "$CLIENT/data" "$INSTALL/eu/"
+sed -n 2p "$WORK/release.pub" >"$INSTALL/release_keys"
 # Wine sees the machine's root folder as drive Z:. The downloads (libcurl) trust
 # caFile; the small requests trust the CA imported into the prefix below.
 printf 'siteHost: localhost:%s\ncaFile: Z:%s\nserver: 1\n' "$PORT" "$WORK/ca/ca.pem" >"$INSTALL/system.kvml"
@@ -222,6 +225,9 @@ cp "$SHOT" "$WORK/ready.png"
 READY_X=$WX
 READY_Y=$WY
 step "the client is ready; $(find "$INSTALL/eu" -type f | wc -l) files in the server folder"
+[[ -f "$INSTALL/eu/release.state" ]] || fail "the launcher did not check the signed release"
+grep -q 'GET /download/eu/manifest.json.minisig' "$WORK/nginx/access.log" ||
+  fail "the launcher did not read the manifest's signature"
 # The files come over HTTP/2, as the site offers it.
 files=$(grep -c 'GET /download/eu/maps/' "$WORK/nginx/access.log" || true)
 over_h2=$(grep -c 'GET /download/eu/maps/[^ ]* HTTP/2.0"' "$WORK/nginx/access.log" || true)

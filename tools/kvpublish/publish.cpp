@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "archive_check.h"
+#include "base/path_text.h"
 #include "figures.h"
 #include "file_hash.h"
 #include "publish_progress.h"
+#include "publish_signing.h"
 #include "publish_work.h"
 #include "quoted_name.h"
 #include "release_check.h"
-#include "base/path_text.h"
 #include "updater/archive_guard.h"
 #include "updater/atomic_file.h"
 #include "updater/endpoints.h"
@@ -96,6 +97,10 @@ std::vector<ClientFile> listClient(const std::string& clientDir, std::vector<std
     // files; writing it removes the leftover temporaries beside it.
     if (rel == updater::kQuickManifestEndpoint) {
       problems.push_back(quotedName(rel) + " would be overwritten by the published manifest");
+      continue;
+    }
+    if (rel == signatureName(updater::kFullManifestEndpoint) || rel == signatureName(updater::kQuickManifestEndpoint)) {
+      problems.push_back(quotedName(rel) + " would be overwritten by the published signature");
       continue;
     }
     if (updater::isTemporaryNameOf(rel, updater::kQuickManifestEndpoint)) {
@@ -351,7 +356,10 @@ std::vector<std::string> unlistedSiteFiles(const std::string& serverDir, const u
     const auto status = it->symlink_status(ec);
     if (ec) break;
     if (fs::is_directory(status)) continue;
-    if (rel == updater::kFullManifestEndpoint || rel == updater::kQuickManifestEndpoint) continue;
+    if (rel == updater::kFullManifestEndpoint || rel == updater::kQuickManifestEndpoint ||
+        rel == signatureName(updater::kFullManifestEndpoint) || rel == signatureName(updater::kQuickManifestEndpoint)) {
+      continue;
+    }
     if (manifest.count(rel) == 0 && indexFiles.count(rel) == 0) out.push_back(rel);
   }
   if (ec) problems.push_back("cannot list " + quotedName(serverDir) + ": " + ec.message());
@@ -383,6 +391,43 @@ bool pruneSite(const std::string& serverDir, const std::vector<std::string>& pat
     std::error_code ec;
     if (fs::is_empty(*it, ec) && !ec) fs::remove(*it, ec);
   }
+  return true;
+}
+
+// --resign on a site folder: new signatures over the manifests in place.
+bool resignSite(const PublishRequest& request, PublishReport& report) {
+  const std::string serverDir = joinPath(joinPath(request.siteDir, "download"), request.serverFolder);
+  std::string documents[2], signatures[2];
+  const std::string names[2] = {std::string(updater::kFullManifestEndpoint),
+                                std::string(updater::kQuickManifestEndpoint)};
+  for (int i = 0; i < 2; ++i) {
+    bool exists = false;
+    documents[i] = readWhole(joinPath(serverDir, names[i]), exists);
+    if (!exists) {
+      report.problems.push_back("the site has no " + quotedName(joinPath(serverDir, names[i])) + " to sign again");
+      return false;
+    }
+    signatures[i] = readWhole(joinPath(serverDir, signatureName(names[i])), exists);
+    std::string error;
+    if (!exists || !checkSignedManifest(request, names[i], documents[i], signatures[i], error)) {
+      report.problems.push_back(exists ? error : "the site has no signature of " + names[i] + " to renew");
+      return false;
+    }
+  }
+  std::string error;
+  if (!claimFor(request, signatures[0], report.claim, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
+  for (int i = 0; i < 2; ++i) {
+    bool changed = false;
+    if (!writeIfChanged(joinPath(serverDir, signatureName(names[i])), signManifest(request, report.claim, documents[i]),
+                        request.dryRun, changed, report.siteWritten, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+  }
+  report.signatureWritten = true;
   return true;
 }
 
@@ -496,6 +541,7 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
     report.problems.push_back("unknown server " + quotedName(request.serverFolder));
     return false;
   }
+  if (request.resign) return resignSite(request, report);
   if (nested(request.clientDir, request.siteDir)) {
     report.problems.push_back("the client folder and the site folder must not lie inside each other");
     return false;
@@ -518,6 +564,21 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
                               " cannot be read: every file counts as added");
   }
   listChanges(manifest, previous, report);
+  const std::string fullPath = joinPath(serverDir, updater::kFullManifestEndpoint);
+  const std::string quickPath = joinPath(serverDir, updater::kQuickManifestEndpoint);
+  if (request.signingKey) {
+    bool exists = false;
+    const std::string current = readWhole(signatureName(fullPath), exists);
+    std::string error;
+    if (!claimFor(request, current, report.claim, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+  } else if (fs::exists(signatureName(fullPath))) {
+    report.warnings.push_back("the site's manifests of " + quotedName(request.serverFolder) +
+                              " were signed and this publication is not: launchers with release keys will "
+                              "refuse it (sign it with --sign)");
+  }
 
   {
     std::vector<std::string> errors(entries.size());
@@ -566,14 +627,24 @@ bool publishClient(const PublishRequest& request, PublishReport& report) {
   bool fullChanged = false;
   bool quickChanged = false;
   std::string error;
-  // The quick form carries the stamp the launcher checks first, so it goes last.
   bool& written = report.siteWritten;
-  if (!writeIfChanged(joinPath(serverDir, updater::kFullManifestEndpoint), document, request.dryRun,
-                      fullChanged, written, error) ||
-      !writeIfChanged(joinPath(serverDir, updater::kQuickManifestEndpoint), document, request.dryRun,
-                      quickChanged, written, error) ||
-      !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText,
-                      request.dryRun, report.versionChanged, written, error)) {
+  // The signatures before the manifests they sign (see publishClient).
+  if (request.signingKey) {
+    bool ignored = false;
+    if (!writeIfChanged(signatureName(fullPath), signManifest(request, report.claim, document), request.dryRun, ignored,
+                        written, error) ||
+        !writeIfChanged(signatureName(quickPath), signManifest(request, report.claim, document), request.dryRun,
+                        ignored, written, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+    report.signatureWritten = true;
+  }
+  // The quick form carries the stamp the launcher checks first, so it goes last.
+  if (!writeIfChanged(fullPath, document, request.dryRun, fullChanged, written, error) ||
+      !writeIfChanged(quickPath, document, request.dryRun, quickChanged, written, error) ||
+      !writeIfChanged(joinPath(downloadDir, updater::kVersionEndpoint), request.versionText, request.dryRun,
+                      report.versionChanged, written, error)) {
     report.problems.push_back(error);
     return false;
   }
@@ -598,6 +669,10 @@ std::string failureLine(const PublishReport& report) {
 std::vector<std::string> summaryLines(const PublishRequest& request, const PublishReport& report, bool verbose) {
   const std::string would = request.dryRun ? "would be " : "";
   std::vector<std::string> lines;
+  if (request.resign) {
+    lines.push_back(signedLine(report.claim, request.dryRun) + " (the manifests and files left as they were)");
+    return lines;
+  }
   lines.push_back(request.serverFolder + ": " + std::to_string(report.fileCount) + " files (" +
                   byteText(report.totalBytes) + "), " + std::to_string(report.filesCopied) + " " +
                   (request.dryRun ? "to copy" : "copied") + " (" + byteText(report.bytesCopied) + "), manifest " +
@@ -612,6 +687,7 @@ std::vector<std::string> summaryLines(const PublishRequest& request, const Publi
   }
   if (report.indexesWritten > 0) lines.push_back(std::to_string(report.indexesWritten) + " chunk indexes written");
   if (report.versionChanged) lines.push_back("version text " + would + "set to " + quotedName(request.versionText));
+  if (report.signatureWritten) lines.push_back(signedLine(report.claim, request.dryRun));
   if (request.prune) {
     lines.push_back(std::to_string(report.pruned.size()) + " unlisted site files " +
                     (request.dryRun ? "would be pruned" : "pruned"));

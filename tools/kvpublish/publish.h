@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "delta/chunk_index.h"
+#include "signing/minisign.h"
+#include "signing/release_claim.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -25,6 +27,12 @@ struct PublishRequest {
   PublishProgress* progress = nullptr;  // told how hashing and copying advance; may be null
   unsigned threads = 0;                 // hashing threads; 0 picks by the number of files
   bool indexes = true;                  // write chunk indexes of the large files
+  // Signing (publish_signing.h): the key, or null for an unsigned site.
+  const signing::SecretKey* signingKey = nullptr;
+  std::uint64_t release = 0;  // 0: one above the site's signed release
+  int expiresDays = 30;
+  bool resign = false;   // renew the signatures of the manifests in place, touching nothing else
+  std::int64_t now = 0;  // unix seconds the expiry counts from; 0: the clock
 };
 
 // Files of at least this size get a chunk index (see delta/chunk_index.h),
@@ -49,6 +57,8 @@ struct PublishReport {
   std::vector<std::string> added, changed, removed;
   // Site files that --prune removed, in path order.
   std::vector<std::string> pruned;
+  bool signatureWritten = false;  // with a signing key: the signatures were (or would be) written
+  signing::ReleaseClaim claim;    // what they claim
 };
 
 // Publishes the client in request.clientDir for one server: every regular
@@ -73,6 +83,11 @@ struct PublishReport {
 // with kStrictMark). Each refused name gets its reason.
 // Warnings: a release that lacks what players need (see releaseWarnings),
 // archives that cannot be read and paths that differ only in case.
+// With a signing key, "manifest.json.minisig" and "manifest.php.minisig"
+// are written after the files and before the manifests (a launcher that
+// reads the old manifest with the new signature refuses it and asks again);
+// with request.resign only the signatures are written, over the manifests
+// the site holds, which must be what the site's signatures sign.
 // False also when writing failed; problems says why.
 [[nodiscard]] bool publishClient(const PublishRequest& request, PublishReport& report);
 

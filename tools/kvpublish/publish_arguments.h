@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace kv::tools {
 //             [--dry-run] [--verbose] [--no-index] CLIENT_DIR SITE_DIR
 //   kvpublish ... --to s3://BUCKET[/PREFIX] [--endpoint URL]
 //             [--addressing path|virtual] CLIENT_DIR
+//   with [--sign KEYFILE [--release N] [--expires DAYS]]; and
+//   kvpublish --server eu|us --sign KEYFILE --resign [--expires DAYS] SITE_DIR
+//             (or --to ... without a folder)
 struct PublishArguments {
   std::string serverFolder;  // "eu" or "us"
   std::string versionText;   // the launcher version the site announces
@@ -23,6 +27,10 @@ struct PublishArguments {
   std::string storeUrl;    // "s3://..." when publishing to a store instead of SITE_DIR
   std::string endpoint;    // --endpoint ("" when not given)
   std::string addressing;  // --addressing: "path", "virtual" or "" (by the endpoint)
+  std::string signKeyFile;    // --sign: a minisign secret key ("" : unsigned)
+  std::uint64_t release = 0;  // --release (0: one above the site's)
+  int expiresDays = 30;       // --expires
+  bool resign = false;        // --resign
 };
 
 enum class ParseOutcome { Run, Help, Misuse };

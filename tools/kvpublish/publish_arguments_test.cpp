@@ -45,6 +45,44 @@ TEST(PublishArguments, StoreTargetTakesTheClientAlone) {
   EXPECT_TRUE(out.noIndex);
 }
 
+TEST(PublishArguments, SigningOptions) {
+  const struct {
+    std::vector<std::string> args;
+    std::string key, client, site;
+    std::uint64_t release;
+    int days;
+    bool resign;
+  } cases[] = {
+      {{"--server", "eu", "--sign", "k.key", "c", "s"}, "k.key", "c", "s", 0, 30, false},
+      {{"--server", "eu", "--sign", "k.key", "--release", "12", "--expires", "7", "c", "s"},
+       "k.key",
+       "c",
+       "s",
+       12,
+       7,
+       false},
+      {{"--server", "eu", "--sign", "k.key", "--resign", "s"}, "k.key", "", "s", 0, 30, true},
+      {{"--server", "eu", "--sign", "k.key", "--resign", "--expires", "90", "--to", "s3://b"},
+       "k.key",
+       "",
+       "",
+       0,
+       90,
+       true},
+  };
+  for (const auto& c : cases) {
+    PublishArguments out;
+    std::string error;
+    ASSERT_EQ(parsePublishArguments(c.args, out, error), ParseOutcome::Run) << error;
+    EXPECT_EQ(out.signKeyFile, c.key);
+    EXPECT_EQ(out.clientDir, c.client);
+    EXPECT_EQ(out.siteDir, c.site);
+    EXPECT_EQ(out.release, c.release);
+    EXPECT_EQ(out.expiresDays, c.days);
+    EXPECT_EQ(out.resign, c.resign);
+  }
+}
+
 TEST(PublishArguments, RejectsMisuse) {
   const std::vector<std::vector<std::string>> cases = {
       {},
@@ -61,6 +99,18 @@ TEST(PublishArguments, RejectsMisuse) {
       {"--server", "eu", "--to", "s3://b/p"},
       {"--server", "eu", "--endpoint", "http://127.0.0.1:9000", "c", "s"},
       {"--server", "eu", "--to", "s3://b", "--addressing", "dns", "c"},
+      {"--server", "eu", "--resign", "s"},
+      {"--server", "eu", "--release", "3", "c", "s"},
+      {"--server", "eu", "--expires", "3", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--release", "0", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--release", "-3", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--release", "1x", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--expires", "3651", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--expires", "", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--resign", "c", "s"},
+      {"--server", "eu", "--sign", "k", "--resign", "--prune", "s"},
+      {"--server", "eu", "--sign", "k", "--resign", "--to", "s3://b", "c"},
+      {"--server", "eu", "--sign"},
   };
   for (const auto& args : cases) {
     PublishArguments out;

@@ -7,22 +7,25 @@
 
 #include <sys/inotify.h>
 
-#include <ctime>
-#include <mutex>
-#include <set>
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "archive_check.h"
+#include "base/launcher_files.h"
 #include "file_hash.h"
 #include "publish_progress.h"
+#include "publish_signing.h"
 #include "quoted_name.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
-#include "base/launcher_files.h"
-#include "updater/archive_guard.h"
 #include "support/zip_files.h"
+#include "updater/archive_guard.h"
 #include "updater/manifest.h"
 
 namespace kv::tools {
@@ -210,6 +213,10 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"own manifest leftover", [](const std::string& c) { writeFile(c + "/manifest.json.backup", "x"); },
        "\"manifest.json.backup\" is a path the launcher refuses: it names the launcher's own files in the server "
        "folder"},
+      {"signature", [](const std::string& c) { writeFile(c + "/manifest.json.minisig", "x"); },
+       "\"manifest.json.minisig\" would be overwritten by the published signature"},
+      {"quick signature", [](const std::string& c) { writeFile(c + "/manifest.php.minisig", "x"); },
+       "\"manifest.php.minisig\" would be overwritten by the published signature"},
       {"own meta", [](const std::string& c) { writeFile(c + "/manifest.meta", "x"); }},
       {"download temporary", [](const std::string& c) { writeFile(c + "/data/a.pak.KVPart", "x"); },
        "\"data/a.pak.KVPart\" is a path the launcher refuses: a part of it has the form of the launcher's download "
@@ -236,33 +243,40 @@ TEST_F(PublishTest, RefusesUnsafeClientsAndWritesNothing) {
       {"trailing space", [](const std::string& c) { writeFile(c + "/data /x.pak", "a"); },
        "\"data /x.pak\" is a path the launcher refuses: 'data ' ends in a space, which Windows drops"},
       {"not utf-8", [](const std::string& c) { writeFile(c + "/caf\xe9.pak", "a"); }},
-      {"archive entry", [](const std::string& c) { writeZip(c + "/data/p.zip", {"sub/", "sub/b?d.txt"}); },
+      {"archive entry",
+       [](const std::string& c) {
+         writeZip(c + "/data/p.zip", {"sub/", "sub/b?d.txt"});
+       },
        "\"data/p.zip\": entry \"sub/b?d.txt\" holds '?', which the Windows program cannot put in a file name"},
       {"question mark", [](const std::string& c) { writeFile(c + "/what?.pak", "a"); },
        "\"what?.pak\" holds '?', which the Windows program cannot put in a file name"},
       {"pipe", [](const std::string& c) { writeFile(c + "/a|b.pak", "a"); }},
       {"double quote", [](const std::string& c) { writeFile(c + "/say\"hi\".pak", "a"); },
        "\"say\\\"hi\\\".pak\" holds '\"', which the Windows program cannot put in a file name"},
-      {"symlink", [](const std::string& c) {
+      {"symlink",
+       [](const std::string& c) {
          writeFile(c + "/real.pak", "a");
          ASSERT_EQ(::symlink("/etc/passwd", (c + "/link.pak").c_str()), 0);
        }},
       {"fifo", [](const std::string& c) { ASSERT_EQ(::mkfifo((c + "/pipe").c_str(), 0600), 0); }},
       // One owner per installed path: an archive entry on a listed path,
       // below a listed file, or a file where a listed path needs a folder.
-      {"archive entry also listed", [](const std::string& c) {
+      {"archive entry also listed",
+       [](const std::string& c) {
          writeFile(c + "/bin/x.dat", "listed");
          writeZip(c + "/bin/pack.zip", {"x.dat"});
        },
        "\"bin/pack.zip\": entry \"x.dat\" lands on \"bin/x.dat\", which is also listed on its own: every "
        "installed path must come from one place"},
-      {"archive file where a listed folder is", [](const std::string& c) {
+      {"archive file where a listed folder is",
+       [](const std::string& c) {
          writeFile(c + "/small/y.txt", "listed");
          writeZip(c + "/pack.zip", {"small"});
        },
        "\"pack.zip\": entry \"small\" lands on \"small\", which collides with the listed \"small/y.txt\": "
        "every installed path must come from one place"},
-      {"archive entry below a listed file", [](const std::string& c) {
+      {"archive entry below a listed file",
+       [](const std::string& c) {
          writeFile(c + "/keep.txt", "listed");
          writeZip(c + "/pack.zip", {"keep.txt/inner"});
        },
@@ -633,6 +647,186 @@ TEST_F(PublishTest, IndexesLargeFilesAndPruneKeepsTheNamedOnes) {
   EXPECT_FALSE(manifest.at("big.pak").index);
   EXPECT_EQ(report.pruned.size(), 2u);
   EXPECT_FALSE(exists(base + "kvindex"));
+}
+
+// The files renamed into place (or removed) in folder while publish runs.
+std::vector<std::string> watchedEvents(const std::string& folder, const std::function<void()>& publish) {
+  const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  std::filesystem::create_directories(folder);
+  EXPECT_GE(::inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_DELETE), 0);
+  publish();
+  std::vector<std::string> events;  // "+name" renamed into place, "-name" removed, in order
+  alignas(inotify_event) char buffer[8192];
+  for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t offset = 0; offset < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      if (event->len > 0) events.push_back(((event->mask & IN_DELETE) ? "-" : "+") + std::string(event->name));
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  ::close(watch);
+  return events;
+}
+
+TEST_F(PublishTest, SignedReleasesAreNumberedRenewedAndNeverRolledBack) {
+  const signing::SecretKey key = signing::generateSecretKey();
+  const signing::SecretKey other = signing::generateSecretKey();
+  const std::int64_t now = 1799348400;  // 2027-01-07T19:00:00Z
+  const std::string eu = site_ / "download/eu/";
+  const std::vector<std::string> signaturesThenManifests = {"+manifest.json.minisig", "+manifest.php.minisig",
+                                                            "+manifest.json", "+manifest.php"};
+  const std::vector<std::string> signaturesOnly = {"+manifest.json.minisig", "+manifest.php.minisig"};
+  const auto plus = [](std::string first, std::vector<std::string> rest) {
+    rest.insert(rest.begin(), std::move(first));
+    return rest;
+  };
+  const auto siteSignature = [&](const std::string& claim) {
+    return [&, claim] { writeFile(eu + "manifest.json.minisig", signing::signMessage(key, "x", claim, "")); };
+  };
+  const struct {
+    const char* name;
+    std::string client;  // a.pak's content
+    const signing::SecretKey* key;
+    std::uint64_t release;
+    int days;
+    bool resign, prune;
+    std::function<void()> before;
+    const char* refusal;  // nullptr: published
+    std::uint64_t signedRelease;
+    std::vector<std::string> events;
+  } steps[] = {
+      {"first signed release", "1", &key, 0, 30, false, false, {}, nullptr, 1, plus("+a.pak", signaturesThenManifests)},
+      {"the next", "2", &key, 0, 30, false, false, {}, nullptr, 2, plus("+a.pak", signaturesThenManifests)},
+      {"a number given", "3", &key, 7, 30, false, false, {}, nullptr, 7, plus("+a.pak", signaturesThenManifests)},
+      {"a number below the site's", "4", &key, 5, 30, false, false, {}, "is not above the site's release 7", 0, {}},
+      {"the same number again", "4", &key, 7, 30, false, false, {}, "is not above the site's release 7", 0, {}},
+      {"renewed", "ignored", &key, 0, 10, true, false, {}, nullptr, 7, signaturesOnly},
+      {"renewed with another key", "", &other, 0, 10, true, false, {}, "not by key", 0, {}},
+      {"unchanged files signed again", "3", &key, 0, 30, false, false, {}, nullptr, 8, signaturesOnly},
+      {"renewing a manifest changed behind the publisher's back",
+       "",
+       &key,
+       0,
+       30,
+       true,
+       false,
+       [&] { writeFile(eu + "manifest.php", "[]"); },
+       "not what its signature signs",
+       0,
+       {}},
+      {"unsigned over a signed site",
+       "9",
+       nullptr,
+       0,
+       30,
+       false,
+       false,
+       {},
+       nullptr,
+       0,
+       {"+a.pak", "+manifest.json", "+manifest.php"}},
+      {"pruning keeps the signatures",
+       "10",
+       &key,
+       0,
+       30,
+       false,
+       true,
+       [&] { writeFile(eu + "old.pak", "o"); },
+       nullptr,
+       9,
+       {"+a.pak", "+manifest.json.minisig", "+manifest.php.minisig", "+manifest.json", "+manifest.php", "-old.pak"}},
+      {"the site's signature names another server",
+       "11",
+       &key,
+       0,
+       30,
+       false,
+       false,
+       siteSignature("kvrelease server=us release=3 expires=2027-01-07T19:00:00Z"),
+       "is for server \"us\"",
+       0,
+       {}},
+      {"the site's signature cannot be read",
+       "11",
+       &key,
+       0,
+       30,
+       false,
+       false,
+       siteSignature("not a claim"),
+       "give the release number with --release",
+       0,
+       {}},
+      {"... unless the number is given",
+       "11",
+       &key,
+       20,
+       30,
+       false,
+       false,
+       {},
+       nullptr,
+       20,
+       plus("+a.pak", signaturesThenManifests)},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.before) step.before();
+    writeFile(client_ / "a.pak", step.client);
+    PublishRequest publish = request();
+    publish.signingKey = step.key;
+    publish.release = step.release;
+    publish.expiresDays = step.days;
+    publish.resign = step.resign;
+    publish.prune = step.prune;
+    publish.now = now;
+    if (step.resign) publish.clientDir.clear();
+    const auto before = snapshotTree(site_.path());
+    PublishReport report;
+    bool ok = false;
+    const auto events = watchedEvents(eu, [&] { ok = publishClient(publish, report); });
+    if (step.refusal) {
+      EXPECT_FALSE(ok);
+      ASSERT_EQ(report.problems.size(), 1u) << ::testing::PrintToString(report.problems);
+      EXPECT_NE(report.problems[0].find(step.refusal), std::string::npos) << report.problems[0];
+      EXPECT_EQ(snapshotTree(site_.path()), before);
+      continue;
+    }
+    ASSERT_TRUE(ok) << ::testing::PrintToString(report.problems);
+    EXPECT_EQ(events, step.events);
+    if (!step.key) {
+      EXPECT_NE(::testing::PrintToString(report.warnings).find("were signed and this publication is not"),
+                std::string::npos);
+      continue;
+    }
+    const signing::ReleaseClaim claim{"eu", step.signedRelease, now + step.days * 86400};
+    EXPECT_EQ(report.claim, claim);
+    for (const std::string manifest : {"manifest.json", "manifest.php"}) {
+      auto sig = signing::parseSignatureFile(readFile(eu + manifest + ".minisig"));
+      ASSERT_TRUE(sig) << manifest;
+      EXPECT_EQ(signing::verifySignature(readFile(eu + manifest), *sig, {signing::publicKeyOf(key)}),
+                signing::Verdict::Valid);
+      EXPECT_EQ(signing::parseReleaseClaim(sig->trustedComment), claim);
+    }
+    const auto summary = summaryLines(publish, report, false);
+    EXPECT_NE(std::find_if(summary.begin(), summary.end(),
+                           [&](const std::string& line) { return line.starts_with(signedLine(claim, false)); }),
+              summary.end())
+        << ::testing::PrintToString(summary);
+  }
+
+  // The minisign program verifies what was signed.
+  const std::string pub = signing::publicKeyLine(signing::publicKeyOf(key));
+  for (const std::string manifest : {"manifest.json", "manifest.php"}) {
+    kv::test::ChildOptions options;
+    options.argv = {"minisign", "-V", "-P", pub, "-m", eu + manifest};
+    options.captureOutput = options.captureErrors = true;
+    const auto result = kv::test::runProcess(options, 60000);
+    EXPECT_EQ(result.exitCode, 0) << manifest << ": " << result.output << result.errors;
+    EXPECT_NE(result.output.find("kvrelease server=eu release=20 expires=2027-02-06T19:00:00Z"), std::string::npos)
+        << result.output;
+  }
 }
 
 TEST_F(PublishTest, DryRunIntoAnEmptySiteWritesNothing) {

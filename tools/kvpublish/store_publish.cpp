@@ -5,6 +5,7 @@
 #include <set>
 
 #include "file_hash.h"
+#include "publish_signing.h"
 #include "publish_work.h"
 #include "quoted_name.h"
 #include "base/launcher_files.h"
@@ -27,9 +28,10 @@ PutOptions optionsFor(const std::string& key, const std::string& sha256) {
   PutOptions options;
   options.sha256 = sha256;
   options.cacheControl = cacheControlFor(key);
-  options.contentType = endsWith(key, ".json")                           ? "application/json"
-                        : endsWith(key, ".php") || endsWith(key, ".txt") ? "text/plain; charset=utf-8"
-                                                                         : "application/octet-stream";
+  options.contentType = endsWith(key, ".json") ? "application/json"
+                        : endsWith(key, ".php") || endsWith(key, ".txt") || endsWith(key, ".minisig")
+                            ? "text/plain; charset=utf-8"
+                            : "application/octet-stream";
   return options;
 }
 
@@ -114,12 +116,90 @@ void addIndexPaths(const updater::ManifestMap& manifest, std::set<std::string>& 
   }
 }
 
+// The signature objects beside the two manifests, as found at the start
+// (their text too: the current release is read from the full one's).
+struct SignatureObjects {
+  ManifestObject full, quick;
+  std::string fullText, quickText;
+};
+
+bool readSignatures(ObjectStore& store, const std::string& serverKey, SignatureObjects& out,
+                    std::vector<std::string>& problems) {
+  out.full.key = serverKey + signatureName(updater::kFullManifestEndpoint);
+  out.quick.key = serverKey + signatureName(updater::kQuickManifestEndpoint);
+  for (auto [object, text] : {std::pair{&out.full, &out.fullText}, std::pair{&out.quick, &out.quickText}}) {
+    std::string error;
+    const StoreOutcome got = store.getSmall(object->key, *text, object->facts, error);
+    if (got == StoreOutcome::Failed) {
+      problems.push_back(error);
+      return false;
+    }
+    object->exists = got == StoreOutcome::Done;
+    if (!object->exists) text->clear();
+  }
+  return true;
+}
+
+// Writes both signatures, each only if the object is still the one read at
+// the start.
+bool writeSignatures(ObjectStore& store, const PublishRequest& request, const SignatureObjects& objects,
+                     const std::string& fullDocument, const std::string& quickDocument, PublishReport& report) {
+  bool changed = false;
+  std::string error;
+  if (!switchObject(store, objects.full, signManifest(request, report.claim, fullDocument), true, request.dryRun,
+                    changed, error) ||
+      !switchObject(store, objects.quick, signManifest(request, report.claim, quickDocument), true, request.dryRun,
+                    changed, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
+  report.signatureWritten = true;
+  return true;
+}
+
+// --resign into a store: new signatures over the manifests it holds.
+bool resignStore(const PublishRequest& request, ObjectStore& store, PublishReport& report) {
+  report = PublishReport{};
+  const std::string serverKey = "download/" + request.serverFolder + "/";
+  SignatureObjects signatures;
+  if (!readSignatures(store, serverKey, signatures, report.problems)) return false;
+  std::string documents[2];
+  const std::string names[2] = {std::string(updater::kFullManifestEndpoint),
+                                std::string(updater::kQuickManifestEndpoint)};
+  const std::string* signatureTexts[2] = {&signatures.fullText, &signatures.quickText};
+  for (int i = 0; i < 2; ++i) {
+    StoredObject facts;
+    std::string error;
+    const StoreOutcome got = store.getSmall(serverKey + names[i], documents[i], facts, error);
+    if (got != StoreOutcome::Done) {
+      report.problems.push_back(got == StoreOutcome::Missing ? "the store has no " + names[i] + " to sign again"
+                                                             : error);
+      return false;
+    }
+    if (signatureTexts[i]->empty()) {
+      report.problems.push_back("the store has no signature of " + names[i] + " to renew");
+      return false;
+    }
+    if (!checkSignedManifest(request, names[i], documents[i], *signatureTexts[i], error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+  }
+  std::string error;
+  if (!claimFor(request, signatures.fullText, report.claim, error)) {
+    report.problems.push_back(error);
+    return false;
+  }
+  return writeSignatures(store, request, signatures, documents[0], documents[1], report);
+}
+
 }  // namespace
 
 std::string cacheControlFor(const std::string& key) {
   const std::string name = key.substr(key.rfind('/') + 1);
   if (name == updater::kFullManifestEndpoint || name == updater::kQuickManifestEndpoint ||
-      name == updater::kVersionEndpoint) {
+      name == updater::kVersionEndpoint || name == signatureName(updater::kFullManifestEndpoint) ||
+      name == signatureName(updater::kQuickManifestEndpoint)) {
     return "no-cache";
   }
   // Files named by their content never change under their name.
@@ -131,6 +211,7 @@ std::string cacheControlFor(const std::string& key) {
 }
 
 bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishReport& report) {
+  if (request.resign) return resignStore(request, store, report);
   CheckedRelease release;
   if (!checkRelease(request, report, release)) return false;
 
@@ -159,6 +240,18 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
     }
   }
   listChanges(release.manifest, previous, report);
+  // The signatures are looked at only when signing: an unsigned site costs
+  // no request more than before.
+  SignatureObjects signatures;
+  signatures.full.key = serverKey + signatureName(updater::kFullManifestEndpoint);
+  signatures.quick.key = serverKey + signatureName(updater::kQuickManifestEndpoint);
+  if (request.signingKey) {
+    if (!readSignatures(store, serverKey, signatures, report.problems)) return false;
+    if (!claimFor(request, signatures.fullText, report.claim, error)) {
+      report.problems.push_back(error);
+      return false;
+    }
+  }
 
   const std::size_t count = release.entries.size();
   const unsigned threads = request.threads > 0 ? request.threads : kUploadThreads;
@@ -249,6 +342,10 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
     if (wrote) ++report.indexesWritten;
   }
 
+  // The signatures before the manifests they sign (see publishToStore).
+  if (request.signingKey && !writeSignatures(store, request, signatures, release.document, release.document, report)) {
+    return false;
+  }
   // The quick form carries the stamp the launcher checks first, so it goes last.
   bool fullChanged = false, quickChanged = false;
   if (!switchObject(store, full, release.document, true, request.dryRun, fullChanged, error) ||
@@ -270,8 +367,8 @@ bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishRe
     addIndexPaths(previous, indexPaths);
     for (const auto& [key, object] : objects) {
       const std::string path = key.substr(serverKey.size());
-      if (key == full.key || key == quick.key || release.manifest.count(path) != 0 || previous.count(path) != 0 ||
-          indexPaths.count(path) != 0) {
+      if (key == full.key || key == quick.key || key == signatures.full.key || key == signatures.quick.key ||
+          release.manifest.count(path) != 0 || previous.count(path) != 0 || indexPaths.count(path) != 0) {
         continue;
       }
       report.pruned.push_back(path);

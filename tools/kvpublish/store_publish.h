@@ -25,7 +25,11 @@ std::string cacheControlFor(const std::string& key);
 // A file is uploaded only when the previous manifest lists it otherwise
 // and the store does not already hold its bytes (same size and ETag in one
 // listing; left by a publication that stopped), so running a stopped
-// publication again finishes it without sending anything twice. False when the release is
+// publication again finishes it without sending anything twice. With a
+// signing key the two signatures go up after the files and before the
+// manifests, each written only if still as read at the start; with
+// request.resign only the signatures, over the manifests the store holds
+// (which must be what its signatures sign). False when the release is
 // refused or the store failed; problems says why.
 [[nodiscard]] bool publishToStore(const PublishRequest& request, ObjectStore& store, PublishReport& report);
 

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "file_hash.h"
+#include "publish_signing.h"
 #include "support/temp_dir.h"
 
 namespace kv::tools {
@@ -326,6 +327,67 @@ TEST_F(StorePublishTest, PruneRemovesOnlyWhatNeitherManifestNames) {
   EXPECT_EQ(store_.objects_.count("download/eu/a.pak"), 1u);
 }
 
+TEST_F(StorePublishTest, SignaturesGoUpBetweenTheFilesAndTheManifestsAndRenewInPlace) {
+  TempDir client;
+  writeFile(client / "a.pak", "a");
+  writeFile(client / "old.pak", "o");
+  const signing::SecretKey key = signing::generateSecretKey();
+  const std::string fullSig = std::string(kFull) + ".minisig", quickSig = std::string(kQuick) + ".minisig";
+  const auto signedRequest = [&](std::uint64_t release, bool resign, bool prune) {
+    PublishRequest r = request(client, prune);
+    r.signingKey = &key;
+    r.release = release;
+    r.resign = resign;
+    r.now = 1799348400;
+    r.expiresDays = resign ? 60 : 30;
+    return r;
+  };
+  // Each signature verifies over its manifest and claims this release.
+  const auto expectSigned = [&](std::uint64_t release, std::int64_t expires) {
+    for (const auto& [manifest, signature] :
+         {std::pair{std::string(kFull), fullSig}, std::pair{std::string(kQuick), quickSig}}) {
+      auto sig = signing::parseSignatureFile(store_.objects_[signature].content);
+      ASSERT_TRUE(sig) << signature;
+      EXPECT_EQ(signing::verifySignature(store_.objects_[manifest].content, *sig, {signing::publicKeyOf(key)}),
+                signing::Verdict::Valid);
+      EXPECT_EQ(signing::parseReleaseClaim(sig->trustedComment), (signing::ReleaseClaim{"eu", release, expires}));
+      EXPECT_EQ(store_.objects_[signature].cacheControl, "no-cache");
+    }
+  };
+
+  ASSERT_TRUE(publishToStore(signedRequest(0, false, false), store_, report_))
+      << ::testing::PrintToString(report_.problems);
+  EXPECT_EQ(writesIn(store_.takeLog()),
+            (std::vector<std::string>{"PUT download/eu/a.pak", "PUT download/eu/old.pak", "PUT " + fullSig,
+                                      "PUT " + quickSig, std::string("PUT ") + kFull, std::string("PUT ") + kQuick,
+                                      "PUT download/updater.php"}));
+  expectSigned(1, 1799348400 + 30 * 86400);
+
+  // Renewal: the signatures alone, same release.
+  ASSERT_TRUE(publishToStore(signedRequest(0, true, false), store_, report_))
+      << ::testing::PrintToString(report_.problems);
+  EXPECT_EQ(writesIn(store_.takeLog()), (std::vector<std::string>{"PUT " + fullSig, "PUT " + quickSig}));
+  expectSigned(1, 1799348400 + 60 * 86400);
+
+  // A release below the store's, and a renewal of a manifest changed behind
+  // the publisher's back, are refused without a write.
+  EXPECT_FALSE(publishToStore(signedRequest(1, false, false), store_, report_));
+  EXPECT_NE(::testing::PrintToString(report_.problems).find("not above the site's release 1"), std::string::npos);
+  const auto quick = store_.objects_[kQuick];
+  store_.objects_[kQuick].content = "[]";
+  EXPECT_FALSE(publishToStore(signedRequest(0, true, false), store_, report_));
+  EXPECT_NE(::testing::PrintToString(report_.problems).find("not what its signature signs"), std::string::npos);
+  EXPECT_TRUE(writesIn(store_.takeLog()).empty());
+  store_.objects_[kQuick] = quick;
+
+  // Pruning takes unlisted files, never the signatures.
+  std::filesystem::remove(client / "old.pak");
+  ASSERT_TRUE(publishToStore(signedRequest(0, false, true), store_, report_));
+  ASSERT_TRUE(publishToStore(signedRequest(0, false, true), store_, report_));
+  EXPECT_EQ(report_.pruned, std::vector<std::string>{"old.pak"});
+  expectSigned(3, 1799348400 + 30 * 86400);
+}
+
 TEST_F(StorePublishTest, OfTwoPublishersAtOnceTheSecondToSwitchIsRefused) {
   const struct {
     const char* name;
@@ -385,6 +447,9 @@ TEST(StoreCacheHeaders, ManifestsAreNeverCachedAndContentNamedFilesForever) {
       {"download/eu/manifest.json", "no-cache"},
       {"download/us/manifest.php", "no-cache"},
       {"download/updater.php", "no-cache"},
+      {"download/eu/manifest.json.minisig", "no-cache"},
+      {"download/us/manifest.php.minisig", "no-cache"},
+      {"download/eu/data/a.pak.minisig", "public, max-age=300"},
       {"download/eu/data/manifest.json.bak", "public, max-age=300"},
       {"download/eu/data/a.pak", "public, max-age=300"},
       {"download/eu/chunks/3f9a.chunks", "public, max-age=31536000, immutable"},
