@@ -6,21 +6,15 @@
 #include <string>
 
 #include "platform/sha256.h"
+#include "support/temp_dir.h"
 
 namespace kv::delta {
 namespace {
 
 // Reproducible incompressible bytes.
 std::vector<std::uint8_t> noise(std::size_t size, std::uint64_t seed) {
-  std::vector<std::uint8_t> bytes(size);
-  std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (auto& b : bytes) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    b = static_cast<std::uint8_t>(x >> 24);
-  }
-  return bytes;
+  const std::string bytes = kv::test::noiseBytes(size, seed);
+  return {bytes.begin(), bytes.end()};
 }
 
 constexpr ChunkParams kSmall{256, 1024, 4096};
