@@ -116,18 +116,24 @@ import_test_ca "$WORK/ca/ca.pem" >>"$LOG" 2>&1 || fail "could not import the tes
 wineserver -w
 
 # ---- First start ----
+# start_launcher LOG [WHEN] — starts the launcher in the installation folder
+# (its output to LOG) and waits for its window; WHEN ends the failure texts.
+start_launcher() {
+  (cd "$INSTALL" && exec setsid wine kvlauncher.exe) >"$1" 2>&1 &
+  LAUNCHER_PID=$!
+  PIDS+=("$LAUNCHER_PID")
+  WINDOW=""
+  for _ in $(seq 1 600); do
+    WINDOW=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | head -1 || true)
+    [[ -n "$WINDOW" ]] && break
+    kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before showing its window${2:-}"
+    sleep 0.1
+  done
+  [[ -n "$WINDOW" ]] || fail "the launcher window did not appear${2:-}"
+}
+
 step "starting the launcher"
-(cd "$INSTALL" && exec setsid wine kvlauncher.exe) >"$WORK/launcher.log" 2>&1 &
-LAUNCHER_PID=$!
-PIDS+=("$LAUNCHER_PID")
-WINDOW=""
-for _ in $(seq 1 600); do
-  WINDOW=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | head -1 || true)
-  [[ -n "$WINDOW" ]] && break
-  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before showing its window"
-  sleep 0.1
-done
-[[ -n "$WINDOW" ]] || fail "the launcher window did not appear"
+start_launcher "$WORK/launcher.log"
 
 geometry() { eval "$(xdotool getwindowgeometry --shell "$WINDOW")"; WX=$X; WY=$Y; WW=$WIDTH; WH=$HEIGHT; }
 geometry
@@ -300,17 +306,7 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\VisualStudio\14.0\VC\Runtimes\x64' /v Inst
   >>"$LOG" 2>&1 || fail "could not record the runtime in the registry"
 wineserver -w
 rm -f "$INSTALL/eu/demo_client_started.txt"
-(cd "$INSTALL" && exec setsid wine kvlauncher.exe) >"$WORK/launcher-192.log" 2>&1 &
-LAUNCHER_PID=$!
-PIDS+=("$LAUNCHER_PID")
-WINDOW=""
-for _ in $(seq 1 600); do
-  WINDOW=$(xdotool search --onlyvisible --name '^Vandrel$' 2>/dev/null | head -1 || true)
-  [[ -n "$WINDOW" ]] && break
-  kill -0 "$LAUNCHER_PID" 2>/dev/null || fail "the launcher ended before showing its window at 192 dpi"
-  sleep 0.1
-done
-[[ -n "$WINDOW" ]] || fail "the launcher window did not appear at 192 dpi"
+start_launcher "$WORK/launcher-192.log" " at 192 dpi"
 geometry
 step "window at ($WX, $WY), $WW x $WH"
 ((WW == 1036 && WH == 648)) || fail "at 192 dpi the window is $WW x $WH, not 1036 x 648"
