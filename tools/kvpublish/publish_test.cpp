@@ -500,6 +500,25 @@ class RecordedProgress : public PublishProgress {
   std::mutex mutex_;
 };
 
+// The files renamed into place (or removed) in folder while publish runs.
+std::vector<std::string> watchedEvents(const std::string& folder, const std::function<void()>& publish) {
+  const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  std::filesystem::create_directories(folder);
+  EXPECT_GE(::inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_DELETE), 0);
+  publish();
+  std::vector<std::string> events;  // "+name" renamed into place, "-name" removed, in order
+  alignas(inotify_event) char buffer[8192];
+  for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t offset = 0; offset < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
+      if (event->len > 0) events.push_back(((event->mask & IN_DELETE) ? "-" : "+") + std::string(event->name));
+      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  ::close(watch);
+  return events;
+}
+
 // One site published again and again: what each publication says changed,
 // and that pruning removes files only after the new manifest is in place.
 TEST_F(PublishTest, SummarisesTheChangesAndPrunesAfterTheManifests) {
@@ -534,21 +553,10 @@ TEST_F(PublishTest, SummarisesTheChangesAndPrunesAfterTheManifests) {
     publish.progress = &progress;
     const auto before = snapshotTree(site_ / "download");
 
-    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    std::filesystem::create_directories(site_ / "download/eu");
-    ASSERT_GE(::inotify_add_watch(watch, (site_ / "download/eu").c_str(), IN_MOVED_TO | IN_DELETE), 0);
     PublishReport report;
-    ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
-    std::vector<std::string> events;  // "+name" renamed into place, "-name" removed, in order
-    alignas(inotify_event) char buffer[8192];
-    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
-      for (ssize_t offset = 0; offset < n;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-        if (event->len > 0) events.push_back(((event->mask & IN_DELETE) ? "-" : "+") + std::string(event->name));
-        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
-    }
-    ::close(watch);
+    const std::vector<std::string> events = watchedEvents(site_ / "download/eu", [&] {
+      ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
+    });
 
     EXPECT_EQ(report.added, step.added);
     EXPECT_EQ(report.changed, step.changed);
@@ -647,25 +655,6 @@ TEST_F(PublishTest, IndexesLargeFilesAndPruneKeepsTheNamedOnes) {
   EXPECT_FALSE(manifest.at("big.pak").index);
   EXPECT_EQ(report.pruned.size(), 2u);
   EXPECT_FALSE(exists(base + "kvindex"));
-}
-
-// The files renamed into place (or removed) in folder while publish runs.
-std::vector<std::string> watchedEvents(const std::string& folder, const std::function<void()>& publish) {
-  const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  std::filesystem::create_directories(folder);
-  EXPECT_GE(::inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO | IN_DELETE), 0);
-  publish();
-  std::vector<std::string> events;  // "+name" renamed into place, "-name" removed, in order
-  alignas(inotify_event) char buffer[8192];
-  for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
-    for (ssize_t offset = 0; offset < n;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-      if (event->len > 0) events.push_back(((event->mask & IN_DELETE) ? "-" : "+") + std::string(event->name));
-      offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-    }
-  }
-  ::close(watch);
-  return events;
 }
 
 TEST_F(PublishTest, SignedReleasesAreNumberedRenewedAndNeverRolledBack) {
