@@ -4,10 +4,13 @@
 
 #include "publish.h"
 #include "quoted_name.h"
+#include "updater/release_check.h"
 
 namespace kv::tools {
 
-std::string signatureName(std::string_view manifestName) { return std::string(manifestName) + ".minisig"; }
+std::string signatureName(std::string_view manifestName) {
+  return std::string(manifestName) + std::string(updater::kSignatureSuffix);
+}
 
 bool claimFor(const PublishRequest& request, const std::string& currentSignature, signing::ReleaseClaim& claim,
               std::string& error) {
