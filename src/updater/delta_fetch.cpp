@@ -1,10 +1,14 @@
 #include "updater/delta_fetch.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "base/launcher_files.h"
@@ -71,13 +75,18 @@ enum class RangesEnd { Done, Failed, Cancelled };
 
 // Fetches ranges of url (a file of fileSize bytes) through engine, several
 // at once, handing every piece of body to write with its offset in the
-// file. Each answer must be the 206 of exactly its range; the first
-// answer's validator is asked for (If-Range) by the later requests and must
-// be every answer's. A range whose connection was lost is asked for again.
+// file and each range wholly received to received. Each answer must be the
+// 206 of exactly its range; the first answer's validator is asked for
+// (If-Range) by the later requests and must be every answer's (when
+// validator is not empty at the start, it is the first answer's). A range
+// whose connection was lost is asked for again. Between two waits for the
+// engine, poll is asked whether to go on (false: Failed, the caller tells
+// why).
 RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environment, const std::string& url,
                       std::uint64_t fileSize, const std::vector<ByteRange>& ranges, std::string& validator,
-                      const std::function<bool(std::uint64_t, const char*, std::size_t)>& write,
-                      std::string& problem) {
+                      const std::function<bool(std::uint64_t, const char*, std::size_t)>& write, std::string& problem,
+                      const std::function<bool()>& poll = {},
+                      const std::function<void(const ByteRange&)>& received = {}) {
   struct InFlight {
     std::size_t index = 0;
     std::uint64_t got = 0;
@@ -90,7 +99,7 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
   std::uint64_t nextId = 1;
   // The first range goes alone until its answer begins, so that every
   // other one names the validator it gave.
-  bool firstAnswered = false;
+  bool firstAnswered = !validator.empty();
   const auto stopAll = [&] {
     for (const auto& entry : inFlight) engine.stop(entry.first);
     inFlight.clear();
@@ -100,6 +109,10 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
     if (isCancelled(environment)) {
       stopAll();
       return RangesEnd::Cancelled;
+    }
+    if (poll && !poll()) {
+      stopAll();
+      return RangesEnd::Failed;
     }
     while (!pending.empty() && inFlight.size() < static_cast<std::size_t>(std::max(engine.width(), 1)) &&
            (firstAnswered || inFlight.empty())) {
@@ -142,6 +155,7 @@ RangesEnd fetchRanges(TransferEngine& engine, const DownloadEnvironment& environ
       const ByteRange range = ranges[flight.index];
       const TransferResult& result = done.result;
       if (result.outcome == TransferOutcome::Completed && result.status == 206 && flight.got == range.length) {
+        if (received) received(range);
         continue;
       }
       if (result.outcome == TransferOutcome::Aborted || isCancelled(environment)) {
@@ -242,6 +256,132 @@ bool readChunk(const platform::File& file, std::uint64_t offset, std::uint32_t l
   return true;
 }
 
+// The pieces of a file being put together (copies and ranges, together
+// covering it once, in order), and which of them are written. Any thread.
+class WrittenPieces {
+ public:
+  explicit WrittenPieces(const delta::DeltaPlan& plan) {
+    for (const delta::CopyStep& step : plan.copies) pieces_.push_back({step.offset, step.length});
+    pieces_.insert(pieces_.end(), plan.fetches.begin(), plan.fetches.end());
+    std::sort(pieces_.begin(), pieces_.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    written_.assign(pieces_.size(), false);
+  }
+
+  const std::vector<ByteRange>& pieces() const { return pieces_; }
+
+  // Notes the pieces that lie within range as written.
+  void written(const ByteRange& range) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::lower_bound(pieces_.begin(), pieces_.end(), range.offset,
+                               [](const ByteRange& piece, std::uint64_t at) { return piece.offset < at; });
+    for (; it != pieces_.end() && it->offset + it->length <= range.offset + range.length; ++it) {
+      written_[static_cast<std::size_t>(it - pieces_.begin())] = true;
+    }
+    changed_.notify_all();
+  }
+
+  // Waits until piece number index is written (true), or stop is set or
+  // nothing more is to be written (false).
+  bool waitWritten(std::size_t index, const std::atomic<bool>& stop) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!written_[index]) {
+      if (stop.load() || allWritten_) return false;
+      changed_.wait_for(lock, kWaitSlice);
+    }
+    return true;
+  }
+
+  // Notes that no more pieces will be written.
+  void end() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    allWritten_ = true;
+    changed_.notify_all();
+  }
+
+  // Wakes the waiters so that they read stop.
+  void wake() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+  }
+
+ private:
+  std::vector<ByteRange> pieces_;
+  std::vector<bool> written_;
+  bool allWritten_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+};
+
+// Work on a thread of its own, beside the worker's; where no thread can be
+// started, it runs when it is joined.
+class Beside {
+ public:
+  Beside() = default;
+  ~Beside() { join(); }
+  Beside(const Beside&) = delete;
+  Beside& operator=(const Beside&) = delete;
+
+  void start(std::function<void()> work) {
+    work_ = std::move(work);
+    try {
+      thread_ = std::thread([this] {
+        work_();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        endedWhen_.notify_all();
+      });
+    } catch (...) {
+      // Runs in join.
+    }
+  }
+  // Waits up to timeout for the work to end; whether it has (or runs in
+  // join, having no thread).
+  bool waitEnded(std::chrono::milliseconds timeout) {
+    if (!thread_.joinable()) return true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    return endedWhen_.wait_for(lock, timeout, [this] { return ended_; });
+  }
+  void join() {
+    if (thread_.joinable()) {
+      thread_.join();
+    } else if (work_) {
+      work_();
+    }
+    work_ = nullptr;
+  }
+
+ private:
+  std::function<void()> work_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable endedWhen_;
+  bool ended_ = false;
+};
+
+// The SHA-256 (hex) of the file being put together, read back from file
+// piece by piece in file order, each once it is written; "" when stop ends
+// it first or a read fails.
+std::string hashInOrder(const platform::File& file, WrittenPieces& pieces, const std::atomic<bool>& stop) {
+  platform::Sha256 digest;
+  std::vector<char> buffer(kReadPiece);
+  const std::vector<ByteRange>& list = pieces.pieces();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (!pieces.waitWritten(i, stop)) return "";
+    std::uint64_t at = list[i].offset;
+    const std::uint64_t end = at + list[i].length;
+    while (at < end) {
+      if (stop.load()) return "";
+      const std::int64_t n =
+          file.readAt(at, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - at)));
+      if (n <= 0) return "";
+      digest.add(buffer.data(), static_cast<std::size_t>(n));
+      at += static_cast<std::uint64_t>(n);
+    }
+  }
+  return digest.finishHex();
+}
+
 // The coarse chunks of an installed file: from its stored head when that
 // describes the file as it is listed (same chunking), else, for an older
 // version of the file, by chunking it on disk. Nothing when neither works.
@@ -333,18 +473,7 @@ class Assembly {
       result.problem = "cannot open " + item_.partPath + ": " + platform::lastErrorText();
       return failed(result);
     }
-    std::vector<ByteRange> fetches = plan->fetches;
-    if (!copyLocal(*plan, fetches, result)) return isCancelled(environment_) ? cancelled(result) : failed(result);
-    std::string validator;
-    const auto write = [this, &result](std::uint64_t offset, const char* data, std::size_t size) {
-      if (!output_.writeAt(offset, data, size)) return false;
-      result.fetchedBytes += static_cast<std::int64_t>(size);
-      result.reportedBytes += static_cast<std::int64_t>(size);
-      reportDownloadProgress(progress_, item_.path, static_cast<std::int64_t>(size));
-      return true;
-    };
-    switch (fetchRanges(engine_, environment_, item_.url, head->fileSize, fetches, validator, write,
-                        result.problem)) {
+    switch (putTogether(*plan, head->fileSize, result)) {
       case RangesEnd::Done:
         break;
       case RangesEnd::Cancelled:
@@ -483,42 +612,132 @@ class Assembly {
     return true;
   }
 
-  // Copies the local chunks into the temporary, each checked as it is read.
-  // A chunk that is not what its source's head says (the file changed on
-  // disk since) joins fetches instead, merged with its neighbours there.
-  bool copyLocal(const delta::DeltaPlan& plan, std::vector<ByteRange>& fetches, DeltaResult& result) {
+  // What the copying of local chunks came to.
+  struct Copied {
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<bool> failed{false};  // a write failed (problem says why)
+    std::string problem;
+    std::vector<ByteRange> stale;  // chunks left for fetching
+  };
+
+  // Puts the file of plan together in the temporary: the local chunks are
+  // copied on a thread of their own while the ranges are fetched, and a
+  // third thread hashes the file in order as its pieces are written, so
+  // that it is checked against its listed SHA-256 moments after its last
+  // byte. A local chunk that is not what its source's head says (the file
+  // changed on disk since) is fetched once the rest is in, merged with its
+  // neighbours. The copied bytes are told to the progress from this thread.
+  RangesEnd putTogether(const delta::DeltaPlan& plan, std::uint64_t fileSize, DeltaResult& result) {
+    const platform::File reader = platform::openForReading(item_.partPath);
+    if (!reader.ok()) {
+      result.problem = "cannot read " + item_.partPath + ": " + platform::lastErrorText();
+      return RangesEnd::Failed;
+    }
+    WrittenPieces pieces(plan);
+    Copied copied;
+    std::string digest;
+    std::atomic<bool> stop{false};
+    Beside copier;
+    Beside hasher;
+    // However this ends, the threads stop before anything they use goes.
+    struct StopAtEnd {
+      std::atomic<bool>& stop;
+      WrittenPieces& pieces;
+      ~StopAtEnd() {
+        stop = true;
+        pieces.wake();
+      }
+    } const stopAtEnd{stop, pieces};
+    copier.start([&] { copyLocal(plan, pieces, stop, copied); });
+    hasher.start([&] { digest = hashInOrder(reader, pieces, stop); });
+
+    std::uint64_t told = 0;
+    const auto tellCopied = [&] {
+      const std::uint64_t now = copied.bytes.load();
+      if (now == told) return;
+      const auto bytes = static_cast<std::int64_t>(now - told);
+      told = now;
+      result.copiedBytes += bytes;
+      result.reportedBytes += bytes;
+      reportDownloadProgress(progress_, item_.path, bytes);
+    };
+    const auto write = [this, &result, &tellCopied](std::uint64_t offset, const char* data, std::size_t size) {
+      if (!output_.writeAt(offset, data, size)) return false;
+      result.fetchedBytes += static_cast<std::int64_t>(size);
+      result.reportedBytes += static_cast<std::int64_t>(size);
+      reportDownloadProgress(progress_, item_.path, static_cast<std::int64_t>(size));
+      tellCopied();
+      return true;
+    };
+    const auto poll = [&] {
+      tellCopied();
+      return !copied.failed.load();
+    };
+    const auto received = [&pieces](const ByteRange& range) { pieces.written(range); };
+    const auto ended = [&](RangesEnd end) {
+      if (end == RangesEnd::Failed && copied.failed.load()) result.problem = copied.problem;
+      return end;
+    };
+    std::string validator;
+    RangesEnd end = fetchRanges(engine_, environment_, item_.url, fileSize, plan.fetches, validator, write,
+                                result.problem, poll, received);
+    if (end != RangesEnd::Done) return ended(end);
+    // The ranges are in: the copying ends.
+    while (!copier.waitEnded(kWaitSlice)) {
+      if (isCancelled(environment_)) return RangesEnd::Cancelled;
+      tellCopied();
+    }
+    copier.join();
+    if (isCancelled(environment_)) return RangesEnd::Cancelled;
+    tellCopied();
+    if (copied.failed.load()) return ended(RangesEnd::Failed);
+    if (!copied.stale.empty()) {
+      std::vector<ByteRange> stale;
+      for (const ByteRange& range : copied.stale) {
+        if (!stale.empty() && stale.back().offset + stale.back().length == range.offset) {
+          stale.back().length += range.length;
+        } else {
+          stale.push_back(range);
+        }
+      }
+      end = fetchRanges(engine_, environment_, item_.url, fileSize, stale, validator, write, result.problem, {},
+                        received);
+      if (end != RangesEnd::Done) return end;
+    }
+    pieces.end();
+    while (!hasher.waitEnded(kWaitSlice)) {
+      if (isCancelled(environment_)) return RangesEnd::Cancelled;
+    }
+    hasher.join();
+    if (reader.regularFileSize() != fileSize || !matchesSha256(digest, item_.hash)) {
+      result.problem = "the assembled file does not match its hash";
+      return RangesEnd::Failed;
+    }
+    return RangesEnd::Done;
+  }
+
+  // Copies the local chunks of plan into the temporary in file order, each
+  // checked as it is read; one that is not what its source's head says is
+  // left out and noted in copied.stale. Beside the worker's thread; ends
+  // early when stop is set or the run is cancelled.
+  void copyLocal(const delta::DeltaPlan& plan, WrittenPieces& pieces, const std::atomic<bool>& stop, Copied& copied) {
     std::vector<char> buffer;
-    std::vector<ByteRange> stale;
     for (const delta::CopyStep& step : plan.copies) {
-      if (isCancelled(environment_)) return false;
+      if (stop.load() || isCancelled(environment_)) return;
       const OpenSource& open = sources_[step.from.source];
       if (!readChunk(open.file, step.from.offset, step.length, buffer) ||
           delta::chunkHashOf(reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size()) != step.hash) {
-        stale.push_back({step.offset, step.length});
+        copied.stale.push_back({step.offset, step.length});
         continue;
       }
       if (!output_.writeAt(step.offset, buffer.data(), buffer.size())) {
-        result.problem = "cannot write " + item_.partPath + ": " + platform::lastErrorText();
-        return false;
+        copied.problem = "cannot write " + item_.partPath + ": " + platform::lastErrorText();
+        copied.failed = true;
+        return;
       }
-      result.copiedBytes += step.length;
-      result.reportedBytes += step.length;
-      reportDownloadProgress(progress_, item_.path, step.length);
+      pieces.written({step.offset, step.length});
+      copied.bytes += step.length;
     }
-    if (stale.empty()) return true;
-    fetches.insert(fetches.end(), stale.begin(), stale.end());
-    std::sort(fetches.begin(), fetches.end(),
-              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
-    std::vector<ByteRange> merged;
-    for (const ByteRange& range : fetches) {
-      if (!merged.empty() && merged.back().offset + merged.back().length == range.offset) {
-        merged.back().length += range.length;
-      } else {
-        merged.push_back(range);
-      }
-    }
-    fetches = std::move(merged);
-    return true;
   }
 
   DeltaResult& failed(DeltaResult& result) {

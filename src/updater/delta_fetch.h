@@ -38,7 +38,7 @@ struct DeltaJob {
 };
 
 enum class DeltaEnd {
-  Assembled,  // item.partPath holds the file, still to be checked against its hash
+  Assembled,  // item.partPath holds the file, checked against its listed size and SHA-256
   Whole,      // the file is to be fetched whole (problem says why, "" when no source could help)
   Cancelled,  // the run was cancelled; nothing is left at item.partPath
 };
@@ -56,11 +56,13 @@ struct DeltaResult {
 // it among the heads of installed files (see storedHeadPath), and, when
 // the sources hold any of its chunks, puts the file together at
 // job.item.partPath: local chunks copied (each checked against its hash as
-// it is read; one that does not match is fetched instead), the rest fetched as single byte ranges of job.item.url
-// through engine, with If-Range on the validator of the first answer. Any
-// failure (no head, a hostile head, a site
-// that ignores ranges, a changed validator, a failed range) answers Whole
-// and removes the temporary. Progress hears the bytes fetched and those
+// it is read, on a thread of its own; one that does not match is fetched
+// afterwards), the rest fetched meanwhile as single byte ranges of
+// job.item.url through engine, with If-Range on the validator of the first
+// answer; the file is hashed in order as its pieces are written and must
+// have its listed SHA-256. Any failure (no head, a hostile head, a site
+// that ignores ranges, a changed validator, a failed range, a wrong hash)
+// answers Whole and removes the temporary. Progress hears the bytes fetched and those
 // copied. Memory stays bounded by the largest chunk and the fine sections
 // asked for, never the file. Worker thread.
 DeltaResult assembleDelta(TransferEngine& engine, const DownloadEnvironment& environment,

@@ -375,21 +375,24 @@ class Fetch {
     return std::nullopt;
   }
 
-  // An assembled file is checked beside the transfers: it completes as it
-  // is, or is fetched whole.
+  // An assembled file was checked against its listed SHA-256 as it was put
+  // together: it completes as it is when it is still there, whole, or is
+  // fetched whole.
   void checkAssembled(std::size_t index) {
-    const FetchItem& item = items_[index];
-    const std::string partPath = item.partPath;
-    const std::string hash = item.hash;
-    const std::int64_t bytes = item.expectedSize.value_or(0);
-    handOver([partPath, hash] { return matchesSha256(fileSha256Hex(partPath).value_or(""), hash); },
-             [this, index, bytes](bool whole) -> std::optional<FetchEnd> {
-               if (whole) return arrived(index, bytes, false);
-               writeDownloadLog(environment_.logPath,
-                                deltaFallbackLine(items_[index].path, "the assembled file does not match its hash"));
-               dropHeld(index);
-               return std::nullopt;
-             });
+    const std::string partPath = items_[index].partPath;
+    const std::int64_t bytes = items_[index].expectedSize.value_or(0);
+    handOver(
+        [partPath, bytes] {
+          const std::optional<std::uint64_t> size = platform::regularFileSizeAt(partPath);
+          return size && static_cast<std::int64_t>(*size) == bytes;
+        },
+        [this, index, bytes](bool whole) -> std::optional<FetchEnd> {
+          if (whole) return arrived(index, bytes, false);
+          writeDownloadLog(environment_.logPath,
+                           deltaFallbackLine(items_[index].path, "the assembled file is no longer in place"));
+          dropHeld(index);
+          return std::nullopt;
+        });
   }
 
   // Runs work beside the transfers; then hears how it ended, on this thread.

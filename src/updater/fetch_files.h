@@ -22,9 +22,9 @@ struct FetchItem {
   std::optional<std::int64_t> expectedSize;  // the listed size, when the manifest gives one
   std::string hash;       // the listed hash
   // partPath already holds the whole file, put together from local bytes
-  // and byte ranges: it is checked against its listed SHA-256 beside the
-  // transfers and completes without a transfer, or is fetched whole when it
-  // does not match (with a log line).
+  // and byte ranges and checked against its listed SHA-256: it completes
+  // without a transfer, or is fetched whole when it is no longer there
+  // whole (with a log line).
   bool assembled = false;
   // The file must have the listed hash, a SHA-256, before it is handed to
   // completed: its bytes are hashed as they arrive.

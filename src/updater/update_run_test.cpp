@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <filesystem>
@@ -1321,6 +1322,26 @@ TEST(UpdateRun, DeltaUpdatesTakeLocalBytesOrFallBackToTheWholeFile) {
          writeFile(f.local("pack.bin"), damaged);
        },
        "", true},  // the changed chunk is fetched
+      {"an installed file unlike its head, found while the ranges come", &v2, false,
+       [&](RunFixture& f, SiteFile&) {
+         writeFile(storedHeadPath(f.local(""), v2.hash), v2.index.head);
+         std::string damaged = v2.bytes;
+         damaged[500000] = static_cast<char>(damaged[500000] ^ 1);
+         writeFile(f.local("pack.bin"), damaged);
+         // The first range is answered once the local chunks, the damaged
+         // one among them, have been copied (the file's end is in place).
+         const std::string part = f.local("pack.bin.kvpart");
+         const std::string tail = v3.bytes.substr(v3.bytes.size() - 64);
+         f.transport.onRequest = [&f, part, tail](const testing::FakeRequest& request) {
+           if (request.url != f.url("pack.bin") || request.rangeTo < 0) return;
+           for (int i = 0; i < 1000; ++i) {
+             const std::string written = exists(part) ? readFile(part) : "";
+             if (written.size() >= tail.size() && std::equal(tail.rbegin(), tail.rend(), written.rbegin())) return;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+           }
+         };
+       },
+       "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
