@@ -41,7 +41,8 @@ bool chunkParamsValid(const ChunkParams& p) {
          std::has_single_bit(p.avg);
 }
 
-Chunker::Chunker(ChunkParams params) : params_(params), hasher_(std::make_unique<Hasher>()) {
+Chunker::Chunker(ChunkParams params, bool hashChunks)
+    : params_(params), hasher_(hashChunks ? std::make_unique<Hasher>() : nullptr) {
   // Normalized chunking: two more mask bits before the average size make
   // early cuts rarer, two fewer after it make late ones likelier, so sizes
   // gather around the average.
@@ -81,10 +82,12 @@ void Chunker::emitChunk(const std::uint8_t* data, std::uint32_t length, const Ch
   Chunk chunk;
   chunk.offset = offset_;
   chunk.length = length;
-  hasher_->sha.reset();
-  hasher_->sha.add(data, length);
-  std::array<std::uint8_t, 32> digest{};
-  if (hasher_->sha.finish(digest)) std::copy_n(digest.begin(), chunk.hash.size(), chunk.hash.begin());
+  if (hasher_) {
+    hasher_->sha.reset();
+    hasher_->sha.add(data, length);
+    std::array<std::uint8_t, 32> digest{};
+    if (hasher_->sha.finish(digest)) std::copy_n(digest.begin(), chunk.hash.size(), chunk.hash.begin());
+  }
   offset_ += length;
   pos_ = 0;
   hash_ = 0;

@@ -453,12 +453,17 @@ bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedR
     std::vector<std::string> errors(files.size());
     Step step(request.progress, "hashing", files.size(), listedBytes);
     release.indexes.resize(files.size());
+    // Chunking a large file costs more than hashing it: the other cores
+    // describe its chunks while this thread reads and hashes.
+    const unsigned indexHelpers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u) - 1;
     forEachIndex(files.size(), threads, [&](std::size_t i) {
       FileMeter meter(request.progress, files[i].size);
       entries[i].path = files[i].path;
       std::string error;
       std::optional<delta::IndexWriter> writer;
-      if (request.indexes && files[i].size >= kIndexedFileSize) writer.emplace();
+      if (request.indexes && files[i].size >= kIndexedFileSize) {
+        writer.emplace(delta::kCoarseChunks, delta::kFineChunks, indexHelpers);
+      }
       const auto chunk = [&writer](const std::uint8_t* data, std::size_t size) { writer->feed(data, size); };
       if (!hashFile(files[i].fullPath, entries[i].hash, entries[i].size, error, meter.callback(),
                     writer ? std::function<void(const std::uint8_t*, std::size_t)>(chunk) : nullptr)) {
