@@ -245,6 +245,13 @@ struct IndexWriter::State {
       append(describeCoarse(fine, bytes, chunk.length));
       return;
     }
+    if (share && !share()) {
+      CoarseDescription description = describeCoarse(fine, bytes, chunk.length);
+      const std::lock_guard lock(mutex);
+      described.emplace(submitted++, std::move(description));
+      appendDescribed();
+      return;
+    }
     CoarseJob job{submitted++, std::vector<std::uint8_t>(bytes, bytes + chunk.length)};
     std::unique_lock lock(mutex);
     queuedBytes += job.bytes.size();
@@ -273,6 +280,7 @@ struct IndexWriter::State {
   std::uint32_t count = 0;
   ChunkSink onCoarse;
 
+  std::function<bool()> share;
   std::vector<std::thread> helpers;
   std::mutex mutex;
   std::condition_variable wake;  // helpers: a chunk waits, or stop
@@ -285,9 +293,10 @@ struct IndexWriter::State {
   bool stop = false;
 };
 
-IndexWriter::IndexWriter(ChunkParams coarse, ChunkParams fine, unsigned helpers)
+IndexWriter::IndexWriter(ChunkParams coarse, ChunkParams fine, unsigned helpers, std::function<bool()> share)
     : state_(std::make_unique<State>(coarse, fine)) {
   State& s = *state_;
+  s.share = std::move(share);
   s.onCoarse = [&s](const Chunk& chunk) { s.onChunk(chunk); };
   for (unsigned i = 0; i < helpers; ++i) s.helpers.emplace_back([&s] { s.helperLoop(); });
 }

@@ -39,13 +39,15 @@ std::size_t entryAt(std::size_t i) { return kHeadHeaderBytes + i * kCoarseEntryB
 TEST(ChunkIndex, RoundTripMatchesTheChunkersAtBothLevels) {
   const auto data = noise(400'000, 7);
   const IndexFiles files = buildIndex(data.data(), data.size(), kCoarse, kFine);
-  // Fed in pieces, the writer gives the same bytes, with helper threads or
-  // without, for every file it is given in turn.
+  // Fed in pieces, the writer gives the same bytes, without helper threads,
+  // with them, and with chunks now shared, now kept, for every file it is
+  // given in turn.
   std::array<std::uint8_t, 32> sha{};
   sha.fill(0xAB);
   IndexFiles streamed;
-  for (const unsigned helpers : {0u, 2u}) {
-    IndexWriter writer(kCoarse, kFine, helpers);
+  for (const unsigned helpers : {0u, 2u, 3u}) {
+    int calls = 0;
+    IndexWriter writer(kCoarse, kFine, helpers, [&calls, helpers] { return helpers == 2 || ++calls % 3 != 0; });
     for (int round = 0; round < 2; ++round) {
       for (std::size_t at = 0; at < data.size(); at += 9973) {
         writer.feed(data.data() + at, std::min<std::size_t>(9973, data.size() - at));
