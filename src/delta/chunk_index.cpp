@@ -1,7 +1,12 @@
 #include "delta/chunk_index.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "platform/sha256.h"
 
@@ -141,9 +146,132 @@ std::optional<std::vector<Chunk>> readFineSection(const CoarseEntry& entry, cons
   return chunks;
 }
 
+namespace {
+
+// What the index says of one coarse chunk besides its length.
+struct CoarseDescription {
+  std::uint32_t length = 0;
+  ChunkHash hash{};
+  std::string section;  // its fine entries
+  std::uint32_t fineCount = 0;
+};
+
+CoarseDescription describeCoarse(Chunker& fine, const std::uint8_t* data, std::uint32_t length) {
+  CoarseDescription out;
+  out.length = length;
+  out.hash = chunkHashOf(data, length);
+  out.section.reserve(std::size_t{kFineEntryBytes} * (length / 4096 + 1));
+  const ChunkSink onFine = [&out](const Chunk& piece) {
+    putU32(out.section, piece.length);
+    putBytes(out.section, piece.hash);
+    ++out.fineCount;
+  };
+  fine.feed(data, length, onFine);
+  fine.finish(onFine);
+  return out;
+}
+
+// A coarse chunk waiting for a helper, numbered in file order.
+struct CoarseJob {
+  std::uint64_t number = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+}  // namespace
+
 struct IndexWriter::State {
   State(ChunkParams coarseSizes, ChunkParams fineSizes)
-      : coarseParams(coarseSizes), fineParams(fineSizes), coarse(coarseSizes), fine(fineSizes) {}
+      : coarseParams(coarseSizes), fineParams(fineSizes), coarse(coarseSizes, false), fine(fineSizes) {}
+  ~State() {
+    {
+      const std::lock_guard lock(mutex);
+      stop = true;
+      queue.clear();
+      queuedBytes = 0;
+    }
+    wake.notify_all();
+    for (auto& helper : helpers) helper.join();
+  }
+
+  // Appends a coarse chunk's entry and its fine section (feeding thread only).
+  void append(const CoarseDescription& chunk) {
+    const std::size_t sectionStart = fineFile.size();
+    fineFile += chunk.section;
+    putU32(entries, chunk.length);
+    putU32(entries, chunk.fineCount);
+    putU64(entries, sectionStart);
+    putBytes(entries, chunk.hash);
+    putBytes(entries, chunkHashOf(reinterpret_cast<const std::uint8_t*>(chunk.section.data()), chunk.section.size()));
+    entries.append(8, '\0');
+    ++count;
+  }
+
+  // Helpers: what has been described goes in, in file order. Holds mutex.
+  void appendDescribed() {
+    for (auto it = described.begin(); it != described.end() && it->first == appended; it = described.erase(it)) {
+      append(it->second);
+      ++appended;
+    }
+  }
+
+  // Works on the oldest waiting chunk on this thread. Holds lock on entry and exit.
+  void describeOldest(std::unique_lock<std::mutex>& lock, Chunker& chunker) {
+    CoarseJob job = std::move(queue.front());
+    queue.pop_front();
+    queuedBytes -= job.bytes.size();
+    ++working;
+    lock.unlock();
+    CoarseDescription description =
+        describeCoarse(chunker, job.bytes.data(), static_cast<std::uint32_t>(job.bytes.size()));
+    lock.lock();
+    described.emplace(job.number, std::move(description));
+    --working;
+    idle.notify_all();
+  }
+
+  void helperLoop() {
+    Chunker chunker(fineParams);
+    std::unique_lock lock(mutex);
+    for (;;) {
+      wake.wait(lock, [this] { return stop || !queue.empty(); });
+      if (stop) return;
+      describeOldest(lock, chunker);
+    }
+  }
+
+  void onChunk(const Chunk& chunk) {
+    const std::uint8_t* bytes = coarse.emittedBytes();
+    if (helpers.empty()) {
+      append(describeCoarse(fine, bytes, chunk.length));
+      return;
+    }
+    if (share && !share()) {
+      CoarseDescription description = describeCoarse(fine, bytes, chunk.length);
+      const std::lock_guard lock(mutex);
+      described.emplace(submitted++, std::move(description));
+      appendDescribed();
+      return;
+    }
+    CoarseJob job{submitted++, std::vector<std::uint8_t>(bytes, bytes + chunk.length)};
+    std::unique_lock lock(mutex);
+    queuedBytes += job.bytes.size();
+    queue.push_back(std::move(job));
+    wake.notify_one();
+    // The helpers fell behind: lend a hand rather than hold more bytes.
+    while (queuedBytes > kQueuedBytes) describeOldest(lock, fine);
+    appendDescribed();
+  }
+
+  // Every chunk fed is described and appended.
+  void drain() {
+    if (helpers.empty()) return;
+    std::unique_lock lock(mutex);
+    while (!queue.empty()) describeOldest(lock, fine);
+    idle.wait(lock, [this] { return working == 0; });
+    appendDescribed();
+    submitted = appended = 0;
+  }
+
   ChunkParams coarseParams, fineParams;
   Chunker coarse, fine;
   std::string entries;  // the coarse table
@@ -151,29 +279,26 @@ struct IndexWriter::State {
   std::uint64_t fileSize = 0;
   std::uint32_t count = 0;
   ChunkSink onCoarse;
+
+  std::function<bool()> share;
+  std::vector<std::thread> helpers;
+  std::mutex mutex;
+  std::condition_variable wake;  // helpers: a chunk waits, or stop
+  std::condition_variable idle;  // a helper finished a chunk
+  std::deque<CoarseJob> queue;
+  std::map<std::uint64_t, CoarseDescription> described;  // not yet appended, by number
+  std::uint64_t submitted = 0, appended = 0;
+  std::size_t queuedBytes = 0;
+  unsigned working = 0;
+  bool stop = false;
 };
 
-IndexWriter::IndexWriter(ChunkParams coarse, ChunkParams fine) : state_(std::make_unique<State>(coarse, fine)) {
+IndexWriter::IndexWriter(ChunkParams coarse, ChunkParams fine, unsigned helpers, std::function<bool()> share)
+    : state_(std::make_unique<State>(coarse, fine)) {
   State& s = *state_;
-  s.onCoarse = [&s](const Chunk& chunk) {
-    const std::size_t sectionStart = s.fineFile.size();
-    std::uint32_t fineCount = 0;
-    const ChunkSink onFine = [&s, &fineCount](const Chunk& piece) {
-      putU32(s.fineFile, piece.length);
-      putBytes(s.fineFile, piece.hash);
-      ++fineCount;
-    };
-    s.fine.feed(s.coarse.emittedBytes(), chunk.length, onFine);
-    s.fine.finish(onFine);
-    putU32(s.entries, chunk.length);
-    putU32(s.entries, fineCount);
-    putU64(s.entries, sectionStart);
-    putBytes(s.entries, chunk.hash);
-    putBytes(s.entries, chunkHashOf(reinterpret_cast<const std::uint8_t*>(s.fineFile.data()) + sectionStart,
-                                    s.fineFile.size() - sectionStart));
-    s.entries.append(8, '\0');
-    ++s.count;
-  };
+  s.share = std::move(share);
+  s.onCoarse = [&s](const Chunk& chunk) { s.onChunk(chunk); };
+  for (unsigned i = 0; i < helpers; ++i) s.helpers.emplace_back([&s] { s.helperLoop(); });
 }
 
 IndexWriter::~IndexWriter() = default;
@@ -186,6 +311,7 @@ void IndexWriter::feed(const std::uint8_t* data, std::size_t size) {
 IndexFiles IndexWriter::finish(const std::array<std::uint8_t, 32>& fileSha256) {
   State& s = *state_;
   s.coarse.finish(s.onCoarse);
+  s.drain();
   IndexFiles files;
   files.head.reserve(kHeadHeaderBytes + s.entries.size());
   files.head.append(kIndexMagic, sizeof kIndexMagic);

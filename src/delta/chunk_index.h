@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,9 +98,20 @@ struct IndexFiles {
 
 // Builds a file's index from its bytes fed once, in order, beside hashing
 // them: feed() every piece, then finish() with the file's SHA-256.
+//
+// With helpers > 0 the coarse cuts are found on the feeding thread and each
+// coarse chunk's hash and fine section are worked out on that many helper
+// threads (the feeding thread lends a hand when they fall behind); the
+// chunks waiting, copied, for a helper hold at most kQueuedBytes (beside
+// one chunk per thread being worked on). While share (when given) answers
+// false, chunks are worked out on the feeding thread, uncopied (the other
+// cores are busy elsewhere). The files are the same either way.
 class IndexWriter {
  public:
-  explicit IndexWriter(ChunkParams coarse = kCoarseChunks, ChunkParams fine = kFineChunks);
+  static constexpr std::size_t kQueuedBytes = std::size_t{4} << 20;
+
+  explicit IndexWriter(ChunkParams coarse = kCoarseChunks, ChunkParams fine = kFineChunks, unsigned helpers = 0,
+                       std::function<bool()> share = {});
   ~IndexWriter();
   IndexWriter(const IndexWriter&) = delete;
   IndexWriter& operator=(const IndexWriter&) = delete;

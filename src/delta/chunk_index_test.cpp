@@ -34,14 +34,30 @@ std::size_t entryAt(std::size_t i) { return kHeadHeaderBytes + i * kCoarseEntryB
 TEST(ChunkIndex, RoundTripMatchesTheChunkersAtBothLevels) {
   const auto data = noise(400'000, 7);
   const IndexFiles files = buildIndex(data.data(), data.size(), kCoarse, kFine);
-  // Fed in pieces, the writer gives the same bytes.
-  IndexWriter writer(kCoarse, kFine);
-  for (std::size_t at = 0; at < data.size(); at += 9973) writer.feed(data.data() + at, std::min<std::size_t>(9973, data.size() - at));
+  // Fed in pieces, the writer gives the same bytes, without helper threads,
+  // with them, and with chunks now shared, now kept, for every file it is
+  // given in turn.
   std::array<std::uint8_t, 32> sha{};
   sha.fill(0xAB);
-  const IndexFiles streamed = writer.finish(sha);
-  EXPECT_EQ(streamed.fine, files.fine);
-  EXPECT_EQ(streamed.head.substr(kHeadHeaderBytes), files.head.substr(kHeadHeaderBytes));
+  IndexFiles streamed;
+  for (const unsigned helpers : {0u, 2u, 3u}) {
+    int calls = 0;
+    IndexWriter writer(kCoarse, kFine, helpers, [&calls, helpers] { return helpers == 2 || ++calls % 3 != 0; });
+    for (int round = 0; round < 2; ++round) {
+      for (std::size_t at = 0; at < data.size(); at += 9973) {
+        writer.feed(data.data() + at, std::min<std::size_t>(9973, data.size() - at));
+      }
+      streamed = writer.finish(sha);
+      EXPECT_EQ(streamed.fine, files.fine) << helpers << " helpers, round " << round;
+      EXPECT_EQ(streamed.head.substr(kHeadHeaderBytes), files.head.substr(kHeadHeaderBytes))
+          << helpers << " helpers, round " << round;
+    }
+  }
+  // A writer given up part way stops its helpers.
+  {
+    IndexWriter writer(kCoarse, kFine, 2);
+    writer.feed(data.data(), data.size() / 2);
+  }
 
   std::string reason;
   const auto head = readIndexHead(streamed.head, &reason);

@@ -11,6 +11,9 @@ namespace {
 // The gear hash sees the last 64 bytes: each step shifts the hash left by one.
 constexpr std::size_t kWindow = 64;
 
+// How many bytes at a time a chunk begun in an earlier piece is completed by.
+constexpr std::size_t kPendingStep = 64 * 1024;
+
 // 256 fixed pseudo-random values (splitmix64 from a fixed seed): part of the
 // index format, the same for every build of the publisher and the launcher.
 constexpr std::array<std::uint64_t, 256> makeGearTable() {
@@ -41,7 +44,8 @@ bool chunkParamsValid(const ChunkParams& p) {
          std::has_single_bit(p.avg);
 }
 
-Chunker::Chunker(ChunkParams params) : params_(params), hasher_(std::make_unique<Hasher>()) {
+Chunker::Chunker(ChunkParams params, bool hashChunks)
+    : params_(params), hasher_(hashChunks ? std::make_unique<Hasher>() : nullptr) {
   // Normalized chunking: two more mask bits before the average size make
   // early cuts rarer, two fewer after it make late ones likelier, so sizes
   // gather around the average.
@@ -81,10 +85,12 @@ void Chunker::emitChunk(const std::uint8_t* data, std::uint32_t length, const Ch
   Chunk chunk;
   chunk.offset = offset_;
   chunk.length = length;
-  hasher_->sha.reset();
-  hasher_->sha.add(data, length);
-  std::array<std::uint8_t, 32> digest{};
-  if (hasher_->sha.finish(digest)) std::copy_n(digest.begin(), chunk.hash.size(), chunk.hash.begin());
+  if (hasher_) {
+    hasher_->sha.reset();
+    hasher_->sha.add(data, length);
+    std::array<std::uint8_t, 32> digest{};
+    if (hasher_->sha.finish(digest)) std::copy_n(digest.begin(), chunk.hash.size(), chunk.hash.begin());
+  }
   offset_ += length;
   pos_ = 0;
   hash_ = 0;
@@ -106,13 +112,18 @@ void Chunker::feed(const std::uint8_t* data, std::size_t size, const ChunkSink& 
       size -= cut;
       continue;
     }
-    // Complete the pending bytes up to at most max, then give back what
-    // follows the cut.
+    // Add to the pending bytes a step at a time (the search resumes where
+    // it stopped) up to at most max, then give back what follows the cut:
+    // the bytes copied are about those of the chunk, not max.
     const std::size_t before = pending_.size();
-    const std::size_t take = std::min<std::size_t>(params_.max - before, size);
+    const std::size_t take = std::min<std::size_t>({params_.max - before, size, kPendingStep});
     pending_.insert(pending_.end(), data, data + take);
     const std::size_t cut = cutPoint(pending_.data(), pending_.size());
-    if (cut == 0) return;  // every byte taken, still no cut
+    if (cut == 0) {  // no cut in what was taken: take more
+      data += take;
+      size -= take;
+      continue;
+    }
     emitChunk(pending_.data(), static_cast<std::uint32_t>(cut), emit);
     pending_.clear();
     data += cut - before;

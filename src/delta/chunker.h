@@ -43,7 +43,9 @@ using ChunkSink = std::function<void(const Chunk&)>;
 // Keeps at most params.max bytes between calls.
 class Chunker {
  public:
-  explicit Chunker(ChunkParams params);
+  // hashChunks false: emit leaves every chunk's hash zero (a caller that
+  // hashes the emitted bytes elsewhere).
+  explicit Chunker(ChunkParams params, bool hashChunks = true);
   ~Chunker();
   Chunker(const Chunker&) = delete;
   Chunker& operator=(const Chunker&) = delete;
@@ -68,7 +70,7 @@ class Chunker {
   std::size_t pos_ = 0;        // where the search for the next cut resumes
   std::uint64_t hash_ = 0;     // the gear hash there
   const std::uint8_t* emitted_ = nullptr;
-  std::unique_ptr<Hasher> hasher_;
+  std::unique_ptr<Hasher> hasher_;  // null when chunks are not hashed
 };
 
 // Whether params are a chunking this code accepts (also from an index file):

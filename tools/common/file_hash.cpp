@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -24,6 +25,7 @@ bool hashFile(const std::string& path, std::string& hexDigest, std::int64_t& siz
   // Large reads, so the digest and not the system calls sets the pace; one
   // buffer per thread, so many small files do not map fresh memory each.
   thread_local std::vector<char> buffer(4 << 20);
+  constexpr std::size_t kSlice = std::size_t{1} << 20;
   std::int64_t total = 0;
   for (;;) {
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -34,8 +36,13 @@ bool hashFile(const std::string& path, std::string& hexDigest, std::int64_t& siz
       return false;
     }
     if (n == 0) break;
-    digest.add(buffer.data(), static_cast<std::size_t>(n));
-    if (onBytes) onBytes(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(n));
+    // Hashed and handed on in slices, so that whoever takes the bytes (a
+    // chunker with helper threads) gets them in an even flow.
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n); at += kSlice) {
+      const std::size_t slice = std::min(kSlice, static_cast<std::size_t>(n) - at);
+      digest.add(buffer.data() + at, slice);
+      if (onBytes) onBytes(reinterpret_cast<const std::uint8_t*>(buffer.data()) + at, slice);
+    }
     total += n;
     if (onRead) onRead(n);
   }

@@ -453,12 +453,25 @@ bool checkRelease(const PublishRequest& request, PublishReport& report, CheckedR
     std::vector<std::string> errors(files.size());
     Step step(request.progress, "hashing", files.size(), listedBytes);
     release.indexes.resize(files.size());
+    // Chunking a large file costs more than hashing it: the other cores
+    // describe its chunks while this thread reads and hashes, as long as
+    // they are not hashing files of their own.
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::atomic<unsigned> hashing{0};
+    const auto share = [&hashing, cores] { return hashing.load(std::memory_order_relaxed) < cores; };
     forEachIndex(files.size(), threads, [&](std::size_t i) {
       FileMeter meter(request.progress, files[i].size);
       entries[i].path = files[i].path;
       std::string error;
+      ++hashing;
+      struct Done {
+        std::atomic<unsigned>& count;
+        ~Done() { --count; }
+      } done{hashing};
       std::optional<delta::IndexWriter> writer;
-      if (request.indexes && files[i].size >= kIndexedFileSize) writer.emplace();
+      if (request.indexes && files[i].size >= kIndexedFileSize) {
+        writer.emplace(delta::kCoarseChunks, delta::kFineChunks, cores - 1, share);
+      }
       const auto chunk = [&writer](const std::uint8_t* data, std::size_t size) { writer->feed(data, size); };
       if (!hashFile(files[i].fullPath, entries[i].hash, entries[i].size, error, meter.callback(),
                     writer ? std::function<void(const std::uint8_t*, std::size_t)>(chunk) : nullptr)) {

@@ -599,30 +599,39 @@ ino_t inodeOf(const std::string& path) {
 
 // Files from kIndexedFileSize up get an index named by their content, with
 // the files and before the manifests; an index already there stays as it is;
-// prune keeps the named ones only.
+// prune keeps the named ones only. The indexes are those of the bytes however
+// the chunking is shared out: a file far larger than the chunks waiting for
+// helper threads may hold, and two large files indexed at once.
 TEST_F(PublishTest, IndexesLargeFilesAndPruneKeepsTheNamedOnes) {
   const std::string big = kv::test::noiseBytes(kIndexedFileSize, 1);
   writeFile(client_ / "big.pak", big);
   writeFile(client_ / "small.pak", kv::test::noiseBytes(kIndexedFileSize - 1, 2));
+  const std::string huge = kv::test::noiseBytes(3 * delta::IndexWriter::kQueuedBytes + 12345, 3);
+  writeFile(client_ / "huge.pak", huge);
   PublishRequest publish = request();
   publish.prune = true;
+  publish.threads = 2;
   PublishReport report;
   ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
-  EXPECT_EQ(report.indexesWritten, 1u);
+  EXPECT_EQ(report.indexesWritten, 2u);
   const std::string base = site_ / "download/eu/";
   updater::ManifestMap manifest;
   ASSERT_TRUE(updater::readRemoteManifest(readFile(base + "manifest.json"), "vdclient_gl_x64", manifest));
   EXPECT_FALSE(manifest.at("small.pak").index);
-  ASSERT_TRUE(manifest.at("big.pak").index);
+  for (const auto& [name, bytes] : {std::pair<std::string, const std::string*>{"big.pak", &big}, {"huge.pak", &huge}}) {
+    ASSERT_TRUE(manifest.at(name).index) << name;
+    const updater::IndexRef ref = *manifest.at(name).index;
+    EXPECT_EQ(ref.path, "kvindex/" + sha256Hex(*bytes) + ".kvi");
+    const std::string head = readFile(base + ref.path);
+    EXPECT_EQ(ref.hash, sha256Hex(head));
+    EXPECT_EQ(ref.size, static_cast<std::int64_t>(head.size()));
+    const delta::IndexFiles expected =
+        delta::buildIndex(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+    EXPECT_EQ(head, expected.head) << name;
+    EXPECT_EQ(readFile(base + delta::fineFilePath(ref.path)), expected.fine) << name;
+    EXPECT_LE(head.size() + expected.fine.size(), bytes->size() / 100) << "the index files take at most 1 % of the file";
+  }
   const updater::IndexRef ref = *manifest.at("big.pak").index;
-  EXPECT_EQ(ref.path, "kvindex/" + sha256Hex(big) + ".kvi");
-  const std::string head = readFile(base + ref.path);
-  EXPECT_EQ(ref.hash, sha256Hex(head));
-  EXPECT_EQ(ref.size, static_cast<std::int64_t>(head.size()));
-  const delta::IndexFiles expected = delta::buildIndex(reinterpret_cast<const std::uint8_t*>(big.data()), big.size());
-  EXPECT_EQ(head, expected.head);
-  EXPECT_EQ(readFile(base + delta::fineFilePath(ref.path)), expected.fine);
-  EXPECT_LE(head.size() + expected.fine.size(), big.size() / 100) << "the index files take at most 1 % of the file";
 
   // Unchanged: the index is left in place. Another version: a new index,
   // the old one pruned after the manifests.
@@ -653,7 +662,7 @@ TEST_F(PublishTest, IndexesLargeFilesAndPruneKeepsTheNamedOnes) {
   ASSERT_TRUE(publishClient(publish, report)) << ::testing::PrintToString(report.problems);
   ASSERT_TRUE(updater::readRemoteManifest(readFile(base + "manifest.json"), "vdclient_gl_x64", manifest));
   EXPECT_FALSE(manifest.at("big.pak").index);
-  EXPECT_EQ(report.pruned.size(), 2u);
+  EXPECT_EQ(report.pruned.size(), 4u);
   EXPECT_FALSE(exists(base + "kvindex"));
 }
 
