@@ -13,6 +13,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -157,6 +158,14 @@ class Sweep : public ::testing::Test {
     return readCount(countFile);
   }
 
+  // Publishes a client of count large files "big<i>.pak" (content(i)) and
+  // the headless build.
+  void publishBigFiles(int count, const std::function<std::string(int)>& content) {
+    for (int i = 0; i < count; ++i) writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", content(i));
+    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
+    sandbox_.publish(1);
+  }
+
   // One update from a fresh installation under plan, killed there, or
   // (mayEnd) possibly ending first when the point lies beyond the run's
   // end; then the disk is checked and one more run must converge. Whether
@@ -292,13 +301,7 @@ TEST_F(Sweep, UpdateOfLargeFilesKilledKeepsOldOrNewWholeFiles) {
   const auto content = [](int version, int i) {
     return std::string(std::size_t{6} << 20, static_cast<char>('a' + 4 * version + i));
   };
-  const auto publishVersion = [&](int version) {
-    for (int i = 0; i < kBig; ++i) {
-      writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", content(version, i));
-    }
-    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
-    sandbox_.publish(1);
-  };
+  const auto publishVersion = [&](int version) { publishBigFiles(kBig, [&](int i) { return content(version, i); }); };
   publishVersion(1);
   ASSERT_EQ(update().exitCode, 0);
   const std::string saved = sandbox_.state("version1");
@@ -380,13 +383,7 @@ TEST_F(Sweep, DeltaUpdateKilledKeepsOldOrNewWholeFiles) {
     }
     return bytes;
   };
-  const auto publishVersion = [&](int version) {
-    for (int i = 0; i < kBig; ++i) {
-      writeFile(sandbox_.client(1) + "/big" + std::to_string(i) + ".pak", content(version, i));
-    }
-    writeZip(sandbox_.client(1) + "/" + headlessBuild() + ".zip", {{headlessBuild() + ".exe", "exe"}});
-    sandbox_.publish(1);
-  };
+  const auto publishVersion = [&](int version) { publishBigFiles(kBig, [&](int i) { return content(version, i); }); };
   publishVersion(1);
   ASSERT_EQ(update().exitCode, 0);
   baseline_ = untouched();
